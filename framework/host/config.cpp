@@ -1,0 +1,74 @@
+#include "framework/host/config.h"
+
+#include <cstdlib>
+#include <fstream>
+
+#include "framework/db/local_query.h"
+
+namespace fw {
+
+namespace {
+std::string Trim(const std::string& text) {
+  const auto begin = text.find_first_not_of(" \t\r");
+  if (begin == std::string::npos) return {};
+  const auto end = text.find_last_not_of(" \t\r");
+  return text.substr(begin, end - begin + 1);
+}
+
+void Apply(THostConfig& config, const std::string& key, const std::string& value) {
+  if (key == "server_host") {
+    config.ServerHost = value;
+  } else if (key == "server_port") {
+    try {
+      const int port = std::stoi(value);
+      if (port > 0 && port < 65536) config.ServerPort = port;
+    } catch (const std::exception&) {
+      // An unreadable port keeps the one before.
+    }
+  } else if (key == "product_mask") {
+    config.ProductMask = value;
+  } else if (key == "local_db") {
+    config.LocalDatabase = value;
+  }
+}
+}  // namespace
+
+THostConfig& HostConfig() {
+  static THostConfig config;
+  return config;
+}
+
+bool LoadConfigFile(THostConfig& config, const std::string& path) {
+  std::ifstream file(path);
+  if (!file) return false;
+  std::string line;
+  while (std::getline(file, line)) {
+    const auto hash = line.find('#');
+    if (hash != std::string::npos) line.erase(hash);
+    const auto equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    Apply(config, Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)));
+  }
+  return true;
+}
+
+void LoadConfigEnvironment(THostConfig& config) {
+  const std::pair<const char*, const char*> variables[] = {
+      {"ACOMP_SERVER_HOST", "server_host"},
+      {"ACOMP_SERVER_PORT", "server_port"},
+      {"ACOMP_PRODUCT_MASK", "product_mask"},
+      {"ACOMP_LOCAL_DB", "local_db"},
+  };
+  for (const auto& [variable, key] : variables)
+    if (const char* value = std::getenv(variable)) Apply(config, key, value);
+}
+
+void LoadHostConfig() {
+  THostConfig& config = HostConfig();
+  const char* path = std::getenv("ACOMP_CONFIG");
+  LoadConfigFile(config, path ? path : "acomp.conf");
+  LoadConfigEnvironment(config);
+  TLocalDatabase::Instance().SetPath(config.LocalDatabase);
+}
+
+}  // namespace fw

@@ -1,0 +1,38 @@
+// Configuration of the host: where the application server is, the product-code mask, the local
+// database, and how a connection reaches the server.
+//
+// Read once from, in rising precedence: the defaults below, the file named by $ACOMP_CONFIG (or
+// ./acomp.conf when present), and the environment ($ACOMP_SERVER_HOST, $ACOMP_SERVER_PORT,
+// $ACOMP_PRODUCT_MASK, $ACOMP_LOCAL_DB). The file holds "key = value" lines with the keys
+// server_host, server_port, product_mask, local_db; "#" starts a comment.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "framework/net/remote.h"
+
+namespace fw {
+
+struct THostConfig {
+  std::string ServerHost = "127.0.0.1";
+  int ServerPort = 7450;
+  std::string ProductMask = "00.000.000;0;_";
+  std::string LocalDatabase = "demo/demo.db";
+  // Makes the connection to an application-server object; the TCP client unless a test or the
+  // screen driver puts another in its place.
+  std::function<std::unique_ptr<IAppServer>(const std::string& host, int port,
+                                            const std::string& serverName)>
+      ServiceFactory;
+};
+
+THostConfig& HostConfig();
+// Applies a config file's "key = value" lines; returns false when the file cannot be read.
+bool LoadConfigFile(THostConfig& config, const std::string& path);
+// Applies the environment variables.
+void LoadConfigEnvironment(THostConfig& config);
+// Defaults, then the file, then the environment.
+void LoadHostConfig();
+
+}  // namespace fw

@@ -1,0 +1,65 @@
+// The host framework services the module calls.
+//
+// Decisions where the module leaves the choice to the host:
+// - Msg of a key absent from the list gives an empty text; an entry without a bar ("EDI") gives
+//   an empty text too: the key is found, its text is empty.
+// - EmptyString treats blanks as no text: "", "   " and "\t" are empty.
+// - ActiveShowAvi while the indicator is shown only changes its caption; one DeactiveShowAvi
+//   hides it (the indicator does not count).
+// - Selection strings: the marked key codes, each in single quotes with inner quotes doubled,
+//   separated by commas: 'A01','B''2'. A cancelled picker leaves the selection as it was.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "framework/data/dataset.h"
+#include "framework/net/remote.h"
+#include "framework/ui/application.h"
+
+namespace fw {
+
+// The message list of a screen: lines "key|text".
+class TMessages : public TComponent {
+ public:
+  using TComponent::TComponent;
+  std::vector<std::string> Items;
+  std::string Msg(const std::string& key) const;
+};
+
+// Shows the text as an error and aborts the running handler (raises EAbort).
+[[noreturn]] void MensErro(const std::string& text, bool abort = true);
+bool EmptyString(const std::string& text);
+
+// Returns the packet of a successful result; reports a refusal through MensErro.
+TDataPacket CheckResultServ(TRemoteResult result, bool raise = true, int kind = 0);
+
+void ActiveShowAvi(TForm* owner, int animation, const std::string& caption = {});
+void DeactiveShowAvi();
+
+// The list picker over the source's rows: marks the rows whose key is in `selection` and stores
+// the user's marked keys back into `selection` (layout above).
+void PesquisaLista(TDataSource* source, const std::string& keyField, const std::string& title,
+                   bool single, std::string& selection);
+std::string BuildSelection(const std::vector<std::string>& keys);
+std::vector<std::string> ParseSelection(const std::string& selection);
+
+// Interactive record search: moves the cursor to the first row whose field shows the value.
+// Reports "Registro não encontrado." when none does.
+void Procura(TDataSet* dataSet);
+
+// Accepts a code present among the source's rows (its first field, compared without the blanks
+// around it); gives the code back as stored. Otherwise reports and aborts.
+void ValidEx(TDataSource* source, int pictureKind, std::string& code,
+             const std::vector<std::string>& options, const std::string& extra, bool raise);
+// Product data of the code from the local database: [name, internal code, unit].
+// Reports and aborts when the product does not exist.
+std::vector<std::string> Dados_Produto(const std::string& code);
+
+std::string DBPict(int pictureKind);
+std::string WebURL();
+int WebPort();
+// Loads and starts a host module; reports plainly when it is not installed.
+void LoadBPL(const std::string& moduleName);
+
+}  // namespace fw

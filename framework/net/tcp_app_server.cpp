@@ -1,0 +1,216 @@
+#include "framework/net/tcp_app_server.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "framework/net/wire.h"
+
+namespace fw {
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+int RemainingMs(TClock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+  return left <= 0 ? 0 : static_cast<int>(left);
+}
+
+std::string Seconds(int ms) {
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+  return std::to_string(ms) + " ms";
+}
+
+// Waits until the socket is ready for `events`; false on time-out.
+bool WaitFor(int socket, short events, TClock::time_point deadline) {
+  for (;;) {
+    pollfd poller{socket, events, 0};
+    const int ready = ::poll(&poller, 1, RemainingMs(deadline));
+    if (ready > 0) return true;
+    if (ready == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
+TTcpAppServer::TTcpAppServer(std::string host, int port, std::string serverName)
+    : TTcpAppServer(std::move(host), port, std::move(serverName), TOptions()) {}
+
+TTcpAppServer::TTcpAppServer(std::string host, int port, std::string serverName, TOptions options)
+    : host_(std::move(host)),
+      port_(port),
+      serverName_(std::move(serverName)),
+      options_(options) {}
+
+TTcpAppServer::~TTcpAppServer() { Disconnect(); }
+
+std::string TTcpAppServer::Address() const {
+  if (host_.find(':') != std::string::npos) return "[" + host_ + "]:" + std::to_string(port_);
+  return host_ + ":" + std::to_string(port_);
+}
+
+void TTcpAppServer::Disconnect() {
+  if (socket_ >= 0) ::close(socket_);
+  socket_ = -1;
+}
+
+void TTcpAppServer::Connect() {
+  Disconnect();
+  const std::string failure = "Não foi possível conectar ao servidor de aplicação em " + Address();
+  if (port_ <= 0 || port_ > 65535) throw ERemoteError(failure + " (porta inválida).");
+
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* addresses = nullptr;
+  const std::string service = std::to_string(port_);
+  const int resolved = ::getaddrinfo(host_.c_str(), service.c_str(), &hints, &addresses);
+  if (resolved != 0) throw ERemoteError(failure + " (" + ::gai_strerror(resolved) + ").");
+
+  const auto deadline = TClock::now() + std::chrono::milliseconds(options_.ConnectTimeoutMs);
+  std::string reason = "endereço não encontrado";
+  for (addrinfo* address = addresses; address != nullptr; address = address->ai_next) {
+    const int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                            address->ai_protocol);
+    if (fd < 0) {
+      reason = std::strerror(errno);
+      continue;
+    }
+    int error = 0;
+    if (::connect(fd, address->ai_addr, address->ai_addrlen) != 0) {
+      error = errno;
+      if (error == EINPROGRESS) {
+        if (!WaitFor(fd, POLLOUT, deadline)) {
+          ::close(fd);
+          reason = "tempo esgotado após " + Seconds(options_.ConnectTimeoutMs);
+          break;
+        }
+        socklen_t length = sizeof(error);
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+      }
+    }
+    if (error != 0) {
+      reason = std::strerror(error);
+      ::close(fd);
+      continue;
+    }
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
+    socket_ = fd;
+    break;
+  }
+  ::freeaddrinfo(addresses);
+  if (socket_ < 0) throw ERemoteError(failure + " (" + reason + ").");
+}
+
+void TTcpAppServer::TransportFailure(const std::string& message) {
+  Disconnect();
+  throw ERemoteError(message);
+}
+
+bool TTcpAppServer::PeerClosedWhileIdle() const {
+  // Between calls nothing should be readable: readable means the server closed (or reset) the
+  // connection, or sent something unasked for; either way the connection is not usable.
+  pollfd poller{socket_, POLLIN, 0};
+  if (::poll(&poller, 1, 0) <= 0) return false;
+  return (poller.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
+
+TRemoteResult TTcpAppServer::Invoke(const std::string& method, std::vector<TRemoteArg>& args) {
+  const std::string fullName = serverName_ + "." + method;
+  if (socket_ >= 0 && PeerClosedWhileIdle()) Disconnect();
+  if (socket_ < 0) Connect();
+
+  const uint32_t msgid = nextMsgId_++;
+  if (nextMsgId_ == 0) nextMsgId_ = 1;
+  request_.clear();
+  wire::TWireWriter writer(request_);
+  wire::EncodeRequest(writer, msgid, fullName, args);
+  if (request_.size() > wire::kMaxMessageSize)
+    throw ERemoteError("A chamada " + fullName + " excede o limite de 64 MiB por mensagem.");
+
+  const auto deadline = TClock::now() + std::chrono::milliseconds(options_.CallTimeoutMs);
+  const std::string timeout = "O servidor de aplicação em " + Address() + " não respondeu a " +
+                              fullName + " em " + Seconds(options_.CallTimeoutMs) + ".";
+  const std::string dropped = "A conexão com o servidor de aplicação em " + Address() +
+                              " foi encerrada durante a chamada " + fullName;
+
+  size_t sent = 0;
+  while (sent < request_.size()) {
+    const ssize_t count =
+        ::send(socket_, request_.data() + sent, request_.size() - sent, MSG_NOSIGNAL);
+    if (count > 0) {
+      sent += static_cast<size_t>(count);
+      continue;
+    }
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!WaitFor(socket_, POLLOUT, deadline)) TransportFailure(timeout);
+      continue;
+    }
+    TransportFailure(dropped + " (" + std::strerror(errno) + ").");
+  }
+
+  wire::TReplyReader reader;
+  wire::TReply reply;
+  try {
+    for (;;) {
+      const auto room = reader.Room();
+      const ssize_t count = ::recv(socket_, room.Data, room.Size, 0);
+      if (count > 0) {
+        if (reader.Received(static_cast<size_t>(count))) break;
+        continue;
+      }
+      if (count == 0) TransportFailure(dropped + ".");
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        if (!WaitFor(socket_, POLLIN, deadline)) TransportFailure(timeout);
+        continue;
+      }
+      TransportFailure(dropped + " (" + std::strerror(errno) + ").");
+    }
+    reply = reader.Take();
+  } catch (const ERemoteError&) {
+    // The stream cannot be trusted any more.
+    Disconnect();
+    throw;
+  }
+  if (reply.MsgId != msgid) {
+    TransportFailure("Resposta inválida do servidor de aplicação: msgid " +
+                     std::to_string(reply.MsgId) + " em vez de " + std::to_string(msgid) + ".");
+  }
+  if (reply.Failed)
+    throw ERemoteError(reply.ErrorMessage.empty() ? "Erro no servidor de aplicação." : reply.ErrorMessage);
+
+  TRemoteResult result = std::move(reply.Result);
+  if (result.Refused) return result;
+  if (reply.HasRefs && result.Refs.size() != args.size()) {
+    throw ERemoteError("Resposta inválida do servidor de aplicação: " +
+                       std::to_string(result.Refs.size()) + " valores de retorno para " +
+                       std::to_string(args.size()) + " parâmetros de " + fullName + ".");
+  }
+  result.Refs.resize(args.size());
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i].Kind != TRemoteArg::TKind::InOutString) {
+      result.Refs[i].reset();
+      continue;
+    }
+    if (result.Refs[i]) args[i].Text = *result.Refs[i];
+  }
+  return result;
+}
+
+}  // namespace fw

@@ -1,0 +1,67 @@
+// The MessagePack-RPC client: an application-server object reached over one TCP connection.
+//
+// Calls are synchronous and never wait without limit: connecting waits at most ConnectTimeoutMs,
+// a call (sending the request and reading the whole reply) at most CallTimeoutMs.
+//
+// Connection policy:
+// - A transport failure (time-out, reset, the server closing the connection mid-call, a reply
+//   that cannot be read) raises ERemoteError and closes the socket. The failed call is not
+//   repeated: the server may have run it.
+// - The next Invoke after that connects again, once; if that fails it raises ERemoteError.
+// - Before sending, an idle connection that the server has closed meanwhile (a restart) is
+//   noticed and replaced by a new one; nothing had been sent on it, so nothing is repeated.
+// - A reply with `error` or `fail` leaves the connection open.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/net/remote.h"
+
+namespace fw {
+
+class TTcpAppServer : public IAppServer {
+ public:
+  struct TOptions {
+    int ConnectTimeoutMs = 5000;
+    int CallTimeoutMs = 60000;
+  };
+
+  // serverName: the object's registered name, "CMP09500.rdmAcompSoli".
+  TTcpAppServer(std::string host, int port, std::string serverName);
+  TTcpAppServer(std::string host, int port, std::string serverName, TOptions options);
+  ~TTcpAppServer() override;
+  TTcpAppServer(const TTcpAppServer&) = delete;
+  TTcpAppServer& operator=(const TTcpAppServer&) = delete;
+
+  // Opens the connection (closing any open one). Raises ERemoteError naming host and port:
+  // "Não foi possível conectar ao servidor de aplicação em 127.0.0.1:7450 (Connection refused)."
+  void Connect();
+  void Disconnect();
+  bool Connected() const { return socket_ >= 0; }
+
+  // Sends "<serverName>.<method>" with the arguments and waits for the reply. A refusal comes
+  // back as a result with Refused set; the in-out arguments then keep their values. On success
+  // the in-out arguments hold what the server left in them. Raises ERemoteError.
+  TRemoteResult Invoke(const std::string& method, std::vector<TRemoteArg>& args) override;
+
+  const std::string& Host() const { return host_; }
+  int Port() const { return port_; }
+  const TOptions& Options() const { return options_; }
+
+ private:
+  std::string Address() const;
+  [[noreturn]] void TransportFailure(const std::string& message);
+  bool PeerClosedWhileIdle() const;
+
+  std::string host_;
+  int port_;
+  std::string serverName_;
+  TOptions options_;
+  int socket_ = -1;
+  uint32_t nextMsgId_ = 1;
+  std::string request_;  // reused between calls
+};
+
+}  // namespace fw

@@ -1,0 +1,46 @@
+// What a front end supplies to the form model: the Qt host implements it with widgets; the tests
+// and the screen driver with TFakePlatform (fake_platform.h). Module code never sees which.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "framework/ui/application.h"
+
+namespace fw {
+
+class IPlatform {
+ public:
+  virtual ~IPlatform() = default;
+
+  // Shows a form modeless (an MDI child of the main window when its style says so), or brings it
+  // to the front.
+  virtual void ShowForm(TForm* form) = 0;
+  // Shows a form modally; returns once the form is no longer visible.
+  virtual void ShowModal(TForm* form) = 0;
+  virtual void HideForm(TForm* form) = 0;
+  virtual void Repaint(TForm* form) = 0;
+
+  // The error display, and a plain information box.
+  virtual void ShowError(const std::string& text) = 0;
+  virtual void ShowMessage(const std::string& text) = 0;
+  // The busy indicator on its owning form, with an optional caption. Shown while shown only
+  // changes its caption; one hide hides it.
+  virtual void ShowBusy(TForm* owner, int animation, const std::string& caption) = 0;
+  virtual void HideBusy() = 0;
+  virtual void SetCursor(TCursor cursor) = 0;
+
+  // List picker over `rows`: `marked` comes in with the keys marked before and goes out with the
+  // keys the user marked. False when the user cancelled.
+  virtual bool PickList(TDataSet* rows, const std::string& keyField, const std::string& title,
+                        std::vector<std::string>& marked) = 0;
+  // Record search: the user names a field and a value. False when cancelled.
+  virtual bool SearchRecord(TDataSet* dataSet, std::string& fieldName, std::string& value) = 0;
+  // Product look-up over `rows`: the user picks a row (0-based). False when cancelled.
+  virtual bool LookupProduct(TDataSet* rows, const std::string& codeField,
+                             const std::string& nameField, int& row) = 0;
+  // Loads and starts another host module; false when it is not installed.
+  virtual bool LoadModule(const std::string& name) = 0;
+};
+
+}  // namespace fw

@@ -1,0 +1,114 @@
+// The application object: forms, the active form, the focus, the mouse cursor, keyboard dispatch
+// and the one dispatcher through which every user event runs.
+//
+// Focus moves (FocusControl): moving from X to Y raises OnExit on X and on each container of X,
+// innermost first, up to (not including) the first container that also holds Y; then OnEnter on
+// each container of Y below it, outermost first, and last on Y. A handler that moves the focus
+// while the chain runs abandons the rest of it: the focus stays where the handler put it and no
+// further events of the abandoned move are raised (the move back is not a new entry). A container
+// whose enter handler focuses the container itself while the focus is on its way into one of its
+// controls is already satisfied: the move goes on to the chosen control without a second enter.
+// A failure raised by a handler abandons the chain and passes on to the caller.
+//
+// User events (Dispatch and the User* entry points): a failure escaping the handler is shown
+// through the platform's error display; EAbort (raised after a message already shown) is not.
+#pragma once
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "framework/ui/dbcontrols.h"
+#include "framework/ui/forms.h"
+
+namespace fw {
+
+class IPlatform;
+
+// The silent abort of a running handler, raised after its message has been shown.
+class EAbort : public std::exception {
+ public:
+  const char* what() const noexcept override { return "Operação interrompida."; }
+};
+
+class TApplication : public TComponent {
+ public:
+  TApplication();
+  ~TApplication() override;
+
+  IPlatform* Platform() const { return platform_; }
+  void SetPlatform(IPlatform* platform) { platform_ = platform; }
+
+  // Two-step creation: construct the form owned by the application, store it in `reference`,
+  // then run its create handler.
+  template <typename T>
+  T* CreateForm(T*& reference) {
+    reference = new T(this);
+    reference->DoCreate();
+    return reference;
+  }
+  std::vector<TForm*> Forms() const;
+  TForm* FindForm(const std::string& name) const;
+
+  TForm* ActiveForm() const { return activeForm_; }
+  // Makes the form the active one; raises its OnActivate when it was not already active.
+  void ActivateForm(TForm* form);
+
+  TCursor Cursor() const { return cursor_; }
+  void SetCursor(TCursor cursor);
+
+  // The focused control of the active form.
+  TControl* FocusedControl() const;
+  // Moves the focus to `target` on its form (events above). Returns whether the focus is on the
+  // target afterwards; a control that cannot take the focus is refused (false).
+  bool FocusControl(TControl* target);
+  // Focuses the next (or previous) tab stop of the form after the focused control.
+  void SelectNext(TForm* form, bool forward);
+
+  // Runs a user event: failures are shown, EAbort is silent; forms released meanwhile are freed
+  // when the outermost event ends.
+  void Dispatch(const std::function<void()>& action);
+  void ShowException(const std::exception& error);
+
+  // What the user does, as the screen driver and the Qt binding send it. Each runs through
+  // Dispatch. Returns false when the control refused (disabled, invisible, not focusable).
+  bool UserFocus(TControl* control);
+  bool UserClick(TControl* control);
+  bool UserClickMenu(TMenuItem* item);
+  bool UserType(TEdit* edit, const std::string& text);
+  bool UserKey(TControl* control, uint16_t key, TShiftState shift);
+  bool UserSelectTab(TTabSheet* page);
+  bool UserSelectRow(TDBGrid* grid, int row);
+  bool UserSelectColumn(TDBGrid* grid, int column);
+  bool UserDblClick(TDBGrid* grid);
+  void UserActivate(TForm* form);
+  void UserClose(TForm* form);
+
+  // Frees the form once no event is running (a form may be released from its own handler).
+  void ReleaseForm(TForm* form);
+
+ private:
+  friend class TForm;
+  struct TFocusChain;
+  void FreeReleased();
+  void FormClosed(TForm* form);
+
+  IPlatform* platform_ = nullptr;
+  TForm* activeForm_ = nullptr;
+  TCursor cursor_ = TCursor::crDefault;
+  int dispatchDepth_ = 0;
+  std::vector<TForm*> released_;
+  TFocusChain* chain_ = nullptr;
+};
+
+// The one application object of the process.
+extern TApplication* Application;
+// Creates the application object if there is none; returns it.
+TApplication* InitApplication();
+// Frees the application object and all its forms.
+void DoneApplication();
+
+}  // namespace fw
