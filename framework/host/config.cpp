@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "framework/db/local_query.h"
+#include "framework/net/tcp_app_server.h"
 
 namespace fw {
 
@@ -34,7 +35,15 @@ void Apply(THostConfig& config, const std::string& key, const std::string& value
 }  // namespace
 
 THostConfig& HostConfig() {
-  static THostConfig config;
+  static THostConfig config = [] {
+    THostConfig defaults;
+    defaults.ServiceFactory = [](const std::string& host, int port, const std::string& name) {
+      auto server = std::make_unique<TTcpAppServer>(host, port, name);
+      server->Connect();
+      return std::unique_ptr<IAppServer>(std::move(server));
+    };
+    return defaults;
+  }();
   return config;
 }
 

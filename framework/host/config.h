@@ -20,8 +20,8 @@ struct THostConfig {
   int ServerPort = 7450;
   std::string ProductMask = "00.000.000;0;_";
   std::string LocalDatabase = "demo/demo.db";
-  // Makes the connection to an application-server object; the TCP client unless a test or the
-  // screen driver puts another in its place.
+  // Makes the connection to an application-server object: the TCP client (connected at once)
+  // unless a test or the screen driver puts another in its place.
   std::function<std::unique_ptr<IAppServer>(const std::string& host, int port,
                                             const std::string& serverName)>
       ServiceFactory;
