@@ -18,9 +18,9 @@ namespace fw {
 std::string FormatFloat(std::string_view format, double value);
 
 struct TEditMask {
-  std::string Mask;         // the mask proper, directives included
-  bool SaveLiterals = true; // literals are part of the stored value
-  char Blank = '_';         // shown in empty positions while editing
+  std::string Mask;          // the mask proper, directives included
+  bool SaveLiterals = true;  // literals are part of the stored value
+  char Blank = '_';          // shown in empty positions while editing
 };
 
 TEditMask ParseEditMask(std::string_view mask);
