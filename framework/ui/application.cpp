@@ -182,11 +182,21 @@ void TApplication::ReleaseForm(TForm* form) {
 }
 
 void TApplication::FreeReleased() {
+  // A form still inside its ShowModal is freed when that returns.
+  std::vector<TForm*> kept;
   while (!released_.empty()) {
     TForm* form = released_.back();
     released_.pop_back();
-    FreeComponent(form);
+    if (form->Modal())
+      kept.push_back(form);
+    else
+      FreeComponent(form);
   }
+  released_ = std::move(kept);
+}
+
+void TApplication::FreeReleasedOutsideEvents() {
+  if (dispatchDepth_ == 0) FreeReleased();
 }
 
 bool TApplication::UserFocus(TControl* control) {

@@ -87,8 +87,10 @@ class TApplication : public TComponent {
   void UserActivate(TForm* form);
   void UserClose(TForm* form);
 
-  // Frees the form once no event is running (a form may be released from its own handler).
+  // Frees the form once no event is running and it is not shown modally (a form may be released
+  // from its own handler).
   void ReleaseForm(TForm* form);
+  void FreeReleasedOutsideEvents();
 
  private:
   friend class TForm;

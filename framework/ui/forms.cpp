@@ -132,6 +132,9 @@ int TForm::ShowModal() {
     Application->activeForm_ = nullptr;
     Application->ActivateForm(previous);
   }
+  // A form released while it was shown modally is freed now, outside any event; nothing may
+  // touch it after this line.
+  if (Application) Application->FreeReleasedOutsideEvents();
   return result;
 }
 

@@ -162,3 +162,21 @@ TEST_F(FormTest, ActivatingAgain_RaisesActivateEachTimeTheUserComesBack) {
 
 }  // namespace
 }  // namespace fw
+
+namespace fw {
+namespace {
+
+TEST_F(FormTest, ModalFormFreedOnClose_OutsideAnyEvent_IsFreedOnlyAfterShowModalReturns) {
+  auto* dialog = new TForm(Application, "frmDialogo");
+  dialog->OnClose = [](TComponent*, TCloseAction& action) { action = TCloseAction::caFree; };
+  platform.OnModal = [&](TForm* shown) {
+    Application->UserClose(shown);
+    EXPECT_EQ(Application->FindForm("frmDialogo"), shown) << "still shown modally";
+  };
+  // Called outside any user event, as a host calling the package directly would.
+  EXPECT_EQ(dialog->ShowModal(), mrCancel);
+  EXPECT_EQ(Application->FindForm("frmDialogo"), nullptr);
+}
+
+}  // namespace
+}  // namespace fw
