@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Runs one driver scenario and compares its transcript with the expected one.
+#
+#   run_scenario.sh DRIVER SCRIPT EXPECTED [--status N] [--app-server APP_SERVER]
+#                   [--demo-localdb APP_SERVER] [-- DRIVER_ARGS...]
+#
+# --status N      the exit status the driver must end with (default 0: every check held)
+# --app-server    creates the demo database in a temporary folder, serves it on a free local port
+#                 and points the driver at it (--service tcp:127.0.0.1:PORT --localdb demo.db)
+# --demo-localdb  only creates the demo database, as the driver's local database (product look-up)
+# A line "# driver-args: ARGS..." in the script adds those arguments (split at blanks) to the
+# driver's command line. The scenario fails on a different exit status or any difference in the
+# transcript.
+set -uo pipefail
+
+driver=$1 script=$2 expected=$3
+shift 3
+want_status=0
+app_server=
+demo_only=
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --status) want_status=$2; shift 2 ;;
+    --app-server) app_server=$2; shift 2 ;;
+    --demo-localdb) app_server=$2; demo_only=1; shift 2 ;;
+    --) shift; break ;;
+    *) echo "run_scenario: unknown option $1" >&2; exit 2 ;;
+  esac
+done
+driver_args=("$@")
+read -ra script_args <<<"$(sed -n 's/^# driver-args: //p' "$script" | head -n 1)"
+driver_args+=("${script_args[@]}")
+
+work=$(mktemp -d)
+server_pid=
+cleanup() {
+  if [[ -n $server_pid ]]; then
+    kill "$server_pid" 2>/dev/null
+    wait "$server_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+if [[ -n $app_server ]]; then
+  "$app_server" --init-demo "$work/demo.db" >"$work/init.log" 2>&1 ||
+    { echo "run_scenario: app-server --init-demo failed:" >&2; cat "$work/init.log" >&2; exit 1; }
+fi
+if [[ -n $demo_only ]]; then
+  driver_args=(--localdb "$work/demo.db" "${driver_args[@]}")
+elif [[ -n $app_server ]]; then
+  # A free port: try a few at random; the server exits at once when its port is taken.
+  for attempt in 1 2 3 4 5 6 7 8 9 10; do
+    port=$((20000 + RANDOM % 40000))
+    port_open "$port" && continue
+    "$app_server" --db "$work/demo.db" --listen "127.0.0.1:$port" >"$work/server.log" 2>&1 &
+    server_pid=$!
+    for _ in $(seq 1 100); do
+      port_open "$port" && break
+      kill -0 "$server_pid" 2>/dev/null || break
+      sleep 0.05
+    done
+    if port_open "$port"; then break; fi
+    kill "$server_pid" 2>/dev/null
+    wait "$server_pid" 2>/dev/null
+    server_pid=
+  done
+  if [[ -z $server_pid ]]; then
+    echo "run_scenario: could not start the app server:" >&2
+    cat "$work/server.log" >&2
+    exit 1
+  fi
+  driver_args=(--service "tcp:127.0.0.1:$port" --localdb "$work/demo.db" "${driver_args[@]}")
+fi
+
+"$driver" "${driver_args[@]}" "$script" >"$work/transcript" 2>"$work/stderr"
+status=$?
+
+failed=0
+if [[ $status -ne $want_status ]]; then
+  echo "run_scenario: exit status $status, expected $want_status" >&2
+  cat "$work/stderr" >&2
+  failed=1
+fi
+if ! diff -u "$expected" "$work/transcript"; then
+  echo "run_scenario: transcript differs from $expected" >&2
+  failed=1
+fi
+exit $failed
