@@ -114,6 +114,13 @@ void TForm::Show() {
   Changed(TChange::FormShown);
   if (OnShow) OnShow(this);
   if (Application) Application->ActivateForm(this);
+  FocusFirstControl();
+}
+
+void TForm::FocusFirstControl() {
+  // A form shown without a control to focus gives the focus to its first tab stop, as the user
+  // would expect when the window opens.
+  if (Application && !activeControl_ && Visible()) Application->SelectNext(this, true);
 }
 
 int TForm::ShowModal() {
@@ -124,6 +131,7 @@ int TForm::ShowModal() {
   Changed(TChange::FormShown);
   if (OnShow) OnShow(this);
   if (Application) Application->ActivateForm(this);
+  FocusFirstControl();
   if (Application && Application->Platform()) Application->Platform()->ShowModal(this);
   modal_ = false;
   const int result = ModalResult == mrNone ? mrCancel : ModalResult;

@@ -97,6 +97,7 @@ class TForm : public TWinControl {
   // Runs OnCreate; a failure is shown and creation goes on.
   void DoCreate();
   // Shows the form modeless (an MDI child inside the main window), or brings it to the front.
+  // A form without a focused control gives the focus to its first tab stop (enter events run).
   void Show();
   // Shows the form modally; returns its ModalResult once it is closed.
   int ShowModal();
@@ -107,6 +108,7 @@ class TForm : public TWinControl {
 
  private:
   friend class TApplication;
+  void FocusFirstControl();
   TControl* activeControl_ = nullptr;
   bool modal_ = false;
 };

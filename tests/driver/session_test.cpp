@@ -198,8 +198,8 @@ TEST_F(SessionTest, Transcript_EchoesCommandsThenTheirEventsInOrder) {
   EXPECT_EQ(run.Out,
             "> start\n"
             "  form shown: Tela de teste\n"
-            "> type edtNome P1\n"
             "  focus: edtNome\n"
+            "> type edtNome P1\n"
             "> focus dbgCotacao\n"
             "  focus: dbgCotacao\n"
             "> expect focus dbgCotacao\n");
@@ -376,14 +376,15 @@ TEST_F(SessionTest, ModalScreen_ReadsTheScriptUntilItsCloseThenTheCallerGoesOn) 
     EXPECT_EQ(run.Status, 0) << run.Out;
     EXPECT_TRUE(Contains(run.Out,
                          "> click sbtItem\n"
+                         "  focus: (none)\n"
+                         "  focus: edtItem\n"
                          "  form shown modally: Item\n"
                          "> expect form Item\n"
                          "> type edtItem abc\n"
-                         "  focus: edtItem\n"
                          "> expect text edtItem abc\n"
                          "> close\n"
                          "  form closed: Item\n"
-                         "  focus: (none)\n"
+                         "  focus: edtNome\n"
                          "  message: Voltou da tela de item.\n"
                          "> expect form \"Tela de teste\"\n"))
         << run.Out;

@@ -180,3 +180,29 @@ TEST_F(FormTest, ModalFormFreedOnClose_OutsideAnyEvent_IsFreedOnlyAfterShowModal
 
 }  // namespace
 }  // namespace fw
+
+namespace fw {
+namespace {
+
+TEST_F(FormTest, FormShownWithoutFocusedControl_FocusesFirstTabStopWithEnterEvents) {
+  auto* form = new TForm(Application, "frm");
+  auto* label = form->Create<TLabel>("lbl");
+  label->SetParent(form);
+  auto* panel = form->Create<TPanel>("pan");
+  panel->SetParent(form);
+  auto* second = form->Create<TEdit>("edtSegundo");
+  second->SetParent(panel);
+  second->SetTabOrder(1);
+  auto* first = form->Create<TEdit>("edtPrimeiro");
+  first->SetParent(panel);
+  first->SetTabOrder(0);
+  std::vector<std::string> entered;
+  panel->OnEnter = [&](TComponent*) { entered.push_back("pan"); };
+  first->OnEnter = [&](TComponent*) { entered.push_back("edtPrimeiro"); };
+  form->ShowModal();
+  EXPECT_EQ(form->ActiveControl(), first);
+  EXPECT_EQ(entered, (std::vector<std::string>{"pan", "edtPrimeiro"}));
+}
+
+}  // namespace
+}  // namespace fw
