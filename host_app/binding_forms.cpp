@@ -1,0 +1,216 @@
+// Geometry and windows: alignment inside containers, placing and showing forms, the focus.
+#include <QApplication>
+#include <QEventLoop>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "host_app/qt_binding.h"
+#include "host_app/qt_widgets.h"
+
+namespace hostapp {
+
+namespace {
+// What the frame of a window adds around its client area, when a form stores no client size.
+constexpr int kDefaultBorder = 16;
+constexpr int kDefaultCaption = 23;
+}  // namespace
+
+// ---- geometry ----
+
+void QtBinding::Layout(ControlView& view) {
+  auto* container = dynamic_cast<fw::TWinControl*>(view.Control);
+  QWidget* host = view.Host;
+  if (!container || !host || view.Kind == ControlKind::PageControl) return;
+  std::vector<ControlView*> children;
+  std::vector<AlignItem> items;
+  for (fw::TControl* child : container->Controls()) {
+    ControlView* childView = Find(child);
+    if (!childView || !childView->Widget || childView->Parent != container ||
+        childView->Kind == ControlKind::TabSheet)
+      continue;
+    AlignItem item{child->Align(),
+                   QRect(child->Left(), child->Top(), child->Width(), child->Height()),
+                   child->Visible()};
+    if (auto size = userSizes_.find(child); size != userSizes_.end()) {
+      if (child->Align() == fw::TAlign::alTop || child->Align() == fw::TAlign::alBottom) {
+        item.Designed.setHeight(size->second);
+      } else {
+        item.Designed.setWidth(size->second);
+      }
+    }
+    children.push_back(childView);
+    items.push_back(item);
+  }
+  QRect client = host->rect();
+  if (view.Kind == ControlKind::GroupBox) client = host->contentsRect();
+  if (view.Kind == ControlKind::Panel) {
+    auto* panel = static_cast<fw::TPanel*>(view.Control);
+    const int inset = panel->BorderWidth + (panel->BevelOuter != fw::TBevel::bvNone) +
+                      (panel->BevelInner != fw::TBevel::bvNone);
+    client.adjust(inset, inset, -inset, -inset);
+  }
+  const std::vector<QRect> rects = AlignRects(client, items);
+  QRect extent;
+  for (size_t i = 0; i < children.size(); ++i) {
+    QRect rect = rects[i];
+    // Labels size themselves to their text, as the form framework's labels do.
+    if (children[i]->Kind == ControlKind::Label && items[i].Align == fw::TAlign::alNone)
+      rect.setWidth(std::max(rect.width(), children[i]->Widget->sizeHint().width()));
+    children[i]->Widget->setGeometry(rect);
+    if (items[i].Align == fw::TAlign::alNone && items[i].Visible) extent |= rect;
+  }
+  // A scroll box scrolls when its unaligned children reach past it.
+  if (view.Kind == ControlKind::ScrollBox)
+    host->setMinimumSize(QSize(std::max(extent.right() + 1, 0), std::max(extent.bottom() + 1, 0)));
+}
+
+void QtBinding::LayoutParentOf(ControlView& view) {
+  if (!view.Parent) return;
+  if (ControlView* parent = Find(view.Parent)) Layout(*parent);
+}
+
+QWidget* QtBinding::EnsureWindow(FormView& form, bool modal) {
+  if (form.Window) {
+    if (modal && !form.Window->isVisible()) form.Window->setWindowModality(Qt::ApplicationModal);
+    return form.Window;
+  }
+  fw::TForm* model = form.Form;
+  if (!modal && mdiArea_ && model->FormStyle == fw::TFormStyle::fsMDIChild) {
+    auto* sub = new FormSubWindow();
+    sub->setWidget(form.Root);
+    sub->setAttribute(Qt::WA_DeleteOnClose, false);
+    sub->OnCloseRequest = [this, model] { CloseRequested(model); };
+    mdiArea_->addSubWindow(sub);
+    form.Window = sub;
+  } else {
+    QWidget* owner = mdiArea_ ? mdiArea_->window() : nullptr;
+    auto* window = new FormWindow(owner);
+    window->setWindowFlags(modal ? Qt::Dialog : Qt::Window);
+    if (modal) window->setWindowModality(Qt::ApplicationModal);
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(form.Root);
+    window->OnCloseRequest = [this, model] { CloseRequested(model); };
+    window->installEventFilter(this);
+    form.Window = window;
+  }
+  Refresh(*Find(model));
+  return form.Window;
+}
+
+void QtBinding::Place(FormView& form) {
+  if (form.Placed) return;
+  form.Placed = true;
+  fw::TForm* model = form.Form;
+  const int clientWidth =
+      model->ClientWidth > 0 ? model->ClientWidth : model->Width() - kDefaultBorder;
+  const int clientHeight = model->ClientHeight > 0
+                               ? model->ClientHeight
+                               : model->Height() - kDefaultBorder - kDefaultCaption;
+  form.Root->SetDesignedClientSize(QSize(std::max(clientWidth, 50), std::max(clientHeight, 30)));
+  QWidget* window = form.Window;
+  window->resize(window->sizeHint().expandedTo(form.Root->sizeHint()));
+  QPoint position(model->Left(), model->Top());
+  if (qobject_cast<QMdiSubWindow*>(window)) {
+    window->move(position);
+    return;
+  }
+  // A window of its own: the designed position is taken from the main window's work area.
+  if (mdiArea_) position = mdiArea_->mapToGlobal(position);
+  if (model->Position == fw::TPosition::poScreenCenter && window->screen())
+    position = window->screen()->availableGeometry().center() - window->rect().center();
+  if (window->screen()) {
+    const QRect screen = window->screen()->availableGeometry();
+    position.setX(std::clamp(position.x(), screen.left(),
+                             std::max(screen.left(), screen.right() - window->width())));
+    position.setY(std::clamp(position.y(), screen.top(),
+                             std::max(screen.top(), screen.bottom() - window->height())));
+  }
+  window->move(position);
+}
+
+void QtBinding::BringToFront(FormView& form) {
+  QWidget* window = form.Window;
+  if (!window || !window->isVisible()) return;
+  ++syncing_;
+  if (auto* sub = qobject_cast<QMdiSubWindow*>(window)) {
+    if (mdiArea_ && mdiArea_->activeSubWindow() != sub) mdiArea_->setActiveSubWindow(sub);
+    // Back from a modal form the main window may not be active yet: the form's focus needs it.
+    if (!sub->window()->isActiveWindow() && !QApplication::activeModalWidget())
+      sub->window()->activateWindow();
+  } else if (!window->isActiveWindow()) {
+    window->raise();
+    window->activateWindow();
+  }
+  --syncing_;
+}
+
+void QtBinding::SyncFocus(FormView& form) {
+  fw::TControl* active = form.Form->ActiveControl();
+  ControlView* view = active ? Find(active) : nullptr;
+  QWidget* target = view && view->Focus ? view->Focus.data() : nullptr;
+  if (!target) target = form.Root ? form.Root->Client() : nullptr;
+  if (!target || target->hasFocus()) return;
+  ++syncing_;
+  target->setFocus(Qt::OtherFocusReason);
+  --syncing_;
+}
+
+// ---- the form side of the platform ----
+
+void QtBinding::ShowForm(fw::TForm* form) {
+  FormView* view = Bind(form);
+  if (form->Menu && !view->MenuBuilt) BuildMenu(*view);
+  QWidget* window = EnsureWindow(*view, false);
+  Place(*view);
+  ++syncing_;
+  window->show();
+  --syncing_;
+  Layout(*Find(form));
+  BringToFront(*view);
+  SyncFocus(*view);
+}
+
+void QtBinding::ShowModal(fw::TForm* form) {
+  FormView* view = Bind(form);
+  if (form->Menu && !view->MenuBuilt) BuildMenu(*view);
+  QWidget* window = EnsureWindow(*view, true);
+  Place(*view);
+  ++syncing_;
+  window->show();
+  --syncing_;
+  BringToFront(*view);
+  SyncFocus(*view);
+  if (!form->Visible()) return;  // closed by its own show handlers
+  QEventLoop loop;
+  view->ModalLoop = &loop;
+  loop.exec(QEventLoop::DialogExec);
+  if (FormView* still = FindForm(form)) {
+    still->ModalLoop = nullptr;
+    if (still->Window) {
+      ++syncing_;
+      still->Window->hide();
+      --syncing_;
+    }
+  }
+}
+
+void QtBinding::HideForm(fw::TForm* form) {
+  FormView* view = FindForm(form);
+  if (!view) return;
+  if (view->Window) {
+    ++syncing_;
+    view->Window->hide();
+    --syncing_;
+  }
+  if (view->ModalLoop) view->ModalLoop->quit();
+}
+
+void QtBinding::Repaint(fw::TForm* form) {
+  if (FormView* view = FindForm(form); view && view->Root) view->Root->repaint();
+}
+
+}  // namespace hostapp

@@ -1,0 +1,277 @@
+#include "host_app/dialogs.h"
+
+#include <QAbstractTableModel>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "host_app/conversions.h"
+
+namespace hostapp {
+
+namespace {
+// The mark column of a picker's data set holds the picker's own state, not data to show.
+constexpr std::string_view kMarkField = "IDMARCADO";
+
+std::string TextAt(fw::TDataSet* dataSet, const fw::TField* field, int row) {
+  fw::TDataSet::TRowScope scope(dataSet, static_cast<size_t>(row));
+  return field->DisplayText();
+}
+
+QTableView* NewTable(QWidget* parent) {
+  auto* table = new QTableView(parent);
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->setSelectionMode(QAbstractItemView::SingleSelection);
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->verticalHeader()->hide();
+  table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+  table->horizontalHeader()->setStretchLastSection(true);
+  table->setWordWrap(false);
+  return table;
+}
+}  // namespace
+
+// ---- list picker ----
+
+class PickListModel : public QAbstractTableModel {
+ public:
+  PickListModel(fw::TDataSet* rows, const std::string& keyField,
+                const std::vector<std::string>& marked, QObject* parent)
+      : QAbstractTableModel(parent), rows_(rows) {
+    const fw::TField* key = rows->FindField(keyField);
+    for (fw::TField* field : rows->Fields())
+      if (field->Visible && field->FieldName() != kMarkField) shown_.push_back(field);
+    if (shown_.empty() && key) shown_.push_back(const_cast<fw::TField*>(key));
+    const int count = rows->RecordCount();
+    keys_.reserve(static_cast<size_t>(count));
+    for (int row = 0; row < count; ++row) {
+      fw::TDataSet::TRowScope scope(rows, static_cast<size_t>(row));
+      keys_.push_back(key ? key->AsString() : std::string());
+    }
+    checked_.assign(keys_.size(), false);
+    for (size_t row = 0; row < keys_.size(); ++row)
+      checked_[row] = std::find(marked.begin(), marked.end(), keys_[row]) != marked.end();
+  }
+
+  int rowCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : static_cast<int>(keys_.size());
+  }
+  int columnCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : static_cast<int>(shown_.size()) + 1;
+  }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid()) return {};
+    if (index.column() == 0) {
+      if (role == Qt::CheckStateRole)
+        return checked_[static_cast<size_t>(index.row())] ? Qt::Checked : Qt::Unchecked;
+      return {};
+    }
+    if (role != Qt::DisplayRole) return {};
+    return ToQt(TextAt(rows_, shown_[static_cast<size_t>(index.column() - 1)], index.row()));
+  }
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override {
+    if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole) return false;
+    checked_[static_cast<size_t>(index.row())] = value.toInt() == Qt::Checked;
+    emit dataChanged(index, index, {Qt::CheckStateRole});
+    return true;
+  }
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    if (section == 0) return QString();
+    return ToQt(shown_[static_cast<size_t>(section - 1)]->DisplayLabel());
+  }
+  Qt::ItemFlags flags(const QModelIndex& index) const override {
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (index.column() == 0) flags |= Qt::ItemIsUserCheckable;
+    return flags;
+  }
+
+  void Toggle(int row) {
+    if (row < 0 || row >= rowCount()) return;
+    setData(index(row, 0), checked_[static_cast<size_t>(row)] ? Qt::Unchecked : Qt::Checked,
+            Qt::CheckStateRole);
+  }
+  void SetAll(bool marked) {
+    std::fill(checked_.begin(), checked_.end(), marked);
+    if (!keys_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, 0));
+  }
+  std::vector<std::string> Marked() const {
+    std::vector<std::string> marked;
+    for (size_t row = 0; row < keys_.size(); ++row)
+      if (checked_[row]) marked.push_back(keys_[row]);
+    return marked;
+  }
+
+ private:
+  fw::TDataSet* rows_;
+  std::vector<fw::TField*> shown_;
+  std::vector<std::string> keys_;
+  std::vector<bool> checked_;
+};
+
+PickListDialog::PickListDialog(fw::TDataSet* rows, const std::string& keyField,
+                               const std::string& title, const std::vector<std::string>& marked,
+                               QWidget* parent)
+    : QDialog(parent), model_(new PickListModel(rows, keyField, marked, this)) {
+  setWindowTitle(ToQt(title.empty() ? std::string("Seleção") : "Seleção de " + title));
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(new QLabel(QStringLiteral("Marque os itens desejados:"), this));
+  table_ = NewTable(this);
+  table_->setModel(model_);
+  table_->horizontalHeader()->resizeSection(0, 28);
+  table_->resizeColumnsToContents();
+  layout->addWidget(table_, 1);
+  connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
+    if (index.column() != 0) model_->Toggle(index.row());
+  });
+
+  auto* buttons = new QHBoxLayout();
+  auto* all = new QPushButton(QStringLiteral("Marcar todos"), this);
+  auto* none = new QPushButton(QStringLiteral("Limpar"), this);
+  auto* confirm = new QPushButton(QStringLiteral("Confirmar"), this);
+  auto* cancel = new QPushButton(QStringLiteral("Cancelar"), this);
+  confirm->setDefault(true);
+  buttons->addWidget(all);
+  buttons->addWidget(none);
+  buttons->addStretch(1);
+  buttons->addWidget(confirm);
+  buttons->addWidget(cancel);
+  layout->addLayout(buttons);
+  connect(all, &QPushButton::clicked, this, [this] { MarkAll(true); });
+  connect(none, &QPushButton::clicked, this, [this] { MarkAll(false); });
+  connect(confirm, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  resize(460, 420);
+}
+
+std::vector<std::string> PickListDialog::Marked() const {
+  return model_->Marked();
+}
+
+void PickListDialog::MarkAll(bool marked) {
+  model_->SetAll(marked);
+}
+
+// ---- record search ----
+
+SearchDialog::SearchDialog(fw::TDataSet* dataSet, QWidget* parent)
+    : QDialog(parent), fields_(new QComboBox(this)), value_(new QLineEdit(this)) {
+  setWindowTitle(QStringLiteral("Procurar"));
+  for (fw::TField* field : dataSet->Fields())
+    fields_->addItem(ToQt(field->DisplayLabel()), ToQt(field->FieldName()));
+  auto* form = new QFormLayout();
+  form->addRow(QStringLiteral("Campo:"), fields_);
+  form->addRow(QStringLiteral("Valor:"), value_);
+  auto* buttons = new QDialogButtonBox(this);
+  buttons->addButton(QStringLiteral("Confirmar"), QDialogButtonBox::AcceptRole)->setDefault(true);
+  buttons->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(buttons);
+  value_->setFocus();
+}
+
+std::string SearchDialog::FieldName() const {
+  return FromQt(fields_->currentData().toString());
+}
+
+std::string SearchDialog::Value() const {
+  return FromQt(value_->text());
+}
+
+// ---- product look-up ----
+
+ProductLookupDialog::ProductLookupDialog(fw::TDataSet* rows, const std::string& codeField,
+                                         const std::string& nameField, QWidget* parent)
+    : QDialog(parent),
+      filter_(new QLineEdit(this)),
+      table_(NewTable(this)),
+      proxy_(new QSortFilterProxyModel(this)) {
+  setWindowTitle(QStringLiteral("Pesquisa de Produto"));
+  // The columns the user knows the products by: the visible ones among the data set's first
+  // field (the code as the user types it), the code field and the name field.
+  std::vector<fw::TField*> shown;
+  auto add = [&](fw::TField* field) {
+    if (field && std::find(shown.begin(), shown.end(), field) == shown.end())
+      shown.push_back(field);
+  };
+  fw::TField* code = rows->FindField(codeField);
+  fw::TField* name = rows->FindField(nameField);
+  for (fw::TField* field : {rows->Fields().empty() ? nullptr : rows->Fields().front(), code, name})
+    if (field && field->Visible) add(field);
+  if (shown.empty()) {
+    add(code);
+    add(name);
+  }
+  // Texts are read once: filtering then never touches the data set.
+  auto* source = new QStandardItemModel(rows->RecordCount(), static_cast<int>(shown.size()), this);
+  for (int column = 0; column < static_cast<int>(shown.size()); ++column)
+    source->setHeaderData(column, Qt::Horizontal,
+                          ToQt(shown[static_cast<size_t>(column)]->DisplayLabel()));
+  for (int row = 0; row < rows->RecordCount(); ++row) {
+    fw::TDataSet::TRowScope scope(rows, static_cast<size_t>(row));
+    for (int column = 0; column < static_cast<int>(shown.size()); ++column) {
+      auto* item = new QStandardItem(ToQt(shown[static_cast<size_t>(column)]->DisplayText()));
+      item->setData(row, Qt::UserRole);
+      item->setEditable(false);
+      source->setItem(row, column, item);
+    }
+  }
+  proxy_->setSourceModel(source);
+  proxy_->setFilterKeyColumn(-1);
+  proxy_->setFilterCaseSensitivity(Qt::CaseInsensitive);
+  table_->setModel(proxy_);
+  table_->resizeColumnToContents(0);
+
+  auto* layout = new QVBoxLayout(this);
+  auto* filterRow = new QHBoxLayout();
+  filterRow->addWidget(new QLabel(QStringLiteral("Filtrar:"), this));
+  filterRow->addWidget(filter_, 1);
+  layout->addLayout(filterRow);
+  layout->addWidget(table_, 1);
+  auto* buttons = new QDialogButtonBox(this);
+  buttons->addButton(QStringLiteral("Confirmar"), QDialogButtonBox::AcceptRole)->setDefault(true);
+  buttons->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(table_, &QTableView::doubleClicked, this, &QDialog::accept);
+  connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    proxy_->setFilterFixedString(text);
+    if (proxy_->rowCount() > 0) table_->selectRow(0);
+  });
+  const int current = rows->RecNo() - 1;
+  if (current >= 0) {
+    const QModelIndex start = proxy_->mapFromSource(source->index(current, 0));
+    table_->selectRow(start.row());
+    table_->scrollTo(start);
+  }
+  filter_->setFocus();
+  resize(560, 460);
+}
+
+int ProductLookupDialog::ChosenRow() const {
+  const QModelIndexList selected = table_->selectionModel()->selectedRows();
+  if (selected.isEmpty()) return -1;
+  return proxy_->data(selected.front(), Qt::UserRole).toInt();
+}
+
+int ProductLookupDialog::VisibleRows() const {
+  return proxy_->rowCount();
+}
+
+}  // namespace hostapp

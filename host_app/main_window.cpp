@@ -1,0 +1,64 @@
+#include "host_app/main_window.h"
+
+#include <QApplication>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QStyle>
+
+#include "framework/ui/application.h"
+#include "host_app/conversions.h"
+#include "host_app/module_loader.h"
+#include "host_app/qt_binding.h"
+#include "host_app/qt_platform.h"
+
+namespace hostapp {
+
+MainWindow::MainWindow(ModuleLoader& loader, QWidget* parent)
+    : QMainWindow(parent), loader_(loader), area_(new QMdiArea(this)) {
+  setWindowTitle(QStringLiteral("Compras"));
+  QApplication::setWindowIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+  setCentralWidget(area_);
+  area_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  area_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  binding_ = std::make_unique<QtBinding>(area_);
+  platform_ = std::make_unique<QtPlatform>(*binding_, &loader_, this);
+  fw::InitApplication()->SetPlatform(platform_.get());
+
+  QMenu* purchases = menuBar()->addMenu(QStringLiteral("&Compras"));
+  QAction* tracking = purchases->addAction(QStringLiteral("&Acompanhamento da Solicitação"));
+  connect(tracking, &QAction::triggered, this, [this] { OpenRequestTracking(); });
+  purchases->addSeparator();
+  QAction* quit = purchases->addAction(QStringLiteral("Sai&r"));
+  connect(quit, &QAction::triggered, this, &QWidget::close);
+  QMenu* help = menuBar()->addMenu(QStringLiteral("A&juda"));
+  QAction* about = help->addAction(QStringLiteral("&Sobre"));
+  connect(about, &QAction::triggered, this, [this] { ShowAbout(); });
+  statusBar()->showMessage(QStringLiteral("Pronto"));
+  resize(1300, 820);
+}
+
+MainWindow::~MainWindow() {
+  if (fw::Application && fw::Application->Platform() == platform_.get())
+    fw::Application->SetPlatform(nullptr);
+}
+
+bool MainWindow::OpenRequestTracking() {
+  const ModuleLoader::Result result = loader_.Run(kTrackingPackage, kTrackingEntry);
+  if (result.Outcome == ModuleLoader::Status::Started) return true;
+  platform_->ShowError(result.Message);
+  return false;
+}
+
+void MainWindow::ShowAbout() {
+  const QString text = QStringLiteral(
+      "<b>Compras</b><br><br>"
+      "Módulo de acompanhamento de solicitações de compra:<br>"
+      "CMP09500 — Acompanhamento da Solicitação<br>"
+      "CMP09501 — Acompanhamento de Itens de Solicitação");
+  if (!platform_->Interactive) return;
+  QMessageBox::about(this, QStringLiteral("Sobre"), text);
+}
+
+}  // namespace hostapp

@@ -1,0 +1,42 @@
+// The host's main window: an MDI area for the module's screens, the menu that opens the request
+// tracking module, and the "Sobre" box. It owns the Qt binding and the platform it hands to the
+// framework's application object.
+#pragma once
+
+#include <QMainWindow>
+#include <memory>
+
+class QMdiArea;
+
+namespace hostapp {
+
+class ModuleLoader;
+class QtBinding;
+class QtPlatform;
+
+// The package of the tracking module and its start entry.
+inline constexpr const char* kTrackingPackage = "libpkg_cmp09500.so";
+inline constexpr const char* kTrackingEntry = "IniProc";
+
+class MainWindow : public QMainWindow {
+ public:
+  explicit MainWindow(ModuleLoader& loader, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  QMdiArea* Area() const { return area_; }
+  QtBinding& Binding() const { return *binding_; }
+  QtPlatform& Platform() const { return *platform_; }
+
+  // "Compras > Acompanhamento da Solicitação": loads the package and calls IniProc. Returns
+  // whether the module started; a missing or broken package is reported to the user.
+  bool OpenRequestTracking();
+  void ShowAbout();
+
+ private:
+  ModuleLoader& loader_;
+  QMdiArea* area_;
+  std::unique_ptr<QtBinding> binding_;
+  std::unique_ptr<QtPlatform> platform_;
+};
+
+}  // namespace hostapp

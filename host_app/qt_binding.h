@@ -1,0 +1,190 @@
+// The generic Qt binding of the form model.
+//
+// QtBinding observes the model (fw::IModelObserver) and renders any form with one widget kind per
+// model control kind: geometry, alignment, captions, texts, states, colours, grids, menus and the
+// focus all come from the model, and every model change it is told about is reflected. What the
+// user does reaches the model only through fw::Application's User* entry points, the same events
+// the screen driver sends; the widgets never change the model themselves, and after each event
+// the view is brought back to what the model says (a refused click leaves a radio unchecked, a
+// validation that keeps the focus puts it back).
+//
+// Widgets exist from the first time a form is shown until the form is freed. Forms that are MDI
+// children go into the MDI area when there is one; other forms, and modal ones, get a window of
+// their own. A modal form runs a nested event loop until the model hides it.
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "framework/ui/application.h"
+
+class QAction;
+class QEventLoop;
+class QFocusEvent;
+class QKeyEvent;
+class QLineEdit;
+class QMdiArea;
+class QMenuBar;
+class QTabWidget;
+class QModelIndex;
+
+namespace hostapp {
+
+class FormRoot;
+class GridModel;
+class GridView;
+
+enum class ControlKind {
+  Form,
+  Panel,
+  GroupBox,
+  ScrollBox,
+  Splitter,
+  Label,
+  Edit,
+  MaskEdit,
+  DateEdit,
+  RadioButton,
+  Button,
+  PageControl,
+  TabSheet,
+  Grid,
+  DBText,
+  Navigator,
+  Container,  // any other windowed control: holds its children
+  Plain,      // any other control: an empty widget at its bounds
+};
+
+class QtBinding : public QObject, public fw::IModelObserver {
+ public:
+  // Without an MDI area every form gets a window of its own (the tests use that).
+  explicit QtBinding(QMdiArea* mdiArea = nullptr, QObject* parent = nullptr);
+  ~QtBinding() override;
+
+  void ModelChanged(fw::TComponent* component, fw::TChange change) override;
+
+  // The form side of the platform interface.
+  void ShowForm(fw::TForm* form);
+  void ShowModal(fw::TForm* form);
+  void HideForm(fw::TForm* form);
+  void Repaint(fw::TForm* form);
+
+  // What renders a model object; nullptr when it has no widget (yet).
+  QWidget* WidgetOf(const fw::TComponent* control) const;
+  // The widget that takes the Qt focus for a control (the line edit of a date edit...).
+  QWidget* FocusWidgetOf(const fw::TComponent* control) const;
+  QWidget* WindowOf(const fw::TForm* form) const;  // MDI subwindow or window
+  FormRoot* RootOf(const fw::TForm* form) const;   // menu bar and client area
+  QAction* ActionOf(const fw::TMenuItem* item) const;
+  GridModel* GridModelOf(const fw::TDBGrid* grid) const;
+  QTabWidget* TabsOf(const fw::TPageControl* pageControl) const;
+  // The control a widget (or one of its parts) renders; nullptr for none.
+  fw::TControl* ControlAt(const QObject* object) const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct FormView;
+  struct ControlView {
+    fw::TControl* Control = nullptr;
+    ControlKind Kind = ControlKind::Plain;
+    FormView* Form = nullptr;
+    fw::TWinControl* Parent = nullptr;  // the model parent whose host holds the widget
+    QPointer<QWidget> Widget;           // placed in the parent's host
+    QPointer<QWidget> Host;             // where the children's widgets go
+    QPointer<QWidget> Focus;            // takes the Qt focus and the keys
+    QPointer<QLineEdit> Edit;
+    QPointer<GridView> View;
+    QPointer<GridModel> Model;
+    QPointer<QTabWidget> Tabs;
+    std::vector<fw::TTabSheet*> Pages;  // as the tabs show them
+    std::string Mask;                   // the edit mask the line edit was given
+    int CurrentRow = -1;                // the grid row the indicator marks
+  };
+  struct FormView {
+    fw::TForm* Form = nullptr;
+    QPointer<QWidget> Window;
+    QPointer<FormRoot> Root;
+    QEventLoop* ModalLoop = nullptr;
+    bool Placed = false;
+    bool MenuBuilt = false;
+  };
+  struct ActionView {
+    QPointer<QAction> Action;
+    FormView* Form = nullptr;
+    size_t Children = 0;
+  };
+
+  // Building (qt_binding.cpp).
+  FormView* Bind(fw::TForm* form);
+  ControlView* Build(fw::TControl* control, FormView* form, QWidget* host);
+  void BuildChildren(ControlView& view);
+  void Register(ControlView& view);
+  void BuildMenu(FormView& form);
+  void AddMenuItem(QWidget* container, fw::TMenuItem* item, FormView& form);
+  void Reparent(ControlView& view);
+  void BuildLate();
+
+  // Reflecting the model.
+  void PropertyChanged(fw::TComponent* component);
+  void DataChanged(fw::TComponent* dataSet, fw::TChange change);
+  void FocusChanged(fw::TComponent* form);
+  void Forget(const fw::TComponent* component);
+  void Unbind(FormView& form);
+  void Refresh(ControlView& view);
+  void RefreshEditText(ControlView& view);
+  void RefreshTabs(ControlView& view);
+  void RefreshTabTitles(ControlView& view);
+  void RefreshGrid(ControlView& view, bool reload);
+  void SyncGridCursor(ControlView& view);
+  void RefreshAction(fw::TMenuItem* item);
+  void Layout(ControlView& view);
+  void LayoutParentOf(ControlView& view);
+  void Place(FormView& form);
+  void BringToFront(FormView& form);
+  void SyncFocus(FormView& form);
+  QWidget* EnsureWindow(FormView& form, bool modal);
+
+  // What the user does (binding_input.cpp).
+  bool KeyPressed(QObject* watched, QKeyEvent* event);
+  void FocusedIn(QObject* watched, QFocusEvent* event);
+  // Sends a focus move the user made in Qt to the model; false when the model refused it.
+  bool FlushPendingFocus();
+  void TextEdited(fw::TControl* control);
+  void RadioClicked(fw::TControl* control);
+  void ButtonClicked(fw::TControl* control);
+  void TabChosen(fw::TControl* pageControl, int index);
+  void CellClicked(fw::TControl* grid, const QModelIndex& index, bool doubleClick);
+  void NavigatorClicked(fw::TControl* navigator, int button);
+  void DatePicked(fw::TControl* edit, const std::string& text);
+  void SplitterDragged(fw::TControl* splitter, int delta);
+  void CloseRequested(fw::TForm* form);
+  void WindowActivated(fw::TForm* form);
+  std::string WidgetText(const ControlView& view) const;
+  void AfterUserEvent(fw::TForm* form);
+
+  ControlView* Find(const fw::TComponent* control) const;
+  FormView* FindForm(const fw::TComponent* form) const;
+  FormView* FormOwning(const fw::TComponent* component) const;
+
+  QPointer<QMdiArea> mdiArea_;
+  std::unordered_map<const fw::TComponent*, std::unique_ptr<ControlView>> controls_;
+  std::unordered_map<const fw::TComponent*, std::unique_ptr<FormView>> forms_;
+  std::unordered_map<const fw::TComponent*, ActionView> actions_;
+  QHash<const QObject*, ControlView*> parts_;               // every widget of a control
+  QHash<const QObject*, ControlView*> focusParts_;          // the widgets that take the focus
+  QHash<const QObject*, ControlView*> hosts_;               // the widgets that hold children
+  std::unordered_map<const fw::TControl*, int> userSizes_;  // sizes set by dragging a splitter
+  std::vector<fw::TControl*> late_;       // controls parented after their form was built
+  int syncing_ = 0;                       // > 0 while the view is being set from the model
+  fw::TControl* pendingFocus_ = nullptr;  // a focus move the model has not heard of yet
+};
+
+}  // namespace hostapp

@@ -1,0 +1,63 @@
+// The Qt host's side of the platform interface: forms through the binding, and the framework's
+// dialogs for real (message boxes, busy indicator, list picker, record search, product look-up),
+// the mouse cursor and the loading of other host modules.
+//
+// Unattended runs (the --screenshot session) set Interactive off: messages then go to the
+// standard error stream and every dialog is cancelled, so nothing waits for a user.
+#pragma once
+
+#include <QPointer>
+#include <string>
+#include <vector>
+
+#include "framework/platform.h"
+
+class QWidget;
+
+namespace hostapp {
+
+class BusyOverlay;
+class ModuleLoader;
+class QtBinding;
+
+class QtPlatform : public fw::IPlatform {
+ public:
+  // `loader` may be null: then no module is installed.
+  QtPlatform(QtBinding& binding, ModuleLoader* loader, QWidget* mainWindow = nullptr);
+  ~QtPlatform() override;
+
+  bool Interactive = true;
+  // Every message shown, errors and information alike, in order.
+  std::vector<std::string> Messages;
+  // The busy indicator now: its widget while shown, else nullptr.
+  BusyOverlay* Busy() const;
+
+  void ShowForm(fw::TForm* form) override;
+  void ShowModal(fw::TForm* form) override;
+  void HideForm(fw::TForm* form) override;
+  void Repaint(fw::TForm* form) override;
+  void ShowError(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
+  void ShowBusy(fw::TForm* owner, int animation, const std::string& caption) override;
+  void HideBusy() override;
+  void SetCursor(fw::TCursor cursor) override;
+  bool PickList(fw::TDataSet* rows, const std::string& keyField, const std::string& title,
+                std::vector<std::string>& marked) override;
+  bool SearchRecord(fw::TDataSet* dataSet, std::string& fieldName, std::string& value) override;
+  bool LookupProduct(fw::TDataSet* rows, const std::string& codeField, const std::string& nameField,
+                     int& row) override;
+  bool LoadModule(const std::string& name) override;
+
+ private:
+  QWidget* DialogParent() const;
+  void Box(bool error, const std::string& text);
+
+  QtBinding& binding_;
+  ModuleLoader* loader_;
+  QPointer<QWidget> mainWindow_;
+  QPointer<BusyOverlay> busy_;
+  bool busyCursor_ = false;
+  bool waitCursor_ = false;
+};
+
+}  // namespace hostapp

@@ -1,0 +1,20 @@
+// Pictures of the screens: any widget to a PNG file, and the unattended --screenshot session.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace hostapp {
+
+class MainWindow;
+
+// Renders the widget (and its children) into a PNG file; false when it cannot be written.
+bool SaveWidgetPng(QWidget* widget, const QString& path);
+
+// Opens the request screen, runs a query, and saves the request screen on both tabs, the item
+// screen and the whole main window into `directory`. Returns the process exit status: 0 when
+// every picture was written.
+int RunScreenshotSession(MainWindow& window, const QString& directory);
+
+}  // namespace hostapp

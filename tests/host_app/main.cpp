@@ -1,0 +1,20 @@
+// The Qt binding's tests run on Qt's offscreen platform: no display is needed.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+namespace {
+// The offscreen platform says, for every window, that it cannot raise it or pass size hints on.
+void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (message.startsWith(QStringLiteral("This plugin does not support"))) return;
+  qt_message_output(type, context, message);
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  qInstallMessageHandler(QuietHandler);
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,357 @@
+// The framework's dialogs for real, the busy indicator, module loading and the main window.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include "framework/host/services.h"
+#include "host_app/conversions.h"
+#include "host_app/dialogs.h"
+#include "host_app/main_window.h"
+#include "host_app/module_loader.h"
+#include "host_app/qt_widgets.h"
+#include "test_form.h"
+
+namespace hostapp::testing {
+namespace {
+
+QPushButton* ButtonNamed(QWidget* window, const QString& text) {
+  for (QPushButton* button : window->findChildren<QPushButton*>())
+    if (button->text() == text) return button;
+  return nullptr;
+}
+
+fw::TClientDataSet* PickerRows(fw::TComponent* owner) {
+  auto* rows = new fw::TClientDataSet(owner, "cdsFilSoli");
+  rows->AddField("cdsFilSoliIDMARCADO", "IDMARCADO", fw::TFieldType::ftString, 1);
+  rows->AddField("cdsFilSoliCDFILSOLI", "CDFILSOLI", fw::TFieldType::ftString, 4)
+      ->SetDisplayLabel("Código");
+  rows->AddField("cdsFilSoliNMFILIAL", "NMFILIAL", fw::TFieldType::ftString, 30)
+      ->SetDisplayLabel("Nome");
+  fw::TDataPacket packet({{"IDMARCADO", fw::TFieldType::ftString, 1},
+                          {"CDFILSOLI", fw::TFieldType::ftString, 4},
+                          {"NMFILIAL", fw::TFieldType::ftString, 30}});
+  for (const auto& [code, name] :
+       {std::pair{"0001", "Matriz"}, std::pair{"0002", "Campinas"}, std::pair{"0003", "Santos"}}) {
+    packet.Columns()[0].AppendString("N");
+    packet.Columns()[1].AppendString(code);
+    packet.Columns()[2].AppendString(name);
+  }
+  rows->SetData(std::move(packet));
+  return rows;
+}
+
+class PlatformTest : public BoundTest {
+ protected:
+  void SetUp() override {
+    BoundTest::SetUp();
+    platform->Interactive = true;
+  }
+};
+
+TEST_F(PlatformTest, ErrorDisplay_IsAWarningBoxInPortuguese) {
+  TTestForm* form = ShowTestForm();
+  form->sbtPesquisa->OnClick = [](fw::TComponent*) { fw::MensErro("Filial deve ser informada."); };
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  OnNextModal([&](QWidget* window) {
+    auto* box = qobject_cast<QMessageBox*>(window);
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    text = box->text();
+    icon = box->icon();
+    box->buttons().front()->click();
+  });
+  QTest::mouseClick(Widget<QWidget>(form->sbtPesquisa), Qt::LeftButton);
+  EXPECT_EQ(title, QStringLiteral("Atenção"));
+  EXPECT_EQ(text, QStringLiteral("Filial deve ser informada."));
+  EXPECT_EQ(icon, QMessageBox::Warning);
+  EXPECT_EQ(platform->Messages, (std::vector<std::string>{"Filial deve ser informada."}));
+
+  OnNextModal([&](QWidget* window) {
+    title = window->windowTitle();
+    static_cast<QMessageBox*>(window)->buttons().front()->click();
+  });
+  platform->ShowMessage("Registro não encontrado.");
+  EXPECT_EQ(title, QStringLiteral("Informação"));
+}
+
+TEST_F(PlatformTest, BusyIndicator_CoversTheOwningFormWithItsCaptionUntilHidden) {
+  TTestForm* form = ShowTestForm();
+  fw::ActiveShowAvi(form, 6, "Consultando filiais");
+  BusyOverlay* busy = platform->Busy();
+  ASSERT_NE(busy, nullptr);
+  EXPECT_EQ(busy->parentWidget(), binding->RootOf(form));
+  EXPECT_EQ(busy->geometry(), binding->RootOf(form)->rect());
+  EXPECT_EQ(busy->Caption(), QStringLiteral("Consultando filiais"));
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+
+  fw::ActiveShowAvi(form, 6, "");
+  EXPECT_EQ(platform->Busy(), busy) << "shown again it only changes its caption";
+  EXPECT_EQ(busy->Caption(), QString());
+  fw::DeactiveShowAvi();
+  EXPECT_EQ(platform->Busy(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "one hide hides it";
+
+  // A form still being created has no window: the indicator goes over the active one.
+  auto* unshown = new fw::TForm(fw::Application, "frmNova");
+  fw::ActiveShowAvi(unshown, 6, "Carregando");
+  ASSERT_NE(platform->Busy(), nullptr);
+  EXPECT_EQ(platform->Busy()->window(), QApplication::activeWindow());
+  fw::DeactiveShowAvi();
+}
+
+TEST_F(PlatformTest, ListPicker_MarksTheKeysGivenAndReturnsTheUsersMarks) {
+  fw::TForm* owner = ShowTestForm();
+  fw::TClientDataSet* rows = PickerRows(owner);
+  auto* source = new fw::TDataSource(owner, "dtsFilSoli");
+  source->SetDataSet(rows);
+
+  std::vector<Qt::CheckState> initial;
+  QStringList headers;
+  OnNextModal([&](QWidget* window) {
+    auto* dialog = dynamic_cast<PickListDialog*>(window);
+    ASSERT_NE(dialog, nullptr);
+    QAbstractItemModel* model = dialog->Table()->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+      initial.push_back(model->index(row, 0).data(Qt::CheckStateRole).value<Qt::CheckState>());
+    for (int column = 1; column < model->columnCount(); ++column)
+      headers << model->headerData(column, Qt::Horizontal).toString();
+    ButtonNamed(window, QStringLiteral("Marcar todos"))->click();
+    ButtonNamed(window, QStringLiteral("Confirmar"))->click();
+  });
+  std::string selection = "'0002'";
+  fw::PesquisaLista(source, "CDFILSOLI", "Filial", false, selection);
+  EXPECT_EQ(initial, (std::vector<Qt::CheckState>{Qt::Unchecked, Qt::Checked, Qt::Unchecked}));
+  EXPECT_EQ(headers, (QStringList{QStringLiteral("Código"), QStringLiteral("Nome")}))
+      << "the mark column is the picker's own";
+  EXPECT_EQ(selection, "'0001','0002','0003'");
+
+  OnNextModal([&](QWidget* window) {
+    auto* dialog = static_cast<PickListDialog*>(window);
+    ButtonNamed(window, QStringLiteral("Limpar"))->click();
+    QAbstractItemModel* model = dialog->Table()->model();
+    model->setData(model->index(2, 0), Qt::Checked, Qt::CheckStateRole);
+    ButtonNamed(window, QStringLiteral("Confirmar"))->click();
+  });
+  fw::PesquisaLista(source, "CDFILSOLI", "Filial", false, selection);
+  EXPECT_EQ(selection, "'0003'");
+
+  OnNextModal([&](QWidget* window) {
+    ButtonNamed(window, QStringLiteral("Limpar"))->click();
+    ButtonNamed(window, QStringLiteral("Cancelar"))->click();
+  });
+  fw::PesquisaLista(source, "CDFILSOLI", "Filial", false, selection);
+  EXPECT_EQ(selection, "'0003'") << "a cancelled picker leaves the selection";
+  EXPECT_EQ(rows->RecNo(), 1) << "the picker never moves the cursor";
+}
+
+TEST_F(PlatformTest, RecordSearch_MovesToTheRowShowingTheValue) {
+  TTestForm* form = ShowTestForm();
+  form->cdsDados->SetData(Packet(5));
+  auto answer = [](const QString& label, const QString& value) {
+    OnNextModal([=](QWidget* window) {
+      auto* dialog = dynamic_cast<SearchDialog*>(window);
+      ASSERT_NE(dialog, nullptr);
+      dialog->Fields()->setCurrentIndex(dialog->Fields()->findText(label));
+      dialog->ValueEdit()->setText(value);
+      ButtonNamed(window, QStringLiteral("Confirmar"))->click();
+    });
+  };
+  answer(QStringLiteral("Nome"), QStringLiteral("Filial 4"));
+  fw::Procura(form->cdsDados);
+  EXPECT_EQ(form->cdsDados->RecNo(), 4);
+  EXPECT_EQ(Widget<QTableView>(form->dbgDados)->currentIndex().row(), 3);
+
+  answer(QStringLiteral("VALOR"), QStringLiteral("2.469,000"));
+  fw::Procura(form->cdsDados);
+  EXPECT_EQ(form->cdsDados->RecNo(), 2) << "values are compared as the grid shows them";
+
+  OnNextModal([](QWidget* window) {
+    if (auto* dialog = dynamic_cast<SearchDialog*>(window)) {
+      dialog->ValueEdit()->setText(QStringLiteral("Filial 99"));
+      ButtonNamed(window, QStringLiteral("Confirmar"))->click();
+    } else {
+      static_cast<QMessageBox*>(window)->buttons().front()->click();
+    }
+  });
+  // The "not found" box comes after the search dialog: answer it too.
+  QTimer::singleShot(300, [] {
+    OnNextModal(
+        [](QWidget* window) { static_cast<QMessageBox*>(window)->buttons().front()->click(); });
+  });
+  fw::Procura(form->cdsDados);
+  EXPECT_EQ(platform->Messages.back(), "Registro não encontrado.");
+  EXPECT_EQ(form->cdsDados->RecNo(), 2);
+}
+
+TEST_F(PlatformTest, ProductLookup_FiltersAsTheUserTypesAndPicksTheRow) {
+  TTestForm* form = ShowTestForm();
+  auto* products = new fw::TClientDataSet(form, "qryProduto");
+  products->AddField("qryProdutoCDARVPROD", "CDARVPROD", fw::TFieldType::ftString)
+      ->SetDisplayLabel("Código");
+  products->AddField("qryProdutoCDPRODUTO", "CDPRODUTO", fw::TFieldType::ftString, 10)->Visible =
+      false;
+  products->AddField("qryProdutoNMPRODUTO", "NMPRODUTO", fw::TFieldType::ftString, 50)
+      ->SetDisplayLabel("Nome");
+  products->FindField("CDARVPROD")->SetEditMask("00.000.000;0;_");
+  fw::TDataPacket packet({{"CDARVPROD", fw::TFieldType::ftString, 0},
+                          {"CDPRODUTO", fw::TFieldType::ftString, 10},
+                          {"NMPRODUTO", fw::TFieldType::ftString, 50}});
+  for (const auto& [code, internal, name] :
+       {std::tuple{"01001001", "P1", "Parafuso sextavado"}, std::tuple{"01001002", "P2", "Porca"},
+        std::tuple{"02001001", "P3", "Arruela lisa"}}) {
+    packet.Columns()[0].AppendString(code);
+    packet.Columns()[1].AppendString(internal);
+    packet.Columns()[2].AppendString(name);
+  }
+  products->SetData(std::move(packet));
+  auto* source = new fw::TDataSource(form, "dtsProduto");
+  source->SetDataSet(products);
+  form->sbtPesquisa->OnClick = nullptr;
+  auto* lookup = form->Create<fw::TBtnPesquisa>("btnProd");
+  lookup->SetParent(form->panTopo);
+  lookup->SetBounds(300, 56, 21, 21);
+  lookup->DataSource = source;
+  lookup->CodeField = "CDPRODUTO";
+  lookup->NameField = "NMPRODUTO";
+  bool after = false;
+  lookup->OnAfterPesq = [&](fw::TComponent*) { after = true; };
+  QApplication::processEvents();  // the button is built once the model is done with it
+
+  QStringList headers;
+  QString firstCode;
+  int shown = -1;
+  OnNextModal([&](QWidget* window) {
+    auto* dialog = dynamic_cast<ProductLookupDialog*>(window);
+    ASSERT_NE(dialog, nullptr);
+    QAbstractItemModel* model = dialog->Table()->model();
+    for (int column = 0; column < model->columnCount(); ++column)
+      headers << model->headerData(column, Qt::Horizontal).toString();
+    firstCode = model->index(0, 0).data().toString();
+    QTest::keyClicks(dialog->Filter(), "ARRUE");
+    shown = dialog->VisibleRows();
+    ButtonNamed(window, QStringLiteral("Confirmar"))->click();
+  });
+  QTest::mouseClick(Widget<QWidget>(lookup), Qt::LeftButton);
+  EXPECT_EQ(headers, (QStringList{QStringLiteral("Código"), QStringLiteral("Nome")}));
+  EXPECT_EQ(firstCode, QStringLiteral("01.001.001")) << "codes show under their mask";
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(products->RecNo(), 3);
+  EXPECT_TRUE(after);
+}
+
+TEST_F(PlatformTest, AbsentHostModule_IsReportedPlainly) {
+  QTemporaryDir empty;
+  ModuleLoader loader(empty.path().toStdString());
+  QtPlatform withLoader(*binding, &loader);
+  withLoader.Interactive = false;
+  fw::Application->SetPlatform(&withLoader);
+  fw::LoadBPL("SUP00700");
+  EXPECT_EQ(withLoader.Messages,
+            (std::vector<std::string>{"O módulo SUP00700 não está instalado."}));
+  fw::Application->SetPlatform(platform.get());
+}
+
+class LoaderTest : public BoundTest {
+ protected:
+  using TCount = int (*)(int);
+  int Count(int which) {
+    void* handle = dlopen((std::string(TEST_MODULE_DIR) + "/libhostapptest.so").c_str(),
+                          RTLD_NOW | RTLD_NOLOAD);
+    if (!handle) return -1;
+    auto count = reinterpret_cast<TCount>(dlsym(handle, "TestCount"));
+    dlclose(handle);
+    return count ? count(which) : -1;
+  }
+};
+
+TEST_F(LoaderTest, Package_LoadsOnceThenRunsItsEntryEachTime) {
+  ModuleLoader loader(TEST_MODULE_DIR);
+  EXPECT_EQ(loader.Run("libhostapptest.so", "IniProc").Outcome, ModuleLoader::Status::Started);
+  EXPECT_EQ(loader.StartModule("HOSTAPPTEST").Outcome, ModuleLoader::Status::Started)
+      << "a module name finds lib<name in lower case>.so";
+  EXPECT_EQ(Count(0), 1) << "Initialize runs once";
+  EXPECT_EQ(Count(1), 2);
+
+  // A failure inside the module is shown, not fatal.
+  void* handle =
+      dlopen((std::string(TEST_MODULE_DIR) + "/libhostapptest.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
+  reinterpret_cast<void (*)(int)>(dlsym(handle, "TestFail"))(1);
+  EXPECT_EQ(loader.Run("libhostapptest.so", "IniProc").Outcome, ModuleLoader::Status::Started);
+  EXPECT_EQ(platform->Messages, (std::vector<std::string>{"Falha ao abrir a tela."}));
+  reinterpret_cast<void (*)(int)>(dlsym(handle, "TestFail"))(0);
+  dlclose(handle);
+
+  loader.FinalizeAll();
+  EXPECT_EQ(Count(2), 1);
+}
+
+TEST_F(LoaderTest, MissingPackageOrEntry_IsReportedNotCrashed) {
+  ModuleLoader loader(TEST_MODULE_DIR);
+  const ModuleLoader::Result missing = loader.Run("libpkg_cmp09500.so", "IniProc");
+  EXPECT_EQ(missing.Outcome, ModuleLoader::Status::NotInstalled);
+  EXPECT_NE(missing.Message.find("libpkg_cmp09500.so"), std::string::npos);
+  EXPECT_NE(missing.Message.find(TEST_MODULE_DIR), std::string::npos);
+  const ModuleLoader::Result broken = loader.Run("libhostapptest_noentry.so", "IniProc");
+  EXPECT_EQ(broken.Outcome, ModuleLoader::Status::Broken);
+  EXPECT_EQ(broken.Message,
+            "O módulo libhostapptest_noentry.so não tem o ponto de entrada IniProc.");
+  EXPECT_EQ(loader.StartModule("SUP00700").Outcome, ModuleLoader::Status::NotInstalled);
+}
+
+TEST(MainWindowTest, MenusOpenTheModuleAndAMissingPackageIsReported) {
+  QTemporaryDir empty;
+  ModuleLoader loader(empty.path().toStdString());
+  {
+    MainWindow window(loader);
+    window.Platform().Interactive = false;
+    QStringList menus;
+    for (QAction* action : window.menuBar()->actions()) menus << action->text();
+    EXPECT_EQ(menus, (QStringList{QStringLiteral("&Compras"), QStringLiteral("A&juda")}));
+    QStringList entries;
+    for (QAction* action : window.menuBar()->actions().front()->menu()->actions())
+      entries << action->text();
+    EXPECT_TRUE(entries.contains(QStringLiteral("&Acompanhamento da Solicitação")));
+
+    EXPECT_FALSE(window.OpenRequestTracking());
+    ASSERT_EQ(window.Platform().Messages.size(), 1u);
+    EXPECT_NE(window.Platform().Messages[0].find("libpkg_cmp09500.so não está instalado"),
+              std::string::npos);
+
+    // A screen that is an MDI child goes into the work area.
+    auto* child = new fw::TForm(fw::Application, "frmFilho");
+    child->FormStyle = fw::TFormStyle::fsMDIChild;
+    child->SetCaption("Filho");
+    child->SetBounds(220, 168, 400, 300);
+    child->Show();
+    ASSERT_EQ(window.Area()->subWindowList().size(), 1);
+    QMdiSubWindow* sub = window.Area()->subWindowList().front();
+    EXPECT_EQ(sub->windowTitle(), QStringLiteral("Filho"));
+    EXPECT_EQ(sub->pos(), QPoint(220, 168));
+
+    // Its close button asks the model; a form released on close takes its subwindow along.
+    child->OnClose = [](fw::TComponent*, fw::TCloseAction& action) {
+      action = fw::TCloseAction::caFree;
+    };
+    sub->close();
+    EXPECT_EQ(fw::Application->FindForm("frmFilho"), nullptr);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window.Area()->subWindowList().isEmpty());
+    fw::DoneApplication();
+  }
+  EXPECT_EQ(fw::Application, nullptr);
+}
+
+}  // namespace
+}  // namespace hostapp::testing
