@@ -261,9 +261,7 @@ void QtBinding::NavigatorClicked(fw::TControl* control, int button) {
   FlushPendingFocus();
   if (!Find(control)) return;
   auto* navigator = static_cast<fw::TDBNavigator*>(control);
-  // No User* entry point names a navigator button; the click runs through the one dispatcher.
-  fw::Application->Dispatch(
-      [navigator, button] { navigator->BtnClick(static_cast<fw::TDBNavigator::TButton>(button)); });
+  fw::Application->UserNavigate(navigator, static_cast<fw::TDBNavigator::TButton>(button));
   AfterUserEvent(control->Form());
 }
 

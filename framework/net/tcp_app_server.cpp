@@ -48,12 +48,11 @@ TTcpAppServer::TTcpAppServer(std::string host, int port, std::string serverName)
     : TTcpAppServer(std::move(host), port, std::move(serverName), TOptions()) {}
 
 TTcpAppServer::TTcpAppServer(std::string host, int port, std::string serverName, TOptions options)
-    : host_(std::move(host)),
-      port_(port),
-      serverName_(std::move(serverName)),
-      options_(options) {}
+    : host_(std::move(host)), port_(port), serverName_(std::move(serverName)), options_(options) {}
 
-TTcpAppServer::~TTcpAppServer() { Disconnect(); }
+TTcpAppServer::~TTcpAppServer() {
+  Disconnect();
+}
 
 std::string TTcpAppServer::Address() const {
   if (host_.find(':') != std::string::npos) return "[" + host_ + "]:" + std::to_string(port_);
@@ -63,6 +62,7 @@ std::string TTcpAppServer::Address() const {
 void TTcpAppServer::Disconnect() {
   if (socket_ >= 0) ::close(socket_);
   socket_ = -1;
+  reader_.reset();
 }
 
 void TTcpAppServer::Connect() {
@@ -109,6 +109,11 @@ void TTcpAppServer::Connect() {
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
     ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
+    // Blocking from here on, so that the first read of an answer is one system call; it waits
+    // at most the call time-out. Every other wait goes through poll with the call's deadline.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    timeval limit{options_.CallTimeoutMs / 1000, (options_.CallTimeoutMs % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
     socket_ = fd;
     break;
   }
@@ -131,7 +136,15 @@ bool TTcpAppServer::PeerClosedWhileIdle() const {
 
 TRemoteResult TTcpAppServer::Invoke(const std::string& method, std::vector<TRemoteArg>& args) {
   const std::string fullName = serverName_ + "." + method;
-  if (socket_ >= 0 && PeerClosedWhileIdle()) Disconnect();
+
+  size_t estimate = fullName.size() + 32;
+  for (const auto& arg : args) estimate += arg.Text.size() + 9;
+  if (estimate > wire::kMaxMessageSize)
+    throw ERemoteError("A chamada " + fullName + " excede o limite de 64 MiB por mensagem.");
+
+  if (socket_ >= 0 && TClock::now() - lastAnswer_ > std::chrono::seconds(1) &&
+      PeerClosedWhileIdle())
+    Disconnect();
   if (socket_ < 0) Connect();
 
   const uint32_t msgid = nextMsgId_++;
@@ -143,46 +156,53 @@ TRemoteResult TTcpAppServer::Invoke(const std::string& method, std::vector<TRemo
     throw ERemoteError("A chamada " + fullName + " excede o limite de 64 MiB por mensagem.");
 
   const auto deadline = TClock::now() + std::chrono::milliseconds(options_.CallTimeoutMs);
-  const std::string timeout = "O servidor de aplicação em " + Address() + " não respondeu a " +
-                              fullName + " em " + Seconds(options_.CallTimeoutMs) + ".";
-  const std::string dropped = "A conexão com o servidor de aplicação em " + Address() +
-                              " foi encerrada durante a chamada " + fullName;
+  // Messages are only put together when needed: a call that goes well builds none.
+  const auto timeout = [&] {
+    return "O servidor de aplicação em " + Address() + " não respondeu a " + fullName + " em " +
+           Seconds(options_.CallTimeoutMs) + ".";
+  };
+  const auto dropped = [&](const std::string& why) {
+    return "A conexão com o servidor de aplicação em " + Address() +
+           " foi encerrada durante a chamada " + fullName + why + ".";
+  };
 
   size_t sent = 0;
   while (sent < request_.size()) {
-    const ssize_t count =
-        ::send(socket_, request_.data() + sent, request_.size() - sent, MSG_NOSIGNAL);
+    const ssize_t count = ::send(socket_, request_.data() + sent, request_.size() - sent,
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
     if (count > 0) {
       sent += static_cast<size_t>(count);
       continue;
     }
     if (count < 0 && errno == EINTR) continue;
     if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!WaitFor(socket_, POLLOUT, deadline)) TransportFailure(timeout);
+      if (!WaitFor(socket_, POLLOUT, deadline)) TransportFailure(timeout());
       continue;
     }
-    TransportFailure(dropped + " (" + std::strerror(errno) + ").");
+    TransportFailure(dropped(std::string(" (") + std::strerror(errno) + ")"));
   }
 
-  wire::TReplyReader reader;
+  if (!reader_) reader_ = std::make_unique<wire::TReplyReader>();
   wire::TReply reply;
   try {
+    bool first = true;
     for (;;) {
-      const auto room = reader.Room();
-      const ssize_t count = ::recv(socket_, room.Data, room.Size, 0);
+      const auto room = reader_->Room();
+      const ssize_t count = ::recv(socket_, room.Data, room.Size, first ? 0 : MSG_DONTWAIT);
       if (count > 0) {
-        if (reader.Received(static_cast<size_t>(count))) break;
+        first = false;
+        if (reader_->Received(static_cast<size_t>(count))) break;
         continue;
       }
-      if (count == 0) TransportFailure(dropped + ".");
+      if (count == 0) TransportFailure(dropped(""));
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        if (!WaitFor(socket_, POLLIN, deadline)) TransportFailure(timeout);
+        if (first || !WaitFor(socket_, POLLIN, deadline)) TransportFailure(timeout());
         continue;
       }
-      TransportFailure(dropped + " (" + std::strerror(errno) + ").");
+      TransportFailure(dropped(std::string(" (") + std::strerror(errno) + ")"));
     }
-    reply = reader.Take();
+    reply = reader_->Take();
   } catch (const ERemoteError&) {
     // The stream cannot be trusted any more.
     Disconnect();
@@ -192,8 +212,10 @@ TRemoteResult TTcpAppServer::Invoke(const std::string& method, std::vector<TRemo
     TransportFailure("Resposta inválida do servidor de aplicação: msgid " +
                      std::to_string(reply.MsgId) + " em vez de " + std::to_string(msgid) + ".");
   }
+  lastAnswer_ = TClock::now();
   if (reply.Failed)
-    throw ERemoteError(reply.ErrorMessage.empty() ? "Erro no servidor de aplicação." : reply.ErrorMessage);
+    throw ERemoteError(reply.ErrorMessage.empty() ? "Erro no servidor de aplicação."
+                                                  : reply.ErrorMessage);
 
   TRemoteResult result = std::move(reply.Result);
   if (result.Refused) return result;

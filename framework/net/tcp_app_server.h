@@ -8,18 +8,26 @@
 //   that cannot be read) raises ERemoteError and closes the socket. The failed call is not
 //   repeated: the server may have run it.
 // - The next Invoke after that connects again, once; if that fails it raises ERemoteError.
-// - Before sending, an idle connection that the server has closed meanwhile (a restart) is
-//   noticed and replaced by a new one; nothing had been sent on it, so nothing is repeated.
+// - Before sending on a connection idle for more than a second, a close by the server in the
+//   meantime (a restart) is noticed and the connection replaced; nothing had been sent on it,
+//   so nothing is repeated. (Calls in quick succession, as a screen's cascade makes them, skip
+//   that check; a close in that second surfaces as a transport failure of the call.)
 // - A reply with `error` or `fail` leaves the connection open.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/net/remote.h"
 
 namespace fw {
+
+namespace wire {
+class TReplyReader;
+}
 
 class TTcpAppServer : public IAppServer {
  public:
@@ -61,7 +69,9 @@ class TTcpAppServer : public IAppServer {
   TOptions options_;
   int socket_ = -1;
   uint32_t nextMsgId_ = 1;
-  std::string request_;  // reused between calls
+  std::chrono::steady_clock::time_point lastAnswer_;
+  std::string request_;                         // reused between calls
+  std::unique_ptr<wire::TReplyReader> reader_;  // likewise; dropped with the connection
 };
 
 }  // namespace fw

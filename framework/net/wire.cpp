@@ -22,7 +22,9 @@ struct TStringStream {
 // ---------------------------------------------------------------------------------------------
 // Writing
 
-void TWireWriter::Nil() { out_.push_back(static_cast<char>(0xc0)); }
+void TWireWriter::Nil() {
+  out_.push_back(static_cast<char>(0xc0));
+}
 
 void TWireWriter::Bool(bool value) {
   TStringStream stream{out_};
@@ -40,8 +42,13 @@ void TWireWriter::Signed(int64_t value) {
 }
 
 void TWireWriter::Double(double value) {
-  TStringStream stream{out_};
-  msgpack::packer<TStringStream>(stream).pack_double(value);
+  // Always float64, as the protocol says: msgpack-cxx would write whole numbers as integers.
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof(bits));
+  char bytes[9];
+  bytes[0] = static_cast<char>(0xcb);
+  for (int i = 0; i < 8; ++i) bytes[1 + i] = static_cast<char>(bits >> (56 - 8 * i));
+  out_.append(bytes, sizeof(bytes));
 }
 
 void TWireWriter::Str(std::string_view text) {
@@ -97,7 +104,9 @@ void TPacketWriter::BeginRow() {
   ++rows_;
 }
 
-void TPacketWriter::Finish() { writer_.CloseArray32(rowsHeader_, rows_); }
+void TPacketWriter::Finish() {
+  writer_.CloseArray32(rowsHeader_, rows_);
+}
 
 void EncodePacket(TWireWriter& writer, const TDataPacket& packet) {
   TPacketWriter out(writer, packet.Fields());
@@ -201,9 +210,7 @@ class TReplyVisitor : public TVisitorBase {
  public:
   explicit TReplyVisitor(bool barePacket) : barePacket_(barePacket) { stack_.reserve(8); }
 
-  void Restart() {
-    *this = TReplyVisitor(barePacket_);
-  }
+  void Restart() { *this = TReplyVisitor(barePacket_); }
 
   // After a complete parse: the reply, or ERemoteError.
   TReply Finish() {
@@ -234,7 +241,8 @@ class TReplyVisitor : public TVisitorBase {
 
   // Raises the error that stopped the parse, if any.
   void Fail() const {
-    if (!error_.empty()) throw ERemoteError("Resposta inválida do servidor de aplicação: " + error_ + ".");
+    if (!error_.empty())
+      throw ERemoteError("Resposta inválida do servidor de aplicação: " + error_ + ".");
   }
   bool HasError() const { return !error_.empty(); }
 
@@ -269,8 +277,12 @@ class TReplyVisitor : public TVisitorBase {
     return Unexpected("booleano");
   }
 
-  bool visit_positive_integer(uint64_t value) { return Integer(static_cast<double>(value), value, true); }
-  bool visit_negative_integer(int64_t value) { return Integer(static_cast<double>(value), 0, false); }
+  bool visit_positive_integer(uint64_t value) {
+    return Integer(static_cast<double>(value), value, true);
+  }
+  bool visit_negative_integer(int64_t value) {
+    return Integer(static_cast<double>(value), 0, false);
+  }
 
   bool visit_float32(float value) { return visit_float64(value); }
   bool visit_float64(double value) {
@@ -660,9 +672,7 @@ class TReplyVisitor : public TVisitorBase {
     return true;
   }
 
-  bool Unexpected(const char* what) {
-    return Stop(std::string(what) + " fora do lugar");
-  }
+  bool Unexpected(const char* what) { return Stop(std::string(what) + " fora do lugar"); }
 
   bool Stop(std::string why) {
     if (error_.empty()) error_ = std::move(why);
@@ -699,8 +709,7 @@ TReply DecodeWhole(std::string_view bytes, bool barePacket) {
   visitor.Fail();
   if (visitor.SyntaxError)
     throw ERemoteError("Resposta inválida do servidor de aplicação: MessagePack malformado.");
-  if (!ok)
-    throw ERemoteError("Resposta inválida do servidor de aplicação: mensagem truncada.");
+  if (!ok) throw ERemoteError("Resposta inválida do servidor de aplicação: mensagem truncada.");
   if (offset != bytes.size())
     throw ERemoteError("Resposta inválida do servidor de aplicação: bytes após a mensagem.");
   return visitor.Finish();
@@ -712,7 +721,9 @@ TDataPacket DecodePacket(std::string_view bytes) {
   return std::move(DecodeWhole(bytes, true).Result.Data);
 }
 
-TReply DecodeReply(std::string_view bytes) { return DecodeWhole(bytes, false); }
+TReply DecodeReply(std::string_view bytes) {
+  return DecodeWhole(bytes, false);
+}
 
 struct TReplyReader::TImpl {
   TReplyVisitor Visitor{false};
@@ -750,7 +761,9 @@ bool TReplyReader::Received(size_t count) {
   return false;
 }
 
-size_t TReplyReader::MessageSize() const { return impl_->Stream.MessageSize(); }
+size_t TReplyReader::MessageSize() const {
+  return impl_->Stream.MessageSize();
+}
 
 TReply TReplyReader::Take() {
   TReply reply = impl_->Visitor.Finish();

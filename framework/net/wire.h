@@ -101,8 +101,8 @@ struct TReply {
 // Decodes one response as its bytes arrive, straight into the packet's columns.
 //
 //   TReplyReader reader;
-//   while (!done) { auto room = reader.Room(); n = recv(room.data, room.size); done = reader.Received(n); }
-//   TReply reply = reader.Take();
+//   while (!done) { auto room = reader.Room(); n = recv(room.data, room.size); done =
+//   reader.Received(n); } TReply reply = reader.Take();
 //
 // Raises ERemoteError (in Portuguese) on a malformed reply, or on one over kMaxMessageSize.
 class TReplyReader {

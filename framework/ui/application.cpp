@@ -344,6 +344,12 @@ bool TApplication::UserDblClick(TDBGrid* grid) {
   return true;
 }
 
+bool TApplication::UserNavigate(TDBNavigator* navigator, TDBNavigator::TButton button) {
+  if (!navigator || !navigator->Showing() || !navigator->IsEnabledUp()) return false;
+  Dispatch([&] { navigator->BtnClick(button); });
+  return true;
+}
+
 void TApplication::UserActivate(TForm* form) {
   if (!form) return;
   Dispatch([&] {

@@ -84,6 +84,7 @@ class TApplication : public TComponent {
   bool UserSelectRow(TDBGrid* grid, int row);
   bool UserSelectColumn(TDBGrid* grid, int column);
   bool UserDblClick(TDBGrid* grid);
+  bool UserNavigate(TDBNavigator* navigator, TDBNavigator::TButton button);
   void UserActivate(TForm* form);
   void UserClose(TForm* form);
 
