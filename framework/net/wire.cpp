@@ -752,12 +752,14 @@ bool TReplyReader::Received(size_t count) {
     impl_->Visitor.Fail();
     throw ERemoteError("Resposta inválida do servidor de aplicação: MessagePack malformado.");
   }
+  const size_t pending =
+      status == TMsgpackStream<TReplyVisitor>::TStatus::Complete ? impl_->Stream.Pending() : 0;
+  if (impl_->Stream.MessageSize() - pending > kMaxMessageSize)
+    throw ERemoteError("A resposta do servidor de aplicação excede o limite de 64 MiB.");
   if (status == TMsgpackStream<TReplyVisitor>::TStatus::Complete) {
     impl_->Complete = true;
     return true;
   }
-  if (impl_->Stream.MessageSize() > kMaxMessageSize)
-    throw ERemoteError("A resposta do servidor de aplicação excede o limite de 64 MiB.");
   return false;
 }
 

@@ -1,0 +1,146 @@
+#include <sqlite3.h>
+
+#include <chrono>
+#include <unordered_map>
+
+#include "app_server/database.h"
+
+namespace app {
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+class TSqliteRow : public IRow {
+ public:
+  explicit TSqliteRow(sqlite3_stmt* statement) : statement_(statement) {}
+  bool IsNull(int column) const override {
+    return sqlite3_column_type(statement_, column) == SQLITE_NULL;
+  }
+  bool IsNumber(int column) const override {
+    const int type = sqlite3_column_type(statement_, column);
+    return type == SQLITE_INTEGER || type == SQLITE_FLOAT;
+  }
+  std::string_view Text(int column) const override {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+    if (text == nullptr) return {};
+    return std::string_view(text, static_cast<size_t>(sqlite3_column_bytes(statement_, column)));
+  }
+  double Number(int column) const override { return sqlite3_column_double(statement_, column); }
+
+ private:
+  sqlite3_stmt* statement_;
+};
+
+class TSqliteConnection : public IConnection {
+ public:
+  explicit TSqliteConnection(const std::string& path) {
+    const int opened = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr);
+    if (opened != SQLITE_OK) {
+      const std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(opened);
+      sqlite3_close(db_);
+      db_ = nullptr;
+      throw EDatabaseError("Não foi possível abrir o banco de dados " + path + ": " + reason);
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    // Pages are read through a shared memory map rather than copied into each connection's
+    // cache: scans of a large database spend half the time, and the connections share memory.
+    sqlite3_exec(db_, "PRAGMA mmap_size = 1073741824", nullptr, nullptr, nullptr);
+    sqlite3_progress_handler(db_, 4000, &TSqliteConnection::Progress, this);
+  }
+
+  ~TSqliteConnection() override {
+    for (auto& entry : statements_) sqlite3_finalize(entry.second);
+    sqlite3_close(db_);
+  }
+
+  void Query(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
+             const std::function<bool(const IRow&)>& onRow) override {
+    sqlite3_stmt* statement = Prepare(sql, columns);
+    struct TReset {
+      sqlite3_stmt* statement;
+      ~TReset() {
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+      }
+    } reset{statement};
+
+    const int count = sqlite3_bind_parameter_count(statement);
+    for (int i = 1; i <= count; ++i) {
+      const char* name = sqlite3_bind_parameter_name(statement, i);
+      const std::string_view bare = name ? std::string_view(name + 1) : std::string_view();
+      const std::string* value = nullptr;
+      for (const auto& param : params)
+        if (param.first == bare) value = &param.second;
+      if (value == nullptr)
+        throw EDatabaseError("Parâmetro " + std::string(name ? name : "?") + " sem valor.");
+      sqlite3_bind_text(statement, i, value->data(), static_cast<int>(value->size()),
+                        SQLITE_STATIC);
+    }
+
+    deadline_ = TClock::now() + std::chrono::milliseconds(timeLimitMs);
+    TSqliteRow row(statement);
+    for (;;) {
+      const int stepped = sqlite3_step(statement);
+      if (stepped == SQLITE_ROW) {
+        if (!onRow(row)) break;
+        continue;
+      }
+      if (stepped == SQLITE_DONE) break;
+      if (stepped == SQLITE_INTERRUPT)
+        throw EQueryTimeout("A consulta excedeu o tempo limite de " +
+                            std::to_string(timeLimitMs / 1000) + " s.");
+      throw EDatabaseError(std::string("Falha no banco de dados: ") + sqlite3_errmsg(db_));
+    }
+  }
+
+ private:
+  static int Progress(void* self) {
+    return TClock::now() > static_cast<TSqliteConnection*>(self)->deadline_ ? 1 : 0;
+  }
+
+  sqlite3_stmt* Prepare(const char* sql, int columns) {
+    auto found = statements_.find(sql);
+    if (found != statements_.end()) return found->second;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr) !=
+        SQLITE_OK)
+      throw EDatabaseError(std::string("Falha ao preparar a consulta: ") + sqlite3_errmsg(db_));
+    if (sqlite3_column_count(statement) != columns) {
+      sqlite3_finalize(statement);
+      throw EDatabaseError("A consulta não traz as colunas do pacote.");
+    }
+    statements_.emplace(sql, statement);
+    return statement;
+  }
+
+  sqlite3* db_ = nullptr;
+  std::unordered_map<const char*, sqlite3_stmt*> statements_;
+  TClock::time_point deadline_ = TClock::time_point::max();
+};
+
+}  // namespace
+
+std::unique_ptr<IConnection> OpenSqlite(const std::string& path) {
+  return std::make_unique<TSqliteConnection>(path);
+}
+
+TConnectionPool::TLease TConnectionPool::Acquire() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!idle_.empty()) {
+      auto connection = std::move(idle_.back());
+      idle_.pop_back();
+      return TLease(*this, std::move(connection));
+    }
+  }
+  return TLease(*this, factory_());
+}
+
+void TConnectionPool::GiveBack(std::unique_ptr<IConnection> connection) {
+  if (!connection) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  idle_.push_back(std::move(connection));
+}
+
+}  // namespace app

@@ -1,0 +1,155 @@
+// app-server: the application server of the tracking service.
+//
+//   app-server --db FILE [--listen HOST:PORT] [--workers N]
+//   app-server --init-demo FILE [--seed N] [--scale N]
+//
+// Serving prints one line to stdout once it listens ("app-server escutando em
+// 127.0.0.1:7450"), then logs one line per call to stderr. SIGTERM or SIGINT stops it after
+// the answers in flight are written.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "app_server/database.h"
+#include "app_server/demo_data.h"
+#include "app_server/server.h"
+#include "app_server/tracking_service.h"
+#include "service/contract.h"
+
+namespace {
+
+const char* const kUsage =
+    "Uso:\n"
+    "  app-server --db ARQUIVO [--listen HOST:PORTA] [--workers N]\n"
+    "  app-server --init-demo ARQUIVO [--seed N] [--scale N]\n"
+    "\n"
+    "  --db ARQUIVO        banco SQLite a servir (aberto somente para leitura)\n"
+    "  --listen HOST:PORTA endereço de escuta (padrão 127.0.0.1:7450; porta 0: qualquer livre)\n"
+    "  --workers N         threads que atendem as chamadas (padrão 4)\n"
+    "  --init-demo ARQUIVO cria um banco de demonstração (substitui o arquivo)\n"
+    "  --seed N            semente dos dados de demonstração (padrão 1)\n"
+    "  --scale N           escala: 80 solicitações e cerca de 200 itens por unidade (padrão 1)\n"
+    "  --message-timeout S tempo máximo para receber uma requisição inteira (padrão 60)\n"
+    "  --query-timeout S   tempo máximo de uma consulta (padrão 50)\n"
+    "  --shutdown-grace S  ao parar, espera pelas respostas em curso (padrão 30)\n";
+
+[[noreturn]] void Usage(const std::string& problem) {
+  if (!problem.empty()) std::cerr << "app-server: " << problem << "\n\n";
+  std::cerr << kUsage;
+  std::exit(2);
+}
+
+long Number(const std::string& option, const std::string& text, long low, long high) {
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value < low || value > high)
+    Usage("valor inválido para " + option + ": " + text);
+  return value;
+}
+
+bool SplitListen(const std::string& text, std::string& host, uint16_t& port) {
+  size_t colon = text.rfind(':');
+  if (colon == std::string::npos) return false;
+  host = text.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  const std::string portText = text.substr(colon + 1);
+  char* end = nullptr;
+  const long value = std::strtol(portText.c_str(), &end, 10);
+  if (portText.empty() || *end != '\0' || value < 0 || value > 65535 || host.empty()) return false;
+  port = static_cast<uint16_t>(value);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string db, demo;
+  long seed = 1, scale = 1;
+  app::TServerOptions serverOptions;
+  app::TTrackingService::TOptions serviceOptions;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) Usage("falta o valor de " + option);
+      return argv[++i];
+    };
+    if (option == "--db") {
+      db = value();
+    } else if (option == "--init-demo") {
+      demo = value();
+    } else if (option == "--listen") {
+      const std::string text = value();
+      if (!SplitListen(text, serverOptions.Host, serverOptions.Port))
+        Usage("endereço inválido para --listen: " + text + " (esperado HOST:PORTA)");
+    } else if (option == "--workers") {
+      serverOptions.Workers = static_cast<int>(Number(option, value(), 1, 256));
+    } else if (option == "--seed") {
+      seed = Number(option, value(), 0, 2147483647);
+    } else if (option == "--scale") {
+      scale = Number(option, value(), 1, 100000);
+    } else if (option == "--message-timeout") {
+      serverOptions.MessageTimeoutMs = static_cast<int>(Number(option, value(), 1, 3600)) * 1000;
+    } else if (option == "--query-timeout") {
+      serviceOptions.QueryTimeLimitMs = static_cast<int>(Number(option, value(), 1, 3600)) * 1000;
+    } else if (option == "--shutdown-grace") {
+      serverOptions.ShutdownGraceMs = static_cast<int>(Number(option, value(), 0, 3600)) * 1000;
+    } else if (option == "--help" || option == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else {
+      Usage("opção desconhecida: " + option);
+    }
+  }
+  if (db.empty() == demo.empty()) Usage(db.empty() ? "" : "use --db ou --init-demo, não ambos");
+
+  if (!demo.empty()) {
+    try {
+      const auto started = std::chrono::steady_clock::now();
+      const app::TDemoCounts counts =
+          app::CreateDemoDatabase(demo, {static_cast<uint64_t>(seed), static_cast<int>(scale)});
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      std::printf(
+          "app-server: banco de demonstração %s criado em %.1f s (semente %ld, escala %ld): "
+          "%ld filiais, %ld operadores, %ld produtos, %ld fornecedores, %ld solicitações, "
+          "%ld itens, %ld aprovações, %ld cotações, %ld preços cotados, %ld compras, %ld AF, "
+          "%ld NF\n",
+          demo.c_str(), seconds, seed, scale, counts.Branches, counts.Operators, counts.Products,
+          counts.Suppliers, counts.Requests, counts.Items, counts.Approvals, counts.Quotations,
+          counts.QuotationPrices, counts.Purchases, counts.Orders, counts.Invoices);
+      return 0;
+    } catch (const std::exception& failure) {
+      std::cerr << "app-server: " << failure.what() << "\n";
+      return 1;
+    }
+  }
+
+  try {
+    // Fail at start, not at the first call, when the database cannot be read.
+    {
+      auto probe = app::OpenSqlite(db);
+      probe->Query("SELECT COUNT(*) FROM SOLICITACAO", {}, 1, 10000,
+                   [](const app::IRow&) { return true; });
+    }
+    app::TConnectionPool pool([db] { return app::OpenSqlite(db); });
+    app::TTrackingService tracking(pool, serviceOptions);
+    app::TObjectRegistry registry;
+    registry.Register(service::kServerName, &tracking);
+    app::TServer server(registry, serverOptions);
+    server.Listen();
+    std::printf("app-server escutando em %s:%u (banco %s, %d workers)\n",
+                serverOptions.Host.c_str(), static_cast<unsigned>(server.Port()), db.c_str(),
+                serverOptions.Workers);
+    std::fflush(stdout);
+    server.Run();
+    app::LogLine("parado");
+    return 0;
+  } catch (const std::exception& failure) {
+    std::cerr << "app-server: " << failure.what() << "\n";
+    return 1;
+  }
+}

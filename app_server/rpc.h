@@ -1,0 +1,170 @@
+// The server side of the wire protocol: reading requests, resolving the object and method,
+// and writing the response.
+//
+// A request is [0, msgid, "Object.Method", [params]]. The object is the name before the last
+// dot. What can go wrong, and what the client gets:
+// - bytes that are not MessagePack, nesting deeper than 16, more than 32 parameters, a message
+//   over 64 MiB: an error response (with the msgid when it was read), then the connection closes,
+//   since the rest of the stream cannot be trusted;
+// - a well-formed message of the wrong shape (not [0, msgid, str, array]), an unknown object or
+//   method, a wrong parameter count or kind: an error response; the connection stays usable;
+// - a notification [2, method, params]: ignored (this server has none).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/net/msgpack_stream.h"
+#include "framework/net/wire.h"
+
+namespace app {
+
+struct TRpcValue {
+  enum class TKind : uint8_t {
+    Nil,
+    Boolean,
+    Integer,
+    Float,
+    String,
+    Binary,
+    Array,
+    Map,
+    Extension
+  };
+  TKind Kind = TKind::Nil;
+  double Number = 0;  // Integer, Float
+  std::string Text;   // String
+};
+
+// The kind as the error messages name it.
+const char* KindName(TRpcValue::TKind kind);
+
+struct TRpcRequest {
+  uint32_t MsgId = 0;
+  std::string Method;  // "CMP09500.rdmAcompSoli.GetItens"
+  std::vector<TRpcValue> Params;
+};
+
+// The call is wrong (unknown method, wrong parameters): answered as `error`.
+class ECallError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The service refuses the request for a reason of its own: answered as {"fail": {"message"}}.
+class ERefusal : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// An object that methods are invoked on by name.
+class IServiceObject {
+ public:
+  virtual ~IServiceObject() = default;
+  // Writes the result ({"data": packet, "refs": [...]}) and returns the packet's row count.
+  // Raises ECallError or ERefusal (anything written before is then discarded).
+  virtual size_t Invoke(std::string_view method, const std::vector<TRpcValue>& params,
+                        fw::wire::TWireWriter& out) = 0;
+  // True for a method that only looks records up by key, so quick that it runs on the
+  // connection's own thread; the others run on the query pool (see server.h).
+  virtual bool IsQuick(std::string_view method) const {
+    (void)method;
+    return false;
+  }
+};
+
+class TObjectRegistry {
+ public:
+  void Register(std::string name, IServiceObject* object) { objects_[std::move(name)] = object; }
+  IServiceObject* Find(std::string_view name) const;
+  // Whether "Object.Method" is a quick method of a known object; unknown names are quick too
+  // (they are only answered with an error).
+  bool IsQuick(std::string_view fullMethod) const;
+
+ private:
+  std::map<std::string, IServiceObject*, std::less<>> objects_;
+};
+
+// One call as the log line reports it.
+struct TCallOutcome {
+  enum class TKind { Data, Fail, Error } Kind = TKind::Error;
+  std::string Method;
+  size_t Rows = 0;
+  std::string Message;  // for Fail and Error
+};
+
+// Runs one request and writes the whole response message into `response`.
+TCallOutcome HandleRequest(const TObjectRegistry& registry, const TRpcRequest& request,
+                           std::string& response);
+
+void EncodeErrorResponse(std::string& response, uint32_t msgid, std::string_view message);
+
+// Reads requests from a byte stream (see TMsgpackStream).
+class TRequestVisitor : public fw::wire::TVisitorBase {
+ public:
+  TRequestVisitor() { stack_.reserve(8); }
+  void Restart() { *this = TRequestVisitor(); }
+
+  // After a complete parse: what to do with the message.
+  struct TParsed {
+    enum class TKind { Call, Notification, Invalid } Kind = TKind::Invalid;
+    TRpcRequest Request;            // Call
+    std::string Problem;            // Invalid: why, in Portuguese
+    std::optional<uint32_t> MsgId;  // Invalid: when it could be read
+  };
+  TParsed Take();
+  // Why the parse was stopped (after TStatus::Invalid), and the msgid if it was read.
+  std::string StopReason() const;
+  std::optional<uint32_t> MsgId() const { return msgid_; }
+
+  bool visit_nil() { return Scalar(TRpcValue{}); }
+  bool visit_boolean(bool) { return Scalar({TRpcValue::TKind::Boolean, 0, {}}); }
+  bool visit_positive_integer(uint64_t value);
+  bool visit_negative_integer(int64_t value);
+  bool visit_float32(float value) { return visit_float64(value); }
+  bool visit_float64(double value) { return Scalar({TRpcValue::TKind::Float, value, {}}); }
+  bool visit_str(const char* data, uint32_t size);
+  bool visit_bin(const char*, uint32_t) { return Scalar({TRpcValue::TKind::Binary, 0, {}}); }
+  bool visit_ext(const char*, uint32_t) { return Scalar({TRpcValue::TKind::Extension, 0, {}}); }
+  bool start_array(uint32_t count);
+  bool start_array_item() { return true; }
+  bool end_array_item();
+  bool end_array();
+  bool start_map(uint32_t count);
+  bool start_map_key();
+  bool end_map_key();
+  bool start_map_value() { return true; }
+  bool end_map_value();
+  bool end_map();
+
+ private:
+  enum class TRole : uint8_t { Skip, Root, Type, MsgId, Method, Params, Param };
+  struct TFrame {
+    TRole Role;
+    bool InKey;
+    uint32_t Index;
+  };
+
+  TRole RoleOfNext() const;
+  bool Scalar(TRpcValue value);
+  bool Push(TRole role);
+  bool Stop(std::string reason);
+
+  std::vector<TFrame> stack_;
+  bool rootIsArray_ = false;
+  uint32_t rootCount_ = 0;
+  std::optional<int64_t> type_;
+  std::optional<uint32_t> msgid_;
+  TRpcValue second_;  // the msgid position, whatever it holds
+  TRpcValue method_;
+  bool paramsIsArray_ = false;
+  std::vector<TRpcValue> params_;
+  std::string stopReason_;
+};
+
+}  // namespace app

@@ -1,0 +1,55 @@
+// The listener: accepts any number of clients and serves each connection's requests in order,
+// with a pool of worker threads running the calls (a call's query runs on the worker that read
+// the request; other connections go on with the other workers, and a client that sends or reads
+// slowly holds no worker at all).
+//
+// Time limits: a request must arrive whole within MessageTimeoutMs of its first byte, and a
+// response must be taken by the client within WriteTimeoutMs; otherwise the connection closes.
+// Idle connections stay open (TCP keep-alive finds dead peers).
+//
+// Stop (SIGTERM, SIGINT or Stop()): no new connections; idle connections close at once; a call
+// in flight is answered first, then its connection closes; after ShutdownGraceMs whatever is
+// left is dropped.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app_server/rpc.h"
+
+namespace app {
+
+struct TServerOptions {
+  std::string Host = "127.0.0.1";
+  uint16_t Port = 7450;  // 0: any free port (Port() tells which)
+  int Workers = 4;
+  int MessageTimeoutMs = 60000;
+  int WriteTimeoutMs = 60000;
+  int ShutdownGraceMs = 30000;
+};
+
+class TServer {
+ public:
+  TServer(const TObjectRegistry& registry, TServerOptions options);
+  ~TServer();
+  TServer(const TServer&) = delete;
+  TServer& operator=(const TServer&) = delete;
+
+  // Binds and listens; raises std::runtime_error (in Portuguese) when it cannot.
+  void Listen();
+  uint16_t Port() const;
+  // Serves until stopped; returns when every connection is closed.
+  void Run();
+  // Safe from any thread.
+  void Stop();
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> impl_;
+};
+
+// One log line to stderr, whole.
+void LogLine(const std::string& line);
+
+}  // namespace app

@@ -1,0 +1,43 @@
+// The tracking service "CMP09500.rdmAcompSoli": the seven methods of service/contract.h, each
+// answered from one statement (queries.cpp) with a packet of exactly the method's fields.
+//
+// Parameter rules, checked before any query:
+// - count and kinds as the contract lists them (date: a number; string and in-out: a str),
+//   otherwise an error;
+// - strings up to 64 KiB, except the selection lists stLFilSoli and stLSolicita, which only the
+//   message limit bounds (100,000 request numbers take 1.3 MB), otherwise an error;
+// - dates from 01/01/0001 to 31/12/9999 (NaN, infinities, 1e300 are refused);
+// - a selection list is read only when its flag is not "T", and refused when its layout is not
+//   'A','B''C' (see selection.h);
+// - the in-out strings come back unchanged in "refs".
+#pragma once
+
+#include "app_server/database.h"
+#include "app_server/rpc.h"
+
+namespace app {
+
+class TTrackingService : public IServiceObject {
+ public:
+  struct TOptions {
+    int QueryTimeLimitMs = 50000;  // below the client's 60 s call time-out
+  };
+
+  TTrackingService(TConnectionPool& pool, TOptions options) : pool_(pool), options_(options) {}
+
+  size_t Invoke(std::string_view method, const std::vector<TRpcValue>& params,
+                fw::wire::TWireWriter& out) override;
+  // The look-ups by key (a branch list, one item's approvals, products and prices); the
+  // filtered searches GetNrSolicita, GetFilSoliGD and GetItens are not.
+  bool IsQuick(std::string_view method) const override;
+
+ private:
+  TConnectionPool& pool_;
+  TOptions options_;
+};
+
+// The product code as compared with PRODUTO.CDARVPROD: blanks around it dropped, and the mask's
+// literal dots too ("01.002.003" -> "01002003"), since codes are stored without them.
+std::string NormalizeProductCode(std::string_view code);
+
+}  // namespace app

@@ -1,0 +1,376 @@
+// What a real app-server does with bad input, many clients, slow clients and signals. After
+// each bad input the server must still answer another client.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include "service/contract.h"
+#include "tests/app_server/fixture.h"
+
+namespace testing_app {
+namespace {
+
+using fw::TRemoteArg;
+using fw::wire::TWireWriter;
+
+void ExpectServerStillAnswers(int port = 0) {
+  auto client = Client(port);
+  auto args = Args("GetFilSoli");
+  EXPECT_GT(client.Invoke("GetFilSoli", args).Data.RowCount(), 0u);
+}
+
+std::string ErrorOf(const fw::wire::TReply& reply) {
+  return reply.Failed ? reply.ErrorMessage : "(no error)";
+}
+
+TEST(BadRequests, NotMessagePack_GetsAnErrorAndTheConnectionCloses) {
+  TRawClient raw(Demo().Server->Port());
+  raw.Send(std::string("\xc1\x00\x01", 3));
+  const auto reply = raw.Read();
+  EXPECT_NE(std::string::npos, ErrorOf(reply).find("Requisição malformada"));
+  EXPECT_TRUE(raw.ClosedByServer(3000));
+  ExpectServerStillAnswers();
+}
+
+TEST(BadRequests, WrongShapes_GetAnErrorAndTheConnectionStaysUsable) {
+  TRawClient raw(Demo().Server->Port());
+  const std::vector<std::string> shapes = {
+      [] {  // a bare string
+        std::string b;
+        TWireWriter(b).Str("GetFilSoli");
+        return b;
+      }(),
+      RequestBytes(11, Full("GetFilSoli"), 0, [](TWireWriter&) {}).replace(1, 1, "\x01"),  // type 1
+      [] {  // three elements
+        std::string b;
+        TWireWriter w(b);
+        w.Array(3);
+        w.Unsigned(0);
+        w.Unsigned(12);
+        w.Str(Full("GetFilSoli"));
+        return b;
+      }(),
+      [] {  // method is not a string
+        std::string b;
+        TWireWriter w(b);
+        w.Array(4);
+        w.Unsigned(0);
+        w.Unsigned(13);
+        w.Unsigned(7);
+        w.Array(0);
+        return b;
+      }(),
+      [] {  // params is not an array
+        std::string b;
+        TWireWriter w(b);
+        w.Array(4);
+        w.Unsigned(0);
+        w.Unsigned(14);
+        w.Str(Full("GetFilSoli"));
+        w.Map(0);
+        return b;
+      }(),
+  };
+  for (const auto& bytes : shapes) {
+    raw.Send(bytes);
+    EXPECT_NE(std::string::npos, ErrorOf(raw.Read()).find("Requisição malformada"));
+  }
+  raw.Send(RequestBytes(15, Full("GetFilSoli"), {}));
+  const auto reply = raw.Read();
+  EXPECT_EQ(15u, reply.MsgId);
+  EXPECT_FALSE(reply.Failed);
+}
+
+TEST(BadRequests, UnknownObjectOrMethodAndWrongParameters_GetErrors) {
+  TRawClient raw(Demo().Server->Port());
+  struct TCase {
+    std::string Bytes;
+    const char* Expected;
+  };
+  const std::vector<TCase> cases = {
+      {RequestBytes(1, "Outro.rdmAcompSoli.GetFilSoli", {}), "Objeto desconhecido"},
+      {RequestBytes(2, "GetFilSoli", {}), "Método inválido"},
+      {RequestBytes(3, Full("Apagar"), {}), "Método desconhecido"},
+      {RequestBytes(4, Full("GetItens"), Args("GetFilSoliGD")), "espera 12 parâmetros; recebeu 13"},
+      {RequestBytes(5, Full("GetFilSoli"), {TRemoteArg::FromString("x")}),
+       "espera 0 parâmetros; recebeu 1"},
+      {RequestBytes(6, Full("GetDestSolGere"), 4,
+                    [](TWireWriter& w) {
+                      w.Str("1");
+                      w.Str("0001");
+                      w.Double(1.0);  // a date where a string goes
+                      w.Str("001");
+                    }),
+       "Parâmetro 3 (cdFilLan) de GetDestSolGere: esperava-se texto, veio número"},
+      {RequestBytes(7, Full("GetItemCota"), 3,
+                    [](TWireWriter& w) {
+                      w.Nil();
+                      w.Str("x");
+                      w.Str("y");
+                    }),
+       "esperava-se texto, veio nulo"},
+      {RequestBytes(8, Full("GetNrSolicita"), 8,
+                    [](TWireWriter& w) {
+                      w.Str("01/03/2024");  // a text where a date goes
+                      for (int i = 0; i < 7; ++i) w.Str("T");
+                    }),
+       "esperava-se data"},
+      {RequestBytes(9, Full("GetItemCota"), 3,
+                    [](TWireWriter& w) {
+                      w.Array(1);
+                      w.Str("0001");
+                      w.Map(0);
+                      w.Bool(true);
+                    }),
+       "veio lista"},
+      {RequestBytes(10, Full("GetItemCota"),
+                    {TRemoteArg::FromString(std::string(64 * 1024 + 1, '0')),
+                     TRemoteArg::FromString("1"), TRemoteArg::FromString("1")}),
+       "excede o limite de 64 KiB"},
+  };
+  for (const auto& entry : cases) {
+    raw.Send(entry.Bytes);
+    const auto reply = raw.Read();
+    EXPECT_NE(std::string::npos, ErrorOf(reply).find(entry.Expected))
+        << entry.Expected << " <- " << ErrorOf(reply);
+  }
+  raw.Send(RequestBytes(99, Full("GetFilSoli"), {}));
+  EXPECT_FALSE(raw.Read().Failed);
+}
+
+TEST(BadRequests, MoreThan32Parameters_GetsAnErrorWithItsMsgid) {
+  TRawClient raw(Demo().Server->Port());
+  raw.Send(RequestBytes(77, Full("GetFilSoli"), 33, [](TWireWriter& w) {
+    for (int i = 0; i < 33; ++i) w.Str("x");
+  }));
+  const auto reply = raw.Read();
+  EXPECT_EQ(77u, reply.MsgId);
+  EXPECT_NE(std::string::npos, ErrorOf(reply).find("o limite é 32"));
+  EXPECT_TRUE(raw.ClosedByServer(3000));
+  ExpectServerStillAnswers();
+}
+
+TEST(BadRequests, MessageOverTheLimit_GetsAnErrorWithoutTheServerBufferingIt) {
+  TRawClient raw(Demo().Server->Port());
+  // A string that claims 100 MiB, and 65 MiB of it actually sent.
+  std::string head = RequestBytes(31, Full("GetFilSoliGD"), 1, [](TWireWriter&) {});
+  head += std::string("\xdb\x06\x40\x00\x00", 5);
+  std::thread sender([&] { raw.SendUntilRefused(head + std::string(65u * 1024 * 1024, 'x')); });
+  const auto reply = raw.Read(20000);
+  sender.join();
+  EXPECT_EQ(31u, reply.MsgId);
+  EXPECT_NE(std::string::npos, ErrorOf(reply).find("64 MiB"));
+  ExpectServerStillAnswers();
+}
+
+TEST(BadRequests, TruncatedMessage_GetsAnErrorWhenTheClientStopsSending) {
+  TRawClient raw(Demo().Server->Port());
+  const std::string bytes = RequestBytes(41, Full("GetItens"), Args("GetItens"));
+  raw.Send(bytes.substr(0, bytes.size() / 2));
+  raw.ShutdownWrite();
+  const auto reply = raw.Read();
+  EXPECT_EQ(41u, reply.MsgId);
+  EXPECT_NE(std::string::npos, ErrorOf(reply).find("truncada"));
+  ExpectServerStillAnswers();
+}
+
+TEST(BadRequests, HalfAMessageThenSilence_IsDroppedAfterTheMessageTimeOut) {
+  TRawClient raw(Demo().Server->Port());  // the test server waits 1 s for a whole message
+  const std::string bytes = RequestBytes(42, Full("GetItens"), Args("GetItens"));
+  raw.Send(bytes.substr(0, 20));
+  ExpectServerStillAnswers();  // meanwhile others are served
+  EXPECT_TRUE(raw.ClosedByServer(4000));
+}
+
+TEST(BadRequests, SocketClosedMidMessage_LeavesTheServerServing) {
+  for (int i = 0; i < 20; ++i) {
+    TRawClient raw(Demo().Server->Port());
+    const std::string bytes = RequestBytes(43, Full("GetFilSoliGD"), Args("GetFilSoliGD"));
+    raw.Send(bytes.substr(0, static_cast<size_t>(i) * bytes.size() / 20));
+  }
+  ExpectServerStillAnswers();
+  EXPECT_TRUE(Demo().Server->Running());
+}
+
+TEST(BadRequests, AbsurdDates_AreRefused) {
+  auto client = Client();
+  for (const double date : {std::nan(""), std::numeric_limits<double>::infinity(),
+                            -std::numeric_limits<double>::infinity(), 1e300, -1e300, 3e6}) {
+    for (const char* param : {"dtSoliIni", "dtEntrFin"}) {
+      auto args = Args("GetFilSoliGD", {{param, TRemoteArg::FromDate(date)}});
+      const auto result = client.Invoke("GetFilSoliGD", args);
+      EXPECT_TRUE(result.Refused) << date;
+      EXPECT_NE(std::string::npos, result.RefusalMessage.find(param)) << result.RefusalMessage;
+    }
+  }
+  auto args = Args("GetItemProduto", {{"dtProgEntr", TRemoteArg::FromDate(-1e300)}});
+  EXPECT_TRUE(client.Invoke("GetItemProduto", args).Refused);
+  ExpectServerStillAnswers();
+}
+
+fw::TRemoteResult ItemsOfList(fw::TTcpAppServer& client, const std::string& list) {
+  auto args = Args("GetItens", {{"cdFilial", TRemoteArg::FromString("0001")},
+                                {"stLSolicita", TRemoteArg::FromInOut(list)},
+                                {"stTSolicita", TRemoteArg::FromInOut("")}});
+  return client.Invoke("GetItens", args);
+}
+
+TEST(SelectionLists, MalformedLayouts_AreRefusedInPortuguese) {
+  auto client = Client();
+  for (const char* list : {"0001", "'0001", "'0001',", ",'0001'", "'0001' ,'0002'",
+                           "'0001';DROP TABLE SOLICITACAO", "'0001' OR 1=1", "'0001''", "''''x"}) {
+    const auto result = ItemsOfList(client, list);
+    EXPECT_TRUE(result.Refused) << list;
+    EXPECT_NE(std::string::npos, result.RefusalMessage.find("A lista de solicitações"))
+        << result.RefusalMessage;
+  }
+  auto args = Args("GetNrSolicita", {{"stLFilSoli", TRemoteArg::FromInOut("'0001")},
+                                     {"stTFilSoli", TRemoteArg::FromInOut("")}});
+  const auto result = client.Invoke("GetNrSolicita", args);
+  EXPECT_TRUE(result.Refused);
+  EXPECT_NE(std::string::npos, result.RefusalMessage.find("A lista de filiais"));
+  ExpectServerStillAnswers();
+}
+
+TEST(SelectionLists, CodesWithQuotesCommasAndSql_AreMatchedAsPlainCodes) {
+  auto client = Client();
+  const std::string number = SqlValue(
+      "SELECT S.NRSOLICMP FROM SOLICITACAO S WHERE S.CDFILIAL = '0001' ORDER BY 1 LIMIT 1");
+  const size_t items = std::stoul(SqlValue(
+      "SELECT COUNT(*) FROM ITEMSOLICITACAO I JOIN SOLICITACAO S USING (CDFILLAN, NRSOLICMP) "
+      "WHERE S.CDFILIAL = '0001' AND S.NRSOLICMP = '" +
+      number + "'"));
+  EXPECT_EQ(items, ItemsOfList(client, "'" + number + "'").Data.RowCount());
+  // Injection attempts that are valid lists: each is one odd code that matches nothing.
+  EXPECT_EQ(0u, ItemsOfList(client, "'x'' OR ''1''=''1'").Data.RowCount());
+  EXPECT_EQ(0u, ItemsOfList(client, "'\") OR 1=1 --'").Data.RowCount());
+  EXPECT_EQ(items, ItemsOfList(client, "'a,b','" + number + "',''''").Data.RowCount());
+  EXPECT_EQ(0u, ItemsOfList(client, "").Data.RowCount());  // an empty list holds nothing
+}
+
+TEST(SelectionLists, HundredThousandCodes_Work) {
+  const auto numbers =
+      Sql("SELECT NRSOLICMP FROM SOLICITACAO WHERE CDFILIAL = '0001' ORDER BY 1 LIMIT 3");
+  std::string list;
+  for (int i = 0; i < 100000 - 3; ++i) list += "'X" + std::to_string(i) + "',";
+  for (const auto& row : numbers) list += "'" + row[0] + "',";
+  list.pop_back();
+  const size_t items = std::stoul(SqlValue(
+      "SELECT COUNT(*) FROM ITEMSOLICITACAO I JOIN SOLICITACAO S USING (CDFILLAN, NRSOLICMP) "
+      "WHERE S.CDFILIAL = '0001' AND S.NRSOLICMP IN (SELECT NRSOLICMP FROM SOLICITACAO WHERE "
+      "CDFILIAL = '0001' ORDER BY 1 LIMIT 3)"));
+  auto client = Client();
+  auto args = Args("GetItens", {{"cdFilial", TRemoteArg::FromString("0001")},
+                                {"stLSolicita", TRemoteArg::FromInOut(list)},
+                                {"stTSolicita", TRemoteArg::FromInOut("")}});
+  const auto result = client.Invoke("GetItens", args);
+  ASSERT_FALSE(result.Refused) << result.RefusalMessage;
+  EXPECT_EQ(items, result.Data.RowCount());
+  EXPECT_EQ(list, args[7].Text);
+}
+
+TEST(ProductRange, AnyCharacters_AreComparedAsText) {
+  auto client = Client();
+  for (const std::string& code :
+       {std::string("'; DROP TABLE PRODUTO; --"), std::string("\x01\xff\xfe", 3),
+        std::string("01.002.003"), std::string(64 * 1024, '9'), std::string("%"),
+        std::string("' OR ''='")}) {
+    auto args = Args("GetItens", {{"cdFilial", TRemoteArg::FromString("0001")},
+                                  {"cdProdIni", TRemoteArg::FromString(code)},
+                                  {"cdProdFin", TRemoteArg::FromString(code)},
+                                  {"stTCdProd", TRemoteArg::FromInOut("")}});
+    const auto result = client.Invoke("GetItens", args);
+    EXPECT_FALSE(result.Refused);
+  }
+  EXPECT_EQ(SqlValue("SELECT COUNT(*) FROM PRODUTO"), "42");  // nothing was dropped
+  ExpectServerStillAnswers();
+}
+
+TEST(Concurrency, ManyClientsAtOnce_AreAllServed) {
+  std::atomic<int> served{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      auto client = Client();
+      for (int i = 0; i < 25; ++i) {
+        auto args = Args("GetFilSoliGD");
+        if (client.Invoke("GetFilSoliGD", args).Data.RowCount() > 0) ++served;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(200, served.load());
+}
+
+TEST(Concurrency, ASlowClient_DoesNotHoldUpOthersEvenWithOneWorker) {
+  TServerProcess server(Demo().Db, Demo().Dir.Path() + "/one-worker.log", {"--workers", "1"});
+  // One client sends half a request and stalls; another never reads its large answer.
+  TRawClient stalled(server.Port());
+  const std::string bytes = RequestBytes(1, Full("GetItens"), Args("GetItens"));
+  stalled.Send(bytes.substr(0, bytes.size() - 5));
+  TRawClient deaf(server.Port());
+  for (int i = 0; i < 50; ++i)
+    deaf.Send(RequestBytes(2, Full("GetItens"),
+                           Args("GetItens", {{"cdFilial", TRemoteArg::FromString("0001")}})));
+  const auto started = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) ExpectServerStillAnswers(server.Port());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+TEST(Lifecycle, Sigterm_AnswersTheRequestInFlightThenExits) {
+  TServerProcess server(Demo().Db, Demo().Dir.Path() + "/sigterm.log");
+  TRawClient idle(server.Port());
+  TRawClient busy(server.Port());
+  ExpectServerStillAnswers(server.Port());
+  const std::string bytes = RequestBytes(5, Full("GetFilSoli"), {});
+  busy.Send(bytes.substr(0, 10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  server.Signal(SIGTERM);
+  EXPECT_TRUE(idle.ClosedByServer(3000));  // nothing in flight there: closed at once
+  busy.Send(bytes.substr(10));
+  const auto reply = busy.Read();
+  EXPECT_EQ(5u, reply.MsgId);
+  EXPECT_FALSE(reply.Failed);
+  EXPECT_GT(reply.Result.Data.RowCount(), 0u);
+  EXPECT_TRUE(busy.ClosedByServer(3000));
+  EXPECT_EQ(0, server.Wait(5000));
+  // And then nobody is listening: the client says where it tried.
+  auto client = Client(server.Port());
+  auto args = Args("GetFilSoli");
+  try {
+    client.Invoke("GetFilSoli", args);
+    ADD_FAILURE() << "connected to a stopped server";
+  } catch (const fw::ERemoteError& error) {
+    EXPECT_NE(std::string::npos,
+              std::string(error.what()).find("127.0.0.1:" + std::to_string(server.Port())));
+  }
+}
+
+TEST(Lifecycle, ServerKilledDuringACall_RaisesAtTheClient) {
+  TServerProcess server(Demo().Db, Demo().Dir.Path() + "/killed.log");
+  auto client = Client(server.Port());
+  ExpectServerStillAnswers(server.Port());
+  auto args = Args("GetFilSoli");
+  client.Invoke("GetFilSoli", args);
+  server.Signal(SIGSTOP);  // the call will be in flight when the server dies
+  std::string message;
+  std::thread call([&] {
+    try {
+      client.Invoke("GetFilSoli", args);
+    } catch (const fw::ERemoteError& error) {
+      message = error.what();
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  server.Signal(SIGKILL);
+  call.join();
+  EXPECT_NE(std::string::npos, message.find("foi encerrada durante a chamada")) << message;
+}
+
+}  // namespace
+}  // namespace testing_app

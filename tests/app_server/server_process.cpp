@@ -1,0 +1,154 @@
+#include "tests/app_server/server_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace testing_app {
+
+namespace {
+
+pid_t Spawn(const std::vector<std::string>& arguments, int stdoutFd, int stderrFd) {
+  std::vector<std::string> all = {APP_SERVER_PATH};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& argument : all) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
+  pid_t pid = -1;
+  const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed != 0) throw std::runtime_error("cannot start " + all[0]);
+  return pid;
+}
+
+int StatusOf(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+int RunAppServer(const std::vector<std::string>& arguments, const std::string& logPath) {
+  const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const pid_t pid = Spawn(arguments, log, log);
+  ::close(log);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return StatusOf(status);
+}
+
+TTempDir::TTempDir() {
+  char pattern[] = "/tmp/app-server-test-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp");
+  path_ = pattern;
+}
+
+TTempDir::~TTempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+TServerProcess::TServerProcess(const std::string& dbPath, const std::string& logPath,
+                               const std::vector<std::string>& extra)
+    : logPath_(logPath) {
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  std::vector<std::string> arguments = {"--db", dbPath, "--listen", "127.0.0.1:0"};
+  arguments.insert(arguments.end(), extra.begin(), extra.end());
+  pid_ = Spawn(arguments, out[1], log);
+  ::close(out[1]);
+  ::close(log);
+
+  // "app-server escutando em 127.0.0.1:PORT (...)"
+  std::string line;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    pollfd poller{out[0], POLLIN, 0};
+    if (::poll(&poller, 1, 200) <= 0) continue;
+    char buffer[256];
+    const ssize_t count = ::read(out[0], buffer, sizeof(buffer));
+    if (count <= 0) break;
+    line.append(buffer, static_cast<size_t>(count));
+  }
+  ::close(out[0]);
+  const std::string marker = "escutando em 127.0.0.1:";
+  const size_t at = line.find(marker);
+  if (at == std::string::npos) {
+    Stop(2000);
+    throw std::runtime_error("app-server did not start: " + line + Log());
+  }
+  port_ = std::stoi(line.substr(at + marker.size()));
+}
+
+TServerProcess::~TServerProcess() {
+  if (pid_ > 0) Stop(5000);
+}
+
+bool TServerProcess::Running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+  if (done == pid_) {
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+void TServerProcess::Signal(int signal) {
+  if (pid_ > 0) ::kill(pid_, signal);
+}
+
+int TServerProcess::Wait(int timeoutMs) {
+  if (pid_ <= 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  int status = 0;
+  for (;;) {
+    const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      pid_ = -1;
+      return StatusOf(status);
+    }
+    if (std::chrono::steady_clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+int TServerProcess::Stop(int timeoutMs) {
+  if (pid_ <= 0) return -1;
+  ::kill(pid_, SIGCONT);
+  ::kill(pid_, SIGTERM);
+  const int status = Wait(timeoutMs);
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    int ignored = 0;
+    ::waitpid(pid_, &ignored, 0);
+    pid_ = -1;
+  }
+  return status;
+}
+
+std::string TServerProcess::Log() const {
+  std::ifstream file(logPath_);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+}  // namespace testing_app

@@ -1,0 +1,51 @@
+// A real app-server process for the end-to-end tests: a demo database in a fresh temporary
+// folder, the server on a free loopback port, stopped with SIGTERM at the end.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace testing_app {
+
+// Runs app-server with the arguments and waits; returns the exit status (-1 when it did not
+// exit normally). Its output goes to `logPath`.
+int RunAppServer(const std::vector<std::string>& arguments, const std::string& logPath);
+
+// A temporary folder removed with its contents at the end.
+class TTempDir {
+ public:
+  TTempDir();
+  ~TTempDir();
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+class TServerProcess {
+ public:
+  // Starts `app-server --db dbPath --listen 127.0.0.1:0` with the extra arguments and waits for
+  // it to listen.
+  TServerProcess(const std::string& dbPath, const std::string& logPath,
+                 const std::vector<std::string>& extra = {});
+  ~TServerProcess();
+
+  int Port() const { return port_; }
+  pid_t Pid() const { return pid_; }
+  bool Running();
+  void Signal(int signal);
+  // SIGTERM, then waits up to `timeoutMs`; the exit status, or -1 (killed when it did not stop).
+  int Stop(int timeoutMs = 10000);
+  // Waits for the process to end by itself; the exit status, or -1.
+  int Wait(int timeoutMs);
+  std::string Log() const;
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+  std::string logPath_;
+};
+
+}  // namespace testing_app

@@ -1,0 +1,166 @@
+// The server's pure parts: selection lists, dates, the demo data, and the documentation that
+// quotes the statements.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app_server/demo_data.h"
+#include "app_server/iso_date.h"
+#include "app_server/queries.h"
+#include "app_server/selection.h"
+#include "app_server/tracking_service.h"
+#include "framework/data/datetime.h"
+#include "service/contract.h"
+#include "tests/app_server/fixture.h"
+
+namespace testing_app {
+namespace {
+
+TEST(SelectionList, Parse_ReadsQuotedCodesWithDoubledQuotes) {
+  struct TCase {
+    const char* Text;
+    std::vector<std::string> Codes;
+  };
+  const TCase cases[] = {
+      {"", {}},
+      {"   ", {}},
+      {"'0001'", {"0001"}},
+      {"'0001','0003'", {"0001", "0003"}},
+      {"'A01','B''2'", {"A01", "B'2"}},
+      {"''", {""}},
+      {"''''", {"'"}},
+      {"'a,b',' c '", {"a,b", " c "}},
+      {"'x'' OR ''1''=''1'", {"x' OR '1'='1"}},
+  };
+  for (const auto& entry : cases) {
+    const app::TSelectionParse parsed = app::ParseSelectionList(entry.Text);
+    EXPECT_TRUE(parsed.Ok) << entry.Text;
+    EXPECT_EQ(entry.Codes, parsed.Codes) << entry.Text;
+  }
+}
+
+TEST(SelectionList, Parse_RefusesAnythingElseAndSaysWhere) {
+  struct TCase {
+    const char* Text;
+    size_t Position;
+  };
+  const TCase cases[] = {
+      {"0001", 1},           {"'0001", 6},   {"'0001',", 8},       {",'0001'", 1},
+      {"'0001' ,'0002'", 7}, {"'0001''", 8}, {"'0001';'0002'", 7}, {" '0001'", 1},
+  };
+  for (const auto& entry : cases) {
+    const app::TSelectionParse parsed = app::ParseSelectionList(entry.Text);
+    EXPECT_FALSE(parsed.Ok) << entry.Text;
+    EXPECT_EQ(entry.Position, parsed.ErrorPosition) << entry.Text;
+  }
+}
+
+TEST(SelectionList, Json_EscapesQuotesBackslashesAndControls) {
+  EXPECT_EQ("[]", app::CodesToJsonArray({}));
+  EXPECT_EQ(R"(["0001","a\"b","c\\d","\u0001","São"])",
+            app::CodesToJsonArray({"0001", "a\"b", "c\\d", "\x01", "São"}));
+}
+
+TEST(IsoDates, ConvertBothWaysAndBoundDayRanges) {
+  const double march5 = fw::EncodeDateTime({2024, 3, 5, 14, 7, 9});
+  EXPECT_EQ("2024-03-05 14:07:09", app::DaysToIsoText(march5));
+  EXPECT_NEAR(march5, *app::IsoTextToDays("2024-03-05 14:07:09"), 1e-9);
+  EXPECT_NEAR(march5, *app::IsoTextToDays("2024-03-05T14:07:09"), 1e-9);
+  EXPECT_EQ(fw::EncodeDateTime({2024, 3, 5}), *app::IsoTextToDays("2024-03-05"));
+  EXPECT_EQ("2024-03-05 00:00:00", app::DayStartText(march5));
+  EXPECT_EQ("2024-03-06 00:00:00", app::DayStartText(march5, 1));
+  EXPECT_EQ("1899-12-30 00:00:00", app::DayStartText(0));
+  EXPECT_EQ("9999-12-31 24:00:00", app::DayStartText(2958465.5, 1));
+  for (const char* bad : {"2024-02-30", "2024-3-5", "2024-03-05 25:00:00", "", "hoje"})
+    EXPECT_FALSE(app::IsoTextToDays(bad).has_value()) << bad;
+  EXPECT_TRUE(app::IsWireDateInRange(0));
+  EXPECT_TRUE(app::IsWireDateInRange(-693593));
+  EXPECT_FALSE(app::IsWireDateInRange(2958466));
+  EXPECT_FALSE(app::IsWireDateInRange(std::nan("")));
+}
+
+TEST(ProductCodes, Normalize_DropsBlanksAroundAndMaskDots) {
+  EXPECT_EQ("01002003", app::NormalizeProductCode(" 01.002.003 "));
+  EXPECT_EQ("01002003", app::NormalizeProductCode("01002003"));
+  EXPECT_EQ("", app::NormalizeProductCode("  "));
+  EXPECT_EQ("0 1", app::NormalizeProductCode("0 1"));
+}
+
+std::string Dump(const std::string& db) {
+  std::ostringstream out;
+  for (const char* table : {"FILIAL", "OPERADOR", "PRODUTO", "FORNECEDOR", "SOLICITACAO",
+                            "ITEMSOLICITACAO", "APROVACAOGERENTE", "COLETAPRECO", "ITEMCOLETAPRECO",
+                            "AUTORIZACAOFORN", "ITEMAUTOFORN", "NOTAFISCAL"}) {
+    sqlite3* handle = nullptr;
+    sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(handle,
+                       (std::string("SELECT * FROM ") + table + " ORDER BY 1, 2, 3").c_str(), -1,
+                       &statement, nullptr);
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
+        out << (text ? text : "<null>") << '|';
+      }
+      out << '\n';
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(handle);
+  }
+  return out.str();
+}
+
+TEST(DemoData, SameSeedGivesTheSameDataAndAnotherSeedOther) {
+  TTempDir dir;
+  const auto first = app::CreateDemoDatabase(dir.Path() + "/a.db", {3, 2});
+  app::CreateDemoDatabase(dir.Path() + "/b.db", {3, 2});
+  app::CreateDemoDatabase(dir.Path() + "/c.db", {4, 2});
+  EXPECT_EQ(160, first.Requests);
+  EXPECT_EQ(Dump(dir.Path() + "/a.db"), Dump(dir.Path() + "/b.db"));
+  EXPECT_NE(Dump(dir.Path() + "/a.db"), Dump(dir.Path() + "/c.db"));
+}
+
+TEST(DemoData, RepresentsEveryStatusApprovalAndQuotationState) {
+  EXPECT_EQ("1,2,3,4,5,7,A,B,C,D",
+            SqlValue("SELECT group_concat(STATUS) FROM (SELECT DISTINCT STATUS FROM "
+                     "ITEMSOLICITACAO ORDER BY 1)"));
+  EXPECT_EQ("N,P,S", SqlValue("SELECT group_concat(IDAPROVPRGER) FROM (SELECT DISTINCT "
+                              "IDAPROVPRGER FROM APROVACAOGERENTE ORDER BY 1)"));
+  EXPECT_EQ("A,C,X", SqlValue("SELECT group_concat(IDSITUCOLETA) FROM (SELECT DISTINCT "
+                              "IDSITUCOLETA FROM COLETAPRECO ORDER BY 1)"));
+  EXPECT_EQ("6", SqlValue("SELECT COUNT(*) FROM FILIAL"));
+  // Product codes: 8 digits without the mask's literals.
+  EXPECT_EQ("0", SqlValue("SELECT COUNT(*) FROM PRODUTO WHERE length(CDARVPROD) <> 8 OR "
+                          "CDARVPROD GLOB '*[^0-9]*'"));
+  // Items that reached an invoice have one, with its purchase order.
+  EXPECT_EQ("0", SqlValue("SELECT COUNT(*) FROM ITEMSOLICITACAO I LEFT JOIN ITEMAUTOFORN AI USING "
+                          "(CDFILLAN, NRSOLICMP, NRITEMSOLI) LEFT JOIN NOTAFISCAL N ON "
+                          "N.CDFILIAL = AI.CDFILIAL AND N.NRAUTOFORN = AI.NRAUTOFORN WHERE "
+                          "I.STATUS IN ('1', '2', '4') AND N.NRNOTAFISC IS NULL"));
+  // Nothing is delivered beyond what was ordered.
+  EXPECT_EQ("0", SqlValue("SELECT COUNT(*) FROM ITEMAUTOFORN WHERE QTEFETENTRAF > QTPRODAF"));
+  // Every step comes after the one before it.
+  EXPECT_EQ("0", SqlValue("SELECT COUNT(*) FROM APROVACAOGERENTE A JOIN SOLICITACAO S USING "
+                          "(CDFILLAN, NRSOLICMP) WHERE A.DTAPRSOLPRODGER < S.DTHRLANCSOL"));
+  EXPECT_EQ("0", SqlValue("SELECT COUNT(*) FROM COLETAPRECO WHERE DTCONCOLEPREC < DTABERTURA"));
+  EXPECT_EQ("0", SqlValue("SELECT COUNT(*) FROM AUTORIZACAOFORN A JOIN COMPRA C USING (CDFILIAL, "
+                          "NRCOMPRA) WHERE A.DTAUTOFORN < C.DTCOMPRA"));
+  EXPECT_EQ("0", SqlValue("SELECT COUNT(*) FROM NOTAFISCAL N JOIN AUTORIZACAOFORN A USING "
+                          "(CDFILIAL, NRAUTOFORN) WHERE N.DTEMISSAO < A.DTAUTOFORN OR "
+                          "N.DTENTRSAID < N.DTEMISSAO OR N.DTAPROVACAO < N.DTENTRSAID"));
+}
+
+TEST(Documentation, QuotesEveryStatementAsTheServerRunsIt) {
+  std::ifstream file(std::string(SOURCE_DIR) + "/docs/service.md");
+  std::stringstream text;
+  text << file.rdbuf();
+  for (const auto& method : service::Methods()) {
+    const char* sql = app::SqlFor(method.Name);
+    ASSERT_NE(nullptr, sql) << method.Name;
+    EXPECT_NE(std::string::npos, text.str().find(sql)) << method.Name << " is not quoted as is";
+  }
+}
+
+}  // namespace
+}  // namespace testing_app
