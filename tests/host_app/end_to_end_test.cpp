@@ -1,0 +1,382 @@
+// The tracking module from end to end in the Qt host: the real package opened through the main
+// window's menu and module loader, the canned service behind the screens, and the user's part
+// played only on the widgets (typing, clicks, a double-click); what the test checks is what the
+// Qt grids show.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/data/datetime.h"
+#include "framework/host/config.h"
+#include "framework/ui/application.h"
+#include "host_app/main_window.h"
+#include "host_app/module_loader.h"
+#include "host_app/qt_binding.h"
+#include "host_app/qt_platform.h"
+#include "service/canned_service.h"
+
+namespace hostapp::testing {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+// The rows of the scenario the screen driver plays (tests/scenarios/main_job.txt).
+void ServeScenario(service::TCannedAppServer& canned) {
+  canned.ServeText("GetFilSoliGD", {"CDFILIAL", "NMFILIAL"},
+                   {{"0001", "Matriz"}, {"0002", "Filial Centro"}});
+  canned.ServeText("GetItens",
+                   {"STATUS", "CDFILLAN", "NRSOLICMP", "CDOPERLANC", "NMDESTSOLI", "NRCOMPRA",
+                    "DTPROGENTR", "QTSOLIPROD", "CDDESTSOLI", "NRCOLEPRECO", "CDFILIAL"},
+                   {{"A", "0001", "0000000101", "ana.lima", "Almoxarifado", "0000005001",
+                     "05/03/2024", "12.5", "001", "0000000701", "0001"},
+                    {"C", "0002", "0000000102", "ana.lima", "Manutenção", "0000005002", "", "1",
+                     "002", "0000000702", "0002"}});
+  canned.ServeText("GetDestSolGere",
+                   {"IDAPROVPRGER", "NMOPERADOR", "CDDESTSOLI", "DTAPRSOLPRODGER"},
+                   {{"S", "Carlos Souza", "001", "04/03/2024 10:15:00"}});
+  canned.ServeText(
+      "GetItemProduto",
+      {"CDARVPROD", "CDPRODUTO", "NMPRODUTO", "SGUNIDADE", "QTSOLIPROD", "NMRAZSOCFORN",
+       "VRTOTALAF"},
+      {{"01001001", "1001", "Parafuso sextavado", "UN", "100", "Ferragens Silva", "1234.5"},
+       {"01001002", "1002", "Porca M8", "UN", "50", "Ferragens Silva", "80"}});
+  canned.ServeText("GetItemCota",
+                   {"NRCOLEPRECO", "IDSITUCOLETA", "NMOPERADOR", "NMRAZSOCFORN", "VRPRECUNIITM"},
+                   {{"0000000702", "A", "Beatriz", "Ferragens Silva", "12.34"},
+                    {"0000000702", "C", "Beatriz", "Casa do Parafuso", "13"}});
+}
+
+// The column of a Qt grid by the title its header shows; -1 when there is none.
+int ColumnTitled(const QTableView* view, const QString& title) {
+  const QAbstractItemModel* model = view->model();
+  for (int column = 0; column < model->columnCount(); ++column)
+    if (model->headerData(column, Qt::Horizontal).toString() == title) return column;
+  return -1;
+}
+
+// What the Qt grid shows in a cell, found by its column title.
+QString Cell(const QTableView* view, int row, const QString& title) {
+  const int column = ColumnTitled(view, title);
+  if (column < 0) return QStringLiteral("<no column '%1'>").arg(title);
+  return view->model()->index(row, column).data().toString();
+}
+
+QPoint CellCentre(const QTableView* view, int row, const QString& title) {
+  return view->visualRect(view->model()->index(row, ColumnTitled(view, title))).center();
+}
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ServeScenario(canned);
+    savedFactory = fw::HostConfig().ServiceFactory;
+    fw::HostConfig().ServiceFactory = [this](const std::string&, int, const std::string&) {
+      return canned.Connect();
+    };
+    loader = std::make_unique<ModuleLoader>(PKG_CMP09500_DIR);
+    window = std::make_unique<MainWindow>(*loader);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  }
+
+  void TearDown() override {
+    // As the program ends: the forms go first, then the package's unload entry.
+    fw::DoneApplication();
+    loader->FinalizeAll();
+    window.reset();
+    loader.reset();
+    fw::HostConfig().ServiceFactory = savedFactory;
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QApplication::processEvents();
+  }
+
+  // "Compras > Acompanhamento da Solicitação", as the user chooses it.
+  fw::TForm* OpenFromMenu() {
+    QAction* tracking = nullptr;
+    for (QAction* menu : window->menuBar()->actions())
+      if (menu->menu())
+        for (QAction* action : menu->menu()->actions())
+          if (action->text() == QStringLiteral("&Acompanhamento da Solicitação")) tracking = action;
+    if (!tracking) return nullptr;
+    tracking->trigger();
+    QApplication::processEvents();
+    return fw::Application->FindForm("frmAcompSoli");
+  }
+
+  // The widget the binding built for a control of the form, found by the control's name.
+  template <typename T>
+  T* Widget(fw::TForm* form, const char* name) const {
+    fw::TComponent* control = form ? form->FindComponent(name) : nullptr;
+    return control ? dynamic_cast<T*>(window->Binding().WidgetOf(control)) : nullptr;
+  }
+  // The line edit the user types a date into.
+  QLineEdit* DateLine(fw::TForm* form, const char* name) const {
+    fw::TComponent* control = form ? form->FindComponent(name) : nullptr;
+    return control ? qobject_cast<QLineEdit*>(window->Binding().FocusWidgetOf(control)) : nullptr;
+  }
+
+  // Clicks into a date edit and types its digits; the mask supplies the slashes.
+  static void TypeDate(QLineEdit* edit, const char* digits) {
+    QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(3, edit->height() / 2));
+    QApplication::processEvents();  // the focus move reaches the model after Qt's own
+    QTest::keyClicks(edit, QString::fromLatin1(digits));
+  }
+
+  Calls CallsSince(size_t first) const {
+    Calls methods;
+    for (size_t i = first; i < canned.Calls.size(); ++i) methods.push_back(canned.Calls[i].Method);
+    return methods;
+  }
+  // An argument of the last call of a method as text (dates as "dd/mm/yyyy").
+  std::string Arg(const std::string& method, const std::string& param) const {
+    const service::TMethodDef* def = service::FindMethod(method);
+    const int index = def ? service::ParamIndex(*def, param) : -1;
+    for (auto call = canned.Calls.rbegin(); call != canned.Calls.rend(); ++call) {
+      if (call->Method != method || index < 0) continue;
+      const fw::TRemoteArg& arg = call->Args.at(static_cast<size_t>(index));
+      return arg.Kind == fw::TRemoteArg::TKind::Date ? fw::DateTimeToText(arg.Date) : arg.Text;
+    }
+    return "<no call>";
+  }
+
+  service::TCannedAppServer canned;
+  decltype(fw::THostConfig::ServiceFactory) savedFactory;
+  std::unique_ptr<ModuleLoader> loader;
+  std::unique_ptr<MainWindow> window;
+};
+
+// Runs `action` once a modal window is up, inside its event loop; gives up after about five
+// seconds so that a window that never comes cannot leave a timer behind.
+class ModalWatch {
+ public:
+  explicit ModalWatch(std::function<void(QWidget*)> action) : action_(std::move(action)) {
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if ((!modal || !modal->isVisible()) && ++ticks_ < 500) return;
+      timer_.stop();
+      if (modal && modal->isVisible()) {
+        seen_ = true;
+        action_(modal);
+      }
+    });
+    timer_.start();
+  }
+  bool Seen() const { return seen_; }
+
+ private:
+  std::function<void(QWidget*)> action_;
+  QTimer timer_;
+  int ticks_ = 0;
+  bool seen_ = false;
+};
+
+TEST_F(EndToEndTest, QueryFromTheFilterThenTheItemScreenByDoubleClick) {
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr) << "the package's IniProc opens the request screen";
+  auto* sub = qobject_cast<QMdiSubWindow*>(window->Binding().WindowOf(request));
+  ASSERT_NE(sub, nullptr) << "the request screen is an MDI child of the main window";
+  EXPECT_EQ(sub->windowTitle(), QStringLiteral("Acompanhamento da Solicitação"));
+  EXPECT_TRUE(sub->isVisible());
+  EXPECT_EQ(window->Area()->activeSubWindow(), sub);
+
+  auto* branches = Widget<QTableView>(request, "dbgPadrao");
+  auto* items = Widget<QTableView>(request, "dbgItens");
+  auto* approvals = Widget<QTableView>(request, "dbgDestSolGere");
+  QLineEdit* soliIni = DateLine(request, "depSolicitacaoIni");
+  QLineEdit* soliFin = DateLine(request, "depSolicitacaoFin");
+  QTabWidget* pages = window->Binding().TabsOf(
+      dynamic_cast<fw::TPageControl*>(request->FindComponent("pgcPadrao")));
+  ASSERT_TRUE(branches && items && approvals && soliIni && soliFin && pages);
+  EXPECT_EQ(branches->model()->rowCount(), 0) << "nothing is asked before the filter is left";
+  EXPECT_TRUE(canned.Calls.empty());
+
+  // The request dates, typed; leaving the filter panel for the branch grid runs the query.
+  TypeDate(soliIni, "01032024");
+  TypeDate(soliFin, "31032024");
+  EXPECT_EQ(soliIni->text(), QStringLiteral("01/03/2024"));
+  EXPECT_EQ(soliFin->text(), QStringLiteral("31/03/2024"));
+  EXPECT_TRUE(canned.Calls.empty()) << "typing in the filter asks nothing";
+  QTest::mouseClick(branches->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+  QApplication::processEvents();
+  EXPECT_EQ(window->Platform().Messages, std::vector<std::string>{});
+  ASSERT_EQ(CallsSince(0), (Calls{"GetFilSoliGD", "GetItens", "GetDestSolGere"}));
+  EXPECT_EQ(Arg("GetFilSoliGD", "dtSoliIni"), "01/03/2024");
+  EXPECT_EQ(Arg("GetFilSoliGD", "dtSoliFin"), "31/03/2024");
+  EXPECT_EQ(Arg("GetItens", "cdFilial"), "0001");
+  EXPECT_EQ(Arg("GetDestSolGere", "nrSoliCmp"), "0000000101");
+  EXPECT_TRUE(branches->hasFocus());
+  EXPECT_EQ(window->Platform().Busy(), nullptr) << "the busy indicator is gone";
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  // Branch, item and approval rows, as the grids show them.
+  ASSERT_EQ(branches->model()->rowCount(), 2);
+  EXPECT_EQ(Cell(branches, 0, QStringLiteral("Código")), QStringLiteral("0001"));
+  EXPECT_EQ(Cell(branches, 0, QStringLiteral("Nome")), QStringLiteral("Matriz"));
+  EXPECT_EQ(Cell(branches, 1, QStringLiteral("Nome")), QStringLiteral("Filial Centro"));
+  EXPECT_EQ(branches->currentIndex().row(), 0);
+  ASSERT_EQ(items->model()->rowCount(), 2);
+  EXPECT_EQ(Cell(items, 0, QStringLiteral("Status")), QStringLiteral("Aguardando Aprovação"));
+  EXPECT_EQ(Cell(items, 1, QStringLiteral("Status")), QStringLiteral("Cotado"));
+  EXPECT_EQ(Cell(items, 0, QStringLiteral("Nº Solicitação")), QStringLiteral("0000000101"));
+  EXPECT_EQ(Cell(items, 0, QStringLiteral("Dt. Entrega Solicitação")),
+            QStringLiteral("05/03/2024"));
+  EXPECT_EQ(Cell(items, 1, QStringLiteral("Dt. Entrega Solicitação")), QString());
+  EXPECT_EQ(Cell(items, 0, QStringLiteral("Quantidade AF")), QStringLiteral("12,500"));
+  ASSERT_EQ(approvals->model()->rowCount(), 1);
+  EXPECT_EQ(Cell(approvals, 0, QStringLiteral("Aprovação")), QStringLiteral("Aprovada"));
+  EXPECT_EQ(Cell(approvals, 0, QStringLiteral("Gerente")), QStringLiteral("Carlos Souza"));
+  EXPECT_EQ(Cell(approvals, 0, QStringLiteral("Dt. Aprovação/Reprovação")),
+            QStringLiteral("04/03/2024 10:15:00"));
+
+  // A click on the second branch loads its items.
+  size_t mark = canned.Calls.size();
+  QTest::mouseClick(branches->viewport(), Qt::LeftButton, {},
+                    CellCentre(branches, 1, QStringLiteral("Nome")));
+  EXPECT_EQ(CallsSince(mark), (Calls{"GetItens", "GetDestSolGere"}));
+  EXPECT_EQ(Arg("GetItens", "cdFilial"), "0002");
+  EXPECT_EQ(branches->currentIndex().row(), 1);
+
+  // The items tab, then a double-click on the second item's request number.
+  QTabBar* bar = pages->tabBar();
+  int itemsTab = -1;
+  for (int tab = 0; tab < bar->count(); ++tab)
+    if (bar->tabText(tab).remove(QLatin1Char('&')) == QStringLiteral("Itens")) itemsTab = tab;
+  ASSERT_GE(itemsTab, 0);
+  QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(itemsTab).center());
+  ASSERT_TRUE(items->isVisible());
+
+  struct {
+    QString Title;
+    QStringList Products, Prices, Situations, Quotations;
+    Calls AfterProductClick;
+    std::string CdProduto;
+    bool ClosedByButton = false;
+  } seen;
+  mark = canned.Calls.size();
+  ModalWatch inside([&](QWidget* modal) {
+    fw::TForm* itemScreen = fw::Application->FindForm("frmAcompItens");
+    if (itemScreen && modal == window->Binding().WindowOf(itemScreen)) {
+      seen.Title = modal->windowTitle();
+      auto* products = Widget<QTableView>(itemScreen, "dbgPadrao");
+      auto* quotations = Widget<QTableView>(itemScreen, "dbgCotacao");
+      if (products && quotations) {
+        for (int row = 0; row < products->model()->rowCount(); ++row) {
+          seen.Products << Cell(products, row, QStringLiteral("Nome do Produto"));
+          seen.Prices << Cell(products, row, QStringLiteral("Vr. Total AF"));
+        }
+        for (int row = 0; row < quotations->model()->rowCount(); ++row) {
+          seen.Situations << Cell(quotations, row, QStringLiteral("Situação"));
+          seen.Quotations << Cell(quotations, row, QStringLiteral("Fornecedor")) + " " +
+                                 Cell(quotations, row, QStringLiteral("Valor Unitário"));
+        }
+        // The second product: its quotations are asked for.
+        const size_t before = canned.Calls.size();
+        QTest::mouseClick(products->viewport(), Qt::LeftButton, {},
+                          CellCentre(products, 1, QStringLiteral("Nome do Produto")));
+        seen.AfterProductClick = CallsSince(before);
+        seen.CdProduto = Arg("GetItemCota", "cdProduto");
+      }
+      if (auto* close = Widget<QToolButton>(itemScreen, "sbtFechar")) {
+        QTest::mouseClick(close, Qt::LeftButton);
+        seen.ClosedByButton = !modal->isVisible();
+      }
+    }
+    if (modal->isVisible()) modal->close();  // never leave the test waiting on the window
+  });
+  // A real double-click: press and release, then the double-click press.
+  const QPoint number = CellCentre(items, 1, QStringLiteral("Nº Solicitação"));
+  QTest::mouseClick(items->viewport(), Qt::LeftButton, {}, number);
+  EXPECT_EQ(CallsSince(mark), (Calls{"GetDestSolGere"})) << "the press selects the row";
+  QTest::mouseDClick(items->viewport(), Qt::LeftButton, {}, number);
+  QApplication::processEvents();
+
+  ASSERT_TRUE(inside.Seen()) << "the item screen opened modally";
+  EXPECT_EQ(seen.Title, QStringLiteral("Acompanhamento de Itens de Solicitação"));
+  EXPECT_EQ(CallsSince(mark),
+            (Calls{"GetDestSolGere", "GetItemProduto", "GetItemCota", "GetItemCota"}))
+      << "the double-click opens the screen, which loads its products and quotations";
+  EXPECT_EQ(Arg("GetItemProduto", "cdFilial"), "0002");
+  EXPECT_EQ(Arg("GetItemProduto", "nrSoliCmp"), "0000000102");
+  EXPECT_EQ(Arg("GetItemProduto", "dtSoliIni"), "01/03/2024");
+  EXPECT_EQ(Arg("GetItemProduto", "nrCompra"), "0000005002");
+  EXPECT_EQ(seen.Products,
+            (QStringList{QStringLiteral("Parafuso sextavado"), QStringLiteral("Porca M8")}));
+  EXPECT_EQ(seen.Prices, (QStringList{QStringLiteral("1.234,500"), QStringLiteral("80,000")}));
+  EXPECT_EQ(seen.Situations,
+            (QStringList{QStringLiteral("Em andamento"), QStringLiteral("Concluída")}));
+  EXPECT_EQ(seen.Quotations, (QStringList{QStringLiteral("Ferragens Silva 12,340"),
+                                          QStringLiteral("Casa do Parafuso 13,000")}));
+  EXPECT_EQ(seen.AfterProductClick, (Calls{"GetItemCota"}));
+  EXPECT_EQ(seen.CdProduto, "1002");
+  EXPECT_TRUE(seen.ClosedByButton) << "the close button hides the modal window";
+
+  // Closed: the item screen is freed, the cursor is back and the request screen is active.
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(fw::Application->FindForm("frmAcompItens"), nullptr);
+  EXPECT_EQ(fw::Application->Cursor(), fw::TCursor::crDefault);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(fw::Application->ActiveForm(), request);
+  EXPECT_EQ(window->Area()->activeSubWindow(), sub);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_EQ(items->currentIndex().row(), 1);
+  EXPECT_EQ(items->window()->focusWidget(), items) << "the focus goes back to the items grid";
+}
+
+TEST_F(EndToEndTest, InvertedRequestDates_AreReportedInABoxAndNothingIsAsked) {
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  auto* branches = Widget<QTableView>(request, "dbgPadrao");
+  QLineEdit* soliIni = DateLine(request, "depSolicitacaoIni");
+  QLineEdit* soliFin = DateLine(request, "depSolicitacaoFin");
+  ASSERT_TRUE(branches && soliIni && soliFin);
+  TypeDate(soliIni, "31032024");
+  TypeDate(soliFin, "01032024");
+
+  QString title, text;
+  ModalWatch box([&](QWidget* modal) {
+    if (auto* message = qobject_cast<QMessageBox*>(modal)) {
+      title = message->windowTitle();
+      text = message->text();
+      message->buttons().front()->click();
+    } else {
+      modal->close();
+    }
+  });
+  QTest::mouseClick(branches->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+  QApplication::processEvents();
+  ASSERT_TRUE(box.Seen()) << "a message box was shown";
+  EXPECT_EQ(title, QStringLiteral("Atenção"));
+  EXPECT_EQ(text, QStringLiteral("Data de solicitação inicial é maior que a final."));
+  EXPECT_TRUE(canned.Calls.empty());
+  EXPECT_EQ(branches->model()->rowCount(), 0);
+  // The focus is back on the initial date, in the model and in Qt.
+  EXPECT_EQ(fw::Application->FocusedControl(), request->FindComponent("depSolicitacaoIni"));
+  // The offscreen platform, unlike a window manager, does not give the main window back its
+  // activation when the box closes: the focus is where Qt will put it once it does.
+  EXPECT_EQ(soliIni->window()->focusWidget(), soliIni);
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  EXPECT_TRUE(soliIni->hasFocus());
+  EXPECT_FALSE(branches->hasFocus());
+}
+
+}  // namespace
+}  // namespace hostapp::testing
