@@ -3,6 +3,7 @@
 //   host-app [--server HOST:PORT] [--localdb FILE] [--screenshot DIR]
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFontDatabase>
 #include <cstdio>
 #include <cstring>
 
@@ -34,6 +35,13 @@ int main(int argc, char* argv[]) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("host-app"));
+  // The screens were laid out for a narrow 8-point face; a condensed face keeps their designed
+  // column widths readable where it is installed.
+  if (QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Condensed"))) {
+    QFont font(QStringLiteral("DejaVu Sans Condensed"));
+    font.setPixelSize(11);
+    QApplication::setFont(font);
+  }
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Compras: aplicação hospedeira dos módulos."));
   parser.addHelpOption();

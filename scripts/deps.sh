@@ -9,7 +9,7 @@ packages=(
   libmsgpack-cxx-dev libasio-dev
   qt6-base-dev libgl-dev
   libsimdjson-dev nlohmann-json3-dev
-  xvfb xauth x11vnc fonts-dejavu-core
+  xvfb xauth x11vnc fonts-dejavu-core fonts-dejavu-extra
 )
 
 missing=()
