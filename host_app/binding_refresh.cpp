@@ -304,6 +304,9 @@ void QtBinding::RefreshGrid(ControlView& view, bool reload) {
                                                       : grid->TitleFont.Height);
   titleFont.setBold(grid->TitleFont.Bold);
   table->horizontalHeader()->setFont(titleFont);
+  // Titles start at the left edge, as the grid's cells do, so a narrow column shows the start of
+  // its title rather than its middle.
+  table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   table->horizontalHeader()->setSectionResizeMode(
       options & fw::dgColumnResize ? QHeaderView::Interactive : QHeaderView::Fixed);
   table->verticalHeader()->setMinimumSectionSize(1);
