@@ -5,11 +5,13 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev sqlite3 libpq-dev
-  libmsgpack-cxx-dev libasio-dev
-  qt6-base-dev libgl-dev
+  libsqlite3-dev sqlite3 libpq-dev postgresql
+  libmsgpack-cxx-dev libasio-dev libssl-dev openssl libsodium-dev
+  qt6-base-dev qt6-charts-dev libgl-dev libxlsxwriter-dev
   libsimdjson-dev nlohmann-json3-dev
-  xvfb xauth x11vnc fonts-dejavu-core fonts-dejavu-extra
+  clang libclang-rt-14-dev
+  xvfb xauth x11vnc openbox fonts-dejavu-core fonts-dejavu-extra
+  poppler-utils unzip
 )
 
 missing=()
