@@ -79,6 +79,11 @@ const DateCase kRangeOutcomes[] = {
     {"10/03/2024", "09/03/2024", "", "maior", "Ini"},
     {"10/03/2024", "10/03/2024", "", "", ""},
     {"10/03/2024", "11/03/2024", "", "", ""},
+    // A blank initial date is missing whatever the final date, down to the edit's first day.
+    {"", "01/01/1800", "", "inicial", "Ini"},
+    {"", "01/01/0001", "", "inicial", "Ini"},
+    {"01/01/0001", "", "", "final", "Fin"},
+    {"01/01/0001", "01/01/0001", "", "", ""},
 };
 
 TEST_F(FilterTest, LeavingPanel_WithEachRequestDateRange_GivesTheTableOutcome) {

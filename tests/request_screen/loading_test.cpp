@@ -17,7 +17,7 @@ TEST_F(LoadingTest, LeavingThePanel_RunsTheCascadeInOrderWithTheFirstRowsKeys) {
 
   const auto& level1 = canned.Calls[0].Args;
   ASSERT_EQ(level1.size(), 13u);
-  EXPECT_DOUBLE_EQ(level1[0].Date, fw::kZeroDate);  // blank request dates
+  EXPECT_DOUBLE_EQ(level1[0].Date, fw::kBlankDate);  // blank request dates
   EXPECT_EQ(level1[2].Text, "T");
   EXPECT_DOUBLE_EQ(level1[3].Date, *fw::TextToDateTime("01/03/2024"));
   EXPECT_DOUBLE_EQ(level1[4].Date, *fw::TextToDateTime("31/03/2024"));
