@@ -127,6 +127,52 @@ TEST_F(LoadingTest, ItemsCallFailingOnABranchMove_KeepsOldItemsClosesApprovalsAn
   EXPECT_FALSE(screen->cdsDestSolGere->Active());
 }
 
+// ---- focus and results agree ----
+
+TEST_F(LoadingTest, RefusalWhileLeavingThePanel_TheFocusReachesTheGridAndTheFilterStaysClosed) {
+  ServeFullCascade();
+  canned.FailNext("GetItens", "Serviço indisponível.");
+  LeavePanel();
+  EXPECT_EQ(fake.Errors, std::vector<std::string>{"Serviço indisponível."});
+  EXPECT_EQ(Focused(), "dbgPadrao");
+  EXPECT_EQ(screen->cdsFilSoliGrid->RecordCount(), 2);
+  ExpectResultsAgreeWithFocusAndFlags();
+
+  // Editing the filter means entering the panel: the results close, and a verify sends nothing.
+  fw::Application->UserType(screen->medCdProdIni, "01002003");
+  ExpectResultsAgreeWithFocusAndFlags();
+  fw::Application->UserType(screen->depSolicitacaoIni, "10/03/2024");
+  fw::Application->UserType(screen->depSolicitacaoFin, "01/03/2024");
+  ExpectResultsAgreeWithFocusAndFlags();
+  canned.Calls.clear();
+  screen->sbtVerificarClick(nullptr);
+  EXPECT_TRUE(canned.Calls.empty());
+
+  // A validation that refuses keeps the focus in the panel, results closed.
+  LeavePanel();
+  EXPECT_EQ(LastError(), "Data de solicitação inicial é maior que a final.");
+  EXPECT_EQ(Focused(), "depSolicitacaoIni");
+  EXPECT_TRUE(canned.Calls.empty());
+  ExpectResultsAgreeWithFocusAndFlags();
+
+  fw::Application->UserType(screen->depSolicitacaoFin, "31/03/2024");
+  LeavePanel();
+  EXPECT_EQ(Focused(), "dbgPadrao");
+  EXPECT_EQ(Arg("GetFilSoliGD", "stTCdProd"), "");
+  EXPECT_EQ(Arg("GetItens", "stDtSoli"), "");
+  ExpectResultsAgreeWithFocusAndFlags();
+}
+
+TEST_F(LoadingTest, TransportFailureOfTheBranchQueryWhileLeaving_TheFocusLeavesWithNothingShown) {
+  canned.ErrorNext("GetFilSoliGD", "Conexão perdida.");
+  EnterPanel();
+  LeavePanel();
+  EXPECT_EQ(fake.Errors, std::vector<std::string>{"Conexão perdida."});
+  EXPECT_EQ(Focused(), "dbgPadrao");
+  EXPECT_FALSE(screen->cdsFilSoliGrid->Active());
+  EXPECT_FALSE(fake.BusyVisible);
+}
+
 TEST_F(LoadingTest, ApprovalsCallFailingOnAnItemMove_KeepsThePreviousApprovals) {
   ServeFullCascade();
   LeavePanel();
