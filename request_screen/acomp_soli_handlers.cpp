@@ -43,7 +43,15 @@ void TfrmAcompSoli::FormActivate(fw::TComponent*) {
   stDtSoli = kAll;
   stTCdProd = kAll;
   boVD = true;
-  panFiltro->SetFocus();
+  // The focused edit may hold a text its own exit check refuses (a date that is not a date, an
+  // unknown product code): the check shows its message once, keeps the focus on the edit, which
+  // is in the panel all the same, and aborts. The initialisation must still finish, or the flags
+  // just reset would disagree with the controls left as they were.
+  try {
+    panFiltro->SetFocus();
+  } catch (const std::exception& error) {
+    fw::Application->ShowException(error);
+  }
   qryProdutoCDARVPROD->SetEditMask(fw::DBPict(0));
   medCdProdIni->SetEditMask(fw::DBPict(0));
   medCdProdFin->SetEditMask(fw::DBPict(0));
