@@ -282,7 +282,21 @@ void TfrmAcompSoli::panFiltroExit(fw::TComponent*) {
 void TfrmAcompSoli::cdsFilSoliGridAfterScroll(fw::TDataSet*) {
   Validacoes(false);
   if (cdsDestSolGere->Active()) cdsDestSolGere->Close();
-  if (boVD) LoadItems();
+  if (!boVD) return;
+  try {
+    LoadItems();
+  } catch (...) {
+    // The items still held belong to the branch that was under the cursor before the move:
+    // listed under this one, a move in them or a double-click would mix the keys of two
+    // branches. Items of this very branch (a failure of their approvals) stay.
+    if (cdsItensGrid->Active() && itensFilial_ != cdsFilSoliGridCDFILIAL->Text())
+      cdsItensGrid->Close();
+    throw;
+  }
+}
+
+void TfrmAcompSoli::cdsItensGridAfterOpen(fw::TDataSet*) {
+  itensFilial_ = cdsFilSoliGridCDFILIAL->Text();
 }
 
 void TfrmAcompSoli::cdsItensGridAfterScroll(fw::TDataSet*) {

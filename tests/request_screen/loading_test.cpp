@@ -116,15 +116,69 @@ TEST_F(LoadingTest, ItemsCallFailingInsideTheBranchLoad_KeepsTheBranchesJustLoad
   EXPECT_FALSE(fake.BusyVisible);
 }
 
-TEST_F(LoadingTest, ItemsCallFailingOnABranchMove_KeepsOldItemsClosesApprovalsAndTheNewRow) {
+TEST_F(LoadingTest, ItemsCallFailingOnABranchMove_ClosesTheOtherBranchsItemsKeepsTheNewRow) {
   ServeFullCascade();
   LeavePanel();
   canned.FailNext("GetItens", "Recusado.");
   fw::Application->UserSelectRow(screen->dbgPadrao, 1);
   EXPECT_EQ(LastError(), "Recusado.");
   EXPECT_EQ(screen->cdsFilSoliGrid->RecNo(), 2);
-  EXPECT_EQ(screen->cdsItensGrid->RecordCount(), 2);
+  // The items of branch 0001 are not offered under branch 0002.
+  EXPECT_FALSE(screen->cdsItensGrid->Active());
   EXPECT_FALSE(screen->cdsDestSolGere->Active());
+
+  // Nor does anything use their keys afterwards.
+  canned.Calls.clear();
+  fw::Application->UserSelectTab(screen->tshItens);
+  fw::Application->UserFocus(screen->dbgItens);
+  fw::Application->UserClickMenu(screen->mnuVerificar);
+  EXPECT_TRUE(canned.Calls.empty());
+
+  // The next move that succeeds shows that branch's items.
+  fw::Application->UserSelectTab(screen->tshPadrao);
+  fw::Application->UserSelectRow(screen->dbgPadrao, 0);
+  EXPECT_EQ(screen->cdsItensGrid->RecordCount(), 2);
+  EXPECT_EQ(Arg("GetDestSolGere", "cdFilial"), "0001");
+}
+
+TEST_F(LoadingTest, ApprovalsFailingInsideTheItemsLoadOfABranchMove_KeepThatBranchsItems) {
+  ServeFullCascade();
+  LeavePanel();
+  canned.ErrorNext("GetDestSolGere", "Tempo esgotado.");
+  fw::Application->UserSelectRow(screen->dbgPadrao, 1);
+  EXPECT_EQ(LastError(), "Tempo esgotado.");
+  ASSERT_TRUE(screen->cdsItensGrid->Active());
+  EXPECT_EQ(screen->cdsItensGrid->RecordCount(), 2);
+  EXPECT_EQ(Arg("GetItens", "cdFilial"), "0002");
+  EXPECT_FALSE(screen->cdsDestSolGere->Active());
+}
+
+TEST_F(LoadingTest, ItemsReloadFailingOnTheItemsTab_KeepsTheItemsOfTheSameBranch) {
+  ServeFullCascade();
+  LeavePanel();
+  fw::Application->UserSelectRow(screen->dbgPadrao, 1);
+  fw::Application->UserSelectTab(screen->tshItens);
+  canned.FailNext("GetItens", "Recusado.");
+  fw::Application->UserClickMenu(screen->mnuVerificar);
+  EXPECT_EQ(LastError(), "Recusado.");
+  EXPECT_EQ(screen->cdsItensGrid->RecordCount(), 2);
+  EXPECT_TRUE(screen->cdsDestSolGere->Active());  // the items reload closes nothing
+}
+
+TEST_F(LoadingTest, BranchReloadWhoseItemsFail_KeepsItemsOnlyWhenTheyAreOfTheFirstBranch) {
+  ServeFullCascade();
+  LeavePanel();
+  // The cursor was on the first branch: its items are still the first branch's.
+  canned.ErrorNext("GetItens", "Conexão perdida.");
+  fw::Application->UserClickMenu(screen->mnuVerificar);
+  EXPECT_EQ(LastError(), "Conexão perdida.");
+  EXPECT_EQ(screen->cdsItensGrid->RecordCount(), 2);
+  // The cursor was on the second branch: the reload puts it back on the first.
+  fw::Application->UserSelectRow(screen->dbgPadrao, 1);
+  canned.ErrorNext("GetItens", "Conexão perdida.");
+  fw::Application->UserClickMenu(screen->mnuVerificar);
+  EXPECT_EQ(screen->cdsFilSoliGrid->RecNo(), 1);
+  EXPECT_FALSE(screen->cdsItensGrid->Active());
 }
 
 // ---- focus and results agree ----
