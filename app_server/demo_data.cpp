@@ -496,7 +496,10 @@ constexpr int kStatusWeights[] = {10, 8, 7, 12, 6, 7, 15, 5, 20, 10};
 class TGenerator {
  public:
   TGenerator(TDatabase& db, const TDemoOptions& options)
-      : db_(db), random_(options.Seed), scale_(std::max(1, options.Scale)) {
+      : db_(db),
+        random_(options.Seed),
+        ordersRandom_(options.Seed ^ 0x5DEECE66Dull),
+        scale_(std::max(1, options.Scale)) {
     end_ = fw::EncodeDateTime({2024, 6, 28, 0, 0, 0});
   }
 
@@ -513,12 +516,30 @@ class TGenerator {
  private:
   std::string Date(double days) { return DaysToIsoText(days); }
   // A time of the working day, as a fraction.
-  double WorkingTime() { return random_.Between(7 * 3600 + 1800, 18 * 3600 + 1800) / 86400.0; }
+  double WorkingTime() { return WorkingTime(random_); }
+  // A time of the working day, as a fraction.
+  static double WorkingTime(TRandom& random) {
+    return random.Between(7 * 3600 + 1800, 18 * 3600 + 1800) / 86400.0;
+  }
   // A working moment some days after `earliest`, and always after it.
   double After(double earliest, int minDays, int maxDays) {
-    double moment = std::floor(earliest) + random_.Between(minDays, maxDays) + WorkingTime();
+    return After(earliest, minDays, maxDays, random_);
+  }
+  static double After(double earliest, int minDays, int maxDays, TRandom& random) {
+    double moment = std::floor(earliest) + random.Between(minDays, maxDays) + WorkingTime(random);
     while (moment <= earliest) moment += 1;
     return moment;
+  }
+  // How much of an ordered quantity has been delivered, by the item's status.
+  double Received(char status, double quantity) {
+    double received = 0;
+    if (status == '2' || status == '4') received = quantity;
+    if (status == '1') received = Round(quantity * (0.3 + 0.5 * random_.Unit()), 0);
+    if (status == '1' && received <= 0) received = 1;
+    if (status == '1' && received >= quantity)
+      received = quantity > 1 ? quantity - 1 : quantity / 2;
+    if (status == '3') received = Round(quantity * random_.Unit() * 0.5, 0);
+    return received;
   }
 
   void MakeBranches() {
@@ -844,8 +865,8 @@ class TGenerator {
         }
       }
 
-      // Purchase, purchase order and invoice.
-      std::string purchaseNumber, orderNumber;
+      // Purchase, purchase orders and invoices.
+      std::string purchaseNumber;
       if (Purchased(status)) {
         purchaseNumber = Digits(++purchases_, 10);
         const double purchasedAt = After(concludedAt, 0, 2);
@@ -853,58 +874,68 @@ class TGenerator {
                       operators_[random_.Pick(buyers_)].Code, Date(purchasedAt)});
         ++counts_.Purchases;
 
-        // The winner is the cheapest bidder on the first item.
-        const auto& firstBids = prices[0];
-        size_t winner = firstBids.front().first;
-        double best = firstBids.front().second;
-        for (const auto& bid : firstBids)
-          if (bid.second < best) best = bid.second, winner = bid.first;
-        orderNumber = Digits(++orders_, 10);
-        const double orderedAt = After(purchasedAt, 0, 1);
-        const double due = std::floor(orderedAt) + random_.Between(5, 30);
-        double total = 0, delivered = 0;
+        // Each product goes to the supplier who quoted it cheapest, with that quote's price;
+        // one AF per supplier chosen, in the order of the items.
         struct TLine {
           int Item;
           double Quantity, Unit, Received;
         };
-        std::vector<TLine> lines;
+        struct TOrder {
+          size_t Supplier;
+          std::vector<TLine> Lines;
+        };
+        // The first AF draws from the main sequence, as the only one did before a purchase could
+        // have several; the others from a sequence of their own, so that the rest of the data
+        // stays as it was.
+        const double orderedAt = After(purchasedAt, 0, 1);
+        const double due = std::floor(orderedAt) + random_.Between(5, 30);
+        std::vector<TOrder> orders;
         for (size_t i = 0; i < items.size(); ++i) {
           if (items[i].Status == '5') continue;
-          double unitPrice = products_[items[i].Product].Price;
-          for (const auto& bid : prices[i])
-            if (bid.first == winner) unitPrice = bid.second;
-          const double quantity = items[i].Quantity;
-          double received = 0;
-          if (status == '2' || status == '4') received = quantity;
-          if (status == '1') received = Round(quantity * (0.3 + 0.5 * random_.Unit()), 0);
-          if (status == '1' && received <= 0) received = 1;
-          if (status == '1' && received >= quantity)
-            received = quantity > 1 ? quantity - 1 : quantity / 2;
-          if (status == '3') received = Round(quantity * random_.Unit() * 0.5, 0);
-          total += quantity * unitPrice;
-          delivered += received * unitPrice;
-          lines.push_back({static_cast<int>(i + 1), quantity, unitPrice, received});
+          const auto cheapest =
+              std::min_element(prices[i].begin(), prices[i].end(),
+                               [](const auto& a, const auto& b) { return a.second < b.second; });
+          auto order = std::find_if(orders.begin(), orders.end(), [&](const TOrder& candidate) {
+            return candidate.Supplier == cheapest->first;
+          });
+          if (order == orders.end()) order = orders.insert(orders.end(), {cheapest->first, {}});
+          order->Lines.push_back({static_cast<int>(i + 1), items[i].Quantity, cheapest->second,
+                                  Received(status, items[i].Quantity)});
         }
-        order.Run({branch.Code, orderNumber, purchaseNumber, suppliers_[winner].Code,
-                   Date(orderedAt), Date(due), Round(total, 2)});
-        ++counts_.Orders;
-        for (const auto& line : lines)
-          orderItem.Run({branch.Code, orderNumber, launching, number, line.Item, line.Quantity,
-                         line.Unit, line.Received});
 
-        if (Invoiced(status)) {
-          const double issued = After(orderedAt, 3, 25);
-          const double entry = After(issued, 0, 5);
-          const bool approved = status != '1' || random_.Chance(0.5);
-          const double approvedOn = After(entry, 0, 3);
-          static const char* const kOperations[] = {"01", "01", "01", "02", "05", "09"};
-          invoice.Run({branch.Code, suppliers_[winner].Code,
-                       Digits(++invoiceNumbers[winner] + 1000 * static_cast<long>(winner + 1), 9),
-                       orderNumber, kOperations[random_.Next() % std::size(kOperations)],
-                       Date(issued), Date(entry),
-                       approved ? TValue(Date(approvedOn)) : TValue(nullptr), Round(delivered, 2),
-                       operators_[random_.Pick(clerks_)].Code});
-          ++counts_.Invoices;
+        for (size_t o = 0; o < orders.size(); ++o) {
+          TRandom& draw = o == 0 ? random_ : ordersRandom_;
+          const TOrder& placed = orders[o];
+          const double orderedOn = o == 0 ? orderedAt : After(purchasedAt, 0, 1, draw);
+          const double dueOn = o == 0 ? due : std::floor(orderedOn) + draw.Between(5, 30);
+          double total = 0, delivered = 0;
+          for (const auto& line : placed.Lines) {
+            total += line.Quantity * line.Unit;
+            delivered += line.Received * line.Unit;
+          }
+          const std::string orderNumber = Digits(++orders_, 10);
+          order.Run({branch.Code, orderNumber, purchaseNumber, suppliers_[placed.Supplier].Code,
+                     Date(orderedOn), Date(dueOn), Round(total, 2)});
+          ++counts_.Orders;
+          for (const auto& line : placed.Lines)
+            orderItem.Run({branch.Code, orderNumber, launching, number, line.Item, line.Quantity,
+                           line.Unit, line.Received});
+
+          if (Invoiced(status)) {
+            const double issued = After(orderedOn, 3, 25, draw);
+            const double enteredOn = After(issued, 0, 5, draw);
+            const bool approved = status != '1' || draw.Chance(0.5);
+            const double approvedOn = After(enteredOn, 0, 3, draw);
+            static const char* const kOperations[] = {"01", "01", "01", "02", "05", "09"};
+            const size_t supplier = placed.Supplier;
+            invoice.Run(
+                {branch.Code, suppliers_[supplier].Code,
+                 Digits(++invoiceNumbers[supplier] + 1000 * static_cast<long>(supplier + 1), 9),
+                 orderNumber, kOperations[draw.Next() % std::size(kOperations)], Date(issued),
+                 Date(enteredOn), approved ? TValue(Date(approvedOn)) : TValue(nullptr),
+                 Round(delivered, 2), operators_[draw.Pick(clerks_)].Code});
+            ++counts_.Invoices;
+          }
         }
       }
 
@@ -923,6 +954,7 @@ class TGenerator {
 
   TDatabase& db_;
   TRandom random_;
+  TRandom ordersRandom_;  // for a purchase's AFs after its first
   int scale_;
   double end_;
   TDemoCounts counts_;

@@ -69,6 +69,7 @@ constexpr const char* kGetDestSolGere =
    AND S.CDFILIAL = :cdFilial
    AND A.CDFILLAN = :cdFilLan
    AND A.CDDESTSOLI = :cdDestSoli
+   AND A.IDAPROVPRGER IN ('S', 'N')
  ORDER BY A.NRNIVEL)SQL";
 
 constexpr const char* kGetItemProduto =

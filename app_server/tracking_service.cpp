@@ -15,31 +15,33 @@ bool IsSelectionList(std::string_view name) {
   return name == "stLFilSoli" || name == "stLSolicita";
 }
 
-// The ISO text of each date parameter, as its statement compares it.
+// Each date parameter as the day its range starts or ends with: a range covers whole days, from
+// the start of the initial date's day to the start of the day after the final date's.
 void BindDate(std::string_view name, double days, TNamedParams& bound) {
+  const int64_t day = WireDay(days);
   if (name == "dtSoliIni" || name == "dtEntrIni") {
-    bound.emplace_back(std::string(name), DayStartText(days));
+    bound.emplace_back(std::string(name), TParam::FromDay(day));
   } else if (name == "dtSoliFin") {
-    bound.emplace_back("dtSoliFim", DayStartText(days, 1));
+    bound.emplace_back("dtSoliFim", TParam::FromDay(day + 1));
   } else if (name == "dtEntrFin") {
-    bound.emplace_back("dtEntrFim", DayStartText(days, 1));
+    bound.emplace_back("dtEntrFim", TParam::FromDay(day + 1));
   } else if (name == "dtProgEntr") {
-    bound.emplace_back("dtProgEntr", DayStartText(days));
-    bound.emplace_back("dtProgEntrFim", DayStartText(days, 1));
+    bound.emplace_back("dtProgEntr", TParam::FromDay(day));
+    bound.emplace_back("dtProgEntrFim", TParam::FromDay(day + 1));
   }
 }
 
-std::string ListAsJson(const service::TMethodDef& method, const std::vector<TRpcValue>& params,
-                       std::string_view listName, std::string_view flagName, const char* what) {
+TParam ListParam(const service::TMethodDef& method, const std::vector<TRpcValue>& params,
+                 std::string_view listName, std::string_view flagName, const char* what) {
   const int flag = service::ParamIndex(method, flagName);
-  if (flag >= 0 && params[flag].Text == "T") return "[]";
+  if (flag >= 0 && params[flag].Text == "T") return TParam::FromCodes({});
   const std::string& text = params[service::ParamIndex(method, listName)].Text;
-  const TSelectionParse parsed = ParseSelectionList(text);
+  TSelectionParse parsed = ParseSelectionList(text);
   if (!parsed.Ok)
     throw ERefusal(std::string("A lista de ") + what + " selecionadas está malformada (" +
                    std::string(listName) + ", posição " + std::to_string(parsed.ErrorPosition) +
                    ": esperava-se " + parsed.Expected + ").");
-  return CodesToJsonArray(parsed.Codes);
+  return TParam::FromCodes(std::move(parsed.Codes));
 }
 
 void WriteCell(fw::wire::TPacketWriter& packet, fw::TFieldType type, const IRow& row, int column) {
@@ -118,10 +120,10 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
       BindDate(paramName, params[i].Number, bound);
     } else if (paramName == "stLFilSoli") {
       bound.emplace_back("lFilSoli",
-                         ListAsJson(*method, params, paramName, "stTFilSoli", "filiais"));
+                         ListParam(*method, params, paramName, "stTFilSoli", "filiais"));
     } else if (paramName == "stLSolicita") {
       bound.emplace_back("lSolicita",
-                         ListAsJson(*method, params, paramName, "stTSolicita", "solicitações"));
+                         ListParam(*method, params, paramName, "stTSolicita", "solicitações"));
     } else if (paramName == "cdProdIni" || paramName == "cdProdFin") {
       bound.emplace_back(std::string(paramName), NormalizeProductCode(params[i].Text));
     } else {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 #include "service/contract.h"
@@ -41,6 +42,22 @@ TDemo& Demo() {
     return created;
   }();
   return *demo;
+}
+
+TOwnDemo::TOwnDemo() {
+  location_ = dir_.Path() + "/own.db";
+  std::filesystem::copy_file(Demo().Db, location_);
+}
+
+void TOwnDemo::Execute(const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(location_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  char* message = nullptr;
+  const int status = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
+  const std::string reason = message ? message : "";
+  sqlite3_free(message);
+  sqlite3_close(db);
+  if (status != SQLITE_OK) throw std::runtime_error(reason + " in " + sql);
 }
 
 fw::TTcpAppServer Client(int port, int callTimeoutMs) {

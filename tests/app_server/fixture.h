@@ -30,6 +30,20 @@ struct TDemo {
 // Created on first use, for the whole test program.
 TDemo& Demo();
 
+// A demo database of a test's own, with the data of Demo()'s, for a test that changes data.
+class TOwnDemo {
+ public:
+  TOwnDemo();
+  // Runs a statement that changes data.
+  void Execute(const std::string& sql);
+  // What app-server --db takes.
+  const std::string& Location() const { return location_; }
+
+ private:
+  TTempDir dir_;
+  std::string location_;
+};
+
 fw::TTcpAppServer Client(int port = 0, int callTimeoutMs = 10000);
 
 // The arguments of a contract method: dates 0, flags "T", lists and strings empty, except
