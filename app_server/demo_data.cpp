@@ -384,18 +384,7 @@ double Round(double value, int decimals) {
 
 // ------------------------------------------------------------------------- writing
 
-struct TValue {
-  enum class TKind { Null, Text, Real, Integer } Kind;
-  std::string_view Text;
-  double Real = 0;
-  int64_t Integer = 0;
-
-  TValue(std::nullptr_t) : Kind(TKind::Null) {}
-  TValue(const std::string& text) : Kind(TKind::Text), Text(text) {}
-  TValue(const char* text) : Kind(TKind::Text), Text(text) {}
-  TValue(double value) : Kind(TKind::Real), Real(value) {}
-  TValue(int value) : Kind(TKind::Integer), Integer(value) {}
-};
+using TValue = TDemoValue;
 
 class TDatabase {
  public:
@@ -421,49 +410,77 @@ class TDatabase {
     }
   }
 
-  class TInsert {
-   public:
-    TInsert(TDatabase& db, const char* sql) : db_(db) {
-      if (sqlite3_prepare_v2(db.db_, sql, -1, &statement_, nullptr) != SQLITE_OK)
-        throw std::runtime_error(std::string("Falha ao preparar inserção: ") +
-                                 sqlite3_errmsg(db.db_));
-      db.statements_.push_back(statement_);
-    }
-    void Run(std::initializer_list<TValue> values) {
-      int index = 1;
-      for (const auto& value : values) {
-        switch (value.Kind) {
-          case TValue::TKind::Null:
-            sqlite3_bind_null(statement_, index);
-            break;
-          case TValue::TKind::Text:
-            sqlite3_bind_text(statement_, index, value.Text.data(),
-                              static_cast<int>(value.Text.size()), SQLITE_STATIC);
-            break;
-          case TValue::TKind::Real:
-            sqlite3_bind_double(statement_, index, value.Real);
-            break;
-          case TValue::TKind::Integer:
-            sqlite3_bind_int64(statement_, index, value.Integer);
-            break;
-        }
-        ++index;
-      }
-      const int stepped = sqlite3_step(statement_);
-      sqlite3_reset(statement_);
-      if (stepped != SQLITE_DONE)
-        throw std::runtime_error(std::string("Falha ao gravar o banco de demonstração: ") +
-                                 sqlite3_errmsg(db_.db_));
-    }
+  // Prepares an INSERT for the table's columns; returns its handle.
+  size_t Prepare(const char* table, const char* columns) {
+    std::string sql = std::string("INSERT INTO ") + table + " (" + columns + ") VALUES (?";
+    for (const char* c = columns; *c; ++c)
+      if (*c == ',') sql += ", ?";
+    sql += ")";
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
+      throw std::runtime_error(std::string("Falha ao preparar inserção: ") + sqlite3_errmsg(db_));
+    statements_.push_back(statement);
+    return statements_.size() - 1;
+  }
 
-   private:
-    TDatabase& db_;
-    sqlite3_stmt* statement_ = nullptr;
-  };
+  void Insert(size_t handle, std::initializer_list<TValue> values) {
+    sqlite3_stmt* statement = statements_[handle];
+    int index = 1;
+    for (const auto& value : values) {
+      switch (value.Kind) {
+        case TValue::TKind::Null:
+          sqlite3_bind_null(statement, index);
+          break;
+        case TValue::TKind::Text:
+          sqlite3_bind_text(statement, index, value.Text.data(),
+                            static_cast<int>(value.Text.size()), SQLITE_STATIC);
+          break;
+        case TValue::TKind::Real:
+          sqlite3_bind_double(statement, index, value.Real);
+          break;
+        case TValue::TKind::Integer:
+          sqlite3_bind_int64(statement, index, value.Integer);
+          break;
+      }
+      ++index;
+    }
+    const int stepped = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    if (stepped != SQLITE_DONE)
+      throw std::runtime_error(std::string("Falha ao gravar o banco de demonstração: ") +
+                               sqlite3_errmsg(db_));
+  }
 
  private:
   sqlite3* db_ = nullptr;
   std::vector<sqlite3_stmt*> statements_;
+};
+
+// The rows into a SQLite database, one prepared INSERT per table.
+class TSqliteWriter : public IDemoWriter {
+ public:
+  explicit TSqliteWriter(TDatabase& db) : db_(db) {}
+  size_t Table(const char* name, const char* columns) override {
+    return db_.Prepare(name, columns);
+  }
+  void Row(size_t table, std::initializer_list<TValue> values) override {
+    db_.Insert(table, values);
+  }
+
+ private:
+  TDatabase& db_;
+};
+
+// A table the generator writes rows to.
+class TTable {
+ public:
+  TTable(IDemoWriter& writer, const char* name, const char* columns)
+      : writer_(writer), handle_(writer.Table(name, columns)) {}
+  void Run(std::initializer_list<TValue> values) { writer_.Row(handle_, values); }
+
+ private:
+  IDemoWriter& writer_;
+  size_t handle_;
 };
 
 // ------------------------------------------------------------------------- the generator
@@ -495,8 +512,8 @@ constexpr int kStatusWeights[] = {10, 8, 7, 12, 6, 7, 15, 5, 20, 10};
 
 class TGenerator {
  public:
-  TGenerator(TDatabase& db, const TDemoOptions& options)
-      : db_(db),
+  TGenerator(IDemoWriter& writer, const TDemoOptions& options)
+      : writer_(writer),
         random_(options.Seed),
         ordersRandom_(options.Seed ^ 0x5DEECE66Dull),
         scale_(std::max(1, options.Scale)) {
@@ -559,7 +576,7 @@ class TGenerator {
     for (const char* city : kCities) offer(std::string("Filial ") + city);
     for (const char* district : kDistricts)
       for (const char* city : kCities) offer(std::string("Filial ") + city + " - " + district);
-    TDatabase::TInsert insert(db_, "INSERT INTO FILIAL (CDFILIAL, NMFILIAL) VALUES (?, ?)");
+    TTable insert(writer_, "FILIAL", "CDFILIAL, NMFILIAL");
     for (size_t i = 0; i < names.size(); ++i) {
       branches_.push_back({Digits(static_cast<long>(i + 1), 4), names[i], {}});
       insert.Run({branches_.back().Code, branches_.back().Name});
@@ -596,9 +613,7 @@ class TGenerator {
     const int managers = 4 + scale_ / 25;
     const int buyers = 3 + scale_ / 50;
     const int clerks = 3 + scale_ / 50;
-    TDatabase::TInsert insert(
-        db_,
-        "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, IDFUNCAO, CDFILIAL) VALUES (?, ?, ?, ?)");
+    TTable insert(writer_, "OPERADOR", "CDOPERADOR, NMOPERADOR, IDFUNCAO, CDFILIAL");
     auto add = [&](char role, int count) {
       for (int i = 0; i < count; ++i) {
         TOperator person;
@@ -626,10 +641,9 @@ class TGenerator {
   }
 
   void MakeReferenceTables() {
-    TDatabase::TInsert unit(db_, "INSERT INTO UNIDADE (SGUNIDADE, NMUNIDADE) VALUES (?, ?)");
+    TTable unit(writer_, "UNIDADE", "SGUNIDADE, NMUNIDADE");
     for (const auto& entry : kUnits) unit.Run({entry[0], entry[1]});
-    TDatabase::TInsert destination(db_,
-                                   "INSERT INTO DESTINO (CDDESTSOLI, NMDESTSOLI) VALUES (?, ?)");
+    TTable destination(writer_, "DESTINO", "CDDESTSOLI, NMDESTSOLI");
     for (const auto& entry : kDestinations) {
       destination.Run({entry[0], entry[1]});
       destinations_.push_back(entry[0]);
@@ -639,9 +653,8 @@ class TGenerator {
   void MakeProducts() {
     const size_t wanted = 40 + 2 * static_cast<size_t>(scale_);
     const size_t bases = std::size(kBaseProducts);
-    TDatabase::TInsert insert(db_,
-                              "INSERT INTO PRODUTO (CDPRODUTO, CDARVPROD, NMPRODUTO, SGUNIDADE, "
-                              "CDMARCA, VRCMPANTERIOR) VALUES (?, ?, ?, ?, ?, ?)");
+    TTable insert(writer_, "PRODUTO",
+                  "CDPRODUTO, CDARVPROD, NMPRODUTO, SGUNIDADE, CDMARCA, VRCMPANTERIOR");
     std::vector<int> inGroup(bases);
     int groupCounter[10] = {};
     for (size_t b = 0; b < bases; ++b) inGroup[b] = ++groupCounter[kBaseProducts[b].Group];
@@ -688,8 +701,7 @@ class TGenerator {
     const size_t wanted = std::min(names.size(), 15 + static_cast<size_t>(scale_) / 10);
     auto first = std::find(names.begin(), names.end(), "Distribuidora Paulista de Papéis Ltda");
     if (first != names.end()) std::iter_swap(names.begin(), first);
-    TDatabase::TInsert insert(
-        db_, "INSERT INTO FORNECEDOR (CDFORNECED, NMRAZSOCFORN, NRCNPJ) VALUES (?, ?, ?)");
+    TTable insert(writer_, "FORNECEDOR", "CDFORNECED, NMRAZSOCFORN, NRCNPJ");
     for (size_t i = 0; i < wanted; ++i) {
       suppliers_.push_back({Digits(static_cast<long>(i + 1), 6), names[i], Cnpj(random_)});
       insert.Run({suppliers_.back().Code, suppliers_.back().Name, suppliers_.back().Cnpj});
@@ -721,40 +733,27 @@ class TGenerator {
     for (auto& date : dates) date = end_ - random_.Between(0, 364) + WorkingTime();
     std::sort(dates.begin(), dates.end());
 
-    TDatabase::TInsert request(
-        db_,
-        "INSERT INTO SOLICITACAO (CDFILLAN, NRSOLICMP, CDFILIAL, CDOPERLANC, "
-        "CDOPERSOLI, DTHRLANCSOL) VALUES (?, ?, ?, ?, ?, ?)");
-    TDatabase::TInsert item(db_,
-                            "INSERT INTO ITEMSOLICITACAO (CDFILLAN, NRSOLICMP, NRITEMSOLI, "
-                            "CDPRODUTO, CDDESTSOLI, QTSOLIPROD, DTPROGENTR, STATUS, CDFILIAL, "
-                            "NRCOLEPRECO, NRCOMPRA) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    TDatabase::TInsert approval(db_,
-                                "INSERT INTO APROVACAOGERENTE (CDFILLAN, NRSOLICMP, CDDESTSOLI, "
-                                "NRNIVEL, CDOPERGER, IDAPROVPRGER, DTAPRSOLPRODGER) "
-                                "VALUES (?, ?, ?, ?, ?, ?, ?)");
-    TDatabase::TInsert quotation(
-        db_,
-        "INSERT INTO COLETAPRECO (CDFILIAL, NRCOLEPRECO, IDSITUCOLETA, "
-        "CDOPERCOMP, DTABERTURA, DTCONCOLEPREC) VALUES (?, ?, ?, ?, ?, ?)");
-    TDatabase::TInsert price(db_,
-                             "INSERT INTO ITEMCOLETAPRECO (CDFILIAL, NRCOLEPRECO, CDPRODUTO, "
-                             "CDFORNECED, VRPRECUNIITM) VALUES (?, ?, ?, ?, ?)");
-    TDatabase::TInsert purchase(db_,
-                                "INSERT INTO COMPRA (CDFILIAL, NRCOMPRA, NRCOLEPRECO, CDOPERCOMP, "
-                                "DTCOMPRA) VALUES (?, ?, ?, ?, ?)");
-    TDatabase::TInsert order(db_,
-                             "INSERT INTO AUTORIZACAOFORN (CDFILIAL, NRAUTOFORN, NRCOMPRA, "
-                             "CDFORNECED, DTAUTOFORN, DTPROGENTAF, VRTOTALAF) "
-                             "VALUES (?, ?, ?, ?, ?, ?, ?)");
-    TDatabase::TInsert orderItem(db_,
-                                 "INSERT INTO ITEMAUTOFORN (CDFILIAL, NRAUTOFORN, CDFILLAN, "
-                                 "NRSOLICMP, NRITEMSOLI, QTPRODAF, VRUNITAF, QTEFETENTRAF) "
-                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
-    TDatabase::TInsert invoice(db_,
-                               "INSERT INTO NOTAFISCAL (CDFILIAL, CDFORNECED, NRNOTAFISC, "
-                               "NRAUTOFORN, CDTIPOOPER, DTEMISSAO, DTENTRSAID, DTAPROVACAO, "
-                               "VRNOTAFISC, CDOPERAPRO) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    TTable request(writer_, "SOLICITACAO",
+                   "CDFILLAN, NRSOLICMP, CDFILIAL, CDOPERLANC, CDOPERSOLI, DTHRLANCSOL");
+    TTable item(writer_, "ITEMSOLICITACAO",
+                "CDFILLAN, NRSOLICMP, NRITEMSOLI, CDPRODUTO, CDDESTSOLI, QTSOLIPROD, DTPROGENTR, "
+                "STATUS, CDFILIAL, NRCOLEPRECO, NRCOMPRA");
+    TTable approval(
+        writer_, "APROVACAOGERENTE",
+        "CDFILLAN, NRSOLICMP, CDDESTSOLI, NRNIVEL, CDOPERGER, IDAPROVPRGER, DTAPRSOLPRODGER");
+    TTable quotation(writer_, "COLETAPRECO",
+                     "CDFILIAL, NRCOLEPRECO, IDSITUCOLETA, CDOPERCOMP, DTABERTURA, DTCONCOLEPREC");
+    TTable price(writer_, "ITEMCOLETAPRECO",
+                 "CDFILIAL, NRCOLEPRECO, CDPRODUTO, CDFORNECED, VRPRECUNIITM");
+    TTable purchase(writer_, "COMPRA", "CDFILIAL, NRCOMPRA, NRCOLEPRECO, CDOPERCOMP, DTCOMPRA");
+    TTable order(writer_, "AUTORIZACAOFORN",
+                 "CDFILIAL, NRAUTOFORN, NRCOMPRA, CDFORNECED, DTAUTOFORN, DTPROGENTAF, VRTOTALAF");
+    TTable orderItem(
+        writer_, "ITEMAUTOFORN",
+        "CDFILIAL, NRAUTOFORN, CDFILLAN, NRSOLICMP, NRITEMSOLI, QTPRODAF, VRUNITAF, QTEFETENTRAF");
+    TTable invoice(writer_, "NOTAFISCAL",
+                   "CDFILIAL, CDFORNECED, NRNOTAFISC, NRAUTOFORN, CDTIPOOPER, DTEMISSAO, "
+                   "DTENTRSAID, DTAPROVACAO, VRNOTAFISC, CDOPERAPRO");
 
     std::vector<long> invoiceNumbers(suppliers_.size(), 0);
     int year = 0;
@@ -952,7 +951,7 @@ class TGenerator {
     }
   }
 
-  TDatabase& db_;
+  IDemoWriter& writer_;
   TRandom random_;
   TRandom ordersRandom_;  // for a purchase's AFs after its first
   int scale_;
@@ -970,6 +969,11 @@ class TGenerator {
 
 }  // namespace
 
+TDemoCounts GenerateDemoData(IDemoWriter& writer, const TDemoOptions& options) {
+  TGenerator generator(writer, options);
+  return generator.Run();
+}
+
 TDemoCounts CreateDemoDatabase(const std::string& path, const TDemoOptions& options) {
   const std::string building = path + ".building";
   std::remove(building.c_str());
@@ -981,8 +985,8 @@ TDemoCounts CreateDemoDatabase(const std::string& path, const TDemoOptions& opti
         "PRAGMA cache_size = -262144; PRAGMA temp_store = MEMORY;");
     db.Execute(kSchemaSql);
     db.Execute("BEGIN");
-    TGenerator generator(db, options);
-    counts = generator.Run();
+    TSqliteWriter writer(db);
+    counts = GenerateDemoData(writer, options);
     db.Execute("COMMIT");
     // Secondary indexes after the rows: one sort instead of a million scattered inserts.
     db.Execute(kIndexSql);

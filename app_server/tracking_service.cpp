@@ -62,6 +62,41 @@ void WriteCell(fw::wire::TPacketWriter& packet, fw::TFieldType type, const IRow&
 
 }  // namespace
 
+const char* TextProblem(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t size = text.size();
+  for (size_t i = 0; i < size;) {
+    const unsigned char lead = bytes[i];
+    if (lead == 0) return "o texto contém o caractere nulo (U+0000)";
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    // The length of the sequence and the least code point it may stand for (shorter forms of
+    // a code point are not UTF-8).
+    size_t length = 0;
+    uint32_t point = 0, least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+      length = 2, point = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, point = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, point = lead & 0x07, least = 0x10000;
+    } else {
+      return "o texto não é UTF-8 válido";
+    }
+    if (i + length > size) return "o texto não é UTF-8 válido";
+    for (size_t k = 1; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return "o texto não é UTF-8 válido";
+      point = (point << 6) | (bytes[i + k] & 0x3F);
+    }
+    if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+      return "o texto não é UTF-8 válido";
+    i += length;
+  }
+  return nullptr;
+}
+
 std::string NormalizeProductCode(std::string_view code) {
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   while (!code.empty() && blank(code.front())) code.remove_prefix(1);
@@ -81,8 +116,7 @@ bool TTrackingService::IsQuick(std::string_view method) const {
 size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<TRpcValue>& params,
                                 fw::wire::TWireWriter& out) {
   const service::TMethodDef* method = service::FindMethod(methodName);
-  const char* sql = SqlFor(methodName);
-  if (method == nullptr || sql == nullptr)
+  if (method == nullptr || SqlFor(methodName, TDialect::Sqlite) == nullptr)
     throw ECallError("Método desconhecido: " + std::string(service::kServerName) + "." +
                      std::string(methodName) + ".");
   const std::string name = method->Name;
@@ -106,6 +140,9 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
       throw ECallError(where() + ": esperava-se texto, veio " + KindName(value.Kind) + ".");
     if (value.Text.size() > fw::wire::kMaxStringSize && !IsSelectionList(def.Name))
       throw ECallError(where() + " excede o limite de 64 KiB.");
+    // Text the database could not hold, which one engine would refuse and another compare:
+    // refused alike on every engine.
+    if (const char* problem = TextProblem(value.Text)) throw ECallError(where() + ": " + problem);
   }
 
   TNamedParams bound;
@@ -137,6 +174,7 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
   fw::wire::TPacketWriter packet(out, fields);
   {
     auto connection = pool_.Acquire();
+    const char* sql = SqlFor(methodName, connection->Dialect());
     connection->Query(sql, bound, static_cast<int>(fields.size()), options_.QueryTimeLimitMs,
                       [&](const IRow& row) {
                         packet.BeginRow();

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "service/contract.h"
@@ -28,16 +30,32 @@ TDemo::~TDemo() {
   }
 }
 
+void InitDemo(const std::string& location, int seed, int scale, const std::string& logPath) {
+  if (RunAppServer({"--init-demo", location, "--seed", std::to_string(seed), "--scale",
+                    std::to_string(scale)},
+                   logPath) != 0) {
+    std::ifstream file(logPath);
+    std::stringstream text;
+    text << file.rdbuf();
+    throw std::runtime_error("app-server --init-demo failed: " + text.str());
+  }
+}
+
 TDemo& Demo() {
   // Destroyed at exit: the server is stopped and the folder removed.
   static std::unique_ptr<TDemo> demo = [] {
     auto created = std::make_unique<TDemo>();
     created->Db = created->Dir.Path() + "/demo.db";
     const std::string log = created->Dir.Path() + "/init.log";
-    if (RunAppServer({"--init-demo", created->Db, "--seed", "7", "--scale", "1"}, log) != 0)
-      throw std::runtime_error("app-server --init-demo failed");
+    InitDemo(created->Db, 7, 1, log);
+    created->Served = created->Db;
+    if (EngineUnderTest() == TEngine::Postgres) {
+      created->Postgres = std::make_unique<TPostgresDatabase>();
+      created->Served = created->Postgres->Conninfo();
+      InitDemo(created->Served, 7, 1, log);
+    }
     created->Server = std::make_unique<TServerProcess>(
-        created->Db, created->Dir.Path() + "/server.log",
+        created->Served, created->Dir.Path() + "/server.log",
         std::vector<std::string>{"--workers", "2", "--message-timeout", "1"});
     return created;
   }();
@@ -45,11 +63,21 @@ TDemo& Demo() {
 }
 
 TOwnDemo::TOwnDemo() {
+  if (EngineUnderTest() == TEngine::Postgres) {
+    postgres_ = std::make_unique<TPostgresDatabase>();
+    location_ = postgres_->Conninfo();
+    InitDemo(location_, 7, 1, dir_.Path() + "/init.log");
+    return;
+  }
   location_ = dir_.Path() + "/own.db";
   std::filesystem::copy_file(Demo().Db, location_);
 }
 
 void TOwnDemo::Execute(const std::string& sql) {
+  if (postgres_) {
+    postgres_->Query(sql);
+    return;
+  }
   sqlite3* db = nullptr;
   sqlite3_open_v2(location_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
   char* message = nullptr;
@@ -58,6 +86,14 @@ void TOwnDemo::Execute(const std::string& sql) {
   sqlite3_free(message);
   sqlite3_close(db);
   if (status != SQLITE_OK) throw std::runtime_error(reason + " in " + sql);
+}
+
+std::string ServedValue(const std::string& query) {
+  if (Demo().Postgres) {
+    const auto rows = Demo().Postgres->Query(query);
+    return rows.empty() || rows[0].empty() ? "" : rows[0][0];
+  }
+  return SqlValue(query);
 }
 
 fw::TTcpAppServer Client(int port, int callTimeoutMs) {

@@ -196,9 +196,11 @@ TEST(Documentation, QuotesEveryStatementAsTheServerRunsIt) {
   std::stringstream text;
   text << file.rdbuf();
   for (const auto& method : service::Methods()) {
-    const char* sql = app::SqlFor(method.Name);
-    ASSERT_NE(nullptr, sql) << method.Name;
-    EXPECT_NE(std::string::npos, text.str().find(sql)) << method.Name << " is not quoted as is";
+    for (const auto dialect : {app::TDialect::Sqlite, app::TDialect::Postgres}) {
+      const char* sql = app::SqlFor(method.Name, dialect);
+      ASSERT_NE(nullptr, sql) << method.Name;
+      EXPECT_NE(std::string::npos, text.str().find(sql)) << method.Name << " is not quoted as is";
+    }
   }
 }
 

@@ -1,0 +1,494 @@
+// The PostgreSQL engine, on libpq.
+//
+// A call is one round trip: in pipeline mode the connection sends, then syncs once,
+//   [prepare the statement, the first time on this connection]
+//   SELECT set_config(...)  -- read-only, statement_timeout, DateStyle ISO, shortest floats
+//   EXECUTE the statement   -- rows read one at a time
+// Everything before the sync is one implicit transaction, so the settings (all "local") hold
+// for exactly that statement and end with it: nothing is left on the session, and a pooler in
+// transaction mode may hand the next call to another server connection.
+//
+// Waiting is bounded: the socket is non-blocking and every wait polls it up to a deadline (the
+// statement's time limit plus a margin for the network), after which the connection is dropped.
+// A connection found broken (the server restarted, the network failed) is reopened by the next
+// call; a call on a connection that had been idle in the pool is run once more on the reopened
+// one when nothing of it had come back yet (it only reads, so running it again is harmless).
+#include <libpq-fe.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "app_server/database_postgres.h"
+#include "app_server/iso_date.h"
+
+namespace app {
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// Type OIDs of the parameters and of the numeric columns (pg_type.h).
+constexpr Oid kTextOid = 25;
+constexpr Oid kTimestampOid = 1114;
+constexpr Oid kTextArrayOid = 1009;
+constexpr Oid kNumberOids[] = {20, 21, 23, 700, 701, 1700};  // int8 int2 int4 float4 float8 numeric
+
+// Time allowed beyond the statement's own limit for the answer to arrive.
+constexpr int kNetworkMarginMs = 5000;
+
+constexpr const char* kSettingsName = "acomp_settings";
+constexpr const char* kSettingsSql =
+    "SELECT set_config('transaction_read_only', 'on', true), "
+    "set_config('statement_timeout', $1, true), set_config('DateStyle', 'ISO', true), "
+    "set_config('extra_float_digits', '1', true)";
+
+std::string FirstLine(const char* text) {
+  std::string line = text ? text : "";
+  const size_t end = line.find('\n');
+  if (end != std::string::npos) line.resize(end);
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+  return line.empty() ? "sem detalhes" : line;
+}
+
+// A failure that leaves the connection unusable. `Lost`: the connection was found closed or
+// failing, which a new connection may mend (rather than the server not answering in time).
+struct TBroken {
+  std::string Message;
+  bool Lost = true;
+};
+
+// libpq's own parse of a connection string or URI, for what may be shown of it.
+struct TConninfo {
+  std::string Host, Port, Database, User;
+};
+
+TConninfo ParseConninfo(const std::string& conninfo) {
+  TConninfo parsed;
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
+  if (error) PQfreemem(error);
+  if (options == nullptr) return parsed;
+  for (PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+    if (option->val == nullptr) continue;
+    const std::string_view keyword = option->keyword;
+    if (keyword == "host" || (keyword == "hostaddr" && parsed.Host.empty()))
+      parsed.Host = option->val;
+    else if (keyword == "port")
+      parsed.Port = option->val;
+    else if (keyword == "dbname")
+      parsed.Database = option->val;
+    else if (keyword == "user")
+      parsed.User = option->val;
+  }
+  PQconninfoFree(options);
+  return parsed;
+}
+
+// ":name" placeholders as "$1", "$2"... (a name used twice is one parameter), outside quotes;
+// "::" casts stay as they are.
+struct TPositional {
+  std::string Text;
+  std::vector<std::string> Names;
+};
+
+TPositional ToPositional(const char* sql) {
+  TPositional out;
+  const std::string_view text = sql;
+  auto identifier = [](char c, bool first) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+           (!first && c >= '0' && c <= '9');
+  };
+  for (size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (c == '\'' || c == '"') {
+      const size_t close = text.find(c, i + 1);
+      const size_t end = close == std::string_view::npos ? text.size() : close + 1;
+      out.Text.append(text.substr(i, end - i));
+      i = end;
+      continue;
+    }
+    if (c == ':' && i + 1 < text.size() && text[i + 1] == ':') {
+      out.Text.append("::");
+      i += 2;
+      continue;
+    }
+    if (c == ':' && i + 1 < text.size() && identifier(text[i + 1], true)) {
+      size_t end = i + 1;
+      while (end < text.size() && identifier(text[end], false)) ++end;
+      const std::string name(text.substr(i + 1, end - i - 1));
+      size_t index = 0;
+      while (index < out.Names.size() && out.Names[index] != name) ++index;
+      if (index == out.Names.size()) out.Names.push_back(name);
+      out.Text += "$" + std::to_string(index + 1);
+      i = end;
+      continue;
+    }
+    out.Text.push_back(c);
+    ++i;
+  }
+  return out;
+}
+
+// A text[] literal: {"0001","B'2","a\"b"}.
+std::string ArrayLiteral(const std::vector<std::string>& codes) {
+  std::string literal = "{";
+  for (size_t i = 0; i < codes.size(); ++i) {
+    if (i > 0) literal.push_back(',');
+    literal.push_back('"');
+    for (const char c : codes[i]) {
+      if (c == '"' || c == '\\') literal.push_back('\\');
+      literal.push_back(c);
+    }
+    literal.push_back('"');
+  }
+  literal.push_back('}');
+  return literal;
+}
+
+Oid TypeOf(const TParam& param) {
+  switch (param.Kind) {
+    case TParam::TKind::Text:
+      return kTextOid;
+    case TParam::TKind::Day:
+      return kTimestampOid;
+    case TParam::TKind::Codes:
+      return kTextArrayOid;
+  }
+  return kTextOid;
+}
+
+class TPostgresRow : public IRow {
+ public:
+  TPostgresRow(const PGresult* result, const std::vector<bool>& numeric)
+      : result_(result), numeric_(numeric) {}
+  bool IsNull(int column) const override { return PQgetisnull(result_, 0, column) != 0; }
+  bool IsNumber(int column) const override { return numeric_[static_cast<size_t>(column)]; }
+  std::string_view Text(int column) const override {
+    return std::string_view(PQgetvalue(result_, 0, column),
+                            static_cast<size_t>(PQgetlength(result_, 0, column)));
+  }
+  double Number(int column) const override {
+    const std::string_view text = Text(column);
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+  }
+
+ private:
+  const PGresult* result_;
+  const std::vector<bool>& numeric_;
+};
+
+class TResult {
+ public:
+  explicit TResult(PGresult* result = nullptr) : result_(result) {}
+  ~TResult() { PQclear(result_); }
+  TResult(const TResult&) = delete;
+  TResult& operator=(const TResult&) = delete;
+  TResult(TResult&& other) noexcept : result_(other.result_) { other.result_ = nullptr; }
+  TResult& operator=(TResult&& other) noexcept {
+    std::swap(result_, other.result_);
+    return *this;
+  }
+  PGresult* get() const { return result_; }
+  explicit operator bool() const { return result_ != nullptr; }
+  ExecStatusType Status() const { return PQresultStatus(result_); }
+  std::string State() const {
+    const char* state = PQresultErrorField(result_, PG_DIAG_SQLSTATE);
+    return state ? state : "";
+  }
+  std::string Message() const {
+    const char* primary = PQresultErrorField(result_, PG_DIAG_MESSAGE_PRIMARY);
+    return primary ? primary : FirstLine(PQresultErrorMessage(result_));
+  }
+
+ private:
+  PGresult* result_;
+};
+
+class TPostgresConnection : public IConnection {
+ public:
+  explicit TPostgresConnection(std::string conninfo) : conninfo_(std::move(conninfo)) { Connect(); }
+  ~TPostgresConnection() override { Drop(); }
+
+  TDialect Dialect() const override { return TDialect::Postgres; }
+
+  void Query(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
+             const std::function<bool(const IRow&)>& onRow) override {
+    // A connection idle in the pool may have been closed meanwhile by a restart of the server,
+    // which it learns only now: then once more, on a new connection.
+    const bool mayRetry = used_;
+    for (int attempt = 0;; ++attempt) {
+      if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) Connect();
+      bool delivered = false;
+      try {
+        Run(sql, params, columns, timeLimitMs, onRow, delivered);
+        used_ = true;
+        return;
+      } catch (const TBroken& broken) {
+        Drop();
+        if (attempt == 0 && mayRetry && broken.Lost && !delivered) continue;
+        throw EDatabaseError("Falha no banco de dados: " + broken.Message);
+      } catch (const TStaleStatements&) {
+        // Behind a pooler the server connection may not be the one the statements were
+        // prepared on: prepare again, once.
+        prepared_.clear();
+        settingsPrepared_ = false;
+        if (attempt == 0) continue;
+        throw EDatabaseError("Falha no banco de dados: instrução preparada não encontrada.");
+      } catch (...) {
+        // Anything else thrown midway (a refusal from onRow) leaves the pipeline unread.
+        if (conn_ != nullptr && PQpipelineStatus(conn_) != PQ_PIPELINE_OFF) Drop();
+        throw;
+      }
+    }
+  }
+
+ private:
+  struct TStaleStatements {};
+  struct TPrepared {
+    std::string Name;
+    std::vector<std::string> Names;
+  };
+
+  void Connect() {
+    Drop();
+    conn_ = ConnectPostgres(conninfo_);
+    PQsetnonblocking(conn_, 1);
+    used_ = false;
+  }
+
+  void Drop() {
+    if (conn_ != nullptr) PQfinish(conn_);
+    conn_ = nullptr;
+    prepared_.clear();
+    settingsPrepared_ = false;
+  }
+
+  [[noreturn]] void Broken(const std::string& what) {
+    throw TBroken{what + " (" + FirstLine(PQerrorMessage(conn_)) + ")"};
+  }
+
+  // Sends what is queued, reading meanwhile so that neither side waits on the other.
+  void Flush(TClock::time_point deadline) {
+    for (;;) {
+      const int pending = PQflush(conn_);
+      if (pending == 0) return;
+      if (pending < 0) Broken("conexão com o PostgreSQL perdida");
+      Wait(deadline, true);
+      if (PQconsumeInput(conn_) == 0) Broken("conexão com o PostgreSQL perdida");
+    }
+  }
+
+  void Wait(TClock::time_point deadline, bool writing) {
+    for (;;) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+      if (left <= 0)
+        throw TBroken{"o PostgreSQL não respondeu em " +
+                          std::to_string((timeLimitMs_ + kNetworkMarginMs) / 1000) + " s",
+                      false};
+      pollfd poller{PQsocket(conn_), static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
+      const int ready = ::poll(&poller, 1, static_cast<int>(left));
+      if (ready > 0) return;
+      if (ready < 0 && errno != EINTR) Broken("conexão com o PostgreSQL perdida");
+    }
+  }
+
+  // The next result of the pipeline, waiting for it up to the deadline; nullptr ends a query's.
+  TResult Next(TClock::time_point deadline) {
+    while (PQisBusy(conn_)) {
+      Wait(deadline, false);
+      if (PQconsumeInput(conn_) == 0) Broken("conexão com o PostgreSQL perdida");
+    }
+    TResult result(PQgetResult(conn_));
+    if (PQstatus(conn_) == CONNECTION_BAD) Broken("conexão com o PostgreSQL perdida");
+    return result;
+  }
+
+  // Reads a query's results up to its end; the first error, if any, in `failure`.
+  void Finish(TClock::time_point deadline, std::optional<TResult>& failure) {
+    for (TResult result = Next(deadline); result; result = Next(deadline))
+      if (result.Status() == PGRES_FATAL_ERROR && !failure) failure.emplace(std::move(result));
+  }
+
+  void Run(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
+           const std::function<bool(const IRow&)>& onRow, bool& delivered) {
+    timeLimitMs_ = timeLimitMs;
+    const auto deadline = TClock::now() + std::chrono::milliseconds(timeLimitMs + kNetworkMarginMs);
+
+    // The statement's parameters in their positional order, written as text.
+    const bool prepare = prepared_.find(sql) == prepared_.end();
+    TPrepared fresh;
+    std::string positionalText;
+    if (prepare) {
+      TPositional positional = ToPositional(sql);
+      fresh.Name = "acomp_" + std::to_string(++statementCount_);
+      fresh.Names = std::move(positional.Names);
+      positionalText = std::move(positional.Text);
+    }
+    const TPrepared& statement = prepare ? fresh : prepared_.at(sql);
+    std::vector<std::string> written(statement.Names.size());
+    std::vector<const char*> values(statement.Names.size());
+    std::vector<Oid> types(statement.Names.size());
+    for (size_t i = 0; i < statement.Names.size(); ++i) {
+      const TParam* value = nullptr;
+      for (const auto& param : params)
+        if (param.first == statement.Names[i]) value = &param.second;
+      if (value == nullptr)
+        throw EDatabaseError("Parâmetro :" + statement.Names[i] + " sem valor.");
+      types[i] = TypeOf(*value);
+      switch (value->Kind) {
+        case TParam::TKind::Text:
+          if (value->Text.find('\0') != std::string::npos)
+            throw EDatabaseError("Parâmetro :" + statement.Names[i] + " contém o caractere nulo.");
+          values[i] = value->Text.c_str();
+          continue;
+        case TParam::TKind::Day:
+          written[i] = DayText(value->Day);
+          break;
+        case TParam::TKind::Codes:
+          written[i] = ArrayLiteral(value->Codes);
+          break;
+      }
+      values[i] = written[i].c_str();
+    }
+    const std::string timeout = std::to_string(timeLimitMs);
+    const char* settings[] = {timeout.c_str()};
+
+    if (PQenterPipelineMode(conn_) == 0) Broken("conexão com o PostgreSQL perdida");
+    const bool prepareSettings = !settingsPrepared_;
+    bool sent = true;
+    if (prepareSettings)
+      sent = sent && PQsendPrepare(conn_, kSettingsName, kSettingsSql, 1, nullptr);
+    if (prepare)
+      sent = sent && PQsendPrepare(conn_, fresh.Name.c_str(), positionalText.c_str(),
+                                   static_cast<int>(types.size()), types.data());
+    sent = sent && PQsendQueryPrepared(conn_, kSettingsName, 1, settings, nullptr, nullptr, 0);
+    sent =
+        sent && PQsendQueryPrepared(conn_, statement.Name.c_str(), static_cast<int>(values.size()),
+                                    values.data(), nullptr, nullptr, 0);
+    sent = sent && PQpipelineSync(conn_);
+    if (!sent) Broken("conexão com o PostgreSQL perdida");
+    Flush(deadline);
+
+    // Results in the order sent; after an error the server skips to the sync ("aborted").
+    std::optional<TResult> failure;
+    if (prepareSettings) {
+      Finish(deadline, failure);
+      if (!failure) settingsPrepared_ = true;
+    }
+    if (prepare) {
+      Finish(deadline, failure);
+      if (!failure) prepared_.emplace(sql, fresh);
+    }
+    Finish(deadline, failure);  // the settings
+    if (!failure) PQsetSingleRowMode(conn_);
+    std::vector<bool> numeric;
+    for (TResult result = Next(deadline); result; result = Next(deadline)) {
+      const ExecStatusType status = result.Status();
+      if ((status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) && !failure) {
+        if (PQnfields(result.get()) != columns)
+          throw EDatabaseError("A consulta não traz as colunas do pacote.");
+        if (status == PGRES_TUPLES_OK) continue;
+        if (numeric.empty()) {
+          for (int column = 0; column < columns; ++column) {
+            const Oid type = PQftype(result.get(), column);
+            numeric.push_back(std::find(std::begin(kNumberOids), std::end(kNumberOids), type) !=
+                              std::end(kNumberOids));
+          }
+        }
+        delivered = true;
+        if (!onRow(TPostgresRow(result.get(), numeric))) {
+          // Stopping early: the rest is not wanted, and the connection goes with it.
+          throw TBroken{"consulta interrompida", false};
+        }
+      } else if (status == PGRES_FATAL_ERROR && !failure) {
+        failure.emplace(std::move(result));
+      }
+    }
+    TResult sync = Next(deadline);
+    if (!sync || sync.Status() != PGRES_PIPELINE_SYNC) Broken("resposta inesperada do PostgreSQL");
+    if (PQexitPipelineMode(conn_) == 0) Broken("resposta inesperada do PostgreSQL");
+
+    if (failure) {
+      const std::string state = failure->State();
+      if (state == "57014")
+        throw EQueryTimeout("A consulta excedeu o tempo limite de " +
+                            std::to_string(timeLimitMs / 1000) + " s.");
+      if (state == "26000") throw TStaleStatements{};
+      // The server going away (shutdown, crash, connection failure) rather than the statement.
+      if (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0)
+        throw TBroken{"conexão com o PostgreSQL perdida (" + failure->Message() + ")"};
+      throw EDatabaseError("Falha no banco de dados: " + failure->Message());
+    }
+  }
+
+  std::string conninfo_;
+  PGconn* conn_ = nullptr;
+  bool used_ = false;
+  bool settingsPrepared_ = false;
+  int timeLimitMs_ = 0;
+  long statementCount_ = 0;
+  std::unordered_map<const char*, TPrepared> prepared_;
+};
+
+}  // namespace
+
+PGconn* ConnectPostgres(const std::string& conninfo) {
+  // Defaults first, then the caller's connection string (which may override them), then what
+  // the service depends on.
+  const char* keywords[] = {"connect_timeout", "application_name",    "keepalives",
+                            "keepalives_idle", "keepalives_interval", "keepalives_count",
+                            "dbname",          "client_encoding",     nullptr};
+  const char* values[] = {"5", "app-server",     "1",    "30",   "10",
+                          "3", conninfo.c_str(), "UTF8", nullptr};
+  PGconn* conn = PQconnectdbParams(keywords, values, 1);
+  if (conn == nullptr || PQstatus(conn) != CONNECTION_OK) {
+    const std::string reason = conn ? FirstLine(PQerrorMessage(conn)) : "sem memória";
+    PQfinish(conn);
+    throw EDatabaseError("Falha no banco de dados: não foi possível conectar ao PostgreSQL em " +
+                         DescribeTarget(conninfo) + " (" + reason + ").");
+  }
+  return conn;
+}
+
+std::unique_ptr<IConnection> OpenPostgres(const std::string& conninfo) {
+  return std::make_unique<TPostgresConnection>(conninfo);
+}
+
+bool IsPostgresTarget(std::string_view target) {
+  if (target.rfind("postgresql://", 0) == 0 || target.rfind("postgres://", 0) == 0) return true;
+  // key=value: a keyword of letters and underscores, then "=" (blanks may come between).
+  size_t i = 0;
+  while (i < target.size() && ((target[i] >= 'a' && target[i] <= 'z') ||
+                               (target[i] >= 'A' && target[i] <= 'Z') || target[i] == '_'))
+    ++i;
+  if (i == 0) return false;
+  while (i < target.size() && target[i] == ' ') ++i;
+  return i < target.size() && target[i] == '=';
+}
+
+std::string DescribeTarget(const std::string& target) {
+  if (!IsPostgresTarget(target)) return target;
+  const TConninfo parsed = ParseConninfo(target);
+  std::string text = parsed.Host.empty() ? "localhost" : parsed.Host;
+  if (!text.empty() && text.front() == '/') text = "socket " + text;
+  if (!parsed.Port.empty()) text += ":" + parsed.Port;
+  if (!parsed.Database.empty()) text += "/" + parsed.Database;
+  return text;
+}
+
+std::unique_ptr<IConnection> OpenDatabase(const std::string& target) {
+  if (IsPostgresTarget(target)) return OpenPostgres(target);
+  return OpenSqlite(target);
+}
+
+}  // namespace app
