@@ -309,10 +309,9 @@ TEST(ProductRange, TextThatIsNotUtf8OrHoldsNul_IsAnErrorOfTheCall) {
   };
   for (const auto& entry : cases) {
     for (const char* param : {"cdProdIni", "cdFilial", "stLSolicita"}) {
-      std::map<std::string, TRemoteArg> values = {
-          {"cdFilial", TRemoteArg::FromString("0001")},
-          {"stTSolicita", TRemoteArg::FromInOut("")},
-          {"stLSolicita", TRemoteArg::FromInOut("'1'")}};
+      std::map<std::string, TRemoteArg> values = {{"cdFilial", TRemoteArg::FromString("0001")},
+                                                  {"stTSolicita", TRemoteArg::FromInOut("")},
+                                                  {"stLSolicita", TRemoteArg::FromInOut("'1'")}};
       values[param] = param == std::string("stLSolicita")
                           ? TRemoteArg::FromInOut("'" + entry.Text + "'")
                           : TRemoteArg::FromString(entry.Text);

@@ -61,26 +61,39 @@ void TTcpProxy::CloseAll() {
   pairs_.clear();
 }
 
-void TTcpProxy::Down() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  state_ = TState::Down;
-  ::close(listener_);
-  listener_ = -1;
-  CloseAll();
+// The loop owns the sockets (a socket being polled there would outlive a close from here): a
+// change of state is asked for, then waited for.
+void TTcpProxy::Change(TState wanted) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  wanted_ = wanted;
   Wake();
+  changed_.wait(lock, [&] { return state_ == wanted_; });
+}
+
+void TTcpProxy::Down() {
+  Change(TState::Down);
 }
 
 void TTcpProxy::Up() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (listener_ < 0) Listen();
-  state_ = TState::Up;
-  Wake();
+  Change(TState::Up);
 }
 
 void TTcpProxy::Stall() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  state_ = TState::Stalled;
-  Wake();
+  Change(TState::Stalled);
+}
+
+// On the loop's thread, under the lock.
+void TTcpProxy::Apply() {
+  if (state_ == wanted_) return;
+  if (wanted_ == TState::Down) {
+    ::close(listener_);
+    listener_ = -1;
+    CloseAll();
+  } else if (listener_ < 0) {
+    Listen();
+  }
+  state_ = wanted_;
+  changed_.notify_all();
 }
 
 void TTcpProxy::Loop() {
@@ -90,6 +103,7 @@ void TTcpProxy::Loop() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_) return;
+      Apply();
       polled.push_back({wake_[0], POLLIN, 0});
       if (listener_ >= 0) polled.push_back({listener_, POLLIN, 0});
       if (state_ == TState::Up)
@@ -103,11 +117,16 @@ void TTcpProxy::Loop() {
     if (stopping_) return;
     while (::read(wake_[0], buffer, sizeof(buffer)) > 0) {
     }
+    if (wanted_ != state_) continue;
     for (const auto& entry : polled) {
       if (entry.revents == 0 || entry.fd == wake_[0]) continue;
       if (entry.fd == listener_) {
         const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) continue;
+        // Every close a reset, as from a server that died, with nothing left on the port that
+        // would keep Up from listening on it again.
+        const linger abort{1, 0};
+        ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof(abort));
         const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;

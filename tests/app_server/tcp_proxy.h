@@ -3,6 +3,7 @@
 // demand as a database server does, without touching the cluster the other tests share.
 #pragma once
 
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -30,6 +31,8 @@ class TTcpProxy {
   struct TPair {
     int Client, Server;
   };
+  void Change(TState wanted);
+  void Apply();
   void Listen();
   void Loop();
   void Wake();
@@ -40,7 +43,9 @@ class TTcpProxy {
   int listener_ = -1;
   int wake_[2] = {-1, -1};
   std::mutex mutex_;
+  std::condition_variable changed_;
   TState state_ = TState::Up;
+  TState wanted_ = TState::Up;
   bool stopping_ = false;
   std::vector<TPair> pairs_;
   std::thread thread_;
