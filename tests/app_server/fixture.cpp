@@ -130,8 +130,12 @@ std::vector<fw::TRemoteArg> Args(const std::string& method,
 }
 
 std::vector<std::vector<std::string>> Sql(const std::string& query) {
+  return SqlAt(Demo().Db, query);
+}
+
+std::vector<std::vector<std::string>> SqlAt(const std::string& path, const std::string& query) {
   sqlite3* db = nullptr;
-  sqlite3_open_v2(Demo().Db.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* statement = nullptr;
   if (sqlite3_prepare_v2(db, query.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
     const std::string message = sqlite3_errmsg(db);
@@ -209,6 +213,25 @@ fw::wire::TReply TRawClient::Read(int timeoutMs) {
     const ssize_t count = ::recv(fd_, room.Data, room.Size, 0);
     if (count <= 0) throw fw::ERemoteError("closed before a reply");
     if (reader.Received(static_cast<size_t>(count))) return reader.Take();
+  }
+}
+
+std::string TRawClient::ReadBytes(int timeoutMs) {
+  fw::wire::TReplyReader reader;
+  std::string bytes;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    pollfd poller{fd_, POLLIN, 0};
+    if (left <= 0 || ::poll(&poller, 1, static_cast<int>(left)) <= 0)
+      throw fw::ERemoteError("no reply in time");
+    auto room = reader.Room();
+    const ssize_t count = ::recv(fd_, room.Data, room.Size, 0);
+    if (count <= 0) throw fw::ERemoteError("closed before a reply");
+    bytes.append(room.Data, static_cast<size_t>(count));
+    if (reader.Received(static_cast<size_t>(count))) return bytes;
   }
 }
 

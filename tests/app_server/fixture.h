@@ -70,6 +70,8 @@ std::vector<fw::TRemoteArg> Args(const std::string& method,
 
 // Rows of a query on the demo database, every value as text ("" for null).
 std::vector<std::vector<std::string>> Sql(const std::string& query);
+// The same on another SQLite file.
+std::vector<std::vector<std::string>> SqlAt(const std::string& db, const std::string& query);
 std::string SqlValue(const std::string& query);
 
 // A socket to the server, for what the TCP client would never send.
@@ -83,6 +85,8 @@ class TRawClient {
   void ShutdownWrite();
   // The next response; ERemoteError when none comes within the time-out or the server closes.
   fw::wire::TReply Read(int timeoutMs = 5000);
+  // The next response as the bytes that came.
+  std::string ReadBytes(int timeoutMs = 5000);
   // True when the server closes the connection within the time-out (reading and dropping
   // whatever arrives first).
   bool ClosedByServer(int timeoutMs);
