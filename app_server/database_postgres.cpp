@@ -43,11 +43,15 @@ constexpr Oid kNumberOids[] = {20, 21, 23, 700, 701, 1700};  // int8 int2 int4 f
 // Time allowed beyond the statement's own limit for the answer to arrive.
 constexpr int kNetworkMarginMs = 5000;
 
+// The settings of each call, local to its transaction. The statements' joins are written in the
+// order they should run (from the request, found by its branch and dates, out to its item's
+// details): searching every order of ten tables took longer than running the query (3 ms of
+// planning for 1.5 ms of execution, GetItens at scale 5000), so the planner keeps the order.
 constexpr const char* kSettingsName = "acomp_settings";
 constexpr const char* kSettingsSql =
     "SELECT set_config('transaction_read_only', 'on', true), "
     "set_config('statement_timeout', $1, true), set_config('DateStyle', 'ISO', true), "
-    "set_config('extra_float_digits', '1', true)";
+    "set_config('extra_float_digits', '1', true), set_config('join_collapse_limit', '1', true)";
 
 std::string FirstLine(const char* text) {
   std::string line = text ? text : "";
@@ -166,13 +170,13 @@ Oid TypeOf(const TParam& param) {
 
 class TPostgresRow : public IRow {
  public:
-  TPostgresRow(const PGresult* result, const std::vector<bool>& numeric)
-      : result_(result), numeric_(numeric) {}
-  bool IsNull(int column) const override { return PQgetisnull(result_, 0, column) != 0; }
+  TPostgresRow(const PGresult* result, int row, const std::vector<bool>& numeric)
+      : result_(result), row_(row), numeric_(numeric) {}
+  bool IsNull(int column) const override { return PQgetisnull(result_, row_, column) != 0; }
   bool IsNumber(int column) const override { return numeric_[static_cast<size_t>(column)]; }
   std::string_view Text(int column) const override {
-    return std::string_view(PQgetvalue(result_, 0, column),
-                            static_cast<size_t>(PQgetlength(result_, 0, column)));
+    return std::string_view(PQgetvalue(result_, row_, column),
+                            static_cast<size_t>(PQgetlength(result_, row_, column)));
   }
   double Number(int column) const override {
     const std::string_view text = Text(column);
@@ -183,6 +187,7 @@ class TPostgresRow : public IRow {
 
  private:
   const PGresult* result_;
+  int row_;
   const std::vector<bool>& numeric_;
 };
 
@@ -397,7 +402,6 @@ class TPostgresConnection : public IConnection {
       if ((status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) && !failure) {
         if (PQnfields(result.get()) != columns)
           throw EDatabaseError("A consulta não traz as colunas do pacote.");
-        if (status == PGRES_TUPLES_OK) continue;
         if (numeric.empty()) {
           for (int column = 0; column < columns; ++column) {
             const Oid type = PQftype(result.get(), column);
@@ -405,10 +409,13 @@ class TPostgresConnection : public IConnection {
                               std::end(kNumberOids));
           }
         }
-        delivered = true;
-        if (!onRow(TPostgresRow(result.get(), numeric))) {
-          // Stopping early: the rest is not wanted, and the connection goes with it.
-          throw TBroken{"consulta interrompida", false};
+        // One row at a time (the result that ends the rows has none).
+        for (int row = 0; row < PQntuples(result.get()); ++row) {
+          delivered = true;
+          if (!onRow(TPostgresRow(result.get(), row, numeric))) {
+            // Stopping early: the rest is not wanted, and the connection goes with it.
+            throw TBroken{"consulta interrompida", false};
+          }
         }
       } else if (status == PGRES_FATAL_ERROR && !failure) {
         failure.emplace(std::move(result));

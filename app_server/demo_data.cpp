@@ -902,6 +902,15 @@ class TGenerator {
                                   Received(status, items[i].Quantity)});
         }
 
+        // A purchase whose items were all cancelled on their own gets no AF; the draws its AF
+        // would have made are still made, for the same reason.
+        if (orders.empty() && Invoiced(status)) {
+          const double entered = After(After(orderedAt, 3, 25), 0, 5);
+          if (status == '1') random_.Chance(0.5);
+          After(entered, 0, 3);
+          random_.Next();
+          random_.Pick(clerks_);
+        }
         for (size_t o = 0; o < orders.size(); ++o) {
           TRandom& draw = o == 0 ? random_ : ordersRandom_;
           const TOrder& placed = orders[o];

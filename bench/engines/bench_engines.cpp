@@ -6,10 +6,16 @@
 // ratio PostgreSQL / SQLite.
 //
 //   bench_engines --sqlite big.db --postgres "host=... dbname=..." [--rounds 200] [--workers 4]
+//                 [--clients 8]
 //
 // Both databases must hold the same seed and scale (app-server --init-demo). The filters: a
 // request-date window of 7 days, 1 day or 31 days, starting at a day of the data's year, with
 // no other restriction, as a buyer's first query of the day.
+//
+// Then, with --clients N, N clients at once make cascades for a few seconds against each engine
+// in turn: cascades per second on each, and, on PostgreSQL, how many connections the server
+// opened and the memory of their server processes (proportional set size, from /proc: only when
+// the database runs on this machine).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,13 +23,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <libpq-fe.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "framework/data/datetime.h"
@@ -156,11 +167,72 @@ double Percentile(std::vector<double> values, double share) {
   return values[at];
 }
 
+// Cascades per second with `clients` clients at once for `seconds`.
+double Throughput(int port, int clients, double seconds) {
+  std::atomic<long> done{0};
+  std::atomic<bool> failed{false};
+  const auto until = TClock::now() + std::chrono::duration<double>(seconds);
+  std::vector<std::thread> threads;
+  for (int c = 0; c < clients; ++c)
+    threads.emplace_back([&, c] {
+      try {
+        fw::TTcpAppServer client("127.0.0.1", port, service::kServerName);
+        TTimes ignored;
+        const double first = fw::EncodeDateTime({2023, 7, 1});
+        for (long round = c; TClock::now() < until; round += clients) {
+          const double from = first + (round * 53) % 360;
+          Cascade(client, from, from + 6, ignored);
+          ++done;
+        }
+      } catch (const std::exception&) {
+        failed = true;
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  if (failed) throw std::runtime_error("a client failed");
+  return static_cast<double>(done) / seconds;
+}
+
+// The proportional set size of a process, in MiB; 0 when it cannot be read.
+double PssMib(const std::string& pid) {
+  std::ifstream file("/proc/" + pid + "/smaps_rollup");
+  std::string key;
+  long kib = 0;
+  while (file >> key) {
+    if (key == "Pss:") {
+      file >> kib;
+      return static_cast<double>(kib) / 1024;
+    }
+  }
+  return 0;
+}
+
+void ConnectionFigures(const std::string& conninfo) {
+  PGconn* conn = PQconnectdb(conninfo.c_str());
+  PGresult* result = PQexec(conn,
+                            "SELECT pid FROM pg_stat_activity WHERE application_name = "
+                            "'app-server' AND datname = current_database()");
+  const int count = PQntuples(result);
+  double total = 0, least = 1e9, most = 0;
+  for (int row = 0; row < count; ++row) {
+    const double pss = PssMib(PQgetvalue(result, row, 0));
+    total += pss;
+    least = std::min(least, pss);
+    most = std::max(most, pss);
+  }
+  std::printf(
+      "PostgreSQL connections held by the server: %d; memory per server process (PSS): "
+      "%.1f MiB average, %.1f to %.1f\n",
+      count, count ? total / count : 0.0, count ? least : 0.0, most);
+  PQclear(result);
+  PQfinish(conn);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string sqlite, postgres;
-  int rounds = 200, workers = 4;
+  int rounds = 200, workers = 4, clients = 0;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--sqlite")
@@ -171,11 +243,13 @@ int main(int argc, char** argv) {
       rounds = std::atoi(argv[i + 1]);
     else if (option == "--workers")
       workers = std::atoi(argv[i + 1]);
+    else if (option == "--clients")
+      clients = std::atoi(argv[i + 1]);
   }
   if (sqlite.empty() || postgres.empty() || rounds <= 0) {
     std::fprintf(stderr,
                  "usage: bench_engines --sqlite FILE --postgres CONNINFO [--rounds N] "
-                 "[--workers N]\n");
+                 "[--workers N] [--clients N]\n");
     return 2;
   }
   try {
@@ -216,6 +290,13 @@ int main(int argc, char** argv) {
     if (sqliteTimes.Rows != postgresTimes.Rows) {
       std::fprintf(stderr, "the engines returned different row counts\n");
       return 1;
+    }
+    if (clients > 0) {
+      const double onSqliteRate = Throughput(onSqlite.Port(), clients, 5);
+      const double onPostgresRate = Throughput(onPostgres.Port(), clients, 5);
+      std::printf("\n%d clients at once: %.0f cascades/s on SQLite, %.0f on PostgreSQL (%.2f)\n",
+                  clients, onSqliteRate, onPostgresRate, onPostgresRate / onSqliteRate);
+      ConnectionFigures(postgres);
     }
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "bench_engines: %s\n", failure.what());
