@@ -6,7 +6,10 @@
 //   EXECUTE the statement   -- rows read one at a time
 // Everything before the sync is one implicit transaction, so the settings (all "local") hold
 // for exactly that statement and end with it: nothing is left on the session, and a pooler in
-// transaction mode may hand the next call to another server connection.
+// transaction mode may hand the next call to another server connection. Statements are named
+// after their text, so a name means the same statement on any server connection; a pooler that
+// loses them (the statement missing, or there already from another client) makes the
+// connection send each statement whole with its call from then on.
 //
 // Waiting is bounded: the socket is non-blocking and every wait polls it up to a deadline (the
 // statement's time limit plus a margin for the network), after which the connection is dropped.
@@ -20,6 +23,8 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <unordered_map>
@@ -47,7 +52,6 @@ constexpr int kNetworkMarginMs = 5000;
 // order they should run (from the request, found by its branch and dates, out to its item's
 // details): searching every order of ten tables took longer than running the query (3 ms of
 // planning for 1.5 ms of execution, GetItens at scale 5000), so the planner keeps the order.
-constexpr const char* kSettingsName = "acomp_settings";
 constexpr const char* kSettingsSql =
     "SELECT set_config('transaction_read_only', 'on', true), "
     "set_config('statement_timeout', $1, true), set_config('DateStyle', 'ISO', true), "
@@ -242,10 +246,11 @@ class TPostgresConnection : public IConnection {
         if (attempt == 0 && mayRetry && broken.Lost && !delivered) continue;
         throw EDatabaseError("Falha no banco de dados: " + broken.Message);
       } catch (const TStaleStatements&) {
-        // Behind a pooler the server connection may not be the one the statements were
-        // prepared on: prepare again, once.
-        prepared_.clear();
-        settingsPrepared_ = false;
+        // A pooler in transaction mode that does not keep prepared statements with the session
+        // (pgbouncer before 1.21): each call may reach another server connection, where ours
+        // are missing, or already there from another client. From now on this connection
+        // sends each statement whole with its call.
+        unnamed_ = true;
         if (attempt == 0) continue;
         throw EDatabaseError("Falha no banco de dados: instrução preparada não encontrada.");
       } catch (...) {
@@ -258,10 +263,34 @@ class TPostgresConnection : public IConnection {
 
  private:
   struct TStaleStatements {};
-  struct TPrepared {
+  // A statement as sent: named after its text, so that a name means one text wherever a pooler
+  // lets it be seen.
+  struct TStatement {
     std::string Name;
-    std::vector<std::string> Names;
+    std::string Text;                // with $1, $2...
+    std::vector<std::string> Names;  // of $1, $2...
+    bool Prepared = false;           // on this connection
   };
+
+  TStatement& StatementFor(const char* sql) {
+    auto found = statements_.find(sql);
+    if (found != statements_.end()) return found->second;
+    TPositional positional = ToPositional(sql);
+    TStatement statement;
+    statement.Name = NameOf(positional.Text);
+    statement.Text = std::move(positional.Text);
+    statement.Names = std::move(positional.Names);
+    return statements_.emplace(sql, std::move(statement)).first->second;
+  }
+
+  // "acomp_" and the FNV-1a hash of the text.
+  static std::string NameOf(std::string_view text) {
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    char name[32];
+    std::snprintf(name, sizeof(name), "acomp_%016llx", static_cast<unsigned long long>(hash));
+    return name;
+  }
 
   void Connect() {
     Drop();
@@ -273,7 +302,7 @@ class TPostgresConnection : public IConnection {
   void Drop() {
     if (conn_ != nullptr) PQfinish(conn_);
     conn_ = nullptr;
-    prepared_.clear();
+    for (auto& entry : statements_) entry.second.Prepared = false;
     settingsPrepared_ = false;
   }
 
@@ -330,16 +359,7 @@ class TPostgresConnection : public IConnection {
     const auto deadline = TClock::now() + std::chrono::milliseconds(timeLimitMs + kNetworkMarginMs);
 
     // The statement's parameters in their positional order, written as text.
-    const bool prepare = prepared_.find(sql) == prepared_.end();
-    TPrepared fresh;
-    std::string positionalText;
-    if (prepare) {
-      TPositional positional = ToPositional(sql);
-      fresh.Name = "acomp_" + std::to_string(++statementCount_);
-      fresh.Names = std::move(positional.Names);
-      positionalText = std::move(positional.Text);
-    }
-    const TPrepared& statement = prepare ? fresh : prepared_.at(sql);
+    TStatement& statement = StatementFor(sql);
     std::vector<std::string> written(statement.Names.size());
     std::vector<const char*> values(statement.Names.size());
     std::vector<Oid> types(statement.Names.size());
@@ -367,19 +387,29 @@ class TPostgresConnection : public IConnection {
     }
     const std::string timeout = std::to_string(timeLimitMs);
     const char* settings[] = {timeout.c_str()};
+    static const std::string settingsName = NameOf(kSettingsSql);
+    const int count = static_cast<int>(values.size());
 
     if (PQenterPipelineMode(conn_) == 0) Broken("conexão com o PostgreSQL perdida");
-    const bool prepareSettings = !settingsPrepared_;
+    const bool prepareSettings = !unnamed_ && !settingsPrepared_;
+    const bool prepare = !unnamed_ && !statement.Prepared;
     bool sent = true;
-    if (prepareSettings)
-      sent = sent && PQsendPrepare(conn_, kSettingsName, kSettingsSql, 1, nullptr);
-    if (prepare)
-      sent = sent && PQsendPrepare(conn_, fresh.Name.c_str(), positionalText.c_str(),
-                                   static_cast<int>(types.size()), types.data());
-    sent = sent && PQsendQueryPrepared(conn_, kSettingsName, 1, settings, nullptr, nullptr, 0);
-    sent =
-        sent && PQsendQueryPrepared(conn_, statement.Name.c_str(), static_cast<int>(values.size()),
-                                    values.data(), nullptr, nullptr, 0);
+    if (unnamed_) {
+      sent =
+          sent && PQsendQueryParams(conn_, kSettingsSql, 1, nullptr, settings, nullptr, nullptr, 0);
+      sent = sent && PQsendQueryParams(conn_, statement.Text.c_str(), count, types.data(),
+                                       values.data(), nullptr, nullptr, 0);
+    } else {
+      if (prepareSettings)
+        sent = sent && PQsendPrepare(conn_, settingsName.c_str(), kSettingsSql, 1, nullptr);
+      if (prepare)
+        sent = sent && PQsendPrepare(conn_, statement.Name.c_str(), statement.Text.c_str(), count,
+                                     types.data());
+      sent = sent &&
+             PQsendQueryPrepared(conn_, settingsName.c_str(), 1, settings, nullptr, nullptr, 0);
+      sent = sent && PQsendQueryPrepared(conn_, statement.Name.c_str(), count, values.data(),
+                                         nullptr, nullptr, 0);
+    }
     sent = sent && PQpipelineSync(conn_);
     if (!sent) Broken("conexão com o PostgreSQL perdida");
     Flush(deadline);
@@ -392,7 +422,7 @@ class TPostgresConnection : public IConnection {
     }
     if (prepare) {
       Finish(deadline, failure);
-      if (!failure) prepared_.emplace(sql, fresh);
+      if (!failure) statement.Prepared = true;
     }
     Finish(deadline, failure);  // the settings
     if (!failure) PQsetSingleRowMode(conn_);
@@ -430,7 +460,8 @@ class TPostgresConnection : public IConnection {
       if (state == "57014")
         throw EQueryTimeout("A consulta excedeu o tempo limite de " +
                             std::to_string(timeLimitMs / 1000) + " s.");
-      if (state == "26000") throw TStaleStatements{};
+      // A statement missing on this server connection, or one of its name already there.
+      if (state == "26000" || state == "42P05") throw TStaleStatements{};
       // The server going away (shutdown, crash, connection failure) rather than the statement.
       if (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0)
         throw TBroken{"conexão com o PostgreSQL perdida (" + failure->Message() + ")"};
@@ -442,9 +473,9 @@ class TPostgresConnection : public IConnection {
   PGconn* conn_ = nullptr;
   bool used_ = false;
   bool settingsPrepared_ = false;
+  bool unnamed_ = false;  // statements sent whole with each call (see Query)
   int timeLimitMs_ = 0;
-  long statementCount_ = 0;
-  std::unordered_map<const char*, TPrepared> prepared_;
+  std::unordered_map<const char*, TStatement> statements_;
 };
 
 }  // namespace

@@ -45,4 +45,22 @@ std::vector<std::vector<std::string>> PostgresQuery(const std::string& conninfo,
 // The Unix socket of the cluster, for the proxy below.
 std::string PostgresSocketPath();
 
+// pgbouncer in front of the test cluster, on 127.0.0.1 at a free port, for the life of the
+// object (started as the postgres user when the tests run as root, since it refuses root).
+class TPgBouncer {
+ public:
+  // `poolSize` server connections per database, shared by every client, in transaction mode.
+  explicit TPgBouncer(int poolSize);
+  ~TPgBouncer();
+  TPgBouncer(const TPgBouncer&) = delete;
+  TPgBouncer& operator=(const TPgBouncer&) = delete;
+  // A connection string through it to a database of the cluster.
+  std::string Conninfo(const std::string& database) const;
+
+ private:
+  std::string dir_;
+  int port_ = 0;
+  int pid_ = -1;
+};
+
 }  // namespace testing_app

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
 #include "app_server/database.h"
+#include "app_server/iso_date.h"
 #include "tests/app_server/fixture.h"
 #include "tests/app_server/tcp_proxy.h"
 
@@ -36,6 +39,10 @@ std::string FailureOf(const std::function<void()>& call) {
     return failure.what();
   }
   return "(no failure)";
+}
+
+double DayOf(const std::string& iso) {
+  return *app::IsoTextToDays(iso);
 }
 
 double SecondsSince(TClock::time_point start) {
@@ -216,6 +223,84 @@ TEST(PostgresEngine, ADatabaseThatStopsAnswering_FailsTheCallAfterTheLimitNotNev
   EXPECT_LT(waited, 10.0);
   setup.Proxy.Up();
   ExpectBothKindsAnswer(client);
+}
+
+// pgbouncer in transaction mode (Debian's 1.18 keeps no prepared statement with the client):
+// two servers with four workers each share two server connections, so each call may land on a
+// server connection where another client's statements are, and its own are not. Every answer
+// must be the one the server straight on the database gives.
+TEST(PostgresEngine, BehindAPoolerInTransactionMode_EveryCallGetsTheRightAnswer) {
+  TPgBouncer bouncer(2);
+  const std::string target = bouncer.Conninfo(Demo().Postgres->Name());
+  TTempDir dir;
+  TServerProcess first(target, dir.Path() + "/first.log", {"--workers", "4"});
+  TServerProcess second(target, dir.Path() + "/second.log", {"--workers", "4"});
+
+  // One call of each method with rows, and then some, with their answers from the server
+  // straight on the database.
+  const auto key =
+      Sql("SELECT S.CDFILIAL, S.NRSOLICMP, S.CDFILLAN, I.CDDESTSOLI, I.NRCOMPRA, I.CDPRODUTO, "
+          "I.NRCOLEPRECO, I.DTPROGENTR FROM ITEMSOLICITACAO I JOIN SOLICITACAO S USING (CDFILLAN, "
+          "NRSOLICMP) WHERE I.STATUS = '2' ORDER BY S.NRSOLICMP LIMIT 1")[0];
+  std::vector<std::string> requests;
+  std::vector<std::pair<std::string, std::vector<TRemoteArg>>> calls = {
+      {"GetFilSoli", Args("GetFilSoli")},
+      {"GetNrSolicita", Args("GetNrSolicita", {{"stLFilSoli", TRemoteArg::FromInOut("'0002'")},
+                                               {"stTFilSoli", TRemoteArg::FromInOut("")}})},
+      {"GetFilSoliGD", Args("GetFilSoliGD")},
+      {"GetDestSolGere", Args("GetDestSolGere", {{"nrSoliCmp", TRemoteArg::FromString(key[1])},
+                                                 {"cdFilial", TRemoteArg::FromString(key[0])},
+                                                 {"cdFilLan", TRemoteArg::FromString(key[2])},
+                                                 {"cdDestSoli", TRemoteArg::FromString(key[3])}})},
+      {"GetItemProduto",
+       Args("GetItemProduto", {{"cdFilial", TRemoteArg::FromString(key[0])},
+                               {"nrSoliCmp", TRemoteArg::FromString(key[1])},
+                               {"cdFilLan", TRemoteArg::FromString(key[2])},
+                               {"nrCompra", TRemoteArg::FromString(key[4])},
+                               {"dtProgEntr", TRemoteArg::FromDate(DayOf(key[7]))}})},
+      {"GetItemCota", Args("GetItemCota", {{"cdFilial", TRemoteArg::FromString(key[0])},
+                                           {"cdProduto", TRemoteArg::FromString(key[5])},
+                                           {"nrColePreco", TRemoteArg::FromString(key[6])}})},
+  };
+  for (const char* branch : {"0001", "0002", "0003", "0004", "0005", "0006"})
+    calls.push_back({"GetItens", Args("GetItens", {{"cdFilial", TRemoteArg::FromString(branch)}})});
+  std::vector<std::string> requestBytes, expected;
+  TRawClient straight(Demo().Server->Port());
+  for (size_t i = 0; i < calls.size(); ++i) {
+    requestBytes.push_back(
+        RequestBytes(static_cast<uint32_t>(i + 1), Full(calls[i].first), calls[i].second));
+    straight.Send(requestBytes.back());
+    expected.push_back(straight.ReadBytes());
+  }
+
+  std::atomic<int> wrong{0}, right{0};
+  std::mutex mutex;
+  std::string firstWrong;
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 8; ++c)
+    clients.emplace_back([&, c] {
+      TRawClient client(c % 2 == 0 ? first.Port() : second.Port());
+      for (int round = 0; round < 30; ++round) {
+        const size_t i = static_cast<size_t>(c + round * 5) % calls.size();
+        client.Send(requestBytes[i]);
+        const std::string answer = client.ReadBytes(10000);
+        if (answer == expected[i]) {
+          ++right;
+          continue;
+        }
+        ++wrong;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (firstWrong.empty()) {
+          const auto reply = fw::wire::DecodeReply(answer);
+          firstWrong = calls[i].first + ": " +
+                       (reply.Failed ? reply.ErrorMessage
+                                     : std::to_string(reply.Result.Data.RowCount()) + " rows");
+        }
+      }
+    });
+  for (auto& thread : clients) thread.join();
+  EXPECT_EQ(0, wrong.load()) << firstWrong;
+  EXPECT_EQ(240, right.load());
 }
 
 }  // namespace
