@@ -84,7 +84,7 @@ TEST(Failover, TheFirstServerStopped_TheUsersNextActionGoesThroughTheSecond) {
 TEST(Failover, ACallCutShortByTheServersEnd_IsNotRepeatedAndTheNextGoesToTheSecond) {
   TTwoServers servers;
   EXPECT_EQ(ExpectedItems(), servers.Items());
-  servers.First.Signal(SIGSTOP);  // the call will be in flight when the server dies
+  servers.First.Pause();  // the call will be in flight when the server dies
   std::string message;
   std::thread call([&] {
     try {

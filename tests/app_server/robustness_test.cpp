@@ -395,7 +395,7 @@ TEST(Lifecycle, ServerKilledDuringACall_RaisesAtTheClient) {
   ExpectServerStillAnswers(server.Port());
   auto args = Args("GetFilSoli");
   client.Invoke("GetFilSoli", args);
-  server.Signal(SIGSTOP);  // the call will be in flight when the server dies
+  server.Pause();  // the call will be in flight when the server dies
   std::string message;
   std::thread call([&] {
     try {

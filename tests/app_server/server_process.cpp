@@ -115,6 +115,26 @@ void TServerProcess::Signal(int signal) {
   if (pid_ > 0) ::kill(pid_, signal);
 }
 
+void TServerProcess::Pause() {
+  Signal(SIGSTOP);
+  const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    bool stopped = true;
+    std::error_code ignored;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, ignored)) {
+      std::ifstream stat(task.path() / "stat");
+      std::string line;
+      std::getline(stat, line);
+      // "pid (name) S ...": the state follows the name's closing parenthesis.
+      const size_t close = line.rfind(')');
+      if (close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'T')
+        stopped = false;
+    }
+    if (stopped) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 int TServerProcess::Wait(int timeoutMs) {
   if (pid_ <= 0) return -1;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
