@@ -79,11 +79,13 @@ struct TSetup {
     sqlite3* db = nullptr;
     sqlite3_open_v2(Db.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db,
-                       "SELECT A.NRSOLICMP, S.CDFILIAL, A.CDFILLAN, A.CDDESTSOLI FROM "
-                       "APROVACAOGERENTE A JOIN SOLICITACAO S USING (CDFILLAN, NRSOLICMP) GROUP BY "
-                       "1, 2, 3, 4 HAVING COUNT(*) = 3 ORDER BY 1 LIMIT 1",
-                       -1, &statement, nullptr);
+    sqlite3_prepare_v2(
+        db,
+        "SELECT A.NRSOLICMP, S.CDFILIAL, A.CDFILLAN, A.CDDESTSOLI FROM "
+        "APROVACAOGERENTE A JOIN SOLICITACAO S USING (CDFILLAN, NRSOLICMP) GROUP BY "
+        "1, 2, 3, 4 HAVING COUNT(*) = 3 AND SUM(A.IDAPROVPRGER = 'P') = 0 ORDER BY 1 "
+        "LIMIT 1",
+        -1, &statement, nullptr);
     if (sqlite3_step(statement) == SQLITE_ROW)
       for (int i = 0; i < 4; ++i)
         Keys.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement, i)));
@@ -222,8 +224,8 @@ void BM_SqlDirect_GetDestSolGere(benchmark::State& state) {
   // The connection as the server opens it.
   sqlite3_exec(db, "PRAGMA mmap_size = 1073741824", nullptr, nullptr, nullptr);
   sqlite3_stmt* statement = nullptr;
-  sqlite3_prepare_v3(db, app::SqlFor("GetDestSolGere"), -1, SQLITE_PREPARE_PERSISTENT, &statement,
-                     nullptr);
+  sqlite3_prepare_v3(db, app::SqlFor("GetDestSolGere", app::TDialect::Sqlite), -1,
+                     SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
   const char* names[] = {":nrSoliCmp", ":cdFilial", ":cdFilLan", ":cdDestSoli"};
   const auto& keys = Setup().Keys;
   for (auto _ : state) {

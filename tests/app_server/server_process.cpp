@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,20 +20,30 @@ namespace testing_app {
 
 namespace {
 
+// The server dies with the test program: a test that crashes or aborts leaves no server running.
+// The kernel sends that signal when the thread that forked ends, so only a server started from
+// the main thread (every test body; not the shared demo server when a client thread happens to
+// start it) asks for it. Only what is safe between fork and exec runs in the child.
 pid_t Spawn(const std::vector<std::string>& arguments, int stdoutFd, int stderrFd) {
   std::vector<std::string> all = {APP_SERVER_PATH};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (auto& argument : all) argv.push_back(argument.data());
   argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
-  pid_t pid = -1;
-  const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (failed != 0) throw std::runtime_error("cannot start " + all[0]);
+  const pid_t parent = ::getpid();
+  const bool mainThread = ::gettid() == parent;
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("cannot start " + all[0]);
+  if (pid == 0) {
+    if (mainThread) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) ::_exit(127);
+    }
+    ::dup2(stdoutFd, STDOUT_FILENO);
+    ::dup2(stderrFd, STDERR_FILENO);
+    ::execve(argv[0], argv.data(), environ);
+    ::_exit(127);
+  }
   return pid;
 }
 
@@ -113,6 +123,26 @@ bool TServerProcess::Running() {
 
 void TServerProcess::Signal(int signal) {
   if (pid_ > 0) ::kill(pid_, signal);
+}
+
+void TServerProcess::Pause() {
+  Signal(SIGSTOP);
+  const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    bool stopped = true;
+    std::error_code ignored;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, ignored)) {
+      std::ifstream stat(task.path() / "stat");
+      std::string line;
+      std::getline(stat, line);
+      // "pid (name) S ...": the state follows the name's closing parenthesis.
+      const size_t close = line.rfind(')');
+      if (close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'T')
+        stopped = false;
+    }
+    if (stopped) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 int TServerProcess::Wait(int timeoutMs) {

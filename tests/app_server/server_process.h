@@ -36,6 +36,9 @@ class TServerProcess {
   pid_t Pid() const { return pid_; }
   bool Running();
   void Signal(int signal);
+  // SIGSTOP, returning once every thread of the process has stopped (kill returns before they
+  // have, and a thread still running may answer one more request).
+  void Pause();
   // SIGTERM, then waits up to `timeoutMs`; the exit status, or -1 (killed when it did not stop).
   int Stop(int timeoutMs = 10000);
   // Waits for the process to end by itself; the exit status, or -1.
