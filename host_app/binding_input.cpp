@@ -88,6 +88,7 @@ void QtBinding::AfterUserEvent(fw::TForm* form) {
 bool QtBinding::KeyPressed(QObject* watched, QKeyEvent* event) {
   // A key the focused widget did not take travels up to its parents: it was handled already.
   if (watched != QApplication::focusWidget() || !fw::Application) return false;
+  if (InRemoteCall()) return true;
   ControlView* view = focusParts_.value(watched);
   if (!view) return false;
   const uint16_t key = VirtualKey(event->key());
@@ -128,7 +129,7 @@ bool QtBinding::KeyPressed(QObject* watched, QKeyEvent* event) {
 }
 
 void QtBinding::FocusedIn(QObject* watched, QFocusEvent* event) {
-  if (syncing_ || !fw::Application) return;
+  if (syncing_ || !fw::Application || InRemoteCall()) return;
   // Only the user's own moves go to the model: a click, or an access key. The Tab key goes to the
   // model as a key, so a tab-reason move is Qt's own (it moves the focus off a widget being
   // hidden, a page going out of view), as are the moves that follow the model or a window
@@ -154,6 +155,8 @@ void QtBinding::FocusedIn(QObject* watched, QFocusEvent* event) {
 }
 
 bool QtBinding::FlushPendingFocus() {
+  // Kept for after the call (LeaveRemoteCall); what the caller wanted to send waits too.
+  if (InRemoteCall()) return false;
   fw::TControl* control = pendingFocus_;
   pendingFocus_ = nullptr;
   if (!control || !Find(control) || !fw::Application) return true;
@@ -169,6 +172,12 @@ bool QtBinding::FlushPendingFocus() {
 void QtBinding::TextEdited(fw::TControl* control) {
   ControlView* view = Find(control);
   if (!view || syncing_ || !fw::Application) return;
+  if (InRemoteCall()) {
+    ++syncing_;
+    RefreshEditText(*view);
+    --syncing_;
+    return;
+  }
   auto* edit = static_cast<fw::TEdit*>(control);
   // Typed into an edit the model would not let the focus reach: the text is undone below.
   if (FlushPendingFocus() && (view = Find(control))) {
@@ -184,7 +193,7 @@ void QtBinding::TextEdited(fw::TControl* control) {
 }
 
 void QtBinding::DatePicked(fw::TControl* control, const std::string& text) {
-  if (!Find(control) || !fw::Application) return;
+  if (!Find(control) || !fw::Application || InRemoteCall()) return;
   FlushPendingFocus();
   if (!Find(control)) return;
   Traced("UserType", control, fw::Application->UserType(static_cast<fw::TEdit*>(control), text));
@@ -197,6 +206,7 @@ void QtBinding::DatePicked(fw::TControl* control, const std::string& text) {
 void QtBinding::RadioClicked(fw::TControl* control) {
   ControlView* view = Find(control);
   if (!view || syncing_ || !fw::Application) return;
+  if (InRemoteCall()) return Refresh(*view);
   fw::TForm* form = control->Form();
   // The press moved the focus first; a move the model refused (a validation kept the focus
   // elsewhere) takes the click with it. Without a move (a click into a window that was not
@@ -209,7 +219,7 @@ void QtBinding::RadioClicked(fw::TControl* control) {
 }
 
 void QtBinding::ButtonClicked(fw::TControl* control) {
-  if (!Find(control) || !fw::Application) return;
+  if (!Find(control) || !fw::Application || InRemoteCall()) return;
   FlushPendingFocus();
   if (!Find(control)) return;
   fw::TForm* form = control->Form();
@@ -220,6 +230,7 @@ void QtBinding::ButtonClicked(fw::TControl* control) {
 void QtBinding::TabChosen(fw::TControl* pageControl, int index) {
   ControlView* view = Find(pageControl);
   if (!view || syncing_ || !fw::Application) return;
+  if (InRemoteCall()) return RefreshTabTitles(*view);
   FlushPendingFocus();
   if (!(view = Find(pageControl))) return;
   if (index >= 0 && index < static_cast<int>(view->Pages.size()))
@@ -230,7 +241,7 @@ void QtBinding::TabChosen(fw::TControl* pageControl, int index) {
 }
 
 void QtBinding::CellClicked(fw::TControl* control, const QModelIndex& index, bool doubleClick) {
-  if (!Find(control) || !fw::Application) return;
+  if (!Find(control) || !fw::Application || InRemoteCall()) return;
   auto* grid = static_cast<fw::TDBGrid*>(control);
   fw::TForm* form = grid->Form();
   auto focused = [&] { return Find(control) && form->ActiveControl() == grid; };
@@ -257,12 +268,18 @@ void QtBinding::CellClicked(fw::TControl* control, const QModelIndex& index, boo
 }
 
 void QtBinding::NavigatorClicked(fw::TControl* control, int button) {
-  if (!Find(control) || !fw::Application || !control->IsEnabledUp()) return;
+  if (!Find(control) || !fw::Application || !control->IsEnabledUp() || InRemoteCall()) return;
   FlushPendingFocus();
   if (!Find(control)) return;
   auto* navigator = static_cast<fw::TDBNavigator*>(control);
   fw::Application->UserNavigate(navigator, static_cast<fw::TDBNavigator::TButton>(button));
   AfterUserEvent(control->Form());
+}
+
+void QtBinding::LeaveRemoteCall() {
+  if (--remoteCalls_ > 0 || !pendingFocus_) return;
+  QMetaObject::invokeMethod(
+      this, [this] { FlushPendingFocus(); }, Qt::QueuedConnection);
 }
 
 void QtBinding::SplitterDragged(fw::TControl* splitter, int delta) {
@@ -294,7 +311,7 @@ void QtBinding::SplitterDragged(fw::TControl* splitter, int delta) {
 }
 
 void QtBinding::CloseRequested(fw::TForm* form) {
-  if (!FindForm(form) || !fw::Application) return;
+  if (!FindForm(form) || !fw::Application || InRemoteCall()) return;
   FlushPendingFocus();
   if (!FindForm(form)) return;
   Traced("UserClose", form, true);
@@ -302,7 +319,7 @@ void QtBinding::CloseRequested(fw::TForm* form) {
 }
 
 void QtBinding::WindowActivated(fw::TForm* form) {
-  if (!fw::Application || !form->Visible()) return;
+  if (!fw::Application || !form->Visible() || InRemoteCall()) return;
   if (fw::Application->ActiveForm() != form) {
     Traced("UserActivate", form, true);
     fw::Application->UserActivate(form);

@@ -12,6 +12,8 @@
 #include "framework/ui/application.h"
 #include "host_app/main_window.h"
 #include "host_app/module_loader.h"
+#include "host_app/qt_platform.h"
+#include "host_app/remote_server.h"
 #include "host_app/screenshot.h"
 
 namespace {
@@ -76,6 +78,8 @@ int main(int argc, char* argv[]) {
   {
     hostapp::ModuleLoader loader(hostapp::ModuleLoader::DefaultLibraryDirectory());
     hostapp::MainWindow window(loader);
+    // Calls run beside the window, which offers to cancel one that takes long.
+    config.ServiceFactory = hostapp::CancellableServiceFactory(window.Platform());
     if (parser.isSet(screenshot)) {
       status = hostapp::RunScreenshotSession(window, parser.value(screenshot));
     } else {

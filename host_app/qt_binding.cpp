@@ -387,8 +387,8 @@ void QtBinding::AddMenuItem(QWidget* container, fw::TMenuItem* item, FormView& f
   } else {
     action = new QAction(container);
     container->addAction(action);
-    connect(action, &QAction::triggered, this, [item] {
-      if (fw::Application) fw::Application->UserClickMenu(item);
+    connect(action, &QAction::triggered, this, [this, item] {
+      if (fw::Application && !InRemoteCall()) fw::Application->UserClickMenu(item);
     });
   }
   actions_[item] = ActionView{action, &form, item->Items().size()};

@@ -87,6 +87,12 @@ class QtBinding : public QObject, public fw::IModelObserver {
   // The control a widget (or one of its parts) renders; nullptr for none.
   fw::TControl* ControlAt(const QObject* object) const;
 
+  // While a remote call is in flight (the platform's RunRemoteCall) the model is in the middle
+  // of a handler: nothing is sent to it. A focus move the user made just before is sent after.
+  void EnterRemoteCall() { ++remoteCalls_; }
+  void LeaveRemoteCall();
+  bool InRemoteCall() const { return remoteCalls_ > 0; }
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -185,6 +191,7 @@ class QtBinding : public QObject, public fw::IModelObserver {
   std::vector<fw::TControl*> late_;       // controls parented after their form was built
   int syncing_ = 0;                       // > 0 while the view is being set from the model
   fw::TControl* pendingFocus_ = nullptr;  // a focus move the model has not heard of yet
+  int remoteCalls_ = 0;                   // > 0 while a remote call is in flight
 };
 
 }  // namespace hostapp

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -301,33 +302,93 @@ QToolButton* NavigatorWidget::Button(fw::TDBNavigator::TButton button) const {
 
 // ---- busy indicator ----
 
-BusyOverlay::BusyOverlay(QWidget* parent) : QWidget(parent) {
+BusyOverlay::BusyOverlay(QWidget* parent)
+    : QWidget(parent), cancel_(new QPushButton(QStringLiteral("Cancelar"), this)) {
   setAttribute(Qt::WA_NoSystemBackground);
   setCursor(Qt::WaitCursor);
   setGeometry(parent->rect());
   parent->installEventFilter(this);
+  // The focus stays on the model's control: Esc reaches the platform from there.
+  cancel_->setFocusPolicy(Qt::NoFocus);
+  cancel_->setCursor(Qt::ArrowCursor);
+  cancel_->hide();
+  QObject::connect(cancel_, &QPushButton::clicked, this, [this] {
+    if (offered_ && !cancelling_ && onCancel_) onCancel_();
+  });
 }
 
 void BusyOverlay::SetCaption(const QString& caption) {
   caption_ = caption;
+  PlaceButton();
   update();
 }
 
+void BusyOverlay::OfferCancel(std::function<void()> onCancel) {
+  onCancel_ = std::move(onCancel);
+  offered_ = true;
+  cancelling_ = false;
+  cancel_->setEnabled(true);
+  PlaceButton();
+  cancel_->show();
+  cancel_->raise();
+  update();
+}
+
+void BusyOverlay::MarkCancelling() {
+  cancelling_ = true;
+  cancel_->setEnabled(false);
+  update();
+}
+
+void BusyOverlay::WithdrawCancel() {
+  offered_ = false;
+  cancelling_ = false;
+  onCancel_ = nullptr;
+  cancel_->hide();
+  update();
+}
+
+QString BusyOverlay::OfferText() const {
+  return cancelling_ ? QStringLiteral("Cancelando...")
+                     : QStringLiteral("O servidor está demorando a responder.");
+}
+
+QRect BusyOverlay::BoxRect() const {
+  const QFontMetrics metrics(font());
+  int width = std::max({metrics.horizontalAdvance(QStringLiteral("Aguarde...")),
+                        metrics.horizontalAdvance(caption_), 160});
+  int lines = caption_.isEmpty() ? 1 : 2;
+  int extra = 0;
+  if (offered_) {
+    width = std::max(width, metrics.horizontalAdvance(OfferText()));
+    ++lines;
+    extra = cancel_->sizeHint().height() + 12;
+  }
+  width += 48;
+  const int height = metrics.height() * lines + 32 + extra;
+  return {rect().center() - QPoint(width / 2, height / 2), QSize(width, height)};
+}
+
+void BusyOverlay::PlaceButton() {
+  const QRect box = BoxRect();
+  const QSize size = cancel_->sizeHint().expandedTo(QSize(96, 0));
+  cancel_->setGeometry(box.center().x() - size.width() / 2, box.bottom() - 12 - size.height(),
+                       size.width(), size.height());
+}
+
 bool BusyOverlay::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == parentWidget() && event->type() == QEvent::Resize)
+  if (watched == parentWidget() && event->type() == QEvent::Resize) {
     setGeometry(parentWidget()->rect());
+    PlaceButton();
+  }
   return false;
 }
 
 void BusyOverlay::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), QColor(0, 0, 0, 48));
-  const QString title = QStringLiteral("Aguarde...");
   const QFontMetrics metrics(font());
-  const int width =
-      std::max({metrics.horizontalAdvance(title), metrics.horizontalAdvance(caption_), 160}) + 48;
-  const int height = metrics.height() * (caption_.isEmpty() ? 1 : 2) + 32;
-  const QRect box(rect().center() - QPoint(width / 2, height / 2), QSize(width, height));
+  const QRect box = BoxRect();
   painter.setPen(palette().color(QPalette::Dark));
   painter.setBrush(palette().color(QPalette::Window));
   painter.drawRoundedRect(box, 6, 6);
@@ -336,10 +397,16 @@ void BusyOverlay::paintEvent(QPaintEvent*) {
   bold.setBold(true);
   painter.setFont(bold);
   QRect line(box.left(), box.top() + 16, box.width(), metrics.height());
-  painter.drawText(line, Qt::AlignCenter, title);
+  painter.drawText(line, Qt::AlignCenter, QStringLiteral("Aguarde..."));
   painter.setFont(font());
-  if (!caption_.isEmpty())
-    painter.drawText(line.translated(0, metrics.height()), Qt::AlignCenter, caption_);
+  if (!caption_.isEmpty()) {
+    line.translate(0, metrics.height());
+    painter.drawText(line, Qt::AlignCenter, caption_);
+  }
+  if (offered_) {
+    line.translate(0, metrics.height());
+    painter.drawText(line, Qt::AlignCenter, OfferText());
+  }
 }
 
 }  // namespace hostapp

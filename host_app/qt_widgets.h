@@ -18,6 +18,7 @@
 #include "framework/ui/dbcontrols.h"
 
 class QLineEdit;
+class QPushButton;
 class QToolButton;
 class QCalendarWidget;
 class QMenuBar;
@@ -180,19 +181,36 @@ class NavigatorWidget : public QWidget {
   std::vector<QToolButton*> buttons_;
 };
 
-// The busy indicator: a veil over the owning form with a box holding the caption.
+// The busy indicator: a veil over the owning form with a box holding the caption. While a remote
+// call takes long the box also offers "Cancelar" (OfferCancel); the platform decides when.
 class BusyOverlay : public QWidget {
  public:
   explicit BusyOverlay(QWidget* parent);
   void SetCaption(const QString& caption);
   const QString& Caption() const { return caption_; }
 
+  // Shows the offer: a line saying the server is slow and the button, whose click runs onCancel.
+  void OfferCancel(std::function<void()> onCancel);
+  // The user chose to cancel: the button is disabled and the line says so.
+  void MarkCancelling();
+  void WithdrawCancel();
+  bool CancelOffered() const { return offered_; }
+  QPushButton* CancelButton() const { return cancel_; }
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  QRect BoxRect() const;
+  QString OfferText() const;
+  void PlaceButton();
+
   QString caption_;
+  QPushButton* cancel_;
+  std::function<void()> onCancel_;
+  bool offered_ = false;
+  bool cancelling_ = false;
 };
 
 }  // namespace hostapp

@@ -30,7 +30,10 @@
 #include "host_app/module_loader.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_platform.h"
+#include "host_app/qt_widgets.h"
+#include "host_app/remote_server.h"
 #include "service/canned_service.h"
+#include "test_form.h"
 
 namespace hostapp::testing {
 namespace {
@@ -376,6 +379,75 @@ TEST_F(EndToEndTest, InvertedRequestDates_AreReportedInABoxAndNothingIsAsked) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
   EXPECT_TRUE(soliIni->hasFocus());
   EXPECT_FALSE(branches->hasFocus());
+}
+
+TEST_F(EndToEndTest, HungServer_TheQueryCanBeCancelledAndFailsAsAnyRemoteFailure) {
+  // The real TCP client, to a server that takes the connection and never answers.
+  StoppedServer server;
+  fw::THostConfig& config = fw::HostConfig();
+  const std::string savedHost = config.ServerHost;
+  const int savedPort = config.ServerPort;
+  config.ServerHost = "127.0.0.1";
+  config.ServerPort = server.Port();
+  config.ServiceFactory = CancellableServiceFactory(window->Platform(), {2000, 60000});
+  window->Platform().CancelOfferDelayMs = 300;
+
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  auto* branches = Widget<QTableView>(request, "dbgPadrao");
+  QLineEdit* soliIni = DateLine(request, "depSolicitacaoIni");
+  QLineEdit* soliFin = DateLine(request, "depSolicitacaoFin");
+  auto* lista = Widget<QWidget>(request, "rbtListFilSoli");
+  ASSERT_TRUE(branches && soliIni && soliFin && lista);
+  TypeDate(soliIni, "01032024");
+  TypeDate(soliFin, "31032024");
+
+  struct {
+    bool Offered = false;
+    QString Caption;
+    QString Message;
+  } seen;
+  auto* poll = new QTimer();
+  poll->setInterval(20);
+  QObject::connect(poll, &QTimer::timeout, [&] {
+    BusyOverlay* busy = window->Platform().Busy();
+    if (!busy || !busy->CancelOffered()) return;
+    poll->stop();
+    seen.Offered = true;
+    seen.Caption = busy->Caption();
+    // A click elsewhere while the call hangs reaches nothing; then the user cancels.
+    QTest::mouseClick(lista, Qt::LeftButton);
+    QTest::mouseClick(busy->CancelButton(), Qt::LeftButton);
+  });
+  ModalWatch box([&](QWidget* modal) {
+    if (auto* message = qobject_cast<QMessageBox*>(modal)) {
+      seen.Message = message->text();
+      message->buttons().front()->click();
+    } else {
+      modal->close();
+    }
+  });
+  poll->start();
+  const auto started = std::chrono::steady_clock::now();
+  // Leaving the filter for the branch grid asks GetFilSoliGD, which hangs.
+  QTest::mouseClick(branches->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+  QApplication::processEvents();
+  const auto waited = std::chrono::steady_clock::now() - started;
+  delete poll;
+
+  EXPECT_TRUE(seen.Offered);
+  EXPECT_LT(waited, std::chrono::seconds(10)) << "cancelled, not timed out";
+  EXPECT_EQ(seen.Message, QStringLiteral("Operação cancelada pelo usuário."));
+  EXPECT_EQ(window->Platform().Busy(), nullptr) << "the indicator is hidden";
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(branches->model()->rowCount(), 0) << "no branch was loaded";
+  auto* listRadio = dynamic_cast<fw::TRadioButton*>(request->FindComponent("rbtListFilSoli"));
+  ASSERT_NE(listRadio, nullptr);
+  EXPECT_FALSE(listRadio->Checked()) << "the click during the call did not reach the screen";
+
+  fw::DoneApplication();
+  config.ServerHost = savedHost;
+  config.ServerPort = savedPort;
 }
 
 }  // namespace

@@ -12,6 +12,9 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "framework/host/services.h"
 #include "host_app/conversions.h"
@@ -19,6 +22,7 @@
 #include "host_app/main_window.h"
 #include "host_app/module_loader.h"
 #include "host_app/qt_widgets.h"
+#include "host_app/remote_server.h"
 #include "test_form.h"
 
 namespace hostapp::testing {
@@ -109,6 +113,146 @@ TEST_F(PlatformTest, BusyIndicator_CoversTheOwningFormWithItsCaptionUntilHidden)
   ASSERT_NE(platform->Busy(), nullptr);
   EXPECT_EQ(platform->Busy()->window(), QApplication::activeWindow());
   fw::DeactiveShowAvi();
+}
+
+// A remote call stand-in that blocks until cancelled (or ten seconds pass), then fails as the TCP
+// client does.
+class BlockingCall {
+ public:
+  void Run() {
+    std::unique_lock lock(mutex_);
+    if (!done_.wait_for(lock, std::chrono::seconds(10), [this] { return cancelled_; }))
+      throw fw::ERemoteError("tempo esgotado no teste");
+    throw fw::ERemoteError("Operação cancelada pelo usuário.");
+  }
+  void Cancel() {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    ++cancels_;
+    done_.notify_all();
+  }
+  int Cancels() {
+    std::lock_guard lock(mutex_);
+    return cancels_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool cancelled_ = false;
+  int cancels_ = 0;
+};
+
+std::string FailureOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+  return "(no error)";
+}
+
+TEST_F(PlatformTest, LongRemoteCall_OffersCancelAfterTheDelay_AndNoInputReachesTheModel) {
+  TTestForm* form = ShowTestForm();
+  platform->CancelOfferDelayMs = 400;
+  fw::ActiveShowAvi(form, 6, "Consultando filiais");
+  form->Log.clear();
+  const std::string nameBefore = form->edtNome->Text();
+
+  struct {
+    bool OfferedEarly = true, OfferedLate = false, ButtonShown = false;
+    int CancelsAfterEarlyEscape = -1;
+  } seen;
+  BlockingCall call;
+  QTimer::singleShot(150, [&] {
+    seen.OfferedEarly = platform->Busy() && platform->Busy()->CancelOffered();
+    // What the user does meanwhile: a click on a radio button, typing, Esc, closing the window.
+    QTest::mouseClick(Widget<QWidget>(form->rbtLista), Qt::LeftButton);
+    QTest::keyClicks(binding->FocusWidgetOf(form->edtNome), "xyz");
+    QTest::keyClick(binding->FocusWidgetOf(form->edtNome), Qt::Key_Escape);
+    binding->WindowOf(form)->close();
+    seen.CancelsAfterEarlyEscape = call.Cancels();
+  });
+  QTimer::singleShot(700, [&] {
+    BusyOverlay* busy = platform->Busy();
+    seen.OfferedLate = busy && busy->CancelOffered();
+    seen.ButtonShown = busy && busy->CancelButton()->isVisible();
+    QTest::keyClick(binding->FocusWidgetOf(form->edtNome), Qt::Key_Escape);
+  });
+  const std::string failure =
+      FailureOf([&] { platform->RunRemoteCall([&] { call.Run(); }, [&] { call.Cancel(); }); });
+
+  EXPECT_EQ(failure, "Operação cancelada pelo usuário.");
+  EXPECT_FALSE(seen.OfferedEarly) << "no offer before the delay";
+  EXPECT_EQ(seen.CancelsAfterEarlyEscape, 0) << "Esc cancels only once offered";
+  EXPECT_TRUE(seen.OfferedLate);
+  EXPECT_TRUE(seen.ButtonShown);
+  EXPECT_EQ(call.Cancels(), 1);
+  EXPECT_EQ(form->Log, std::vector<std::string>{})
+      << "no user event reached the model during the call";
+  EXPECT_FALSE(form->rbtLista->Checked());
+  EXPECT_EQ(form->edtNome->Text(), nameBefore);
+  EXPECT_TRUE(form->Visible());
+  EXPECT_TRUE(binding->WindowOf(form)->isVisible()) << "the window was not closed";
+  ASSERT_NE(platform->Busy(), nullptr) << "the indicator is the caller's to hide";
+  EXPECT_FALSE(platform->Busy()->CancelOffered());
+  fw::DeactiveShowAvi();
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  // Afterwards the window answers again.
+  QTest::mouseClick(Widget<QWidget>(form->rbtLista), Qt::LeftButton);
+  QApplication::processEvents();
+  EXPECT_TRUE(form->rbtLista->Checked());
+}
+
+TEST_F(PlatformTest, QuickRemoteCall_ShowsNoOffer) {
+  TTestForm* form = ShowTestForm();
+  platform->CancelOfferDelayMs = 0;
+  fw::ActiveShowAvi(form, 6, "");
+  bool ran = false;
+  platform->RunRemoteCall([&] { ran = true; }, [] { ADD_FAILURE() << "nothing to cancel"; });
+  EXPECT_TRUE(ran);
+  EXPECT_FALSE(platform->Busy()->CancelOffered());
+  fw::DeactiveShowAvi();
+}
+
+TEST_F(PlatformTest, HungServer_TheCancelButtonAbandonsTheTcpCall) {
+  ShowTestForm();
+  platform->CancelOfferDelayMs = 200;
+  StoppedServer server;
+  auto connect = CancellableServiceFactory(*platform, {2000, 60000});
+  std::unique_ptr<fw::IAppServer> connection =
+      connect("127.0.0.1", server.Port(), "CMP09500.rdmAcompSoli");
+  auto& client = static_cast<CancellableAppServer&>(*connection).Client();
+  ASSERT_TRUE(client.Connected());
+
+  bool clicked = false;
+  QWidget* overlayParent = nullptr;
+  auto* poll = new QTimer();
+  poll->setInterval(20);
+  QObject::connect(poll, &QTimer::timeout, [&] {
+    // No indicator was shown: the offer comes over the active window all the same.
+    BusyOverlay* busy = OverlayIn(QApplication::activeWindow());
+    if (!busy || !busy->CancelOffered()) return;
+    poll->stop();
+    overlayParent = busy->parentWidget();
+    QTest::mouseClick(busy->CancelButton(), Qt::LeftButton);
+    clicked = true;
+  });
+  poll->start();
+  std::vector<fw::TRemoteArg> args;
+  const auto started = std::chrono::steady_clock::now();
+  const std::string failure = FailureOf([&] { connection->Invoke("GetFilSoli", args); });
+  const auto waited = std::chrono::steady_clock::now() - started;
+  delete poll;
+
+  EXPECT_TRUE(clicked);
+  EXPECT_EQ(failure, "Operação cancelada pelo usuário.");
+  EXPECT_LT(waited, std::chrono::seconds(5)) << "not the call time-out of 60 s";
+  EXPECT_FALSE(client.Connected()) << "the connection is closed";
+  ASSERT_NE(overlayParent, nullptr);
+  EXPECT_EQ(OverlayIn(overlayParent), nullptr) << "its own overlay is gone";
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(PlatformTest, ListPicker_MarksTheKeysGivenAndReturnsTheUsersMarks) {
