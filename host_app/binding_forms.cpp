@@ -1,12 +1,14 @@
 // Geometry and windows: alignment inside containers, placing and showing forms, the focus.
 #include <QApplication>
 #include <QEventLoop>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "host_app/conversions.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_widgets.h"
 
@@ -156,6 +158,11 @@ void QtBinding::SyncFocus(FormView& form) {
   if (!target || target->hasFocus()) return;
   ++syncing_;
   target->setFocus(Qt::OtherFocusReason);
+  // Tab, Shift+Tab and the program move the focus through the model: a masked edit reached that
+  // way takes typing where its text stops, as a click into it does.
+  if (view && view->Edit == target && !view->Edit->inputMask().isEmpty())
+    view->Edit->setCursorPosition(
+        FirstBlankPosition(view->Edit->inputMask(), view->Edit->displayText()));
   --syncing_;
 }
 

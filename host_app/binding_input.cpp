@@ -144,12 +144,14 @@ void QtBinding::FocusedIn(QObject* watched, QFocusEvent* event) {
   pendingFocus_ = view->Control;
   QMetaObject::invokeMethod(
       this, [this] { FlushPendingFocus(); }, Qt::QueuedConnection);
-  // A click into a blank masked edit starts typing at its first position.
-  if (event->reason() == Qt::MouseFocusReason && view->Edit && !view->Edit->inputMask().isEmpty() &&
-      WidgetText(*view).empty()) {
+  // A click past what a masked edit holds starts typing where the typing stopped (the click puts
+  // the caret after this focus event, hence later).
+  if (event->reason() == Qt::MouseFocusReason && view->Edit && !view->Edit->inputMask().isEmpty()) {
     QPointer<QLineEdit> edit = view->Edit;
     QTimer::singleShot(0, this, [edit] {
-      if (edit) edit->setCursorPosition(0);
+      if (!edit) return;
+      const int blank = FirstBlankPosition(edit->inputMask(), edit->displayText());
+      if (edit->cursorPosition() > blank) edit->setCursorPosition(blank);
     });
   }
 }

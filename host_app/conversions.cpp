@@ -203,4 +203,27 @@ QString PlainCaption(std::string_view caption) {
   return ToQt(plain);
 }
 
+int FirstBlankPosition(const QString& inputMask, const QString& displayText) {
+  // As QLineEdit reads a mask: the blank character follows the first ';'.
+  const qsizetype delimiter = inputMask.indexOf(QLatin1Char(';'));
+  const QString mask = delimiter < 0 ? inputMask : inputMask.left(delimiter);
+  const QChar blank = delimiter >= 0 && delimiter + 1 < inputMask.size()
+                          ? inputMask.at(delimiter + 1)
+                          : QLatin1Char(' ');
+  static const QString kInput = QStringLiteral("AaNnXx90Dd#HhBb");
+  int position = 0;
+  for (qsizetype i = 0; i < mask.size(); ++i) {
+    const QChar c = mask.at(i);
+    if (c == QLatin1Char('>') || c == QLatin1Char('<') || c == QLatin1Char('!')) continue;
+    if (c == QLatin1Char('\\')) {
+      ++i;  // the next character is a literal
+    } else if (kInput.contains(c) && position < displayText.size() &&
+               displayText.at(position) == blank) {
+      return position;
+    }
+    ++position;
+  }
+  return static_cast<int>(displayText.size());
+}
+
 }  // namespace hostapp

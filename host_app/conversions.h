@@ -32,6 +32,11 @@ QString QtInputMask(std::string_view editMask);
 // the mask saves them, blanks trimmed at the end; a mask left blank stores "".
 std::string StoredValueOfDisplay(std::string_view editMask, const QString& displayText);
 
+// Where typing goes on in a masked line edit: the first input position of `inputMask` (a Qt
+// input mask) that `displayText` shows blank, or the end when none is.
+//   "99.999.999;_" and "01.00_.___" -> 5;  "__.___.___" -> 0;  "01.002.003" -> 10
+int FirstBlankPosition(const QString& inputMask, const QString& displayText);
+
 // The mask the date edit types through, literals kept: "05/03/____" is stored as "05/03/".
 inline constexpr std::string_view kDateEditMask = "99/99/9999;1;_";
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <tuple>
 
 #include "host_app/conversions.h"
 #include "host_app/qt_widgets.h"
@@ -32,6 +33,21 @@ TEST(Conversions, MaskedDisplay_GivesTheStoredValue) {
   EXPECT_EQ(StoredValueOfDisplay(kDateEditMask, QStringLiteral("05/03/____")), "05/03/");
   EXPECT_EQ(StoredValueOfDisplay(kDateEditMask, QStringLiteral("__/__/____")), "");
   EXPECT_EQ(StoredValueOfDisplay("", QStringLiteral("livre")), "livre");
+}
+
+TEST(Conversions, FirstBlankPosition_IsWhereTypingGoesOn) {
+  const std::tuple<const char*, const char*, int> cases[] = {
+      {"99.999.999;_", "__.___.___", 0},
+      {"99.999.999;_", "01.00_.___", 5},  // literals take their places
+      {"99.999.999;_", "01.002.003", 10},
+      {"00/00/9999;_", "05/03/____", 6},
+      {"\\D9;_", "D_", 1},  // an escaped literal takes a place
+      {">nnnn; ", "AB  ", 2},
+      {"", "livre", 5},
+  };
+  for (const auto& [mask, display, position] : cases)
+    EXPECT_EQ(FirstBlankPosition(QString::fromUtf8(mask), QString::fromUtf8(display)), position)
+        << mask << " " << display;
 }
 
 TEST(Conversions, Keys_MapToVirtualKeysAndShortcutsToSequences) {
