@@ -284,13 +284,22 @@ bool QtPlatform::PickList(fw::TDataSet* rows, const std::string& keyField, const
   return true;
 }
 
-bool QtPlatform::SearchRecord(fw::TDataSet* dataSet, std::string& fieldName, std::string& value) {
-  if (!Interactive || !dataSet) return false;
-  SearchDialog dialog(dataSet, DialogParent());
+bool QtPlatform::SearchRecord(fw::TDataSet* dataSet, fw::TSearchRequest& request) {
+  if (!Interactive || !dataSet || request.Columns.empty()) return false;
+  const fw::TComponent* owner = dataSet->Owner();
+  const std::string key = (owner ? owner->Name() + "." : std::string()) + dataSet->Name();
+  fw::TSearchRequest offered = request;
+  if (auto last = lastSearch_.find(key); last != lastSearch_.end()) {
+    offered.Value = last->second.Value;
+    offered.Match = last->second.Match;
+    for (const fw::TSearchColumn& column : offered.Columns)
+      if (column.FieldName == last->second.FieldName) offered.FieldName = column.FieldName;
+  }
+  SearchDialog dialog(offered, DialogParent());
   if (dialog.exec() != QDialog::Accepted) return false;
-  fieldName = dialog.FieldName();
-  value = dialog.Value();
-  return !fieldName.empty();
+  request = dialog.Request();
+  lastSearch_[key] = request;
+  return !request.FieldName.empty();
 }
 
 bool QtPlatform::LookupProduct(fw::TDataSet* rows, const std::string& codeField,

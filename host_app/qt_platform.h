@@ -14,6 +14,7 @@
 
 #include <QPointer>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,7 +58,7 @@ class QtPlatform : public fw::IPlatform {
   void SetCursor(fw::TCursor cursor) override;
   bool PickList(fw::TDataSet* rows, const std::string& keyField, const std::string& title,
                 std::vector<std::string>& marked) override;
-  bool SearchRecord(fw::TDataSet* dataSet, std::string& fieldName, std::string& value) override;
+  bool SearchRecord(fw::TDataSet* dataSet, fw::TSearchRequest& request) override;
   bool LookupProduct(fw::TDataSet* rows, const std::string& codeField, const std::string& nameField,
                      int& row) override;
   bool LoadModule(const std::string& name) override;
@@ -73,6 +74,9 @@ class QtPlatform : public fw::IPlatform {
   bool busyCursor_ = false;
   bool waitCursor_ = false;
   int remoteCalls_ = 0;
+  // The last search of each data set (by name and form): the dialog opens with it, so that
+  // searching again goes on to the next match.
+  std::map<std::string, fw::TSearchRequest> lastSearch_;
 };
 
 }  // namespace hostapp

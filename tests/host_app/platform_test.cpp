@@ -300,35 +300,66 @@ TEST_F(PlatformTest, ListPicker_MarksTheKeysGivenAndReturnsTheUsersMarks) {
   EXPECT_EQ(rows->RecNo(), 1) << "the picker never moves the cursor";
 }
 
-TEST_F(PlatformTest, RecordSearch_MovesToTheRowShowingTheValue) {
+TEST_F(PlatformTest, RecordSearch_OffersTheGridsTitlesAndFindsWhatAPersonTypes) {
   TTestForm* form = ShowTestForm();
-  form->cdsDados->SetData(Packet(5));
-  auto answer = [](const QString& label, const QString& value) {
-    OnNextModal([=](QWidget* window) {
+  fw::TDataPacket packet({{"CODIGO", fw::TFieldType::ftString, 4},
+                          {"NOME", fw::TFieldType::ftString, 20},
+                          {"VALOR", fw::TFieldType::ftFloat, 0}});
+  for (const auto& [code, name] :
+       {std::pair{"0001", "Santos"}, std::pair{"0002", "São Paulo"}, std::pair{"0003", "Campinas"},
+        std::pair{"0004", "São Carlos"}}) {
+    packet.Columns()[0].AppendString(code);
+    packet.Columns()[1].AppendString(name);
+    packet.Columns()[2].AppendNumber(1234.5);
+  }
+  form->cdsDados->SetData(std::move(packet));
+
+  struct {
+    QStringList Fields;
+    QString Current;
+    bool SearchEnabledWhenBlank = true;
+  } seen;
+  // The user picks a column by its title, types, chooses the matching and confirms.
+  auto answer = [&](const QString& title, const QString& value, bool contains) {
+    OnNextModal([&, title, value, contains](QWidget* window) {
       auto* dialog = dynamic_cast<SearchDialog*>(window);
-      ASSERT_NE(dialog, nullptr);
-      dialog->Fields()->setCurrentIndex(dialog->Fields()->findText(label));
-      dialog->ValueEdit()->setText(value);
-      ButtonNamed(window, QStringLiteral("Confirmar"))->click();
+      if (!dialog) return static_cast<QMessageBox*>(window)->buttons().front()->click();
+      seen.Fields.clear();
+      for (int i = 0; i < dialog->Fields()->count(); ++i)
+        seen.Fields << dialog->Fields()->itemText(i);
+      seen.Current = dialog->Fields()->currentText();
+      dialog->ValueEdit()->clear();
+      seen.SearchEnabledWhenBlank = dialog->SearchButton()->isEnabled();
+      dialog->Fields()->setCurrentIndex(dialog->Fields()->findText(title));
+      QTest::keyClicks(dialog->ValueEdit(), value);
+      QTest::mouseClick(contains ? dialog->Contains() : dialog->StartsWith(), Qt::LeftButton);
+      QTest::mouseClick(dialog->SearchButton(), Qt::LeftButton);
     });
   };
-  answer(QStringLiteral("Nome"), QStringLiteral("Filial 4"));
+  answer(QStringLiteral("Nome da Filial"), QStringLiteral("sao"), false);
   fw::Procura(form->cdsDados);
-  EXPECT_EQ(form->cdsDados->RecNo(), 4);
-  EXPECT_EQ(Widget<QTableView>(form->dbgDados)->currentIndex().row(), 3);
+  EXPECT_EQ(seen.Fields, (QStringList{QStringLiteral("Código"), QStringLiteral("Nome da Filial"),
+                                      QStringLiteral("VALOR")}))
+      << "the grid's columns by the titles it shows";
+  EXPECT_EQ(seen.Current, QStringLiteral("Código")) << "the grid's selected column";
+  EXPECT_FALSE(seen.SearchEnabledWhenBlank);
+  EXPECT_EQ(form->cdsDados->RecNo(), 2) << "\"sao\" begins \"São Paulo\"";
+  EXPECT_EQ(Widget<QTableView>(form->dbgDados)->currentIndex().row(), 1);
 
-  answer(QStringLiteral("VALOR"), QStringLiteral("2.469,000"));
+  answer(QStringLiteral("Nome da Filial"), QStringLiteral("SAO"), false);
   fw::Procura(form->cdsDados);
-  EXPECT_EQ(form->cdsDados->RecNo(), 2) << "values are compared as the grid shows them";
+  EXPECT_EQ(form->cdsDados->RecNo(), 4) << "from the row after the cursor";
+  EXPECT_EQ(seen.Current, QStringLiteral("Nome da Filial")) << "the last search's column";
 
-  OnNextModal([](QWidget* window) {
-    if (auto* dialog = dynamic_cast<SearchDialog*>(window)) {
-      dialog->ValueEdit()->setText(QStringLiteral("Filial 99"));
-      ButtonNamed(window, QStringLiteral("Confirmar"))->click();
-    } else {
-      static_cast<QMessageBox*>(window)->buttons().front()->click();
-    }
-  });
+  answer(QStringLiteral("Nome da Filial"), QStringLiteral("pinas"), true);
+  fw::Procura(form->cdsDados);
+  EXPECT_EQ(form->cdsDados->RecNo(), 3) << "contains, round past the end";
+
+  answer(QStringLiteral("VALOR"), QStringLiteral("1.234"), false);
+  fw::Procura(form->cdsDados);
+  EXPECT_EQ(form->cdsDados->RecNo(), 4) << "numbers as the grid shows them";
+
+  answer(QStringLiteral("Nome da Filial"), QStringLiteral("Rio"), true);
   // The "not found" box comes after the search dialog: answer it too.
   QTimer::singleShot(300, [] {
     OnNextModal(
@@ -336,7 +367,7 @@ TEST_F(PlatformTest, RecordSearch_MovesToTheRowShowingTheValue) {
   });
   fw::Procura(form->cdsDados);
   EXPECT_EQ(platform->Messages.back(), "Registro não encontrado.");
-  EXPECT_EQ(form->cdsDados->RecNo(), 2);
+  EXPECT_EQ(form->cdsDados->RecNo(), 4);
 }
 
 TEST_F(PlatformTest, ProductLookup_FiltersAsTheUserTypesAndPicksTheRow) {
