@@ -288,15 +288,17 @@ void QtBinding::SplitterDragged(fw::TControl* splitter, int delta) {
   ControlView* view = Find(splitter);
   if (!view || !view->Parent || !view->Widget) return;
   const fw::TAlign align = splitter->Align();
-  const QRect handle = view->Widget->geometry();
-  // The control the splitter resizes is the one aligned the same way right before it.
+  const QRect handle = view->Placed;
+  // The control the splitter resizes is the one aligned the same way right before it; the one
+  // that fills the rest gives or takes the room.
   ControlView* neighbour = nullptr;
+  ControlView* rest = nullptr;
   for (fw::TControl* sibling : view->Parent->Controls()) {
     ControlView* other = Find(sibling);
-    if (!other || sibling == splitter || sibling->Align() != align || !other->Widget ||
-        !sibling->Visible())
-      continue;
-    const QRect rect = other->Widget->geometry();
+    if (!other || sibling == splitter || !other->Widget || !sibling->Visible()) continue;
+    if (sibling->Align() == fw::TAlign::alClient) rest = other;
+    if (sibling->Align() != align) continue;
+    const QRect rect = other->Placed;
     const bool adjacent = (align == fw::TAlign::alTop && rect.bottom() + 1 == handle.top()) ||
                           (align == fw::TAlign::alBottom && rect.top() == handle.bottom() + 1) ||
                           (align == fw::TAlign::alLeft && rect.right() + 1 == handle.left()) ||
@@ -305,10 +307,17 @@ void QtBinding::SplitterDragged(fw::TControl* splitter, int delta) {
   }
   if (!neighbour) return;
   const bool vertical = align == fw::TAlign::alTop || align == fw::TAlign::alBottom;
-  const int current = vertical ? neighbour->Widget->height() : neighbour->Widget->width();
-  const int grow = (align == fw::TAlign::alTop || align == fw::TAlign::alLeft) ? delta : -delta;
+  const auto size = [vertical](const QRect& rect) {
+    return vertical ? rect.height() : rect.width();
+  };
+  int grow = (align == fw::TAlign::alTop || align == fw::TAlign::alLeft) ? delta : -delta;
+  // Neither side is dragged out of sight.
+  constexpr int kLeast = 20;
+  grow = std::max(grow, std::min(kLeast - size(neighbour->Placed), 0));
+  if (rest) grow = std::min(grow, std::max(size(rest->Placed) - kLeast, 0));
+  if (grow == 0) return;
   // Only the view changes: a splitter is the user arranging the window, not data.
-  userSizes_[neighbour->Control] = std::max(current + grow, 0);
+  userSizes_[neighbour->Control] += grow;
   if (ControlView* parent = Find(view->Parent)) Layout(*parent);
 }
 

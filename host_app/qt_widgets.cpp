@@ -22,9 +22,28 @@ namespace hostapp {
 
 // ---- alignment ----
 
-std::vector<QRect> AlignRects(const QRect& client, const std::vector<AlignItem>& items) {
+std::vector<QRect> AlignRects(const QRect& client, const std::vector<AlignItem>& items,
+                              QSize growth) {
   std::vector<QRect> rects(items.size());
-  for (size_t i = 0; i < items.size(); ++i) rects[i] = items[i].Designed;
+  const auto anchored = [&](size_t i, fw::TAnchors edges) {
+    return (items[i].Anchors & edges) == edges;
+  };
+  for (size_t i = 0; i < items.size(); ++i) {
+    QRect rect = items[i].Designed;
+    if (items[i].Align == fw::TAlign::alNone) {
+      if (anchored(i, fw::akLeft | fw::akRight)) {
+        rect.setWidth(std::max(rect.width() + growth.width(), 0));
+      } else if (anchored(i, fw::akRight)) {
+        rect.moveLeft(rect.left() + growth.width());
+      }
+      if (anchored(i, fw::akTop | fw::akBottom)) {
+        rect.setHeight(std::max(rect.height() + growth.height(), 0));
+      } else if (anchored(i, fw::akBottom)) {
+        rect.moveTop(rect.top() + growth.height());
+      }
+    }
+    rects[i] = rect;
+  }
 
   auto ordered = [&](fw::TAlign align, auto nearerFirst) {
     std::vector<size_t> indexes;
@@ -35,28 +54,35 @@ std::vector<QRect> AlignRects(const QRect& client, const std::vector<AlignItem>&
     });
     return indexes;
   };
+  // The size along the aligned axis: designed, plus the growth when anchored at both ends.
+  const auto along = [&](size_t i, bool vertical, int room) {
+    int size = vertical ? items[i].Designed.height() : items[i].Designed.width();
+    if (anchored(i, vertical ? fw::akTop | fw::akBottom : fw::akLeft | fw::akRight))
+      size += vertical ? growth.height() : growth.width();
+    return std::clamp(size, 0, std::max(room, 0));
+  };
 
   QRect free = client;
   for (size_t i : ordered(fw::TAlign::alTop, [](QRect a, QRect b) { return a.top() < b.top(); })) {
-    const int height = std::min(items[i].Designed.height(), std::max(free.height(), 0));
+    const int height = along(i, true, free.height());
     rects[i] = QRect(free.left(), free.top(), free.width(), height);
     free.setTop(free.top() + height);
   }
   for (size_t i :
        ordered(fw::TAlign::alBottom, [](QRect a, QRect b) { return a.bottom() > b.bottom(); })) {
-    const int height = std::min(items[i].Designed.height(), std::max(free.height(), 0));
+    const int height = along(i, true, free.height());
     rects[i] = QRect(free.left(), free.bottom() + 1 - height, free.width(), height);
     free.setBottom(free.bottom() - height);
   }
   for (size_t i :
        ordered(fw::TAlign::alLeft, [](QRect a, QRect b) { return a.left() < b.left(); })) {
-    const int width = std::min(items[i].Designed.width(), std::max(free.width(), 0));
+    const int width = along(i, false, free.width());
     rects[i] = QRect(free.left(), free.top(), width, free.height());
     free.setLeft(free.left() + width);
   }
   for (size_t i :
        ordered(fw::TAlign::alRight, [](QRect a, QRect b) { return a.right() > b.right(); })) {
-    const int width = std::min(items[i].Designed.width(), std::max(free.width(), 0));
+    const int width = along(i, false, free.width());
     rects[i] = QRect(free.right() + 1 - width, free.top(), width, free.height());
     free.setRight(free.right() - width);
   }

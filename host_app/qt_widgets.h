@@ -31,12 +31,21 @@ struct AlignItem {
   fw::TAlign Align = fw::TAlign::alNone;
   QRect Designed;  // the model's bounds, with a splitter's resizing applied
   bool Visible = true;
+  fw::TAnchors Anchors = fw::akLeft | fw::akTop;
 };
 
 // Where each child goes in `client`: aligned children stack against the edges in the order top,
 // bottom, left, right, then client fills what is left; within one side the child nearer that edge
 // (by its designed position) comes first. Unaligned and invisible children keep their bounds.
-std::vector<QRect> AlignRects(const QRect& client, const std::vector<AlignItem>& items);
+// `growth` is how much larger the container is than designed: anchored children follow it (an
+// unaligned child with akRight keeps its distance to the right edge; a top-aligned child with
+// akBottom takes the extra height), as fw::TAnchors describes.
+std::vector<QRect> AlignRects(const QRect& client, const std::vector<AlignItem>& items,
+                              QSize growth = QSize(0, 0));
+
+// The least a splitter's handle is across, for the mouse to take it; a thinner splitter's handle
+// reaches over its neighbours' edges, so that the layout stays as designed.
+inline constexpr int kSplitterGrab = 6;
 
 // The widget of a form: its menu bar (when the form has a menu) above the client area.
 class FormRoot : public QWidget {
@@ -45,6 +54,7 @@ class FormRoot : public QWidget {
   QWidget* Client() const { return client_; }
   QMenuBar* MenuBar();  // created on first use
   void SetDesignedClientSize(QSize size) { designed_ = size; }
+  QSize DesignedClientSize() const { return designed_; }
   QSize sizeHint() const override;
 
  private:

@@ -117,5 +117,30 @@ TEST(Alignment, TooLittleRoom_ShrinksInsteadOfOverlapping) {
   EXPECT_EQ(rects[2].height(), 0);
 }
 
+TEST(Alignment, AnchoredChildren_FollowTheGrowthOfTheirParent) {
+  using fw::TAlign;
+  const QSize growth(200, 100);  // the client is 800 x 500, designed 600 x 400
+  const std::vector<AlignItem> items = {
+      {TAlign::alNone, QRect(0, 28, 600, 340), true, fw::akAll},               // the page control
+      {TAlign::alNone, QRect(500, 5, 60, 13), true, fw::akTop | fw::akRight},  // moves right
+      {TAlign::alNone, QRect(10, 300, 60, 20), true, fw::akLeft | fw::akBottom},  // moves down
+      {TAlign::alNone, QRect(10, 10, 60, 20), true, fw::akLeft | fw::akTop},      // stays
+      {TAlign::alTop, QRect(0, 0, 800, 120), true, fw::akAll},  // takes the extra height
+      {TAlign::alTop, QRect(0, 120, 800, 1), true},             // a splitter under it
+      {TAlign::alClient, QRect(0, 121, 800, 279), true},        // keeps its designed height
+  };
+  const std::vector<QRect> rects = AlignRects(QRect(0, 0, 800, 500), items, growth);
+  EXPECT_EQ(rects[0], QRect(0, 28, 800, 440));
+  EXPECT_EQ(rects[1], QRect(700, 5, 60, 13));
+  EXPECT_EQ(rects[2], QRect(10, 400, 60, 20));
+  EXPECT_EQ(rects[3], QRect(10, 10, 60, 20));
+  EXPECT_EQ(rects[4], QRect(0, 0, 800, 220));
+  EXPECT_EQ(rects[5], QRect(0, 220, 800, 1));
+  EXPECT_EQ(rects[6], QRect(0, 221, 800, 279));
+  // Smaller than designed, an anchored child shrinks; never below nothing.
+  const std::vector<QRect> small = AlignRects(QRect(0, 0, 100, 100), {items[0]}, QSize(-700, -500));
+  EXPECT_EQ(small[0], QRect(0, 28, 0, 0));
+}
+
 }  // namespace
 }  // namespace hostapp

@@ -450,5 +450,134 @@ TEST_F(EndToEndTest, HungServer_TheQueryCanBeCancelledAndFailsAsAnyRemoteFailure
   config.ServerPort = savedPort;
 }
 
+// Drags a splitter's handle by `dy` pixels, as the mouse does.
+void DragSplitter(QWidget* handle, int dy) {
+  const QPoint grip(handle->width() / 2, handle->height() / 2);
+  QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+  QTest::mouseMove(handle, grip + QPoint(0, dy));
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(0, dy));
+}
+
+TEST_F(EndToEndTest, MoreRoom_GoesToThePagesAndTheItemsGrid_TheBarsKeepTheirs) {
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  auto* sub = qobject_cast<QMdiSubWindow*>(window->Binding().WindowOf(request));
+  auto* pages = Widget<QWidget>(request, "pgcPadrao");
+  auto* toolbar = Widget<QWidget>(request, "panMenu");
+  auto* filter = Widget<QWidget>(request, "panFiltro");
+  auto* recordBar = Widget<QWidget>(request, "panNavigator");
+  auto* navigator = Widget<QWidget>(request, "dbnPadrao");
+  auto* code = Widget<QWidget>(request, "lblCodTela");
+  auto* items = Widget<QWidget>(request, "panItens");
+  auto* approvals = Widget<QWidget>(request, "panDestSolGere");
+  auto* splitter = Widget<QWidget>(request, "Splitter1");
+  ASSERT_TRUE(sub && pages && toolbar && filter && recordBar && navigator && code && items &&
+              approvals && splitter);
+  // The items tab, so that its page is laid out as the user sees it.
+  dynamic_cast<fw::TPageControl*>(request->FindComponent("pgcPadrao"))
+      ->SetActivePage(dynamic_cast<fw::TTabSheet*>(request->FindComponent("tshItens")));
+  QApplication::processEvents();
+
+  // At the designed size everything is where the screen's description puts it.
+  EXPECT_EQ(toolbar->geometry(), QRect(0, 0, 1020, 28));
+  EXPECT_EQ(filter->geometry(), QRect(0, 28, 1020, 85));
+  EXPECT_EQ(pages->geometry(), QRect(0, 113, 1020, 337));
+  EXPECT_EQ(recordBar->geometry(), QRect(0, 450, 1020, 38));
+  EXPECT_EQ(navigator->geometry(), QRect(860, 6, 148, 25));
+  EXPECT_EQ(items->height(), 249);
+  const int approvalsHeight = approvals->height();
+
+  // Larger: the toolbar stays at the top, the record bar at the bottom, the pages take the rest;
+  // on the items tab the approvals keep their height and the items grid takes the rest.
+  sub->resize(sub->width() + 200, sub->height() + 150);
+  QApplication::processEvents();
+  EXPECT_EQ(toolbar->geometry(), QRect(0, 0, 1220, 28));
+  EXPECT_EQ(pages->geometry(), QRect(0, 113, 1220, 487));
+  EXPECT_EQ(recordBar->geometry(), QRect(0, 600, 1220, 38));
+  EXPECT_EQ(navigator->geometry(), QRect(1060, 6, 148, 25)) << "at the right edge";
+  EXPECT_EQ(code->x(), 1150) << "the screen code at the right edge";
+  EXPECT_EQ(items->height(), 249 + 150);
+  EXPECT_EQ(approvals->height(), approvalsHeight);
+  EXPECT_EQ(Widget<QWidget>(request, "dbgItens")->height(), items->height() - 8)
+      << "the grid fills its panel";
+
+  // The splitter still moves the boundary, and the window's next growth goes to the items again.
+  ASSERT_GE(splitter->height(), 4) << "a handle the mouse can take";
+  EXPECT_EQ(splitter->cursor().shape(), Qt::SizeVerCursor);
+  DragSplitter(splitter, -50);
+  EXPECT_EQ(items->height(), 349);
+  EXPECT_EQ(approvals->height(), approvalsHeight + 50);
+  sub->resize(sub->width(), sub->height() + 40);
+  QApplication::processEvents();
+  EXPECT_EQ(items->height(), 389);
+  EXPECT_EQ(approvals->height(), approvalsHeight + 50);
+  // Dragged all the way down, the approvals keep a sliver.
+  DragSplitter(splitter, 1000);
+  EXPECT_GE(approvals->height(), 20);
+
+  // Back to the designed size: the design again, but for what the user dragged.
+  sub->resize(sub->width() - 200, sub->height() - 190);
+  QApplication::processEvents();
+  EXPECT_EQ(pages->geometry(), QRect(0, 113, 1020, 337));
+  EXPECT_EQ(recordBar->geometry(), QRect(0, 450, 1020, 38));
+  fw::DoneApplication();
+}
+
+TEST_F(EndToEndTest, ItemScreen_TheQuotationsSplitterCanBeTakenAndBothGridsGrow) {
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  QLineEdit* soliIni = DateLine(request, "depSolicitacaoIni");
+  auto* branches = Widget<QTableView>(request, "dbgPadrao");
+  auto* items = Widget<QTableView>(request, "dbgItens");
+  ASSERT_TRUE(soliIni && branches && items);
+  TypeDate(soliIni, "01032024");
+  TypeDate(DateLine(request, "depSolicitacaoFin"), "31032024");
+  QTest::mouseClick(branches->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+  QApplication::processEvents();
+  dynamic_cast<fw::TPageControl*>(request->FindComponent("pgcPadrao"))
+      ->SetActivePage(dynamic_cast<fw::TTabSheet*>(request->FindComponent("tshItens")));
+  QApplication::processEvents();
+
+  struct {
+    int Handle = 0, Products = 0, Quotations = 0, ProductsDragged = 0, QuotationsDragged = 0;
+    QSize ProductsGrown, QuotationsGrown;
+  } seen;
+  ModalWatch inside([&](QWidget* modal) {
+    fw::TForm* itemScreen = fw::Application->FindForm("frmAcompItens");
+    auto* products = itemScreen ? Widget<QWidget>(itemScreen, "panDbgPadrao") : nullptr;
+    auto* quotations = itemScreen ? Widget<QWidget>(itemScreen, "dbgCotacao") : nullptr;
+    auto* splitter = itemScreen ? Widget<QWidget>(itemScreen, "Splitter1") : nullptr;
+    if (products && quotations && splitter) {
+      seen.Handle = splitter->height();
+      seen.Products = products->height();
+      seen.Quotations = quotations->height();
+      DragSplitter(splitter, -60);
+      seen.ProductsDragged = products->height();
+      seen.QuotationsDragged = quotations->height();
+      const QSize before = products->size(), quotationsBefore = quotations->size();
+      modal->resize(modal->width() + 100, modal->height() + 120);
+      QApplication::processEvents();
+      seen.ProductsGrown = products->size() - before;
+      seen.QuotationsGrown = quotations->size() - quotationsBefore;
+    }
+    modal->close();
+  });
+  const QPoint number = items
+                            ->visualRect(items->model()->index(
+                                0, ColumnTitled(items, QStringLiteral("Nº Solicitação"))))
+                            .center();
+  QTest::mouseClick(items->viewport(), Qt::LeftButton, {}, number);
+  QTest::mouseDClick(items->viewport(), Qt::LeftButton, {}, number);
+  QApplication::processEvents();
+  ASSERT_TRUE(inside.Seen());
+  EXPECT_GE(seen.Handle, 4) << "the designed splitter is 0 pixels high; its handle is not";
+  EXPECT_EQ(seen.Products, 223) << "as designed";
+  EXPECT_EQ(seen.ProductsDragged, 223 - 60);
+  EXPECT_EQ(seen.QuotationsDragged, seen.Quotations + 60);
+  EXPECT_EQ(seen.ProductsGrown.width(), 100);
+  EXPECT_EQ(seen.QuotationsGrown, QSize(100, 120));
+  fw::DoneApplication();
+}
+
 }  // namespace
 }  // namespace hostapp::testing
