@@ -89,7 +89,9 @@ void QtBinding::Refresh(ControlView& view) {
     widget->setVisible(control->Visible());
   widget->setEnabled(control->Enabled());
   widget->setToolTip(ToQt(control->Hint()));
-  if (view.Kind != ControlKind::Form) ApplyFont(widget, control->Font);
+  // A grid takes the host's grid face (RefreshGrid).
+  if (view.Kind != ControlKind::Form && view.Kind != ControlKind::Grid)
+    ApplyFont(widget, control->Font);
   if (control->Cursor == fw::TCursor::crDefault && view.Kind != ControlKind::Splitter) {
     widget->unsetCursor();
   } else {
@@ -170,6 +172,14 @@ void QtBinding::Refresh(ControlView& view) {
         static_cast<DateEditWidget*>(widget)->Button()->setEnabled(edit->IsEnabledUp() &&
                                                                    !edit->ReadOnly);
       SetRole(view.Edit, QPalette::Base, background);
+      {
+        // A disabled edit that only displays (a product's name) stays readable: its text keeps
+        // the normal colour, on the face the model gives it.
+        QPalette palette = view.Edit->palette();
+        palette.setColor(QPalette::Disabled, QPalette::Text,
+                         palette.color(QPalette::Active, QPalette::Text));
+        view.Edit->setPalette(palette);
+      }
       RefreshEditText(view);
       break;
     }
@@ -298,12 +308,10 @@ void QtBinding::RefreshGrid(ControlView& view, bool reload) {
                    keepSelection ? standard.color(QPalette::Inactive, QPalette::HighlightedText)
                                  : palette.color(QPalette::Text));
   table->setPalette(palette);
-  QFont titleFont = table->horizontalHeader()->font();
-  if (grid->TitleFont.Height)
-    titleFont.setPixelSize(grid->TitleFont.Height < 0 ? -grid->TitleFont.Height
-                                                      : grid->TitleFont.Height);
-  titleFont.setBold(grid->TitleFont.Bold);
-  table->horizontalHeader()->setFont(titleFont);
+  const QFont cells = GridFont(grid->Font, QApplication::font(table));
+  if (table->font() != cells) table->setFont(cells);
+  const QFont titles = GridFont(grid->TitleFont, QApplication::font(table));
+  if (table->horizontalHeader()->font() != titles) table->horizontalHeader()->setFont(titles);
   // Titles start at the left edge, as the grid's cells do, so a narrow column shows the start of
   // its title rather than its middle.
   table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -314,8 +322,13 @@ void QtBinding::RefreshGrid(ControlView& view, bool reload) {
   if (reload) {
     view.CurrentRow = -1;
     model->Reload();
-    for (int column = 0; column < grid->ColumnCount(); ++column)
-      table->horizontalHeader()->resizeSection(column, grid->ColumnWidth(column));
+    // The designed width, unless the user has dragged the column wider or narrower.
+    for (int column = 0; column < grid->ColumnCount(); ++column) {
+      const auto dragged =
+          view.UserWidths.find(grid->Columns[static_cast<size_t>(column)].FieldName);
+      table->horizontalHeader()->resizeSection(
+          column, dragged != view.UserWidths.end() ? dragged->second : grid->ColumnWidth(column));
+    }
   } else {
     emit model->headerDataChanged(Qt::Horizontal, 0, std::max(model->columnCount() - 1, 0));
   }

@@ -1,6 +1,8 @@
 #include "host_app/conversions.h"
 
+#include <QFontDatabase>
 #include <QStringList>
+#include <algorithm>
 
 #include "framework/data/format.h"
 
@@ -224,6 +226,21 @@ int FirstBlankPosition(const QString& inputMask, const QString& displayText) {
     ++position;
   }
   return static_cast<int>(displayText.size());
+}
+
+QString HostFaceFamily(const QFont& base) {
+  static const bool condensed =
+      QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Condensed"));
+  return condensed ? QStringLiteral("DejaVu Sans Condensed") : base.family();
+}
+
+QFont GridFont(const fw::TFont& font, const QFont& base) {
+  QFont face = base;
+  face.setFamily(HostFaceFamily(base));
+  const int designed = font.Height < 0 ? -font.Height : font.Height;
+  face.setPixelSize(designed > 0 ? std::max((designed * 10 + 5) / 11, 6) : 10);
+  face.setBold(font.Bold);
+  return face;
 }
 
 }  // namespace hostapp

@@ -111,11 +111,12 @@ class QtBinding : public QObject, public fw::IModelObserver {
     QPointer<GridView> View;
     QPointer<GridModel> Model;
     QPointer<QTabWidget> Tabs;
-    std::vector<fw::TTabSheet*> Pages;  // as the tabs show them
-    std::string Mask;                   // the edit mask the line edit was given
-    int CurrentRow = -1;                // the grid row the indicator marks
-    QRect Placed;                       // where the alignment put it (a splitter's handle may
-                                        // reach further, kSplitterGrab)
+    std::vector<fw::TTabSheet*> Pages;                // as the tabs show them
+    std::string Mask;                                 // the edit mask the line edit was given
+    int CurrentRow = -1;                              // the grid row the indicator marks
+    std::unordered_map<std::string, int> UserWidths;  // grid columns the user resized, by field
+    QRect Placed;  // where the alignment put it (a splitter's handle may
+                   // reach further, kSplitterGrab)
   };
   struct FormView {
     fw::TForm* Form = nullptr;

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenuBar>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <numeric>
@@ -259,6 +261,9 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  // A title cut by its column's width reads whole in its tooltip.
+  if (grid_ && orientation == Qt::Horizontal && role == Qt::ToolTipRole)
+    return ToQt(grid_->ColumnTitle(section));
   if (!grid_ || role != Qt::DisplayRole) return {};
   if (orientation == Qt::Horizontal) return ToQt(grid_->ColumnTitle(section));
   // The row indicator: a mark on the current row.
@@ -292,6 +297,22 @@ void GridView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void GridView::mouseMoveEvent(QMouseEvent*) {}
+
+bool GridView::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QTableView::viewportEvent(event);
+  // A cell's text the column is too narrow for reads whole in a tooltip; others show none.
+  auto* help = static_cast<QHelpEvent*>(event);
+  const QModelIndex index = indexAt(help->pos());
+  const QString text = index.isValid() ? index.data().toString() : QString();
+  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+  if (!text.isEmpty() &&
+      fontMetrics().horizontalAdvance(text) > visualRect(index).width() - 2 * margin) {
+    QToolTip::showText(help->globalPos(), text, viewport(), visualRect(index));
+  } else {
+    QToolTip::hideText();
+  }
+  return true;
+}
 
 void GridView::mouseReleaseEvent(QMouseEvent*) {}
 

@@ -3,6 +3,9 @@
 #include "framework/db/local_query.h"
 #include "framework/host/config.h"
 #include "framework/platform.h"
+
+#include <algorithm>
+#include <cctype>
 #include "framework/ui/dbcontrols.h"
 
 namespace fw {
@@ -321,6 +324,42 @@ std::vector<std::string> Dados_Produto(const std::string& code) {
   if (found.RowCount() == 0) MensErro("Produto não cadastrado: " + Trim(code) + ".");
   return {std::string(found.Columns()[0].GetString(0)),
           std::string(found.Columns()[1].GetString(0))};
+}
+
+std::string InvalidDateMessage(const std::string& text) {
+  const std::string whole = "Data inválida: " + text + ".";
+  // The edit's shape, dd/mm/yyyy, blanks where nothing was typed (the end may be cut off).
+  if (text.size() > 10) return whole;
+  std::string shown = text + std::string(10 - text.size(), ' ');
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const char c = shown[i];
+    const bool slashPlace = i == 2 || i == 5;
+    const bool fits = slashPlace
+                          ? c == '/' || c == ' '
+                          : std::isdigit(static_cast<unsigned char>(c)) || c == ' ' || c == '_';
+    if (!fits) return whole;
+    shown[i] = slashPlace ? '/' : c == ' ' ? '_' : c;
+  }
+  struct TPart {
+    const char* Name;
+    size_t From, Length;
+  };
+  static constexpr TPart kParts[] = {{"o dia", 0, 2}, {"o mês", 3, 2}, {"o ano", 6, 4}};
+  std::vector<std::string> missing;
+  bool partly = false;
+  for (const TPart& part : kParts) {
+    const std::string digits = shown.substr(part.From, part.Length);
+    const auto typed = std::count_if(digits.begin(), digits.end(), [](char c) { return c != '_'; });
+    if (typed == static_cast<long>(part.Length)) continue;
+    partly = partly || typed > 0;
+    missing.push_back(part.Name);
+  }
+  if (missing.empty()) return whole;
+  std::string list = missing.front();
+  for (size_t i = 1; i < missing.size(); ++i)
+    list += (i + 1 == missing.size() ? " e " : ", ") + missing[i];
+  const char* lead = partly ? "Falta completar " : missing.size() > 1 ? "Faltam " : "Falta ";
+  return "Data incompleta: " + shown + ". " + lead + list + ".";
 }
 
 std::string DBPict(int /*pictureKind*/) {

@@ -73,6 +73,11 @@ void ValidEx(TDataSource* source, int pictureKind, std::string& code,
 // Reports and aborts when the product does not exist.
 std::vector<std::string> Dados_Produto(const std::string& code);
 
+// What a date edit's check says of a text that is not a date. A partly typed date names what is
+// missing: "01/03/" -> "Data incompleta: 01/03/____. Falta o ano.", "01/03/20" -> "... Falta
+// completar o ano."; a whole one that does not exist: "Data inválida: 31/02/2024.".
+std::string InvalidDateMessage(const std::string& text);
+
 std::string DBPict(int pictureKind);
 std::string WebURL();
 int WebPort();

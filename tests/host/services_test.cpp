@@ -209,6 +209,20 @@ TEST_F(ServicesTest, Procura_OffersTheGridsColumnsByTitleAndMovesToTheMatch) {
   EXPECT_EQ(selected, "A");
 }
 
+TEST(InvalidDate, SaysWhatWasTypedAndWhatIsMissing) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"01/03/", "Data incompleta: 01/03/____. Falta o ano."},
+      {"01/03/20", "Data incompleta: 01/03/20__. Falta completar o ano."},
+      {"01/", "Data incompleta: 01/__/____. Faltam o mês e o ano."},
+      {"1", "Data incompleta: 1_/__/____. Falta completar o dia, o mês e o ano."},
+      {"01/ 3/2024", "Data incompleta: 01/_3/2024. Falta completar o mês."},
+      {"31/02/2024", "Data inválida: 31/02/2024."},  // whole, but no such day
+      {"1/3/2024", "Data inválida: 1/3/2024."},      // not the edit's shape (a script's text)
+      {"ontem", "Data inválida: ontem."},
+  };
+  for (const auto& [text, message] : cases) EXPECT_EQ(InvalidDateMessage(text), message) << text;
+}
+
 TEST_F(ServicesTest, BusyIndicator_ShownTwiceOnlyChangesCaptionAndOneHideHides) {
   ActiveShowAvi(form, 6, "Aguarde");
   ActiveShowAvi(form, 6);

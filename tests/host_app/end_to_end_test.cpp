@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -576,6 +577,104 @@ TEST_F(EndToEndTest, ItemScreen_TheQuotationsSplitterCanBeTakenAndBothGridsGrow)
   EXPECT_EQ(seen.QuotationsDragged, seen.Quotations + 60);
   EXPECT_EQ(seen.ProductsGrown.width(), 100);
   EXPECT_EQ(seen.QuotationsGrown, QSize(100, 120));
+  fw::DoneApplication();
+}
+
+TEST_F(EndToEndTest, GridColumns_DatesFitTheirDesignedWidths_AndADraggedWidthStays) {
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  auto* branches = Widget<QTableView>(request, "dbgPadrao");
+  auto* items = Widget<QTableView>(request, "dbgItens");
+  auto* grid = dynamic_cast<fw::TDBGrid*>(request->FindComponent("dbgItens"));
+  ASSERT_TRUE(branches && items && grid);
+  const auto query = [&] {
+    TypeDate(DateLine(request, "depSolicitacaoIni"), "01032024");
+    TypeDate(DateLine(request, "depSolicitacaoFin"), "31032024");
+    QTest::mouseClick(branches->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+    QApplication::processEvents();
+  };
+  query();
+  ASSERT_EQ(items->model()->rowCount(), 2);
+
+  // Where the design gives a date room (60 to 83 pixels), the grid's face fits it whole in the
+  // cell's text area (its width less the grid line and the text margins), at the designed width.
+  const int margin = items->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, items) + 1;
+  const QFontMetrics metrics(items->font());
+  int dates = 0;
+  for (int column = 0; column < grid->ColumnCount(); ++column) {
+    const fw::TField* field = grid->ColumnField(column);
+    const int width = grid->ColumnWidth(column);
+    EXPECT_EQ(items->columnWidth(column), width) << "nothing grows: " << grid->ColumnTitle(column);
+    if (!field || field->DataType() != fw::TFieldType::ftDateTime || width < 60 || width > 83)
+      continue;
+    ++dates;
+    EXPECT_LE(metrics.horizontalAdvance(QStringLiteral("15/03/2024")), width - 1 - 2 * margin)
+        << grid->ColumnTitle(column) << " (" << width << " px)";
+  }
+  EXPECT_GE(dates, 4);
+  const int delivery = ColumnTitled(items, QStringLiteral("Dt. Entrega Solicitação"));
+  EXPECT_LE(metrics.horizontalAdvance(Cell(items, 0, QStringLiteral("Dt. Entrega Solicitação"))),
+            items->columnWidth(delivery) - 1 - 2 * margin);
+  EXPECT_EQ(items->model()->headerData(delivery, Qt::Horizontal, Qt::ToolTipRole).toString(),
+            QStringLiteral("Dt. Entrega Solicitação"))
+      << "a title cut by its column reads whole in its tooltip";
+  const int quantity = ColumnTitled(items, QStringLiteral("Quantidade AF"));
+  EXPECT_TRUE(items->model()->index(0, quantity).data(Qt::TextAlignmentRole).toInt() &
+              Qt::AlignRight)
+      << "numbers align right";
+  EXPECT_FALSE(items->model()->index(0, delivery).data(Qt::TextAlignmentRole).toInt() &
+               Qt::AlignRight);
+
+  // The user drags the border of "Destino" 40 pixels wider.
+  QHeaderView* header = items->horizontalHeader();
+  const int destination = ColumnTitled(items, QStringLiteral("Destino"));
+  const int designed = items->columnWidth(destination);
+  const QPoint border(header->sectionViewportPosition(destination) + designed - 1,
+                      header->height() / 2);
+  QTest::mousePress(header->viewport(), Qt::LeftButton, {}, border);
+  QTest::mouseMove(header->viewport(), border + QPoint(40, 0));
+  QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, border + QPoint(40, 0));
+  ASSERT_EQ(items->columnWidth(destination), designed + 40);
+
+  // A new query reloads the grid: the dragged width stays, the others are as designed.
+  const size_t mark = canned.Calls.size();
+  QTest::mouseClick(DateLine(request, "depSolicitacaoIni"), Qt::LeftButton);
+  QApplication::processEvents();
+  query();
+  ASSERT_EQ(CallsSince(mark), (Calls{"GetFilSoliGD", "GetItens", "GetDestSolGere"}));
+  EXPECT_EQ(items->columnWidth(destination), designed + 40);
+  EXPECT_EQ(items->columnWidth(delivery), grid->ColumnWidth(delivery));
+  fw::DoneApplication();
+}
+
+TEST_F(EndToEndTest, PartlyTypedDate_SaysWhatIsMissing_AndTheNamesReadInTheTextColour) {
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  QLineEdit* soliIni = DateLine(request, "depSolicitacaoIni");
+  ASSERT_NE(soliIni, nullptr);
+  TypeDate(soliIni, "010320");
+  QString text;
+  ModalWatch box([&](QWidget* modal) {
+    if (auto* message = qobject_cast<QMessageBox*>(modal)) {
+      text = message->text();
+      message->buttons().front()->click();
+    } else {
+      modal->close();
+    }
+  });
+  QTest::keyClick(soliIni, Qt::Key_Tab);
+  QApplication::processEvents();
+  ASSERT_TRUE(box.Seen());
+  EXPECT_EQ(text, QStringLiteral("Data incompleta: 01/03/20__. Falta completar o ano."));
+
+  // The product names only display: disabled, but drawn in the normal text colour.
+  auto* name = Widget<QLineEdit>(request, "edtNmProdIni");
+  ASSERT_NE(name, nullptr);
+  EXPECT_FALSE(name->isEnabled());
+  EXPECT_EQ(name->palette().color(QPalette::Disabled, QPalette::Text),
+            name->palette().color(QPalette::Active, QPalette::Text));
+  EXPECT_NE(name->palette().color(QPalette::Disabled, QPalette::Text),
+            name->palette().color(QPalette::Disabled, QPalette::Base));
   fw::DoneApplication();
 }
 
