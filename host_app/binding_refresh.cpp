@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QScrollArea>
 #include <QStyle>
 #include <QTabWidget>
@@ -19,6 +20,33 @@ namespace hostapp {
 
 namespace {
 
+// Help: a white question mark on a blue disc, as help reads on most desktops. (The style's own
+// "help" picture in this Qt is a red life buoy, which reads as a warning.)
+QIcon HelpIcon() {
+  static const QIcon icon = [] {
+    QIcon drawn;
+    for (int size : {16, 20, 24, 32}) {
+      QPixmap picture(size, size);
+      picture.fill(Qt::transparent);
+      QPainter painter(&picture);
+      painter.setRenderHint(QPainter::Antialiasing);
+      painter.setPen(QPen(QColor(0x1f, 0x4e, 0x8c), 1));
+      painter.setBrush(QColor(0x2f, 0x6f, 0xc0));
+      painter.drawEllipse(QRectF(0.5, 0.5, size - 1, size - 1));
+      QFont font = painter.font();
+      font.setBold(true);
+      font.setPixelSize(size * 3 / 4);
+      painter.setFont(font);
+      painter.setPen(Qt::white);
+      painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QStringLiteral("?"));
+      painter.end();
+      drawn.addPixmap(picture);
+    }
+    return drawn;
+  }();
+  return icon;
+}
+
 QIcon IconFor(const QWidget* widget, const std::string& glyph, const std::string& hint) {
   struct Look {
     const char* key;
@@ -27,7 +55,6 @@ QIcon IconFor(const QWidget* widget, const std::string& glyph, const std::string
   static const Look looks[] = {
       {"Ordenar", QStyle::SP_ArrowDown},
       {"Imprimir", QStyle::SP_FileDialogDetailedView},
-      {"Ajuda", QStyle::SP_DialogHelpButton},
       {"Fechar", QStyle::SP_DialogCloseButton},
       {"Incluir", QStyle::SP_FileIcon},
       {"Alterar", QStyle::SP_FileDialogInfoView},
@@ -40,6 +67,7 @@ QIcon IconFor(const QWidget* widget, const std::string& glyph, const std::string
   };
   for (const std::string& name : {glyph, hint}) {
     if (name.empty()) continue;
+    if (name.find("Ajuda") != std::string::npos) return HelpIcon();
     for (const auto& look : looks)
       if (name.find(look.key) != std::string::npos)
         return widget->style()->standardIcon(look.pixmap);

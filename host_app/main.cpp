@@ -81,7 +81,7 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(screenshot)) {
       status = hostapp::RunScreenshotSession(window, parser.value(screenshot));
     } else {
-      window.show();
+      window.ShowOnScreen();
       status = QApplication::exec();
     }
     // The forms go first, while the binding still watches them; then the modules unload.

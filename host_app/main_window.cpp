@@ -4,6 +4,7 @@
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 
@@ -36,7 +37,20 @@ MainWindow::MainWindow(ModuleLoader& loader, QWidget* parent)
   QAction* about = help->addAction(QStringLiteral("&Sobre"));
   connect(about, &QAction::triggered, this, [this] { ShowAbout(); });
   statusBar()->showMessage(QStringLiteral("Pronto"));
-  resize(1300, 820);
+  resize(kDesignedSize);
+}
+
+QSize MainWindow::SizeFor(const QSize& available) {
+  return kDesignedSize.boundedTo(available - kFrameAllowance);
+}
+
+void MainWindow::ShowOnScreen() {
+  if (const QScreen* display = screen()) {
+    const QRect free = display->availableGeometry();
+    resize(SizeFor(free.size()));
+    move(free.topLeft());
+  }
+  show();
 }
 
 MainWindow::~MainWindow() {

@@ -32,6 +32,14 @@ class MainWindow : public QMainWindow {
   bool OpenRequestTracking();
   void ShowAbout();
 
+  // The designed size (1300 x 820), made smaller where the screen's free area cannot hold it with
+  // a window manager's frame: a 1280 x 800 display keeps the status bar in view.
+  static QSize SizeFor(const QSize& available);
+  // Shows the window at SizeFor the screen it is on, at the top left of its free area.
+  void ShowOnScreen();
+  static constexpr QSize kDesignedSize{1300, 820};
+  static constexpr QSize kFrameAllowance{16, 48};  // borders and a title bar
+
  private:
   ModuleLoader& loader_;
   QMdiArea* area_;

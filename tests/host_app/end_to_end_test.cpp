@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QImage>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -647,7 +648,7 @@ TEST_F(EndToEndTest, GridColumns_DatesFitTheirDesignedWidths_AndADraggedWidthSta
   fw::DoneApplication();
 }
 
-TEST_F(EndToEndTest, PartlyTypedDate_SaysWhatIsMissing_AndTheNamesReadInTheTextColour) {
+TEST_F(EndToEndTest, SmallerThings_PartDateMessage_HelpPicture_ReadableNames) {
   fw::TForm* request = OpenFromMenu();
   ASSERT_NE(request, nullptr);
   QLineEdit* soliIni = DateLine(request, "depSolicitacaoIni");
@@ -666,6 +667,23 @@ TEST_F(EndToEndTest, PartlyTypedDate_SaysWhatIsMissing_AndTheNamesReadInTheTextC
   QApplication::processEvents();
   ASSERT_TRUE(box.Seen());
   EXPECT_EQ(text, QStringLiteral("Data incompleta: 01/03/20__. Falta completar o ano."));
+
+  // The help button's picture reads as help: a blue disc with a white question mark, no red.
+  auto* help = Widget<QToolButton>(request, "sbtAjuda");
+  ASSERT_NE(help, nullptr);
+  const QImage picture = help->icon().pixmap(16, 16).toImage();
+  int blue = 0, red = 0, white = 0;
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x) {
+      const QColor c = picture.pixelColor(x, y);
+      if (c.alpha() < 128) continue;
+      blue += c.blue() > c.red() + 60;
+      red += c.red() > c.blue() + 60;
+      white += c.red() > 200 && c.green() > 200 && c.blue() > 200;
+    }
+  EXPECT_GT(blue, 80);
+  EXPECT_GT(white, 8);
+  EXPECT_EQ(red, 0);
 
   // The product names only display: disabled, but drawn in the normal text colour.
   auto* name = Widget<QLineEdit>(request, "edtNmProdIni");

@@ -499,6 +499,13 @@ TEST(MainWindowTest, MenusOpenTheModuleAndAMissingPackageIsReported) {
       entries << action->text();
     EXPECT_TRUE(entries.contains(QStringLiteral("&Acompanhamento da Solicitação")));
 
+    // On the 1280 x 800 display that scripts/run serves the whole window, frame included, fits;
+    // on a larger one it has its designed size.
+    const QSize small = MainWindow::SizeFor(QSize(1280, 800));
+    EXPECT_LE(small.width() + MainWindow::kFrameAllowance.width(), 1280);
+    EXPECT_LE(small.height() + MainWindow::kFrameAllowance.height(), 800);
+    EXPECT_EQ(MainWindow::SizeFor(QSize(1920, 1080)), QSize(1300, 820));
+
     EXPECT_FALSE(window.OpenRequestTracking());
     ASSERT_EQ(window.Platform().Messages.size(), 1u);
     EXPECT_NE(window.Platform().Messages[0].find("libpkg_cmp09500.so não está instalado"),
