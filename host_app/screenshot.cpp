@@ -1,5 +1,9 @@
 #include "host_app/screenshot.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QDir>
 #include <QMdiArea>
@@ -7,10 +11,6 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdio>
 
