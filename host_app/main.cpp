@@ -37,6 +37,7 @@ int main(int argc, char* argv[]) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("host-app"));
+  hostapp::InstallPortugueseTexts();
   // The screens were laid out for a narrow 8-point face; a condensed face keeps their designed
   // widths readable where it is installed (the grids take a size of their own, GridFont).
   QFont font(hostapp::HostFaceFamily(QApplication::font()));

@@ -14,6 +14,11 @@ class ModuleLoader;
 class QtBinding;
 class QtPlatform;
 
+// Qt's own texts in Brazilian Portuguese (an edit's context menu, standard buttons), from the
+// translations installed with Qt; the locale for numbers and dates too. False when Qt's
+// translations are not installed: those texts then stay in English.
+bool InstallPortugueseTexts();
+
 // The package of the tracking module and its start entry.
 inline constexpr const char* kTrackingPackage = "libpkg_cmp09500.so";
 inline constexpr const char* kTrackingEntry = "IniProc";

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -424,6 +425,21 @@ TEST_F(PlatformTest, ProductLookup_FiltersAsTheUserTypesAndPicksTheRow) {
   EXPECT_EQ(shown, 1);
   EXPECT_EQ(products->RecNo(), 3);
   EXPECT_TRUE(after);
+}
+
+TEST(QtTexts, AreBrazilianPortuguese) {
+  ASSERT_TRUE(InstallPortugueseTexts()) << "Qt's translations are installed (scripts/deps.sh)";
+  QLineEdit edit;
+  edit.setText(QStringLiteral("abc"));
+  std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+  QStringList texts;
+  for (QAction* action : menu->actions())
+    if (!action->isSeparator())
+      texts << action->text().remove(QLatin1Char('&')).section('\t', 0, 0);
+  EXPECT_TRUE(texts.contains(QStringLiteral("Copiar")))
+      << texts.join(QStringLiteral(", ")).toStdString();
+  EXPECT_FALSE(texts.contains(QStringLiteral("Copy")));
+  EXPECT_EQ(QLocale().toString(1234.5, 'f', 1), QStringLiteral("1.234,5"));
 }
 
 TEST_F(PlatformTest, AbsentHostModule_IsReportedPlainly) {
