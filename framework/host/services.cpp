@@ -158,24 +158,6 @@ bool NextCodePoint(std::string_view text, size_t& pos, char32_t& code) {
   return true;
 }
 
-void AppendUtf8(std::string& out, char32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 // The letters of U+00C0..U+00FF without their accents, in lower case; '\0' where the character is
 // not a letter with a plain counterpart (the multiplication and division signs).
 constexpr char kLatin1Base[] =
@@ -229,7 +211,7 @@ std::string SearchKey(std::string_view text) {
     } else if (code >= 0xC0 && code <= 0xFF && kLatin1Base[code - 0xC0] != '\0') {
       key += kLatin1Base[code - 0xC0];
     } else {
-      AppendUtf8(key, code);
+      key.append(text.substr(start, pos - start));  // as it was written
     }
   }
   return key;
