@@ -175,7 +175,6 @@ void QtPlatform::RunRemoteCall(const std::function<void()>& call,
     std::condition_variable Done;
     bool Finished = false;
     std::exception_ptr Error;
-    QEventLoop* Loop = nullptr;
   };
   auto shared = std::make_shared<TShared>();
   // Held for the whole call, whatever leaves it.
@@ -190,7 +189,8 @@ void QtPlatform::RunRemoteCall(const std::function<void()>& call,
       --Platform.remoteCalls_;
     }
   } hold(*this);
-  // The worker touches only what `call` touches; this thread runs no model code until it ends.
+  // The worker touches only what `call` touches, and nothing of Qt; this thread runs no model
+  // code until it ends.
   std::thread worker([shared, &call] {
     try {
       call();
@@ -200,16 +200,25 @@ void QtPlatform::RunRemoteCall(const std::function<void()>& call,
     std::lock_guard lock(shared->Mutex);
     shared->Finished = true;
     shared->Done.notify_all();
-    if (QEventLoop* loop = shared->Loop)
-      QMetaObject::invokeMethod(
-          loop, [loop] { loop->quit(); }, Qt::QueuedConnection);
   });
+  const auto finished = [&] {
+    std::lock_guard lock(shared->Mutex);
+    return shared->Finished;
+  };
 
   std::unique_lock lock(shared->Mutex);
-  if (!shared->Done.wait_for(lock, kQuickCall, [&] { return shared->Finished; })) {
+  const bool quick = shared->Done.wait_for(lock, kQuickCall, [&] { return shared->Finished; });
+  lock.unlock();
+  if (!quick) {
     QEventLoop loop;
-    shared->Loop = &loop;
-    lock.unlock();
+    // The loop looks for the end of the call itself, a few milliseconds apart, so that the
+    // worker never has to reach into Qt.
+    QTimer ended;
+    ended.setInterval(5);
+    QObject::connect(&ended, &QTimer::timeout, [&] {
+      if (finished()) loop.quit();
+    });
+    ended.start();
 
     QPointer<BusyOverlay> offer;  // where the offer stands
     bool ownOverlay = false;      // shown for this call only: no indicator was up
@@ -247,8 +256,9 @@ void QtPlatform::RunRemoteCall(const std::function<void()>& call,
     });
     offerTimer.start(std::max(CancelOfferDelayMs - static_cast<int>(kQuickCall.count()), 0));
 
-    loop.exec();
+    if (!finished()) loop.exec();
 
+    ended.stop();
     offerTimer.stop();
     qApp->removeEventFilter(&guard);
     if (arrowCursor) QApplication::restoreOverrideCursor();
@@ -256,10 +266,7 @@ void QtPlatform::RunRemoteCall(const std::function<void()>& call,
       offer->WithdrawCancel();
       if (ownOverlay) delete offer.data();
     }
-    lock.lock();
-    shared->Loop = nullptr;
   }
-  lock.unlock();
   worker.join();
   if (shared->Error) std::rethrow_exception(shared->Error);
 }
