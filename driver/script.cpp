@@ -96,6 +96,12 @@ void ValidateKey(const TCommand& command) {
     Fail(command, "unknown modifiers '" + command.Args[2] + "'");
 }
 
+void ValidateFind(const TCommand& command) {
+  fw::TSearchMatch match;
+  if (command.Args.size() > 2 && !ParseSearchMatch(command.Args[2], match))
+    Fail(command, "expected começa or contém, got '" + command.Args[2] + "'");
+}
+
 void ValidateRefs(const TCommand& command) {
   const service::TMethodDef& method = Method(command, command.Args[0]);
   for (size_t i = 1; i < command.Args.size(); ++i) {
@@ -208,7 +214,7 @@ const std::map<std::string, std::pair<TCommandDef, const char*>>& CommandTable()
       {"dblclick", {{1, 2, {}}, "dblclick GRID [FIELD]"}},
       {"pick", {{0, -1, {}}, "pick KEY..."}},
       {"pick-cancel", {{0, 0, {}}, "pick-cancel"}},
-      {"find", {{2, 2, {}}, "find FIELD VALUE"}},
+      {"find", {{2, 3, ValidateFind}, "find FIELD VALUE [começa|contém]"}},
       {"lookup", {{1, 1, {}}, "lookup CODE"}},
       {"serve", {{1, 2, ValidateServe}, "serve METHOD [empty]"}},
       {"fail", {{2, 2, [](const TCommand& c) { Method(c, c.Args[0]); }}, "fail METHOD TEXT"}},
@@ -377,6 +383,17 @@ bool ParseModifiers(std::string_view text, fw::TShiftState& shift) {
     if (plus == std::string_view::npos) return true;
     start = plus + 1;
   }
+}
+
+bool ParseSearchMatch(std::string_view word, fw::TSearchMatch& match) {
+  if (word == "começa" || word == "comeca") {
+    match = fw::TSearchMatch::StartsWith;
+  } else if (word == "contém" || word == "contem") {
+    match = fw::TSearchMatch::Contains;
+  } else {
+    return false;
+  }
+  return true;
 }
 
 bool ParseCount(std::string_view text, int minimum, int maximum, int& value) {

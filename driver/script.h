@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/platform.h"
 #include "framework/ui/controls.h"
 
 namespace driver {
@@ -55,6 +56,9 @@ std::vector<TCommand> ParseScript(std::string_view source);
 bool ParseKeyName(std::string_view name, uint16_t& key);
 // Modifiers "shift", "ctrl", "alt" joined by "+"; false when one is unknown.
 bool ParseModifiers(std::string_view text, fw::TShiftState& shift);
+// The last word of `find FIELD VALUE [começa|contém]` ("comeca" and "contem" too); false when
+// it is neither.
+bool ParseSearchMatch(std::string_view word, fw::TSearchMatch& match);
 // A whole number within [minimum, maximum]; false otherwise.
 bool ParseCount(std::string_view text, int minimum, int maximum, int& value);
 

@@ -307,7 +307,9 @@ void TSession::Execute(const TCommand& command) {
   } else if (name == "pick-cancel") {
     platform_.PickAnswers.emplace_back(std::nullopt);
   } else if (name == "find") {
-    platform_.SearchAnswers.emplace_back(fw::TFakePlatform::TSearchAnswer{args[0], args[1]});
+    fw::TSearchMatch match = fw::TSearchMatch::Exact;
+    if (args.size() > 2) ParseSearchMatch(args[2], match);
+    platform_.SearchAnswers.emplace_back(fw::TFakePlatform::TSearchAnswer{args[0], args[1], match});
   } else if (name == "lookup") {
     platform_.LookupAnswers.emplace_back(args[0]);
   } else if (name == "serve" || name == "fail" || name == "error" || name == "refs") {

@@ -96,18 +96,23 @@ bool TFakePlatform::PickList(TDataSet*, const std::string& keyField, const std::
   return true;
 }
 
-bool TFakePlatform::SearchRecord(TDataSet* dataSet, std::string& fieldName, std::string& value) {
+bool TFakePlatform::SearchRecord(TDataSet* dataSet, TSearchRequest& request) {
   ++Searches;
+  SearchColumnsOffered = request.Columns;
   Log("search opened: " + dataSet->Name());
   if (SearchAnswers.empty() || !SearchAnswers.front()) {
     if (!SearchAnswers.empty()) SearchAnswers.pop_front();
     Log("search cancelled");
     return false;
   }
-  fieldName = SearchAnswers.front()->FieldName;
-  value = SearchAnswers.front()->Value;
+  request.FieldName = SearchAnswers.front()->FieldName;
+  request.Value = SearchAnswers.front()->Value;
+  request.Match = SearchAnswers.front()->Match;
   SearchAnswers.pop_front();
-  Log("search: " + fieldName + " = " + value);
+  const char* how = request.Match == TSearchMatch::Exact        ? " = "
+                    : request.Match == TSearchMatch::StartsWith ? " começa com "
+                                                                : " contém ";
+  Log("search: " + request.FieldName + how + request.Value);
   return true;
 }
 

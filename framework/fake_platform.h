@@ -23,6 +23,7 @@ class TFakePlatform : public IPlatform {
   struct TSearchAnswer {
     std::string FieldName;
     std::string Value;
+    TSearchMatch Match = TSearchMatch::Exact;
   };
 
   // Answers, consumed in order; std::nullopt means the user cancels.
@@ -43,6 +44,7 @@ class TFakePlatform : public IPlatform {
   bool BusyVisible = false;
   std::vector<std::string> PickerTitles;
   int Searches = 0;
+  std::vector<TSearchColumn> SearchColumnsOffered;  // by the last search
   int Lookups = 0;
   std::vector<std::string> ModulesLoaded;
   std::vector<TCursor> Cursors;
@@ -61,7 +63,7 @@ class TFakePlatform : public IPlatform {
   void SetCursor(TCursor cursor) override;
   bool PickList(TDataSet* rows, const std::string& keyField, const std::string& title,
                 std::vector<std::string>& marked) override;
-  bool SearchRecord(TDataSet* dataSet, std::string& fieldName, std::string& value) override;
+  bool SearchRecord(TDataSet* dataSet, TSearchRequest& request) override;
   bool LookupProduct(TDataSet* rows, const std::string& codeField, const std::string& nameField,
                      int& row) override;
   bool LoadModule(const std::string& name) override;

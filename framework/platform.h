@@ -9,6 +9,27 @@
 
 namespace fw {
 
+// How a record search compares what a cell shows with what the user typed.
+enum class TSearchMatch {
+  Exact,       // the whole text as shown, from the first row (the screen driver's plain find)
+  StartsWith,  // "começa com": case and accents ignored, from the row after the cursor
+  Contains,    // "contém": likewise
+};
+
+// A column a search offers: its field and the title its grid shows.
+struct TSearchColumn {
+  std::string FieldName;
+  std::string Title;
+};
+
+// What the search dialog is given and what the user answers.
+struct TSearchRequest {
+  std::vector<TSearchColumn> Columns;  // in the grid's order
+  std::string FieldName;               // in: the grid's selected column; out: the user's choice
+  std::string Value;
+  TSearchMatch Match = TSearchMatch::StartsWith;
+};
+
 class IPlatform {
  public:
   virtual ~IPlatform() = default;
@@ -34,8 +55,9 @@ class IPlatform {
   // keys the user marked. False when the user cancelled.
   virtual bool PickList(TDataSet* rows, const std::string& keyField, const std::string& title,
                         std::vector<std::string>& marked) = 0;
-  // Record search: the user names a field and a value. False when cancelled.
-  virtual bool SearchRecord(TDataSet* dataSet, std::string& fieldName, std::string& value) = 0;
+  // Record search: the user picks one of request.Columns (request.FieldName comes in with the
+  // grid's selected column), types a value and chooses how it matches. False when cancelled.
+  virtual bool SearchRecord(TDataSet* dataSet, TSearchRequest& request) = 0;
   // Product look-up over `rows`: the user picks a row (0-based). False when cancelled.
   virtual bool LookupProduct(TDataSet* rows, const std::string& codeField,
                              const std::string& nameField, int& row) = 0;

@@ -1,12 +1,14 @@
 // Geometry and windows: alignment inside containers, placing and showing forms, the focus.
 #include <QApplication>
 #include <QEventLoop>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "host_app/conversions.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_widgets.h"
 
@@ -19,6 +21,26 @@ constexpr int kDefaultCaption = 23;
 }  // namespace
 
 // ---- geometry ----
+
+QSize QtBinding::Growth(const ControlView& view) const {
+  QSize designed;
+  QSize actual;
+  if (view.Kind == ControlKind::Form) {
+    designed = view.Form->Root ? view.Form->Root->DesignedClientSize() : QSize();
+    actual = view.Host ? view.Host->size() : QSize();
+  } else if (view.Kind == ControlKind::TabSheet) {
+    // A page is as much larger than designed as its page control is.
+    const ControlView* pages = view.Parent ? Find(view.Parent) : nullptr;
+    if (!pages || !pages->Widget) return {0, 0};
+    designed = QSize(pages->Control->Width(), pages->Control->Height());
+    actual = pages->Widget->size();
+  } else {
+    designed = QSize(view.Control->Width(), view.Control->Height());
+    actual = view.Widget ? view.Widget->size() : QSize();
+  }
+  return {designed.width() > 0 ? actual.width() - designed.width() : 0,
+          designed.height() > 0 ? actual.height() - designed.height() : 0};
+}
 
 void QtBinding::Layout(ControlView& view) {
   auto* container = dynamic_cast<fw::TWinControl*>(view.Control);
@@ -33,12 +55,12 @@ void QtBinding::Layout(ControlView& view) {
       continue;
     AlignItem item{child->Align(),
                    QRect(child->Left(), child->Top(), child->Width(), child->Height()),
-                   child->Visible()};
-    if (auto size = userSizes_.find(child); size != userSizes_.end()) {
+                   child->Visible(), child->Anchors};
+    if (auto moved = userSizes_.find(child); moved != userSizes_.end()) {
       if (child->Align() == fw::TAlign::alTop || child->Align() == fw::TAlign::alBottom) {
-        item.Designed.setHeight(size->second);
+        item.Designed.setHeight(std::max(item.Designed.height() + moved->second, 0));
       } else {
-        item.Designed.setWidth(size->second);
+        item.Designed.setWidth(std::max(item.Designed.width() + moved->second, 0));
       }
     }
     children.push_back(childView);
@@ -52,13 +74,25 @@ void QtBinding::Layout(ControlView& view) {
                       (panel->BevelInner != fw::TBevel::bvNone);
     client.adjust(inset, inset, -inset, -inset);
   }
-  const std::vector<QRect> rects = AlignRects(client, items);
+  const std::vector<QRect> rects = AlignRects(client, items, Growth(view));
   QRect extent;
   for (size_t i = 0; i < children.size(); ++i) {
     QRect rect = rects[i];
     // Labels size themselves to their text, as the form framework's labels do.
     if (children[i]->Kind == ControlKind::Label && items[i].Align == fw::TAlign::alNone)
       rect.setWidth(std::max(rect.width(), children[i]->Widget->sizeHint().width()));
+    children[i]->Placed = rect;
+    if (children[i]->Kind == ControlKind::Splitter) {
+      // A thin splitter's handle reaches over its neighbours' edges, above them.
+      const bool vertical = static_cast<SplitterHandle*>(children[i]->Widget.data())->Vertical;
+      const int across = vertical ? rect.height() : rect.width();
+      if (across < kSplitterGrab) {
+        const int before = (kSplitterGrab - across) / 2;
+        rect = vertical ? rect.adjusted(0, -before, 0, kSplitterGrab - across - before)
+                        : rect.adjusted(-before, 0, kSplitterGrab - across - before, 0);
+      }
+      children[i]->Widget->raise();
+    }
     children[i]->Widget->setGeometry(rect);
     if (items[i].Align == fw::TAlign::alNone && items[i].Visible) extent |= rect;
   }
@@ -156,6 +190,11 @@ void QtBinding::SyncFocus(FormView& form) {
   if (!target || target->hasFocus()) return;
   ++syncing_;
   target->setFocus(Qt::OtherFocusReason);
+  // Tab, Shift+Tab and the program move the focus through the model: a masked edit reached that
+  // way takes typing where its text stops, as a click into it does.
+  if (view && view->Edit == target && !view->Edit->inputMask().isEmpty())
+    view->Edit->setCursorPosition(
+        FirstBlankPosition(view->Edit->inputMask(), view->Edit->displayText()));
   --syncing_;
 }
 

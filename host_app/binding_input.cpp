@@ -88,6 +88,7 @@ void QtBinding::AfterUserEvent(fw::TForm* form) {
 bool QtBinding::KeyPressed(QObject* watched, QKeyEvent* event) {
   // A key the focused widget did not take travels up to its parents: it was handled already.
   if (watched != QApplication::focusWidget() || !fw::Application) return false;
+  if (InRemoteCall()) return true;
   ControlView* view = focusParts_.value(watched);
   if (!view) return false;
   const uint16_t key = VirtualKey(event->key());
@@ -128,7 +129,7 @@ bool QtBinding::KeyPressed(QObject* watched, QKeyEvent* event) {
 }
 
 void QtBinding::FocusedIn(QObject* watched, QFocusEvent* event) {
-  if (syncing_ || !fw::Application) return;
+  if (syncing_ || !fw::Application || InRemoteCall()) return;
   // Only the user's own moves go to the model: a click, or an access key. The Tab key goes to the
   // model as a key, so a tab-reason move is Qt's own (it moves the focus off a widget being
   // hidden, a page going out of view), as are the moves that follow the model or a window
@@ -143,17 +144,21 @@ void QtBinding::FocusedIn(QObject* watched, QFocusEvent* event) {
   pendingFocus_ = view->Control;
   QMetaObject::invokeMethod(
       this, [this] { FlushPendingFocus(); }, Qt::QueuedConnection);
-  // A click into a blank masked edit starts typing at its first position.
-  if (event->reason() == Qt::MouseFocusReason && view->Edit && !view->Edit->inputMask().isEmpty() &&
-      WidgetText(*view).empty()) {
+  // A click past what a masked edit holds starts typing where the typing stopped (the click puts
+  // the caret after this focus event, hence later).
+  if (event->reason() == Qt::MouseFocusReason && view->Edit && !view->Edit->inputMask().isEmpty()) {
     QPointer<QLineEdit> edit = view->Edit;
     QTimer::singleShot(0, this, [edit] {
-      if (edit) edit->setCursorPosition(0);
+      if (!edit) return;
+      const int blank = FirstBlankPosition(edit->inputMask(), edit->displayText());
+      if (edit->cursorPosition() > blank) edit->setCursorPosition(blank);
     });
   }
 }
 
 bool QtBinding::FlushPendingFocus() {
+  // Kept for after the call (LeaveRemoteCall); what the caller wanted to send waits too.
+  if (InRemoteCall()) return false;
   fw::TControl* control = pendingFocus_;
   pendingFocus_ = nullptr;
   if (!control || !Find(control) || !fw::Application) return true;
@@ -169,6 +174,12 @@ bool QtBinding::FlushPendingFocus() {
 void QtBinding::TextEdited(fw::TControl* control) {
   ControlView* view = Find(control);
   if (!view || syncing_ || !fw::Application) return;
+  if (InRemoteCall()) {
+    ++syncing_;
+    RefreshEditText(*view);
+    --syncing_;
+    return;
+  }
   auto* edit = static_cast<fw::TEdit*>(control);
   // Typed into an edit the model would not let the focus reach: the text is undone below.
   if (FlushPendingFocus() && (view = Find(control))) {
@@ -184,7 +195,7 @@ void QtBinding::TextEdited(fw::TControl* control) {
 }
 
 void QtBinding::DatePicked(fw::TControl* control, const std::string& text) {
-  if (!Find(control) || !fw::Application) return;
+  if (!Find(control) || !fw::Application || InRemoteCall()) return;
   FlushPendingFocus();
   if (!Find(control)) return;
   Traced("UserType", control, fw::Application->UserType(static_cast<fw::TEdit*>(control), text));
@@ -197,6 +208,7 @@ void QtBinding::DatePicked(fw::TControl* control, const std::string& text) {
 void QtBinding::RadioClicked(fw::TControl* control) {
   ControlView* view = Find(control);
   if (!view || syncing_ || !fw::Application) return;
+  if (InRemoteCall()) return Refresh(*view);
   fw::TForm* form = control->Form();
   // The press moved the focus first; a move the model refused (a validation kept the focus
   // elsewhere) takes the click with it. Without a move (a click into a window that was not
@@ -209,7 +221,7 @@ void QtBinding::RadioClicked(fw::TControl* control) {
 }
 
 void QtBinding::ButtonClicked(fw::TControl* control) {
-  if (!Find(control) || !fw::Application) return;
+  if (!Find(control) || !fw::Application || InRemoteCall()) return;
   FlushPendingFocus();
   if (!Find(control)) return;
   fw::TForm* form = control->Form();
@@ -220,6 +232,7 @@ void QtBinding::ButtonClicked(fw::TControl* control) {
 void QtBinding::TabChosen(fw::TControl* pageControl, int index) {
   ControlView* view = Find(pageControl);
   if (!view || syncing_ || !fw::Application) return;
+  if (InRemoteCall()) return RefreshTabTitles(*view);
   FlushPendingFocus();
   if (!(view = Find(pageControl))) return;
   if (index >= 0 && index < static_cast<int>(view->Pages.size()))
@@ -230,7 +243,7 @@ void QtBinding::TabChosen(fw::TControl* pageControl, int index) {
 }
 
 void QtBinding::CellClicked(fw::TControl* control, const QModelIndex& index, bool doubleClick) {
-  if (!Find(control) || !fw::Application) return;
+  if (!Find(control) || !fw::Application || InRemoteCall()) return;
   auto* grid = static_cast<fw::TDBGrid*>(control);
   fw::TForm* form = grid->Form();
   auto focused = [&] { return Find(control) && form->ActiveControl() == grid; };
@@ -257,7 +270,7 @@ void QtBinding::CellClicked(fw::TControl* control, const QModelIndex& index, boo
 }
 
 void QtBinding::NavigatorClicked(fw::TControl* control, int button) {
-  if (!Find(control) || !fw::Application || !control->IsEnabledUp()) return;
+  if (!Find(control) || !fw::Application || !control->IsEnabledUp() || InRemoteCall()) return;
   FlushPendingFocus();
   if (!Find(control)) return;
   auto* navigator = static_cast<fw::TDBNavigator*>(control);
@@ -265,19 +278,27 @@ void QtBinding::NavigatorClicked(fw::TControl* control, int button) {
   AfterUserEvent(control->Form());
 }
 
+void QtBinding::LeaveRemoteCall() {
+  if (--remoteCalls_ > 0 || !pendingFocus_) return;
+  QMetaObject::invokeMethod(
+      this, [this] { FlushPendingFocus(); }, Qt::QueuedConnection);
+}
+
 void QtBinding::SplitterDragged(fw::TControl* splitter, int delta) {
   ControlView* view = Find(splitter);
   if (!view || !view->Parent || !view->Widget) return;
   const fw::TAlign align = splitter->Align();
-  const QRect handle = view->Widget->geometry();
-  // The control the splitter resizes is the one aligned the same way right before it.
+  const QRect handle = view->Placed;
+  // The control the splitter resizes is the one aligned the same way right before it; the one
+  // that fills the rest gives or takes the room.
   ControlView* neighbour = nullptr;
+  ControlView* rest = nullptr;
   for (fw::TControl* sibling : view->Parent->Controls()) {
     ControlView* other = Find(sibling);
-    if (!other || sibling == splitter || sibling->Align() != align || !other->Widget ||
-        !sibling->Visible())
-      continue;
-    const QRect rect = other->Widget->geometry();
+    if (!other || sibling == splitter || !other->Widget || !sibling->Visible()) continue;
+    if (sibling->Align() == fw::TAlign::alClient) rest = other;
+    if (sibling->Align() != align) continue;
+    const QRect rect = other->Placed;
     const bool adjacent = (align == fw::TAlign::alTop && rect.bottom() + 1 == handle.top()) ||
                           (align == fw::TAlign::alBottom && rect.top() == handle.bottom() + 1) ||
                           (align == fw::TAlign::alLeft && rect.right() + 1 == handle.left()) ||
@@ -286,15 +307,22 @@ void QtBinding::SplitterDragged(fw::TControl* splitter, int delta) {
   }
   if (!neighbour) return;
   const bool vertical = align == fw::TAlign::alTop || align == fw::TAlign::alBottom;
-  const int current = vertical ? neighbour->Widget->height() : neighbour->Widget->width();
-  const int grow = (align == fw::TAlign::alTop || align == fw::TAlign::alLeft) ? delta : -delta;
+  const auto size = [vertical](const QRect& rect) {
+    return vertical ? rect.height() : rect.width();
+  };
+  int grow = (align == fw::TAlign::alTop || align == fw::TAlign::alLeft) ? delta : -delta;
+  // Neither side is dragged out of sight.
+  constexpr int kLeast = 20;
+  grow = std::max(grow, std::min(kLeast - size(neighbour->Placed), 0));
+  if (rest) grow = std::min(grow, std::max(size(rest->Placed) - kLeast, 0));
+  if (grow == 0) return;
   // Only the view changes: a splitter is the user arranging the window, not data.
-  userSizes_[neighbour->Control] = std::max(current + grow, 0);
+  userSizes_[neighbour->Control] += grow;
   if (ControlView* parent = Find(view->Parent)) Layout(*parent);
 }
 
 void QtBinding::CloseRequested(fw::TForm* form) {
-  if (!FindForm(form) || !fw::Application) return;
+  if (!FindForm(form) || !fw::Application || InRemoteCall()) return;
   FlushPendingFocus();
   if (!FindForm(form)) return;
   Traced("UserClose", form, true);
@@ -302,7 +330,7 @@ void QtBinding::CloseRequested(fw::TForm* form) {
 }
 
 void QtBinding::WindowActivated(fw::TForm* form) {
-  if (!fw::Application || !form->Visible()) return;
+  if (!fw::Application || !form->Visible() || InRemoteCall()) return;
   if (fw::Application->ActiveForm() != form) {
     Traced("UserActivate", form, true);
     fw::Application->UserActivate(form);

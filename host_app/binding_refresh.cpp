@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QScrollArea>
 #include <QStyle>
 #include <QTabWidget>
@@ -19,6 +20,33 @@ namespace hostapp {
 
 namespace {
 
+// Help: a white question mark on a blue disc, as help reads on most desktops. (The style's own
+// "help" picture in this Qt is a red life buoy, which reads as a warning.)
+QIcon HelpIcon() {
+  static const QIcon icon = [] {
+    QIcon drawn;
+    for (int size : {16, 20, 24, 32}) {
+      QPixmap picture(size, size);
+      picture.fill(Qt::transparent);
+      QPainter painter(&picture);
+      painter.setRenderHint(QPainter::Antialiasing);
+      painter.setPen(QPen(QColor(0x1f, 0x4e, 0x8c), 1));
+      painter.setBrush(QColor(0x2f, 0x6f, 0xc0));
+      painter.drawEllipse(QRectF(0.5, 0.5, size - 1, size - 1));
+      QFont font = painter.font();
+      font.setBold(true);
+      font.setPixelSize(size * 3 / 4);
+      painter.setFont(font);
+      painter.setPen(Qt::white);
+      painter.drawText(QRect(0, 0, size, size), Qt::AlignCenter, QStringLiteral("?"));
+      painter.end();
+      drawn.addPixmap(picture);
+    }
+    return drawn;
+  }();
+  return icon;
+}
+
 QIcon IconFor(const QWidget* widget, const std::string& glyph, const std::string& hint) {
   struct Look {
     const char* key;
@@ -27,7 +55,6 @@ QIcon IconFor(const QWidget* widget, const std::string& glyph, const std::string
   static const Look looks[] = {
       {"Ordenar", QStyle::SP_ArrowDown},
       {"Imprimir", QStyle::SP_FileDialogDetailedView},
-      {"Ajuda", QStyle::SP_DialogHelpButton},
       {"Fechar", QStyle::SP_DialogCloseButton},
       {"Incluir", QStyle::SP_FileIcon},
       {"Alterar", QStyle::SP_FileDialogInfoView},
@@ -40,6 +67,7 @@ QIcon IconFor(const QWidget* widget, const std::string& glyph, const std::string
   };
   for (const std::string& name : {glyph, hint}) {
     if (name.empty()) continue;
+    if (name.find("Ajuda") != std::string::npos) return HelpIcon();
     for (const auto& look : looks)
       if (name.find(look.key) != std::string::npos)
         return widget->style()->standardIcon(look.pixmap);
@@ -89,7 +117,9 @@ void QtBinding::Refresh(ControlView& view) {
     widget->setVisible(control->Visible());
   widget->setEnabled(control->Enabled());
   widget->setToolTip(ToQt(control->Hint()));
-  if (view.Kind != ControlKind::Form) ApplyFont(widget, control->Font);
+  // A grid takes the host's grid face (RefreshGrid).
+  if (view.Kind != ControlKind::Form && view.Kind != ControlKind::Grid)
+    ApplyFont(widget, control->Font);
   if (control->Cursor == fw::TCursor::crDefault && view.Kind != ControlKind::Splitter) {
     widget->unsetCursor();
   } else {
@@ -170,6 +200,14 @@ void QtBinding::Refresh(ControlView& view) {
         static_cast<DateEditWidget*>(widget)->Button()->setEnabled(edit->IsEnabledUp() &&
                                                                    !edit->ReadOnly);
       SetRole(view.Edit, QPalette::Base, background);
+      {
+        // A disabled edit that only displays (a product's name) stays readable: its text keeps
+        // the normal colour, on the face the model gives it.
+        QPalette palette = view.Edit->palette();
+        palette.setColor(QPalette::Disabled, QPalette::Text,
+                         palette.color(QPalette::Active, QPalette::Text));
+        view.Edit->setPalette(palette);
+      }
       RefreshEditText(view);
       break;
     }
@@ -298,12 +336,10 @@ void QtBinding::RefreshGrid(ControlView& view, bool reload) {
                    keepSelection ? standard.color(QPalette::Inactive, QPalette::HighlightedText)
                                  : palette.color(QPalette::Text));
   table->setPalette(palette);
-  QFont titleFont = table->horizontalHeader()->font();
-  if (grid->TitleFont.Height)
-    titleFont.setPixelSize(grid->TitleFont.Height < 0 ? -grid->TitleFont.Height
-                                                      : grid->TitleFont.Height);
-  titleFont.setBold(grid->TitleFont.Bold);
-  table->horizontalHeader()->setFont(titleFont);
+  const QFont cells = GridFont(grid->Font, QApplication::font(table));
+  if (table->font() != cells) table->setFont(cells);
+  const QFont titles = GridFont(grid->TitleFont, QApplication::font(table));
+  if (table->horizontalHeader()->font() != titles) table->horizontalHeader()->setFont(titles);
   // Titles start at the left edge, as the grid's cells do, so a narrow column shows the start of
   // its title rather than its middle.
   table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -314,8 +350,13 @@ void QtBinding::RefreshGrid(ControlView& view, bool reload) {
   if (reload) {
     view.CurrentRow = -1;
     model->Reload();
-    for (int column = 0; column < grid->ColumnCount(); ++column)
-      table->horizontalHeader()->resizeSection(column, grid->ColumnWidth(column));
+    // The designed width, unless the user has dragged the column wider or narrower.
+    for (int column = 0; column < grid->ColumnCount(); ++column) {
+      const auto dragged =
+          view.UserWidths.find(grid->Columns[static_cast<size_t>(column)].FieldName);
+      table->horizontalHeader()->resizeSection(
+          column, dragged != view.UserWidths.end() ? dragged->second : grid->ColumnWidth(column));
+    }
   } else {
     emit model->headerDataChanged(Qt::Horizontal, 0, std::max(model->columnCount() - 1, 0));
   }

@@ -1,6 +1,8 @@
 #include "host_app/conversions.h"
 
+#include <QFontDatabase>
 #include <QStringList>
+#include <algorithm>
 
 #include "framework/data/format.h"
 
@@ -201,6 +203,44 @@ QString PlainCaption(std::string_view caption) {
     }
   }
   return ToQt(plain);
+}
+
+int FirstBlankPosition(const QString& inputMask, const QString& displayText) {
+  // As QLineEdit reads a mask: the blank character follows the first ';'.
+  const qsizetype delimiter = inputMask.indexOf(QLatin1Char(';'));
+  const QString mask = delimiter < 0 ? inputMask : inputMask.left(delimiter);
+  const QChar blank = delimiter >= 0 && delimiter + 1 < inputMask.size()
+                          ? inputMask.at(delimiter + 1)
+                          : QLatin1Char(' ');
+  static const QString kInput = QStringLiteral("AaNnXx90Dd#HhBb");
+  int position = 0;
+  for (qsizetype i = 0; i < mask.size(); ++i) {
+    const QChar c = mask.at(i);
+    if (c == QLatin1Char('>') || c == QLatin1Char('<') || c == QLatin1Char('!')) continue;
+    if (c == QLatin1Char('\\')) {
+      ++i;  // the next character is a literal
+    } else if (kInput.contains(c) && position < displayText.size() &&
+               displayText.at(position) == blank) {
+      return position;
+    }
+    ++position;
+  }
+  return static_cast<int>(displayText.size());
+}
+
+QString HostFaceFamily(const QFont& base) {
+  static const bool condensed =
+      QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Condensed"));
+  return condensed ? QStringLiteral("DejaVu Sans Condensed") : base.family();
+}
+
+QFont GridFont(const fw::TFont& font, const QFont& base) {
+  QFont face = base;
+  face.setFamily(HostFaceFamily(base));
+  const int designed = font.Height < 0 ? -font.Height : font.Height;
+  face.setPixelSize(designed > 0 ? std::max((designed * 10 + 5) / 11, 6) : 10);
+  face.setBold(font.Bold);
+  return face;
 }
 
 }  // namespace hostapp

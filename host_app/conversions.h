@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 #include <QKeySequence>
 #include <QPalette>
 #include <QString>
@@ -32,6 +33,11 @@ QString QtInputMask(std::string_view editMask);
 // the mask saves them, blanks trimmed at the end; a mask left blank stores "".
 std::string StoredValueOfDisplay(std::string_view editMask, const QString& displayText);
 
+// Where typing goes on in a masked line edit: the first input position of `inputMask` (a Qt
+// input mask) that `displayText` shows blank, or the end when none is.
+//   "99.999.999;_" and "01.00_.___" -> 5;  "__.___.___" -> 0;  "01.002.003" -> 10
+int FirstBlankPosition(const QString& inputMask, const QString& displayText);
+
 // The mask the date edit types through, literals kept: "05/03/____" is stored as "05/03/".
 inline constexpr std::string_view kDateEditMask = "99/99/9999;1;_";
 
@@ -45,6 +51,14 @@ QKeySequence KeySequenceOf(fw::TShortCut shortCut);
 // A model colour in this palette: system colours map to their palette roles (clInfoBk -> the
 // tooltip base, clBtnFace -> the button face); clDefault gives an invalid colour.
 QColor ColorOf(fw::TColor color, const QPalette& palette);
+
+// The host's face for the screens: a condensed sans serif where one is installed (the screens
+// were laid out for a narrow 8-point face), else the application's.
+QString HostFaceFamily(const QFont& base);
+// The face of a grid's cells or titles for the model's font: the host's face at 10 pixels for the
+// designed 8-point face (-11), other heights in proportion. The designed face's digits were 5 to 6
+// pixels wide; at this size a date "15/03/2024" fits the 60-pixel columns the screens give dates.
+QFont GridFont(const fw::TFont& font, const QFont& base);
 
 // A caption as a label shows it: "&Nome" -> "Nome", "P&&D" -> "P&D".
 QString PlainCaption(std::string_view caption);

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
 #include <QTableView>
@@ -166,31 +167,60 @@ void PickListDialog::MarkAll(bool marked) {
 
 // ---- record search ----
 
-SearchDialog::SearchDialog(fw::TDataSet* dataSet, QWidget* parent)
-    : QDialog(parent), fields_(new QComboBox(this)), value_(new QLineEdit(this)) {
+SearchDialog::SearchDialog(const fw::TSearchRequest& request, QWidget* parent)
+    : QDialog(parent),
+      request_(request),
+      fields_(new QComboBox(this)),
+      value_(new QLineEdit(this)),
+      startsWith_(new QRadioButton(QStringLiteral("Começa com"), this)),
+      contains_(new QRadioButton(QStringLiteral("Contém"), this)),
+      search_(nullptr) {
   setWindowTitle(QStringLiteral("Procurar"));
-  for (fw::TField* field : dataSet->Fields())
-    fields_->addItem(ToQt(field->DisplayLabel()), ToQt(field->FieldName()));
+  for (const fw::TSearchColumn& column : request.Columns)
+    fields_->addItem(ToQt(column.Title), ToQt(column.FieldName));
+  fields_->setCurrentIndex(std::max(fields_->findData(ToQt(request.FieldName)), 0));
+  value_->setText(ToQt(request.Value));
+  value_->selectAll();
+  (request.Match == fw::TSearchMatch::Contains ? contains_ : startsWith_)->setChecked(true);
+
+  auto* matching = new QHBoxLayout();
+  matching->addWidget(startsWith_);
+  matching->addWidget(contains_);
+  matching->addStretch(1);
   auto* form = new QFormLayout();
-  form->addRow(QStringLiteral("Campo:"), fields_);
-  form->addRow(QStringLiteral("Valor:"), value_);
+  form->addRow(QStringLiteral("&Campo:"), fields_);
+  form->addRow(QStringLiteral("&Valor:"), value_);
+  form->addRow(QString(), matching);
+  auto* hint = new QLabel(
+      QStringLiteral("Maiúsculas e acentos não importam; a procura começa após o registro atual."),
+      this);
+  hint->setWordWrap(true);
+  QPalette muted = hint->palette();
+  muted.setColor(QPalette::WindowText, muted.color(QPalette::Disabled, QPalette::WindowText));
+  hint->setPalette(muted);
   auto* buttons = new QDialogButtonBox(this);
-  buttons->addButton(QStringLiteral("Confirmar"), QDialogButtonBox::AcceptRole)->setDefault(true);
+  search_ = buttons->addButton(QStringLiteral("&Procurar"), QDialogButtonBox::AcceptRole);
+  search_->setDefault(true);
   buttons->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  const auto enable = [this] { search_->setEnabled(!value_->text().trimmed().isEmpty()); };
+  connect(value_, &QLineEdit::textChanged, this, enable);
+  enable();
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
+  layout->addWidget(hint);
   layout->addWidget(buttons);
   value_->setFocus();
+  setMinimumWidth(380);
 }
 
-std::string SearchDialog::FieldName() const {
-  return FromQt(fields_->currentData().toString());
-}
-
-std::string SearchDialog::Value() const {
-  return FromQt(value_->text());
+fw::TSearchRequest SearchDialog::Request() const {
+  fw::TSearchRequest answer = request_;
+  answer.FieldName = FromQt(fields_->currentData().toString());
+  answer.Value = FromQt(value_->text());
+  answer.Match = contains_->isChecked() ? fw::TSearchMatch::Contains : fw::TSearchMatch::StartsWith;
+  return answer;
 }
 
 // ---- product look-up ----

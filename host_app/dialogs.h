@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "framework/data/dataset.h"
+#include "framework/platform.h"
 
 class QComboBox;
 class QLineEdit;
+class QPushButton;
+class QRadioButton;
 class QSortFilterProxyModel;
 class QTableView;
 
@@ -34,18 +37,27 @@ class PickListDialog : public QDialog {
   QTableView* table_;
 };
 
-// A field and the value it should show.
+// "Procurar": a column of the grid (by its title), the value and how it matches ("Começa com" or
+// "Contém"). "Procurar" is enabled while the value holds more than blanks.
 class SearchDialog : public QDialog {
  public:
-  explicit SearchDialog(fw::TDataSet* dataSet, QWidget* parent = nullptr);
-  std::string FieldName() const;
-  std::string Value() const;
+  // `request`: the columns offered and, as chosen before, the field, value and matching.
+  explicit SearchDialog(const fw::TSearchRequest& request, QWidget* parent = nullptr);
+  // The request with the user's answers.
+  fw::TSearchRequest Request() const;
   QComboBox* Fields() const { return fields_; }
   QLineEdit* ValueEdit() const { return value_; }
+  QRadioButton* StartsWith() const { return startsWith_; }
+  QRadioButton* Contains() const { return contains_; }
+  QPushButton* SearchButton() const { return search_; }
 
  private:
+  fw::TSearchRequest request_;
   QComboBox* fields_;
   QLineEdit* value_;
+  QRadioButton* startsWith_;
+  QRadioButton* contains_;
+  QPushButton* search_;
 };
 
 // Products by code and name; typing filters the list.

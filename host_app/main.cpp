@@ -3,15 +3,17 @@
 //   host-app [--server HOST:PORT] [--localdb FILE] [--screenshot DIR]
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QFontDatabase>
 #include <cstdio>
 #include <cstring>
 
 #include "framework/db/local_query.h"
 #include "framework/host/config.h"
 #include "framework/ui/application.h"
+#include "host_app/conversions.h"
 #include "host_app/main_window.h"
 #include "host_app/module_loader.h"
+#include "host_app/qt_platform.h"
+#include "host_app/remote_server.h"
 #include "host_app/screenshot.h"
 
 namespace {
@@ -35,13 +37,12 @@ int main(int argc, char* argv[]) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("host-app"));
+  hostapp::InstallPortugueseTexts();
   // The screens were laid out for a narrow 8-point face; a condensed face keeps their designed
-  // column widths readable where it is installed.
-  if (QFontDatabase::families().contains(QStringLiteral("DejaVu Sans Condensed"))) {
-    QFont font(QStringLiteral("DejaVu Sans Condensed"));
-    font.setPixelSize(11);
-    QApplication::setFont(font);
-  }
+  // widths readable where it is installed (the grids take a size of their own, GridFont).
+  QFont font(hostapp::HostFaceFamily(QApplication::font()));
+  font.setPixelSize(11);
+  QApplication::setFont(font);
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Compras: aplicação hospedeira dos módulos."));
   parser.addHelpOption();
@@ -76,10 +77,12 @@ int main(int argc, char* argv[]) {
   {
     hostapp::ModuleLoader loader(hostapp::ModuleLoader::DefaultLibraryDirectory());
     hostapp::MainWindow window(loader);
+    // Calls run beside the window, which offers to cancel one that takes long.
+    config.ServiceFactory = hostapp::CancellableServiceFactory(window.Platform());
     if (parser.isSet(screenshot)) {
       status = hostapp::RunScreenshotSession(window, parser.value(screenshot));
     } else {
-      window.show();
+      window.ShowOnScreen();
       status = QApplication::exec();
     }
     // The forms go first, while the binding still watches them; then the modules unload.

@@ -1,11 +1,15 @@
 #include "host_app/main_window.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTranslator>
 
 #include "framework/ui/application.h"
 #include "host_app/conversions.h"
@@ -14,6 +18,21 @@
 #include "host_app/qt_platform.h"
 
 namespace hostapp {
+
+bool InstallPortugueseTexts() {
+  QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+  static QTranslator* translator = nullptr;
+  if (translator) return true;
+  auto* loaded = new QTranslator(qApp);
+  if (!loaded->load(QStringLiteral("qtbase_pt_BR"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete loaded;
+    return false;
+  }
+  QCoreApplication::installTranslator(loaded);
+  translator = loaded;
+  return true;
+}
 
 MainWindow::MainWindow(ModuleLoader& loader, QWidget* parent)
     : QMainWindow(parent), loader_(loader), area_(new QMdiArea(this)) {
@@ -36,7 +55,20 @@ MainWindow::MainWindow(ModuleLoader& loader, QWidget* parent)
   QAction* about = help->addAction(QStringLiteral("&Sobre"));
   connect(about, &QAction::triggered, this, [this] { ShowAbout(); });
   statusBar()->showMessage(QStringLiteral("Pronto"));
-  resize(1300, 820);
+  resize(kDesignedSize);
+}
+
+QSize MainWindow::SizeFor(const QSize& available) {
+  return kDesignedSize.boundedTo(available - kFrameAllowance);
+}
+
+void MainWindow::ShowOnScreen() {
+  if (const QScreen* display = screen()) {
+    const QRect free = display->availableGeometry();
+    resize(SizeFor(free.size()));
+    move(free.topLeft());
+  }
+  show();
 }
 
 MainWindow::~MainWindow() {

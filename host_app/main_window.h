@@ -14,6 +14,11 @@ class ModuleLoader;
 class QtBinding;
 class QtPlatform;
 
+// Qt's own texts in Brazilian Portuguese (an edit's context menu, standard buttons), from the
+// translations installed with Qt; the locale for numbers and dates too. False when Qt's
+// translations are not installed: those texts then stay in English.
+bool InstallPortugueseTexts();
+
 // The package of the tracking module and its start entry.
 inline constexpr const char* kTrackingPackage = "libpkg_cmp09500.so";
 inline constexpr const char* kTrackingEntry = "IniProc";
@@ -31,6 +36,14 @@ class MainWindow : public QMainWindow {
   // whether the module started; a missing or broken package is reported to the user.
   bool OpenRequestTracking();
   void ShowAbout();
+
+  // The designed size (1300 x 820), made smaller where the screen's free area cannot hold it with
+  // a window manager's frame: a 1280 x 800 display keeps the status bar in view.
+  static QSize SizeFor(const QSize& available);
+  // Shows the window at SizeFor the screen it is on, at the top left of its free area.
+  void ShowOnScreen();
+  static constexpr QSize kDesignedSize{1300, 820};
+  static constexpr QSize kFrameAllowance{16, 48};  // borders and a title bar
 
  private:
   ModuleLoader& loader_;

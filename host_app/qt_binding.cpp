@@ -4,6 +4,7 @@
 #include <QDate>
 #include <QEventLoop>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -258,6 +259,14 @@ QtBinding::ControlView* QtBinding::Build(fw::TControl* control, FormView* form, 
       grid->OnCellClick = [this, key](const QModelIndex& index, bool doubleClick) {
         CellClicked(const_cast<fw::TControl*>(key), index, doubleClick);
       };
+      // A width the user drags is kept for the next query and reload of this grid.
+      connect(grid->horizontalHeader(), &QHeaderView::sectionResized, this,
+              [this, key](int column, int, int width) {
+                ControlView* view = Find(key);
+                auto* model = view ? static_cast<fw::TDBGrid*>(view->Control) : nullptr;
+                if (syncing_ || !model || column < 0 || column >= model->ColumnCount()) return;
+                view->UserWidths[model->Columns[static_cast<size_t>(column)].FieldName] = width;
+              });
       view->Widget = view->Focus = view->View = grid;
       view->Model = model;
       break;
@@ -387,8 +396,8 @@ void QtBinding::AddMenuItem(QWidget* container, fw::TMenuItem* item, FormView& f
   } else {
     action = new QAction(container);
     container->addAction(action);
-    connect(action, &QAction::triggered, this, [item] {
-      if (fw::Application) fw::Application->UserClickMenu(item);
+    connect(action, &QAction::triggered, this, [this, item] {
+      if (fw::Application && !InRemoteCall()) fw::Application->UserClickMenu(item);
     });
   }
   actions_[item] = ActionView{action, &form, item->Items().size()};

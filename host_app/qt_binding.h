@@ -16,6 +16,7 @@
 #include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -87,6 +88,12 @@ class QtBinding : public QObject, public fw::IModelObserver {
   // The control a widget (or one of its parts) renders; nullptr for none.
   fw::TControl* ControlAt(const QObject* object) const;
 
+  // While a remote call is in flight (the platform's RunRemoteCall) the model is in the middle
+  // of a handler: nothing is sent to it. A focus move the user made just before is sent after.
+  void EnterRemoteCall() { ++remoteCalls_; }
+  void LeaveRemoteCall();
+  bool InRemoteCall() const { return remoteCalls_ > 0; }
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -104,9 +111,12 @@ class QtBinding : public QObject, public fw::IModelObserver {
     QPointer<GridView> View;
     QPointer<GridModel> Model;
     QPointer<QTabWidget> Tabs;
-    std::vector<fw::TTabSheet*> Pages;  // as the tabs show them
-    std::string Mask;                   // the edit mask the line edit was given
-    int CurrentRow = -1;                // the grid row the indicator marks
+    std::vector<fw::TTabSheet*> Pages;                // as the tabs show them
+    std::string Mask;                                 // the edit mask the line edit was given
+    int CurrentRow = -1;                              // the grid row the indicator marks
+    std::unordered_map<std::string, int> UserWidths;  // grid columns the user resized, by field
+    QRect Placed;  // where the alignment put it (a splitter's handle may
+                   // reach further, kSplitterGrab)
   };
   struct FormView {
     fw::TForm* Form = nullptr;
@@ -146,6 +156,8 @@ class QtBinding : public QObject, public fw::IModelObserver {
   void SyncGridCursor(ControlView& view);
   void RefreshAction(fw::TMenuItem* item);
   void Layout(ControlView& view);
+  // How much larger than designed the view of a container is (zero where it has no design).
+  QSize Growth(const ControlView& view) const;
   void LayoutParentOf(ControlView& view);
   void Place(FormView& form);
   void BringToFront(FormView& form);
@@ -178,13 +190,15 @@ class QtBinding : public QObject, public fw::IModelObserver {
   std::unordered_map<const fw::TComponent*, std::unique_ptr<ControlView>> controls_;
   std::unordered_map<const fw::TComponent*, std::unique_ptr<FormView>> forms_;
   std::unordered_map<const fw::TComponent*, ActionView> actions_;
-  QHash<const QObject*, ControlView*> parts_;               // every widget of a control
-  QHash<const QObject*, ControlView*> focusParts_;          // the widgets that take the focus
-  QHash<const QObject*, ControlView*> hosts_;               // the widgets that hold children
-  std::unordered_map<const fw::TControl*, int> userSizes_;  // sizes set by dragging a splitter
+  QHash<const QObject*, ControlView*> parts_;       // every widget of a control
+  QHash<const QObject*, ControlView*> focusParts_;  // the widgets that take the focus
+  QHash<const QObject*, ControlView*> hosts_;       // the widgets that hold children
+  // How far the user moved a control's edge by dragging a splitter: added to its designed size.
+  std::unordered_map<const fw::TControl*, int> userSizes_;
   std::vector<fw::TControl*> late_;       // controls parented after their form was built
   int syncing_ = 0;                       // > 0 while the view is being set from the model
   fw::TControl* pendingFocus_ = nullptr;  // a focus move the model has not heard of yet
+  int remoteCalls_ = 0;                   // > 0 while a remote call is in flight
 };
 
 }  // namespace hostapp

@@ -1,8 +1,17 @@
 #include "host_app/qt_platform.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include "host_app/conversions.h"
 #include "host_app/dialogs.h"
@@ -11,6 +20,64 @@
 #include "host_app/qt_widgets.h"
 
 namespace hostapp {
+
+namespace {
+
+// A call that ends within this time runs without the event loop: the common quick call costs no
+// more than it did when calls blocked the window, and input typed meanwhile waits its turn.
+constexpr std::chrono::milliseconds kQuickCall(30);
+
+// Swallows every user input and every close request while a remote call is in flight, except
+// what reaches the indicator's "Cancelar" button; Esc cancels once the offer is shown.
+class RemoteCallGuard : public QObject {
+ public:
+  std::function<QPushButton*()> Button;  // the offered button, or nullptr
+  std::function<void()> OnEscape;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseMove: {
+        QPushButton* button = Button ? Button() : nullptr;
+        if (button && watched == button) return false;
+        return true;
+      }
+      case QEvent::KeyPress:
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape && OnEscape) OnEscape();
+        return true;
+      case QEvent::Close:
+        event->ignore();
+        return true;
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::Shortcut:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+      case QEvent::InputMethod:
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::TabletPress:
+      case QEvent::TabletRelease:
+      case QEvent::TabletMove:
+      case QEvent::DragEnter:
+      case QEvent::DragMove:
+      case QEvent::Drop:
+      case QEvent::NonClientAreaMouseButtonPress:
+      case QEvent::NonClientAreaMouseButtonRelease:
+      case QEvent::NonClientAreaMouseButtonDblClick:
+      case QEvent::NonClientAreaMouseMove:
+        return true;
+      default:
+        return false;
+    }
+  }
+};
+
+}  // namespace
 
 QtPlatform::QtPlatform(QtBinding& binding, ModuleLoader* loader, QWidget* mainWindow)
     : binding_(binding), loader_(loader), mainWindow_(mainWindow) {}
@@ -101,6 +168,109 @@ void QtPlatform::HideBusy() {
   }
 }
 
+void QtPlatform::RunRemoteCall(const std::function<void()>& call,
+                               const std::function<void()>& cancel) {
+  struct TShared {
+    std::mutex Mutex;
+    std::condition_variable Done;
+    bool Finished = false;
+    std::exception_ptr Error;
+  };
+  auto shared = std::make_shared<TShared>();
+  // Held for the whole call, whatever leaves it.
+  struct THold {
+    QtPlatform& Platform;
+    explicit THold(QtPlatform& platform) : Platform(platform) {
+      ++Platform.remoteCalls_;
+      Platform.binding_.EnterRemoteCall();
+    }
+    ~THold() {
+      Platform.binding_.LeaveRemoteCall();
+      --Platform.remoteCalls_;
+    }
+  } hold(*this);
+  // The worker touches only what `call` touches, and nothing of Qt; this thread runs no model
+  // code until it ends.
+  std::thread worker([shared, &call] {
+    try {
+      call();
+    } catch (...) {
+      shared->Error = std::current_exception();
+    }
+    std::lock_guard lock(shared->Mutex);
+    shared->Finished = true;
+    shared->Done.notify_all();
+  });
+  const auto finished = [&] {
+    std::lock_guard lock(shared->Mutex);
+    return shared->Finished;
+  };
+
+  std::unique_lock lock(shared->Mutex);
+  const bool quick = shared->Done.wait_for(lock, kQuickCall, [&] { return shared->Finished; });
+  lock.unlock();
+  if (!quick) {
+    QEventLoop loop;
+    // The loop looks for the end of the call itself, a few milliseconds apart, so that the
+    // worker never has to reach into Qt.
+    QTimer ended;
+    ended.setInterval(5);
+    QObject::connect(&ended, &QTimer::timeout, [&] {
+      if (finished()) loop.quit();
+    });
+    ended.start();
+
+    QPointer<BusyOverlay> offer;  // where the offer stands
+    bool ownOverlay = false;      // shown for this call only: no indicator was up
+    bool arrowCursor = false;
+    bool cancelled = false;
+    auto doCancel = [&] {
+      if (cancelled || !offer || !offer->CancelOffered()) return;
+      cancelled = true;
+      offer->MarkCancelling();
+      cancel();
+    };
+    RemoteCallGuard guard;
+    guard.Button = [&]() -> QPushButton* {
+      return offer && offer->CancelOffered() ? offer->CancelButton() : nullptr;
+    };
+    guard.OnEscape = doCancel;
+    qApp->installEventFilter(&guard);
+
+    QTimer offerTimer;
+    offerTimer.setSingleShot(true);
+    QObject::connect(&offerTimer, &QTimer::timeout, [&] {
+      offer = Busy();
+      if (!offer) {
+        QWidget* host = DialogParent();
+        if (!host) return;
+        offer = new BusyOverlay(host);
+        ownOverlay = true;
+        offer->show();
+        offer->raise();
+      }
+      offer->OfferCancel(doCancel);
+      // The pointer must be able to reach the button: the wait cursor is lifted meanwhile.
+      QApplication::setOverrideCursor(Qt::ArrowCursor);
+      arrowCursor = true;
+    });
+    offerTimer.start(std::max(CancelOfferDelayMs - static_cast<int>(kQuickCall.count()), 0));
+
+    if (!finished()) loop.exec();
+
+    ended.stop();
+    offerTimer.stop();
+    qApp->removeEventFilter(&guard);
+    if (arrowCursor) QApplication::restoreOverrideCursor();
+    if (offer) {
+      offer->WithdrawCancel();
+      if (ownOverlay) delete offer.data();
+    }
+  }
+  worker.join();
+  if (shared->Error) std::rethrow_exception(shared->Error);
+}
+
 void QtPlatform::SetCursor(fw::TCursor cursor) {
   const bool wait = cursor == fw::TCursor::crHourGlass;
   if (wait == waitCursor_) return;
@@ -121,13 +291,22 @@ bool QtPlatform::PickList(fw::TDataSet* rows, const std::string& keyField, const
   return true;
 }
 
-bool QtPlatform::SearchRecord(fw::TDataSet* dataSet, std::string& fieldName, std::string& value) {
-  if (!Interactive || !dataSet) return false;
-  SearchDialog dialog(dataSet, DialogParent());
+bool QtPlatform::SearchRecord(fw::TDataSet* dataSet, fw::TSearchRequest& request) {
+  if (!Interactive || !dataSet || request.Columns.empty()) return false;
+  const fw::TComponent* owner = dataSet->Owner();
+  const std::string key = (owner ? owner->Name() + "." : std::string()) + dataSet->Name();
+  fw::TSearchRequest offered = request;
+  if (auto last = lastSearch_.find(key); last != lastSearch_.end()) {
+    offered.Value = last->second.Value;
+    offered.Match = last->second.Match;
+    for (const fw::TSearchColumn& column : offered.Columns)
+      if (column.FieldName == last->second.FieldName) offered.FieldName = column.FieldName;
+  }
+  SearchDialog dialog(offered, DialogParent());
   if (dialog.exec() != QDialog::Accepted) return false;
-  fieldName = dialog.FieldName();
-  value = dialog.Value();
-  return !fieldName.empty();
+  request = dialog.Request();
+  lastSearch_[key] = request;
+  return !request.FieldName.empty();
 }
 
 bool QtPlatform::LookupProduct(fw::TDataSet* rows, const std::string& codeField,

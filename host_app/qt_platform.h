@@ -4,9 +4,17 @@
 //
 // Unattended runs (the --screenshot session) set Interactive off: messages then go to the
 // standard error stream and every dialog is cancelled, so nothing waits for a user.
+//
+// Remote calls: RunRemoteCall runs a blocking call on a worker thread while this (the user
+// interface) thread keeps the windows painted. No user input reaches the model meanwhile: an
+// application-wide filter swallows mouse, keyboard and close events, and the binding sends the
+// model nothing. After CancelOfferDelayMs the busy indicator offers "Cancelar" (and Esc), which
+// abandons the call; the call then fails as any other remote failure does.
 #pragma once
 
 #include <QPointer>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,6 +40,13 @@ class QtPlatform : public fw::IPlatform {
   // The busy indicator now: its widget while shown, else nullptr.
   BusyOverlay* Busy() const;
 
+  // How long a remote call runs before the indicator offers to cancel it.
+  int CancelOfferDelayMs = 2000;
+  // Runs `call` (which blocks) to its end and rethrows what it raised. `cancel` is run, on this
+  // thread, when the user cancels; it must make `call` end soon (the TCP client's Cancel).
+  void RunRemoteCall(const std::function<void()>& call, const std::function<void()>& cancel);
+  bool InRemoteCall() const { return remoteCalls_ > 0; }
+
   void ShowForm(fw::TForm* form) override;
   void ShowModal(fw::TForm* form) override;
   void HideForm(fw::TForm* form) override;
@@ -43,7 +58,7 @@ class QtPlatform : public fw::IPlatform {
   void SetCursor(fw::TCursor cursor) override;
   bool PickList(fw::TDataSet* rows, const std::string& keyField, const std::string& title,
                 std::vector<std::string>& marked) override;
-  bool SearchRecord(fw::TDataSet* dataSet, std::string& fieldName, std::string& value) override;
+  bool SearchRecord(fw::TDataSet* dataSet, fw::TSearchRequest& request) override;
   bool LookupProduct(fw::TDataSet* rows, const std::string& codeField, const std::string& nameField,
                      int& row) override;
   bool LoadModule(const std::string& name) override;
@@ -58,6 +73,10 @@ class QtPlatform : public fw::IPlatform {
   QPointer<BusyOverlay> busy_;
   bool busyCursor_ = false;
   bool waitCursor_ = false;
+  int remoteCalls_ = 0;
+  // The last search of each data set (by name and form): the dialog opens with it, so that
+  // searching again goes on to the next match.
+  std::map<std::string, fw::TSearchRequest> lastSearch_;
 };
 
 }  // namespace hostapp

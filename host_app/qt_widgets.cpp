@@ -4,13 +4,16 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QStyle>
 #include <QToolButton>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <numeric>
@@ -21,9 +24,28 @@ namespace hostapp {
 
 // ---- alignment ----
 
-std::vector<QRect> AlignRects(const QRect& client, const std::vector<AlignItem>& items) {
+std::vector<QRect> AlignRects(const QRect& client, const std::vector<AlignItem>& items,
+                              QSize growth) {
   std::vector<QRect> rects(items.size());
-  for (size_t i = 0; i < items.size(); ++i) rects[i] = items[i].Designed;
+  const auto anchored = [&](size_t i, fw::TAnchors edges) {
+    return (items[i].Anchors & edges) == edges;
+  };
+  for (size_t i = 0; i < items.size(); ++i) {
+    QRect rect = items[i].Designed;
+    if (items[i].Align == fw::TAlign::alNone) {
+      if (anchored(i, fw::akLeft | fw::akRight)) {
+        rect.setWidth(std::max(rect.width() + growth.width(), 0));
+      } else if (anchored(i, fw::akRight)) {
+        rect.moveLeft(rect.left() + growth.width());
+      }
+      if (anchored(i, fw::akTop | fw::akBottom)) {
+        rect.setHeight(std::max(rect.height() + growth.height(), 0));
+      } else if (anchored(i, fw::akBottom)) {
+        rect.moveTop(rect.top() + growth.height());
+      }
+    }
+    rects[i] = rect;
+  }
 
   auto ordered = [&](fw::TAlign align, auto nearerFirst) {
     std::vector<size_t> indexes;
@@ -34,28 +56,35 @@ std::vector<QRect> AlignRects(const QRect& client, const std::vector<AlignItem>&
     });
     return indexes;
   };
+  // The size along the aligned axis: designed, plus the growth when anchored at both ends.
+  const auto along = [&](size_t i, bool vertical, int room) {
+    int size = vertical ? items[i].Designed.height() : items[i].Designed.width();
+    if (anchored(i, vertical ? fw::akTop | fw::akBottom : fw::akLeft | fw::akRight))
+      size += vertical ? growth.height() : growth.width();
+    return std::clamp(size, 0, std::max(room, 0));
+  };
 
   QRect free = client;
   for (size_t i : ordered(fw::TAlign::alTop, [](QRect a, QRect b) { return a.top() < b.top(); })) {
-    const int height = std::min(items[i].Designed.height(), std::max(free.height(), 0));
+    const int height = along(i, true, free.height());
     rects[i] = QRect(free.left(), free.top(), free.width(), height);
     free.setTop(free.top() + height);
   }
   for (size_t i :
        ordered(fw::TAlign::alBottom, [](QRect a, QRect b) { return a.bottom() > b.bottom(); })) {
-    const int height = std::min(items[i].Designed.height(), std::max(free.height(), 0));
+    const int height = along(i, true, free.height());
     rects[i] = QRect(free.left(), free.bottom() + 1 - height, free.width(), height);
     free.setBottom(free.bottom() - height);
   }
   for (size_t i :
        ordered(fw::TAlign::alLeft, [](QRect a, QRect b) { return a.left() < b.left(); })) {
-    const int width = std::min(items[i].Designed.width(), std::max(free.width(), 0));
+    const int width = along(i, false, free.width());
     rects[i] = QRect(free.left(), free.top(), width, free.height());
     free.setLeft(free.left() + width);
   }
   for (size_t i :
        ordered(fw::TAlign::alRight, [](QRect a, QRect b) { return a.right() > b.right(); })) {
-    const int width = std::min(items[i].Designed.width(), std::max(free.width(), 0));
+    const int width = along(i, false, free.width());
     rects[i] = QRect(free.right() + 1 - width, free.top(), width, free.height());
     free.setRight(free.right() - width);
   }
@@ -232,6 +261,9 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  // A title cut by its column's width reads whole in its tooltip.
+  if (grid_ && orientation == Qt::Horizontal && role == Qt::ToolTipRole)
+    return ToQt(grid_->ColumnTitle(section));
   if (!grid_ || role != Qt::DisplayRole) return {};
   if (orientation == Qt::Horizontal) return ToQt(grid_->ColumnTitle(section));
   // The row indicator: a mark on the current row.
@@ -265,6 +297,22 @@ void GridView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void GridView::mouseMoveEvent(QMouseEvent*) {}
+
+bool GridView::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QTableView::viewportEvent(event);
+  // A cell's text the column is too narrow for reads whole in a tooltip; others show none.
+  auto* help = static_cast<QHelpEvent*>(event);
+  const QModelIndex index = indexAt(help->pos());
+  const QString text = index.isValid() ? index.data().toString() : QString();
+  const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+  if (!text.isEmpty() &&
+      fontMetrics().horizontalAdvance(text) > visualRect(index).width() - 2 * margin) {
+    QToolTip::showText(help->globalPos(), text, viewport(), visualRect(index));
+  } else {
+    QToolTip::hideText();
+  }
+  return true;
+}
 
 void GridView::mouseReleaseEvent(QMouseEvent*) {}
 
@@ -301,33 +349,93 @@ QToolButton* NavigatorWidget::Button(fw::TDBNavigator::TButton button) const {
 
 // ---- busy indicator ----
 
-BusyOverlay::BusyOverlay(QWidget* parent) : QWidget(parent) {
+BusyOverlay::BusyOverlay(QWidget* parent)
+    : QWidget(parent), cancel_(new QPushButton(QStringLiteral("Cancelar"), this)) {
   setAttribute(Qt::WA_NoSystemBackground);
   setCursor(Qt::WaitCursor);
   setGeometry(parent->rect());
   parent->installEventFilter(this);
+  // The focus stays on the model's control: Esc reaches the platform from there.
+  cancel_->setFocusPolicy(Qt::NoFocus);
+  cancel_->setCursor(Qt::ArrowCursor);
+  cancel_->hide();
+  QObject::connect(cancel_, &QPushButton::clicked, this, [this] {
+    if (offered_ && !cancelling_ && onCancel_) onCancel_();
+  });
 }
 
 void BusyOverlay::SetCaption(const QString& caption) {
   caption_ = caption;
+  PlaceButton();
   update();
 }
 
+void BusyOverlay::OfferCancel(std::function<void()> onCancel) {
+  onCancel_ = std::move(onCancel);
+  offered_ = true;
+  cancelling_ = false;
+  cancel_->setEnabled(true);
+  PlaceButton();
+  cancel_->show();
+  cancel_->raise();
+  update();
+}
+
+void BusyOverlay::MarkCancelling() {
+  cancelling_ = true;
+  cancel_->setEnabled(false);
+  update();
+}
+
+void BusyOverlay::WithdrawCancel() {
+  offered_ = false;
+  cancelling_ = false;
+  onCancel_ = nullptr;
+  cancel_->hide();
+  update();
+}
+
+QString BusyOverlay::OfferText() const {
+  return cancelling_ ? QStringLiteral("Cancelando...")
+                     : QStringLiteral("O servidor está demorando a responder.");
+}
+
+QRect BusyOverlay::BoxRect() const {
+  const QFontMetrics metrics(font());
+  int width = std::max({metrics.horizontalAdvance(QStringLiteral("Aguarde...")),
+                        metrics.horizontalAdvance(caption_), 160});
+  int lines = caption_.isEmpty() ? 1 : 2;
+  int extra = 0;
+  if (offered_) {
+    width = std::max(width, metrics.horizontalAdvance(OfferText()));
+    ++lines;
+    extra = cancel_->sizeHint().height() + 12;
+  }
+  width += 48;
+  const int height = metrics.height() * lines + 32 + extra;
+  return {rect().center() - QPoint(width / 2, height / 2), QSize(width, height)};
+}
+
+void BusyOverlay::PlaceButton() {
+  const QRect box = BoxRect();
+  const QSize size = cancel_->sizeHint().expandedTo(QSize(96, 0));
+  cancel_->setGeometry(box.center().x() - size.width() / 2, box.bottom() - 12 - size.height(),
+                       size.width(), size.height());
+}
+
 bool BusyOverlay::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == parentWidget() && event->type() == QEvent::Resize)
+  if (watched == parentWidget() && event->type() == QEvent::Resize) {
     setGeometry(parentWidget()->rect());
+    PlaceButton();
+  }
   return false;
 }
 
 void BusyOverlay::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), QColor(0, 0, 0, 48));
-  const QString title = QStringLiteral("Aguarde...");
   const QFontMetrics metrics(font());
-  const int width =
-      std::max({metrics.horizontalAdvance(title), metrics.horizontalAdvance(caption_), 160}) + 48;
-  const int height = metrics.height() * (caption_.isEmpty() ? 1 : 2) + 32;
-  const QRect box(rect().center() - QPoint(width / 2, height / 2), QSize(width, height));
+  const QRect box = BoxRect();
   painter.setPen(palette().color(QPalette::Dark));
   painter.setBrush(palette().color(QPalette::Window));
   painter.drawRoundedRect(box, 6, 6);
@@ -336,10 +444,16 @@ void BusyOverlay::paintEvent(QPaintEvent*) {
   bold.setBold(true);
   painter.setFont(bold);
   QRect line(box.left(), box.top() + 16, box.width(), metrics.height());
-  painter.drawText(line, Qt::AlignCenter, title);
+  painter.drawText(line, Qt::AlignCenter, QStringLiteral("Aguarde..."));
   painter.setFont(font());
-  if (!caption_.isEmpty())
-    painter.drawText(line.translated(0, metrics.height()), Qt::AlignCenter, caption_);
+  if (!caption_.isEmpty()) {
+    line.translate(0, metrics.height());
+    painter.drawText(line, Qt::AlignCenter, caption_);
+  }
+  if (offered_) {
+    line.translate(0, metrics.height());
+    painter.drawText(line, Qt::AlignCenter, OfferText());
+  }
 }
 
 }  // namespace hostapp

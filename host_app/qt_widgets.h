@@ -18,6 +18,7 @@
 #include "framework/ui/dbcontrols.h"
 
 class QLineEdit;
+class QPushButton;
 class QToolButton;
 class QCalendarWidget;
 class QMenuBar;
@@ -30,12 +31,21 @@ struct AlignItem {
   fw::TAlign Align = fw::TAlign::alNone;
   QRect Designed;  // the model's bounds, with a splitter's resizing applied
   bool Visible = true;
+  fw::TAnchors Anchors = fw::akLeft | fw::akTop;
 };
 
 // Where each child goes in `client`: aligned children stack against the edges in the order top,
 // bottom, left, right, then client fills what is left; within one side the child nearer that edge
 // (by its designed position) comes first. Unaligned and invisible children keep their bounds.
-std::vector<QRect> AlignRects(const QRect& client, const std::vector<AlignItem>& items);
+// `growth` is how much larger the container is than designed: anchored children follow it (an
+// unaligned child with akRight keeps its distance to the right edge; a top-aligned child with
+// akBottom takes the extra height), as fw::TAnchors describes.
+std::vector<QRect> AlignRects(const QRect& client, const std::vector<AlignItem>& items,
+                              QSize growth = QSize(0, 0));
+
+// The least a splitter's handle is across, for the mouse to take it; a thinner splitter's handle
+// reaches over its neighbours' edges, so that the layout stays as designed.
+inline constexpr int kSplitterGrab = 6;
 
 // The widget of a form: its menu bar (when the form has a menu) above the client area.
 class FormRoot : public QWidget {
@@ -44,6 +54,7 @@ class FormRoot : public QWidget {
   QWidget* Client() const { return client_; }
   QMenuBar* MenuBar();  // created on first use
   void SetDesignedClientSize(QSize size) { designed_ = size; }
+  QSize DesignedClientSize() const { return designed_; }
   QSize sizeHint() const override;
 
  private:
@@ -167,6 +178,7 @@ class GridView : public QTableView {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
 };
 
 // First, prior, next and last buttons.
@@ -180,19 +192,36 @@ class NavigatorWidget : public QWidget {
   std::vector<QToolButton*> buttons_;
 };
 
-// The busy indicator: a veil over the owning form with a box holding the caption.
+// The busy indicator: a veil over the owning form with a box holding the caption. While a remote
+// call takes long the box also offers "Cancelar" (OfferCancel); the platform decides when.
 class BusyOverlay : public QWidget {
  public:
   explicit BusyOverlay(QWidget* parent);
   void SetCaption(const QString& caption);
   const QString& Caption() const { return caption_; }
 
+  // Shows the offer: a line saying the server is slow and the button, whose click runs onCancel.
+  void OfferCancel(std::function<void()> onCancel);
+  // The user chose to cancel: the button is disabled and the line says so.
+  void MarkCancelling();
+  void WithdrawCancel();
+  bool CancelOffered() const { return offered_; }
+  QPushButton* CancelButton() const { return cancel_; }
+
  protected:
   void paintEvent(QPaintEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  QRect BoxRect() const;
+  QString OfferText() const;
+  void PlaceButton();
+
   QString caption_;
+  QPushButton* cancel_;
+  std::function<void()> onCancel_;
+  bool offered_ = false;
+  bool cancelling_ = false;
 };
 
 }  // namespace hostapp

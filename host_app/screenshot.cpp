@@ -1,15 +1,27 @@
 #include "host_app/screenshot.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QDir>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPixmap>
+#include <QPushButton>
 #include <QTimer>
+
 #include <cstdio>
 
+#include "framework/host/services.h"
 #include "framework/ui/application.h"
+#include "host_app/dialogs.h"
 #include "host_app/main_window.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_platform.h"
+#include "host_app/qt_widgets.h"
+#include "host_app/remote_server.h"
 
 namespace hostapp {
 
@@ -22,6 +34,24 @@ void Settle() {
 template <typename T>
 T* Named(fw::TForm* form, const char* name) {
   return form ? dynamic_cast<T*>(form->FindComponent(name)) : nullptr;
+}
+
+// A port on the loopback address that takes connections and never answers, as a stopped server
+// does; -1 when none can be had.
+int ListenSilently(int& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      ::listen(fd, 4) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  port = ntohs(address.sin_port);
+  return fd;
 }
 }  // namespace
 
@@ -82,6 +112,11 @@ int RunScreenshotSession(MainWindow& window, const QString& directory) {
         return;
       }
       save(itemWindow, "cmp09501.png");
+      // Maximized on the 1280 x 800 display that scripts/run serves.
+      const QSize designed = itemWindow->size();
+      itemWindow->resize(MainWindow::SizeFor(QSize(1280, 800)));
+      save(itemWindow, "cmp09501-maximizada.png");
+      itemWindow->resize(designed);
       fw::Application->UserClose(item);
     };
     QTimer::singleShot(0, photograph);
@@ -96,6 +131,65 @@ int RunScreenshotSession(MainWindow& window, const QString& directory) {
     ++failures;
   }
   save(&window, "host-app.png");
+
+  // "Procurar" over the items, as F5 opens it (the unattended platform answers no dialog).
+  if (auto* rows = Named<fw::TClientDataSet>(request, "cdsItensGrid")) {
+    fw::TSearchRequest search;
+    search.Columns = fw::SearchColumns(rows, &search.FieldName);
+    search.FieldName = "NMDESTSOLI";
+    search.Value = "manutencao";
+    SearchDialog dialog(search, window.Binding().WindowOf(request));
+    dialog.show();
+    save(&dialog, "procurar.png");
+    dialog.hide();
+  }
+
+  // A call to a server that does not answer, until the indicator offers to cancel it.
+  int port = 0;
+  const int silent = ListenSilently(port);
+  if (silent >= 0) {
+    QtPlatform& platform = window.Platform();
+    auto connect = CancellableServiceFactory(platform);
+    std::unique_ptr<fw::IAppServer> server;
+    try {
+      server = connect("127.0.0.1", port, "CMP09500.rdmAcompSoli");
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "%s\n", error.what());
+    }
+    if (server) {
+      fw::ActiveShowAvi(request, 6);
+      bool offered = false;
+      QTimer poll;
+      poll.setInterval(50);
+      QObject::connect(&poll, &QTimer::timeout, [&] {
+        BusyOverlay* busy = platform.Busy();
+        if (!busy || !busy->CancelOffered()) return;
+        poll.stop();
+        offered = true;
+        save(window.Binding().WindowOf(request), "cancelar.png");
+        busy->CancelButton()->click();
+      });
+      poll.start();
+      std::vector<fw::TRemoteArg> args;
+      try {
+        server->Invoke("GetFilSoli", args);
+      } catch (const fw::ERemoteError& error) {
+        std::printf("%s\n", error.what());
+      }
+      fw::DeactiveShowAvi();
+      if (!offered) ++failures;
+    } else {
+      ++failures;
+    }
+    ::close(silent);
+  }
+
+  // The request screen maximized in the main window: the bars at the edges, the grids larger.
+  if (auto* sub = qobject_cast<QMdiSubWindow*>(window.Binding().WindowOf(request))) {
+    sub->showMaximized();
+    save(&window, "cmp09500-maximizada.png");
+    sub->showNormal();
+  }
   return failures ? 1 : 0;
 }
 

@@ -196,6 +196,7 @@ TfrmAcompSoli::TfrmAcompSoli(fw::TComponent* owner) : fw::TfrmPadraoGrid(owner, 
   tshItens->SetCaption("Itens");
   panItens = Place<fw::TPanel>(this, "panItens", tshItens, 0, 0, 1012, 249);
   panItens->SetAlign(fw::TAlign::alTop);
+  panItens->Anchors = fw::akAll;  // a taller tab goes to the items; the approvals keep theirs
   panItens->BevelInner = fw::TBevel::bvLowered;
   panItens->BorderWidth = 2;
   scbItens = Place<fw::TScrollBox>(this, "scbItens", panItens, 0, 0, 1012, 249);

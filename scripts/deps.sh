@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 libpq-dev postgresql pgbouncer
   libmsgpack-cxx-dev libasio-dev libssl-dev openssl libsodium-dev
-  qt6-base-dev qt6-charts-dev libgl-dev libxlsxwriter-dev
+  qt6-base-dev qt6-charts-dev qt6-translations-l10n libgl-dev libxlsxwriter-dev
   libsimdjson-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   xvfb xauth x11vnc openbox fonts-dejavu-core fonts-dejavu-extra

@@ -30,7 +30,7 @@ bool TDateEditPlus::HasValidDate() const {
 void TDateEditPlus::CheckValidDate() {
   if (EmptyString(Text()) || HasValidDate()) return;
   SetFocus();
-  MensErro("Data inválida: " + Text() + ".");
+  MensErro(InvalidDateMessage(Text()));
 }
 
 void TBtnPesquisa::Click() {

@@ -25,7 +25,8 @@ class TDateEditPlus : public TEdit {
   // not an inverted range).
   double GetDate() const;
   void SetDate(double date);
-  // Reports an invalid typed date ("Data inválida: 31/02/2024.") and aborts; blank is valid.
+  // Reports an invalid typed date (InvalidDateMessage: "Data inválida: 31/02/2024.", "Data
+  // incompleta: 01/03/____. Falta o ano.") and aborts; blank is valid.
   void CheckValidDate();
   void Clear() { SetText({}); }
   bool HasValidDate() const;

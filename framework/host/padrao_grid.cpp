@@ -53,11 +53,14 @@ TfrmPadraoGrid::TfrmPadraoGrid(TComponent* owner, std::string name)
   lblCodTela->SetParent(panMenu);
   lblCodTela->SetBounds(950, 7, 60, 13);
   lblCodTela->Font.Bold = true;
+  lblCodTela->Anchors = akTop | akRight;
 
   pgcPadrao = Create<TPageControl>("pgcPadrao");
   pgcPadrao->SetParent(this);
   pgcPadrao->SetBounds(0, 28, 1020, 422);
   pgcPadrao->TabStop = true;
+  // More room for the window goes to the pages: the toolbar and the record bar keep theirs.
+  pgcPadrao->Anchors = akAll;
   tshPadrao = Create<TTabSheet>("tshPadrao", pgcPadrao);
   panDbgPadrao = Create<TPanel>("panDbgPadrao");
   panDbgPadrao->SetParent(tshPadrao);
@@ -85,6 +88,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(TComponent* owner, std::string name)
   dbnPadrao = Create<TDBNavigator>("dbnPadrao");
   dbnPadrao->SetParent(panNavigator);
   dbnPadrao->SetBounds(860, 6, 148, 25);
+  dbnPadrao->Anchors = akTop | akRight;
   dbnPadrao->DataSource = dtsPadrao;
   dbnPadrao->SetEnabled(false);
 

@@ -3,6 +3,8 @@
 // Layout, top to bottom: the toolbar panMenu (sort, print, help, close, then one button per
 // maintenance command), the page control pgcPadrao with the default tab tshPadrao holding the
 // default grid dbgPadrao, and the record bar panNavigator (name text dbtNome, navigator dbnPadrao).
+// Given more room, the page control takes it (anchored at every edge); the screen code and the
+// navigator keep to the right edge.
 // Menu mnuMenu: mnuOperacao (mnuListagem, mnuConfigImpressora) and mnuManutencao (mnuIncluir,
 // mnuAlterar, mnuExcluir, mnuProcurar, mnuVerificar, mnuCancelar, mnuConfirmar); each maintenance
 // item is paired with the toolbar button of the same name (sbtIncluir...), whose click runs it.

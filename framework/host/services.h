@@ -11,10 +11,12 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/data/dataset.h"
 #include "framework/net/remote.h"
+#include "framework/platform.h"
 #include "framework/ui/application.h"
 
 namespace fw {
@@ -44,9 +46,24 @@ void PesquisaLista(TDataSource* source, const std::string& keyField, const std::
 std::string BuildSelection(const std::vector<std::string>& keys);
 std::vector<std::string> ParseSelection(const std::string& selection);
 
-// Interactive record search: moves the cursor to the first row whose field shows the value.
-// Reports "Registro não encontrado." when none does.
+// Interactive record search (the platform's dialog, then FindRecord): moves the cursor to the
+// row found; reports "Registro não encontrado." when none matches. The dialog offers the columns
+// of the grid that shows the data set (the focused one, if several do), by their titles.
 void Procura(TDataSet* dataSet);
+
+// The columns of the grid showing `dataSet` (the focused grid first, else the first on its form
+// that shows it), with its selected column's field in `selected`; without a grid, the data set's
+// visible fields by their labels.
+std::vector<TSearchColumn> SearchColumns(TDataSet* dataSet, std::string* selected = nullptr);
+// The text as a search compares it: lower case and without accents, "São Paulo" -> "sao paulo"
+// (UTF-8; letters of Latin-1 and the Latin ligatures, others as they are).
+std::string SearchKey(std::string_view text);
+// Exact: `shown == wanted`. StartsWith and Contains: on the search keys, `wanted` trimmed of
+// surrounding blanks; an empty `wanted` matches nothing.
+bool SearchMatches(std::string_view shown, std::string_view wanted, TSearchMatch match);
+// The 0-based row the search lands on, -1 when none: Exact from the first row; StartsWith and
+// Contains from the row after the cursor, wrapping round to the cursor's own row last.
+int FindRecord(TDataSet* dataSet, const TField* field, std::string_view wanted, TSearchMatch match);
 
 // Accepts a code present among the source's rows (its first field, compared without the blanks
 // around it); gives the code back as stored. Otherwise reports and aborts.
@@ -55,6 +72,11 @@ void ValidEx(TDataSource* source, int pictureKind, std::string& code,
 // Product data of the code from the local database: [name, internal code, unit].
 // Reports and aborts when the product does not exist.
 std::vector<std::string> Dados_Produto(const std::string& code);
+
+// What a date edit's check says of a text that is not a date. A partly typed date names what is
+// missing: "01/03/" -> "Data incompleta: 01/03/____. Falta o ano.", "01/03/20" -> "... Falta
+// completar o ano."; a whole one that does not exist: "Data inválida: 31/02/2024.".
+std::string InvalidDateMessage(const std::string& text);
 
 std::string DBPict(int pictureKind);
 std::string WebURL();

@@ -1,16 +1,15 @@
 #include "framework/net/tcp_app_server.h"
 
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 
 #include "framework/net/wire.h"
 
@@ -31,27 +30,136 @@ std::string Seconds(int ms) {
   return std::to_string(ms) + " ms";
 }
 
-// Waits until the socket is ready for `events`; false on time-out.
-bool WaitFor(int socket, short events, TClock::time_point deadline) {
-  for (;;) {
-    pollfd poller{socket, events, 0};
-    const int ready = ::poll(&poller, 1, RemainingMs(deadline));
-    if (ready > 0) return true;
-    if (ready == 0) return false;
-    if (errno != EINTR) return false;
+}  // namespace
+
+std::string SystemErrorText(int error) {
+  switch (error) {
+    case ECONNREFUSED:
+      return "conexão recusada";
+    case ETIMEDOUT:
+      return "tempo esgotado";
+    case EHOSTUNREACH:
+      return "servidor inalcançável";
+    case EHOSTDOWN:
+      return "servidor fora do ar";
+    case ENETUNREACH:
+      return "rede inalcançável";
+    case ENETDOWN:
+      return "rede fora do ar";
+    case ENETRESET:
+    case ECONNRESET:
+      return "conexão reiniciada pelo servidor";
+    case ECONNABORTED:
+      return "conexão interrompida";
+    case EPIPE:
+    case ESHUTDOWN:
+      return "conexão encerrada pelo servidor";
+    case ENOTCONN:
+      return "sem conexão";
+    case EADDRNOTAVAIL:
+      return "endereço indisponível";
+    case EADDRINUSE:
+      return "endereço em uso";
+    case EAFNOSUPPORT:
+    case EPROTONOSUPPORT:
+      return "tipo de endereço não suportado";
+    case EACCES:
+    case EPERM:
+      return "acesso negado";
+    case EMFILE:
+    case ENFILE:
+      return "arquivos abertos demais";
+    case ENOBUFS:
+    case ENOMEM:
+      return "memória insuficiente";
+    case EINTR:
+      return "operação interrompida";
+    default:
+      return "erro do sistema " + std::to_string(error);
   }
 }
 
-}  // namespace
+std::string ResolverErrorText(int code) {
+  switch (code) {
+    case EAI_NONAME:
+#ifdef EAI_NODATA
+    case EAI_NODATA:
+#endif
+#ifdef EAI_ADDRFAMILY
+    case EAI_ADDRFAMILY:
+#endif
+      return "endereço não encontrado";
+    case EAI_AGAIN:
+      return "servidor de nomes indisponível, tente de novo";
+    case EAI_FAIL:
+      return "falha do servidor de nomes";
+    case EAI_FAMILY:
+      return "tipo de endereço não suportado";
+    case EAI_SERVICE:
+      return "porta inválida";
+    case EAI_MEMORY:
+      return "memória insuficiente";
+    case EAI_SYSTEM:
+      return SystemErrorText(errno);
+    default:
+      return "erro ao procurar o endereço (código " + std::to_string(code) + ")";
+  }
+}
+
+// A public operation in flight: Cancel acts only while one is, and what it left behind is
+// cleared when the operation ends.
+class TTcpAppServer::TOperation {
+ public:
+  explicit TOperation(TTcpAppServer& server) : server_(server) {
+    std::lock_guard lock(server_.cancelMutex_);
+    server_.inFlight_ = true;
+  }
+  ~TOperation() {
+    std::lock_guard lock(server_.cancelMutex_);
+    server_.inFlight_ = false;
+    uint64_t count = 0;
+    if (server_.wakeFd_ >= 0 && ::read(server_.wakeFd_, &count, sizeof(count)) < 0) count = 0;
+  }
+  TOperation(const TOperation&) = delete;
+  TOperation& operator=(const TOperation&) = delete;
+
+ private:
+  TTcpAppServer& server_;
+};
 
 TTcpAppServer::TTcpAppServer(std::string host, int port, std::string serverName)
     : TTcpAppServer(std::move(host), port, std::move(serverName), TOptions()) {}
 
 TTcpAppServer::TTcpAppServer(std::string host, int port, std::string serverName, TOptions options)
-    : host_(std::move(host)), port_(port), serverName_(std::move(serverName)), options_(options) {}
+    : host_(std::move(host)),
+      port_(port),
+      serverName_(std::move(serverName)),
+      options_(options),
+      wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 TTcpAppServer::~TTcpAppServer() {
   Disconnect();
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void TTcpAppServer::Cancel() {
+  std::lock_guard lock(cancelMutex_);
+  if (!inFlight_ || wakeFd_ < 0) return;
+  const uint64_t one = 1;
+  if (::write(wakeFd_, &one, sizeof(one)) < 0) {
+    // Only a counter at its limit fails, and that counter is already readable.
+  }
+}
+
+TTcpAppServer::TWait TTcpAppServer::Wait(int socket, short events,
+                                         TClock::time_point deadline) const {
+  for (;;) {
+    pollfd pollers[2] = {{socket, events, 0}, {wakeFd_, POLLIN, 0}};
+    const int ready = ::poll(pollers, wakeFd_ >= 0 ? 2 : 1, RemainingMs(deadline));
+    if (ready > 0) return pollers[1].revents ? TWait::Cancelled : TWait::Ready;
+    if (ready == 0) return TWait::TimedOut;
+    if (errno != EINTR) return TWait::TimedOut;
+  }
 }
 
 std::string TTcpAppServer::Address() const {
@@ -66,6 +174,11 @@ void TTcpAppServer::Disconnect() {
 }
 
 void TTcpAppServer::Connect() {
+  TOperation operation(*this);
+  ConnectNow();
+}
+
+void TTcpAppServer::ConnectNow() {
   Disconnect();
   const std::string failure = "Não foi possível conectar ao servidor de aplicação em " + Address();
   if (port_ <= 0 || port_ > 65535) throw ERemoteError(failure + " (porta inválida).");
@@ -77,7 +190,7 @@ void TTcpAppServer::Connect() {
   addrinfo* addresses = nullptr;
   const std::string service = std::to_string(port_);
   const int resolved = ::getaddrinfo(host_.c_str(), service.c_str(), &hints, &addresses);
-  if (resolved != 0) throw ERemoteError(failure + " (" + ::gai_strerror(resolved) + ").");
+  if (resolved != 0) throw ERemoteError(failure + " (" + ResolverErrorText(resolved) + ").");
 
   const auto deadline = TClock::now() + std::chrono::milliseconds(options_.ConnectTimeoutMs);
   std::string reason = "endereço não encontrado";
@@ -85,15 +198,20 @@ void TTcpAppServer::Connect() {
     const int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                             address->ai_protocol);
     if (fd < 0) {
-      reason = std::strerror(errno);
+      reason = SystemErrorText(errno);
       continue;
     }
     int error = 0;
     if (::connect(fd, address->ai_addr, address->ai_addrlen) != 0) {
       error = errno;
       if (error == EINPROGRESS) {
-        if (!WaitFor(fd, POLLOUT, deadline)) {
+        const TWait waited = Wait(fd, POLLOUT, deadline);
+        if (waited != TWait::Ready) {
           ::close(fd);
+          if (waited == TWait::Cancelled) {
+            ::freeaddrinfo(addresses);
+            throw ERemoteError(kCancelledMessage);
+          }
           reason = "tempo esgotado após " + Seconds(options_.ConnectTimeoutMs);
           break;
         }
@@ -102,18 +220,15 @@ void TTcpAppServer::Connect() {
       }
     }
     if (error != 0) {
-      reason = std::strerror(error);
+      reason = SystemErrorText(error);
       ::close(fd);
       continue;
     }
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
     ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
-    // Blocking from here on, so that the first read of an answer is one system call; it waits
-    // at most the call time-out. Every other wait goes through poll with the call's deadline.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    timeval limit{options_.CallTimeoutMs / 1000, (options_.CallTimeoutMs % 1000) * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    // The socket stays non-blocking: every wait goes through Wait, with the call's deadline and
+    // the wake-up of Cancel.
     socket_ = fd;
     break;
   }
@@ -135,6 +250,7 @@ bool TTcpAppServer::PeerClosedWhileIdle() const {
 }
 
 TRemoteResult TTcpAppServer::Invoke(const std::string& method, std::vector<TRemoteArg>& args) {
+  TOperation operation(*this);
   const std::string fullName = serverName_ + "." + method;
 
   size_t estimate = fullName.size() + 32;
@@ -145,7 +261,7 @@ TRemoteResult TTcpAppServer::Invoke(const std::string& method, std::vector<TRemo
   if (socket_ >= 0 && TClock::now() - lastAnswer_ > std::chrono::seconds(1) &&
       PeerClosedWhileIdle())
     Disconnect();
-  if (socket_ < 0) Connect();
+  if (socket_ < 0) ConnectNow();
 
   const uint32_t msgid = nextMsgId_++;
   if (nextMsgId_ == 0) nextMsgId_ = 1;
@@ -165,6 +281,16 @@ TRemoteResult TTcpAppServer::Invoke(const std::string& method, std::vector<TRemo
     return "A conexão com o servidor de aplicação em " + Address() +
            " foi encerrada durante a chamada " + fullName + why + ".";
   };
+  const auto waitOrFail = [&](short events) {
+    switch (Wait(socket_, events, deadline)) {
+      case TWait::Ready:
+        return;
+      case TWait::TimedOut:
+        TransportFailure(timeout());
+      case TWait::Cancelled:
+        TransportFailure(kCancelledMessage);
+    }
+  };
 
   size_t sent = 0;
   while (sent < request_.size()) {
@@ -176,31 +302,31 @@ TRemoteResult TTcpAppServer::Invoke(const std::string& method, std::vector<TRemo
     }
     if (count < 0 && errno == EINTR) continue;
     if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!WaitFor(socket_, POLLOUT, deadline)) TransportFailure(timeout());
+      waitOrFail(POLLOUT);
       continue;
     }
-    TransportFailure(dropped(std::string(" (") + std::strerror(errno) + ")"));
+    TransportFailure(dropped(" (" + SystemErrorText(errno) + ")"));
   }
 
   if (!reader_) reader_ = std::make_unique<wire::TReplyReader>();
   wire::TReply reply;
   try {
-    bool first = true;
+    // The answer cannot be there yet: wait first, then read what has come.
+    waitOrFail(POLLIN);
     for (;;) {
       const auto room = reader_->Room();
-      const ssize_t count = ::recv(socket_, room.Data, room.Size, first ? 0 : MSG_DONTWAIT);
+      const ssize_t count = ::recv(socket_, room.Data, room.Size, MSG_DONTWAIT);
       if (count > 0) {
-        first = false;
         if (reader_->Received(static_cast<size_t>(count))) break;
         continue;
       }
       if (count == 0) TransportFailure(dropped(""));
       if (errno == EINTR) continue;
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        if (first || !WaitFor(socket_, POLLIN, deadline)) TransportFailure(timeout());
+        waitOrFail(POLLIN);
         continue;
       }
-      TransportFailure(dropped(std::string(" (") + std::strerror(errno) + ")"));
+      TransportFailure(dropped(" (" + SystemErrorText(errno) + ")"));
     }
     reply = reader_->Take();
   } catch (const ERemoteError&) {

@@ -13,11 +13,18 @@
 //   so nothing is repeated. (Calls in quick succession, as a screen's cascade makes them, skip
 //   that check; a close in that second surfaces as a transport failure of the call.)
 // - A reply with `error` or `fail` leaves the connection open.
+//
+// Cancel() abandons the connect or call in flight from another thread (the host's window, while
+// the call runs on a worker): every wait polls a wake-up descriptor beside the socket, so the
+// call ends at once, closes the connection and raises "Operação cancelada pelo usuário.".
+//
+// System errors are reported in Portuguese (SystemErrorText), never in the C library's English.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,7 +51,7 @@ class TTcpAppServer : public IAppServer {
   TTcpAppServer& operator=(const TTcpAppServer&) = delete;
 
   // Opens the connection (closing any open one). Raises ERemoteError naming host and port:
-  // "Não foi possível conectar ao servidor de aplicação em 127.0.0.1:7450 (Connection refused)."
+  // "Não foi possível conectar ao servidor de aplicação em 127.0.0.1:7450 (conexão recusada)."
   void Connect();
   void Disconnect();
   bool Connected() const { return socket_ >= 0; }
@@ -58,12 +65,25 @@ class TTcpAppServer : public IAppServer {
   // call sent on it now would fail, with nothing of it sent yet.
   bool PeerClosedWhileIdle() const;
 
+  // Safe from any thread. Ends the Connect or Invoke in flight: the connection is closed and the
+  // call raises ERemoteError(kCancelledMessage). Without one in flight it does nothing, so a late
+  // cancel never reaches the next call.
+  void Cancel();
+  static constexpr const char* kCancelledMessage = "Operação cancelada pelo usuário.";
+
   const std::string& Host() const { return host_; }
   int Port() const { return port_; }
   const TOptions& Options() const { return options_; }
 
  private:
+  // Marks a public operation in flight for Cancel.
+  class TOperation;
+  enum class TWait { Ready, TimedOut, Cancelled };
+
   std::string Address() const;
+  void ConnectNow();
+  // Waits until `socket` is ready for `events`, the deadline passes or Cancel is called.
+  TWait Wait(int socket, short events, std::chrono::steady_clock::time_point deadline) const;
   [[noreturn]] void TransportFailure(const std::string& message);
 
   std::string host_;
@@ -75,6 +95,15 @@ class TTcpAppServer : public IAppServer {
   std::chrono::steady_clock::time_point lastAnswer_;
   std::string request_;                         // reused between calls
   std::unique_ptr<wire::TReplyReader> reader_;  // likewise; dropped with the connection
+  int wakeFd_ = -1;                             // readable once Cancel was called
+  std::mutex cancelMutex_;                      // guards inFlight_ and the wake-up state
+  bool inFlight_ = false;
 };
+
+// The Portuguese wording of a system error number ("conexão recusada" for ECONNREFUSED); numbers
+// without a wording of their own give "erro do sistema N".
+std::string SystemErrorText(int error);
+// Likewise for the name resolver's codes ("endereço não encontrado" for EAI_NONAME).
+std::string ResolverErrorText(int code);
 
 }  // namespace fw

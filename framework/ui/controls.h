@@ -21,6 +21,19 @@ class TWinControl;
 class TForm;
 
 enum class TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
+// The edges of a control that keep their designed distance from the same edges of its parent when
+// a view gives the parent more or less room than designed. Unaligned: with akLeft and akRight the
+// control grows with the parent's width, with akRight alone it moves (akTop, akBottom alike).
+// Aligned to one edge and anchored at the opposite one too (alTop with akBottom), the control
+// takes the parent's change of size along that axis; its aligned siblings keep their sizes.
+enum TAnchorKind : unsigned {
+  akLeft = 1u << 0,
+  akTop = 1u << 1,
+  akRight = 1u << 2,
+  akBottom = 1u << 3
+};
+using TAnchors = unsigned;
+inline constexpr TAnchors akAll = akLeft | akTop | akRight | akBottom;
 enum class TBevel { bvNone, bvLowered, bvRaised };
 enum class TBorderStyle { bsNone, bsSingle };
 enum class TCursor { crDefault, crHourGlass, crVSplit, crHSplit };
@@ -93,6 +106,7 @@ class TControl : public TComponent {
   void SetColor(TColor color);
   TFont Font;
   TCursor Cursor = TCursor::crDefault;
+  TAnchors Anchors = akLeft | akTop;
 
   int TabOrder() const { return tabOrder_; }
   void SetTabOrder(int order);

@@ -121,8 +121,32 @@ bool TServerProcess::Running() {
   return true;
 }
 
+namespace {
+// Every thread of the process is stopped. A stop takes effect thread by thread as each is next
+// scheduled, so on a loaded machine a thread may still answer a request after kill() returned.
+bool AllThreadsStopped(pid_t pid) {
+  std::error_code error;
+  const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+    std::ifstream stat(task.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t name = line.rfind(')');
+    if (name == std::string::npos || name + 2 >= line.size()) return false;
+    const char state = line[name + 2];
+    if (state != 'T' && state != 't') return false;
+  }
+  return !error;
+}
+}  // namespace
+
 void TServerProcess::Signal(int signal) {
-  if (pid_ > 0) ::kill(pid_, signal);
+  if (pid_ <= 0) return;
+  ::kill(pid_, signal);
+  if (signal != SIGSTOP) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (!AllThreadsStopped(pid_) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void TServerProcess::Pause() {

@@ -89,6 +89,7 @@ TEST(ParseScript, ReportsBadCommandsWithTheirLine) {
       {"expect cursor busy\n", 1, "expected hourglass or default"},
       {"key edtNome F13\n", 1, "unknown key 'F13'"},
       {"key edtNome a meta\n", 1, "unknown modifiers"},
+      {"find NMFILIAL Centro termina\n", 1, "expected começa or contém"},
       {"fail GetNada \"x\"\n", 1, "unknown method"},
       {"refs GetItens cdFilial=1\n", 1, "not an in-out parameter"},
       {"refs GetItens stDtSoli\n", 1, "expected NAME=VALUE"},
@@ -121,6 +122,8 @@ pick 0001 0003
 pick
 pick-cancel
 find NMFILIAL "Filial Centro"
+find NMFILIAL centro começa
+find NMFILIAL centro contém
 lookup 01.001.001
 serve GetFilSoliGD empty
 fail GetItens "Lista ilegível."
@@ -150,7 +153,7 @@ expect busy-off
 expect loaded SUP00700
 expect cursor default
 )";
-  EXPECT_EQ(ParseScript(script).size(), 45u);
+  EXPECT_EQ(ParseScript(script).size(), 47u);
 }
 
 TEST(ParseScript, ServeBlockTakesHeaderRowsAndTheirLines) {

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "framework/data/datetime.h"
 #include "framework/db/local_query.h"
@@ -12,6 +13,7 @@
 #include "framework/host/host_controls.h"
 #include "framework/host/net_connection.h"
 #include "framework/host/services.h"
+#include "framework/ui/dbcontrols.h"
 
 namespace fw {
 namespace {
@@ -100,6 +102,126 @@ TEST_F(ServicesTest, Procura_MovesToFirstRowShowingValueOrSaysNotFound) {
   Procura(&rows);
   EXPECT_EQ(rows.RecNo(), 2);
   EXPECT_EQ(platform.Messages.back(), "Registro não encontrado.");
+}
+
+TEST(SearchMatching, IgnoresCaseAndAccentsForStartsWithAndContains) {
+  using M = TSearchMatch;
+  const std::tuple<const char*, const char*, M, bool> cases[] = {
+      {"Pen Drive 32 GB", "Pen", M::StartsWith, true},
+      {"Pen Drive 32 GB", "pen d", M::StartsWith, true},
+      {"Pen Drive 32 GB", "drive", M::StartsWith, false},
+      {"Pen Drive 32 GB", "DRIVE", M::Contains, true},
+      {"São Paulo", "sao paulo", M::StartsWith, true},
+      {"SÃO PAULO", "são", M::Contains, true},
+      {"Açúcar Cristal", "acucar", M::StartsWith, true},
+      {"Manutenção", "MANUTENCAO", M::Contains, true},
+      {"Nº Solicitação", "no sol", M::StartsWith, true},
+      {"Pen Drive", "  pen  ", M::StartsWith, true},  // blanks around what was typed
+      {"Pen Drive", "   ", M::Contains, false},       // nothing typed finds nothing
+      {"Pen Drive", "Pen Drive", M::Exact, true},
+      {"Pen Drive", "pen drive", M::Exact, false},  // the driver's plain find: exactly as shown
+      {"Pen Drive", "Pen", M::Exact, false},
+  };
+  for (const auto& [shown, wanted, match, expected] : cases)
+    EXPECT_EQ(SearchMatches(shown, wanted, match), expected) << shown << " / " << wanted;
+  EXPECT_EQ(SearchKey("ÀÉÎÕÜ Ç Ñ Æ ß œ"), "aeiou c n ae ss oe");
+  EXPECT_EQ(SearchKey("€ 10 – ok"), "€ 10 – ok") << "other characters stay as they are";
+  EXPECT_EQ(SearchKey("a\xC3"), "a\xC3") << "a cut character stays, byte for byte";
+}
+
+TEST_F(ServicesTest, FindRecord_SearchesFromTheRowAfterTheCursorAndWraps) {
+  TClientDataSet rows(form, "cds");
+  TField* name = rows.AddField("cdsNOME", "NMFILIAL", TFieldType::ftString, 30);
+  TDataPacket packet({{"NMFILIAL", TFieldType::ftString, 30}});
+  for (const char* branch : {"Santos", "São Paulo", "Campinas", "São Carlos"})
+    packet.Columns()[0].AppendString(branch);
+  rows.SetData(std::move(packet));
+  ASSERT_EQ(rows.RecNo(), 1);
+  EXPECT_EQ(FindRecord(&rows, name, "sao", TSearchMatch::StartsWith), 1);
+  rows.MoveTo(1);
+  EXPECT_EQ(FindRecord(&rows, name, "sao", TSearchMatch::StartsWith), 3) << "the next one";
+  rows.MoveTo(3);
+  EXPECT_EQ(FindRecord(&rows, name, "sao", TSearchMatch::StartsWith), 1) << "wraps round";
+  EXPECT_EQ(FindRecord(&rows, name, "carlos", TSearchMatch::Contains), 3) << "its own row last";
+  EXPECT_EQ(FindRecord(&rows, name, "Santos", TSearchMatch::Exact), 0) << "exact: from the top";
+  EXPECT_EQ(FindRecord(&rows, name, "Rio", TSearchMatch::Contains), -1);
+  rows.Close();
+  EXPECT_EQ(FindRecord(&rows, name, "sao", TSearchMatch::StartsWith), -1);
+}
+
+TEST_F(ServicesTest, Procura_OffersTheGridsColumnsByTitleAndMovesToTheMatch) {
+  TClientDataSet* rows = form->Create<TClientDataSet>("cdsItens");
+  rows->AddField("cdsItensNRSOLICMP", "NRSOLICMP", TFieldType::ftString, 10)
+      ->SetDisplayLabel("Nº Solicitação");
+  rows->AddField("cdsItensNMDESTSOLI", "NMDESTSOLI", TFieldType::ftString, 30)
+      ->SetDisplayLabel("Destino");
+  rows->AddField("cdsItensCDDESTSOLI", "CDDESTSOLI", TFieldType::ftString, 3);
+  TDataPacket packet({{"NRSOLICMP", TFieldType::ftString, 10},
+                      {"NMDESTSOLI", TFieldType::ftString, 30},
+                      {"CDDESTSOLI", TFieldType::ftString, 3}});
+  for (const auto& [number, place] :
+       {std::pair{"101", "Almoxarifado"}, std::pair{"102", "Manutenção"},
+        std::pair{"103", "Manutenção Predial"}}) {
+    packet.Columns()[0].AppendString(number);
+    packet.Columns()[1].AppendString(place);
+    packet.Columns()[2].AppendString("001");
+  }
+  rows->SetData(std::move(packet));
+  auto* source = form->Create<TDataSource>("dtsItens");
+  source->SetDataSet(rows);
+  auto* other = form->Create<TDBGrid>("dbgOutra");  // another data set's grid comes first
+  other->SetParent(form);
+  auto* grid = form->Create<TDBGrid>("dbgItens");
+  grid->SetParent(form);
+  grid->SetDataSource(source);
+  grid->Columns = {
+      {"NMDESTSOLI", "Destino da Solicitação", 90}, {"NRSOLICMP", "", 60}, {"CDDESTSOLI", "", 30}};
+  grid->SetSelectedIndex(1);
+
+  platform.SearchAnswers.push_back(
+      TFakePlatform::TSearchAnswer{"NMDESTSOLI", "manutencao", TSearchMatch::StartsWith});
+  Procura(rows);
+  ASSERT_EQ(platform.SearchColumnsOffered.size(), 3u);
+  EXPECT_EQ(platform.SearchColumnsOffered[0].Title, "Destino da Solicitação");
+  EXPECT_EQ(platform.SearchColumnsOffered[1].Title, "Nº Solicitação") << "the field's label";
+  EXPECT_EQ(platform.SearchColumnsOffered[2].Title, "CDDESTSOLI") << "no label: the field name";
+  EXPECT_EQ(rows->RecNo(), 2);
+  platform.SearchAnswers.push_back(
+      TFakePlatform::TSearchAnswer{"NMDESTSOLI", "manutencao", TSearchMatch::StartsWith});
+  Procura(rows);
+  EXPECT_EQ(rows->RecNo(), 3) << "again: the next match";
+  platform.SearchAnswers.push_back(
+      TFakePlatform::TSearchAnswer{"NMDESTSOLI", "predio", TSearchMatch::Contains});
+  Procura(rows);
+  EXPECT_EQ(rows->RecNo(), 3);
+  EXPECT_EQ(platform.Messages.back(), "Registro não encontrado.");
+
+  // The dialog comes up on the grid's selected column.
+  std::string selected;
+  SearchColumns(rows, &selected);
+  EXPECT_EQ(selected, "NRSOLICMP");
+  // Without a grid: the visible fields by their labels.
+  TClientDataSet loose(form, "cdsSolta");
+  loose.AddField("cdsSoltaA", "A", TFieldType::ftString, 1)->SetDisplayLabel("Primeiro");
+  loose.AddField("cdsSoltaB", "B", TFieldType::ftString, 1)->Visible = false;
+  const std::vector<TSearchColumn> fields = SearchColumns(&loose, &selected);
+  ASSERT_EQ(fields.size(), 1u);
+  EXPECT_EQ(fields[0].Title, "Primeiro");
+  EXPECT_EQ(selected, "A");
+}
+
+TEST(InvalidDate, SaysWhatWasTypedAndWhatIsMissing) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"01/03/", "Data incompleta: 01/03/____. Falta o ano."},
+      {"01/03/20", "Data incompleta: 01/03/20__. Falta completar o ano."},
+      {"01/", "Data incompleta: 01/__/____. Faltam o mês e o ano."},
+      {"1", "Data incompleta: 1_/__/____. Falta completar o dia, o mês e o ano."},
+      {"01/ 3/2024", "Data incompleta: 01/_3/2024. Falta completar o mês."},
+      {"31/02/2024", "Data inválida: 31/02/2024."},  // whole, but no such day
+      {"1/3/2024", "Data inválida: 1/3/2024."},      // not the edit's shape (a script's text)
+      {"ontem", "Data inválida: ontem."},
+  };
+  for (const auto& [text, message] : cases) EXPECT_EQ(InvalidDateMessage(text), message) << text;
 }
 
 TEST_F(ServicesTest, BusyIndicator_ShownTwiceOnlyChangesCaptionAndOneHideHides) {

@@ -155,6 +155,49 @@ TEST_F(BindingTest, MaskedEdit_ShowsLiteralsAndStoresTheValueWithoutThem) {
   EXPECT_EQ(code->displayText(), QStringLiteral("AB1 "));
 }
 
+TEST_F(BindingTest, MaskedEdits_AreReadyForTypingHoweverTheFocusArrives) {
+  TTestForm* form = ShowTestForm();
+  auto* code = Widget<QLineEdit>(form->medCodigo);
+  QLineEdit* date = Widget<DateEditWidget>(form->depData)->Edit();
+  // As a screen's first activation does: the mask given, the date cleared, by the program.
+  form->medCodigo->SetEditMask("");
+  form->medCodigo->SetEditMask("00.000.000;0;_");
+  form->depData->SetText("01/01/2024");
+  form->depData->Clear();
+
+  // Typing, then Tab: the model moves the focus on, and typing goes on at once.
+  QTest::keyClicks(Widget<QLineEdit>(form->edtNome), "abc");
+  QTest::keyClick(Widget<QLineEdit>(form->edtNome), Qt::Key_Tab);
+  ASSERT_TRUE(code->hasFocus());
+  QTest::keyClicks(code, "0100");
+  EXPECT_EQ(form->medCodigo->Text(), "0100");
+  // On to the date edit (the disabled edit between them is skipped).
+  QTest::keyClick(code, Qt::Key_Tab);
+  ASSERT_TRUE(date->hasFocus());
+  QTest::keyClicks(date, "0503");
+  EXPECT_EQ(form->depData->Text(), "05/03/");
+  // Shift+Tab back: typing continues after what the edit holds.
+  QTest::keyClick(date, Qt::Key_Tab, Qt::ShiftModifier);
+  ASSERT_TRUE(code->hasFocus());
+  QTest::keyClicks(code, "2003");
+  EXPECT_EQ(form->medCodigo->Text(), "01002003");
+
+  // The program moves the focus into a blank edit.
+  form->medCodigo->SetText("");
+  form->edtNome->SetFocus();
+  form->medCodigo->SetFocus();
+  ASSERT_TRUE(code->hasFocus());
+  QTest::keyClicks(code, "12");
+  EXPECT_EQ(form->medCodigo->Text(), "12");
+
+  // A click past what was typed starts where the typing stopped.
+  form->edtNome->SetFocus();
+  QTest::mouseClick(code, Qt::LeftButton, {}, QPoint(code->width() - 4, 10));
+  QApplication::processEvents();
+  QTest::keyClicks(code, "3");
+  EXPECT_EQ(form->medCodigo->Text(), "123");
+}
+
 TEST_F(BindingTest, DateEdit_TypedOrPickedDateReachesTheModel) {
   TTestForm* form = ShowTestForm();
   auto* date = Widget<DateEditWidget>(form->depData);

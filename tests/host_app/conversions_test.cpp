@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <tuple>
 
 #include "host_app/conversions.h"
 #include "host_app/qt_widgets.h"
@@ -32,6 +33,21 @@ TEST(Conversions, MaskedDisplay_GivesTheStoredValue) {
   EXPECT_EQ(StoredValueOfDisplay(kDateEditMask, QStringLiteral("05/03/____")), "05/03/");
   EXPECT_EQ(StoredValueOfDisplay(kDateEditMask, QStringLiteral("__/__/____")), "");
   EXPECT_EQ(StoredValueOfDisplay("", QStringLiteral("livre")), "livre");
+}
+
+TEST(Conversions, FirstBlankPosition_IsWhereTypingGoesOn) {
+  const std::tuple<const char*, const char*, int> cases[] = {
+      {"99.999.999;_", "__.___.___", 0},
+      {"99.999.999;_", "01.00_.___", 5},  // literals take their places
+      {"99.999.999;_", "01.002.003", 10},
+      {"00/00/9999;_", "05/03/____", 6},
+      {"\\D9;_", "D_", 1},  // an escaped literal takes a place
+      {">nnnn; ", "AB  ", 2},
+      {"", "livre", 5},
+  };
+  for (const auto& [mask, display, position] : cases)
+    EXPECT_EQ(FirstBlankPosition(QString::fromUtf8(mask), QString::fromUtf8(display)), position)
+        << mask << " " << display;
 }
 
 TEST(Conversions, Keys_MapToVirtualKeysAndShortcutsToSequences) {
@@ -99,6 +115,31 @@ TEST(Alignment, TooLittleRoom_ShrinksInsteadOfOverlapping) {
   EXPECT_EQ(rects[0], QRect(0, 0, 100, 40));
   EXPECT_EQ(rects[1], QRect(0, 40, 100, 10));
   EXPECT_EQ(rects[2].height(), 0);
+}
+
+TEST(Alignment, AnchoredChildren_FollowTheGrowthOfTheirParent) {
+  using fw::TAlign;
+  const QSize growth(200, 100);  // the client is 800 x 500, designed 600 x 400
+  const std::vector<AlignItem> items = {
+      {TAlign::alNone, QRect(0, 28, 600, 340), true, fw::akAll},               // the page control
+      {TAlign::alNone, QRect(500, 5, 60, 13), true, fw::akTop | fw::akRight},  // moves right
+      {TAlign::alNone, QRect(10, 300, 60, 20), true, fw::akLeft | fw::akBottom},  // moves down
+      {TAlign::alNone, QRect(10, 10, 60, 20), true, fw::akLeft | fw::akTop},      // stays
+      {TAlign::alTop, QRect(0, 0, 800, 120), true, fw::akAll},  // takes the extra height
+      {TAlign::alTop, QRect(0, 120, 800, 1), true},             // a splitter under it
+      {TAlign::alClient, QRect(0, 121, 800, 279), true},        // keeps its designed height
+  };
+  const std::vector<QRect> rects = AlignRects(QRect(0, 0, 800, 500), items, growth);
+  EXPECT_EQ(rects[0], QRect(0, 28, 800, 440));
+  EXPECT_EQ(rects[1], QRect(700, 5, 60, 13));
+  EXPECT_EQ(rects[2], QRect(10, 400, 60, 20));
+  EXPECT_EQ(rects[3], QRect(10, 10, 60, 20));
+  EXPECT_EQ(rects[4], QRect(0, 0, 800, 220));
+  EXPECT_EQ(rects[5], QRect(0, 220, 800, 1));
+  EXPECT_EQ(rects[6], QRect(0, 221, 800, 279));
+  // Smaller than designed, an anchored child shrinks; never below nothing.
+  const std::vector<QRect> small = AlignRects(QRect(0, 0, 100, 100), {items[0]}, QSize(-700, -500));
+  EXPECT_EQ(small[0], QRect(0, 28, 0, 0));
 }
 
 }  // namespace

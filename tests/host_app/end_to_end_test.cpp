@@ -6,12 +6,14 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QImage>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -30,7 +32,10 @@
 #include "host_app/module_loader.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_platform.h"
+#include "host_app/qt_widgets.h"
+#include "host_app/remote_server.h"
 #include "service/canned_service.h"
+#include "test_form.h"
 
 namespace hostapp::testing {
 namespace {
@@ -376,6 +381,319 @@ TEST_F(EndToEndTest, InvertedRequestDates_AreReportedInABoxAndNothingIsAsked) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
   EXPECT_TRUE(soliIni->hasFocus());
   EXPECT_FALSE(branches->hasFocus());
+}
+
+TEST_F(EndToEndTest, HungServer_TheQueryCanBeCancelledAndFailsAsAnyRemoteFailure) {
+  // The real TCP client, to a server that takes the connection and never answers.
+  StoppedServer server;
+  fw::THostConfig& config = fw::HostConfig();
+  const std::string savedHost = config.ServerHost;
+  const int savedPort = config.ServerPort;
+  config.ServerHost = "127.0.0.1";
+  config.ServerPort = server.Port();
+  config.ServiceFactory = CancellableServiceFactory(window->Platform(), {2000, 60000});
+  window->Platform().CancelOfferDelayMs = 300;
+
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  auto* branches = Widget<QTableView>(request, "dbgPadrao");
+  QLineEdit* soliIni = DateLine(request, "depSolicitacaoIni");
+  QLineEdit* soliFin = DateLine(request, "depSolicitacaoFin");
+  auto* lista = Widget<QWidget>(request, "rbtListFilSoli");
+  ASSERT_TRUE(branches && soliIni && soliFin && lista);
+  TypeDate(soliIni, "01032024");
+  TypeDate(soliFin, "31032024");
+
+  struct {
+    bool Offered = false;
+    QString Caption;
+    QString Message;
+  } seen;
+  auto* poll = new QTimer();
+  poll->setInterval(20);
+  QObject::connect(poll, &QTimer::timeout, [&] {
+    BusyOverlay* busy = window->Platform().Busy();
+    if (!busy || !busy->CancelOffered()) return;
+    poll->stop();
+    seen.Offered = true;
+    seen.Caption = busy->Caption();
+    // A click elsewhere while the call hangs reaches nothing; then the user cancels.
+    QTest::mouseClick(lista, Qt::LeftButton);
+    QTest::mouseClick(busy->CancelButton(), Qt::LeftButton);
+  });
+  ModalWatch box([&](QWidget* modal) {
+    if (auto* message = qobject_cast<QMessageBox*>(modal)) {
+      seen.Message = message->text();
+      message->buttons().front()->click();
+    } else {
+      modal->close();
+    }
+  });
+  poll->start();
+  const auto started = std::chrono::steady_clock::now();
+  // Leaving the filter for the branch grid asks GetFilSoliGD, which hangs.
+  QTest::mouseClick(branches->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+  QApplication::processEvents();
+  const auto waited = std::chrono::steady_clock::now() - started;
+  delete poll;
+
+  EXPECT_TRUE(seen.Offered);
+  EXPECT_LT(waited, std::chrono::seconds(10)) << "cancelled, not timed out";
+  EXPECT_EQ(seen.Message, QStringLiteral("Operação cancelada pelo usuário."));
+  EXPECT_EQ(window->Platform().Busy(), nullptr) << "the indicator is hidden";
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(branches->model()->rowCount(), 0) << "no branch was loaded";
+  auto* listRadio = dynamic_cast<fw::TRadioButton*>(request->FindComponent("rbtListFilSoli"));
+  ASSERT_NE(listRadio, nullptr);
+  EXPECT_FALSE(listRadio->Checked()) << "the click during the call did not reach the screen";
+
+  fw::DoneApplication();
+  config.ServerHost = savedHost;
+  config.ServerPort = savedPort;
+}
+
+// Drags a splitter's handle by `dy` pixels, as the mouse does.
+void DragSplitter(QWidget* handle, int dy) {
+  const QPoint grip(handle->width() / 2, handle->height() / 2);
+  QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+  QTest::mouseMove(handle, grip + QPoint(0, dy));
+  QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(0, dy));
+}
+
+TEST_F(EndToEndTest, MoreRoom_GoesToThePagesAndTheItemsGrid_TheBarsKeepTheirs) {
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  auto* sub = qobject_cast<QMdiSubWindow*>(window->Binding().WindowOf(request));
+  auto* pages = Widget<QWidget>(request, "pgcPadrao");
+  auto* toolbar = Widget<QWidget>(request, "panMenu");
+  auto* filter = Widget<QWidget>(request, "panFiltro");
+  auto* recordBar = Widget<QWidget>(request, "panNavigator");
+  auto* navigator = Widget<QWidget>(request, "dbnPadrao");
+  auto* code = Widget<QWidget>(request, "lblCodTela");
+  auto* items = Widget<QWidget>(request, "panItens");
+  auto* approvals = Widget<QWidget>(request, "panDestSolGere");
+  auto* splitter = Widget<QWidget>(request, "Splitter1");
+  ASSERT_TRUE(sub && pages && toolbar && filter && recordBar && navigator && code && items &&
+              approvals && splitter);
+  // The items tab, so that its page is laid out as the user sees it.
+  dynamic_cast<fw::TPageControl*>(request->FindComponent("pgcPadrao"))
+      ->SetActivePage(dynamic_cast<fw::TTabSheet*>(request->FindComponent("tshItens")));
+  QApplication::processEvents();
+
+  // At the designed size everything is where the screen's description puts it.
+  EXPECT_EQ(toolbar->geometry(), QRect(0, 0, 1020, 28));
+  EXPECT_EQ(filter->geometry(), QRect(0, 28, 1020, 85));
+  EXPECT_EQ(pages->geometry(), QRect(0, 113, 1020, 337));
+  EXPECT_EQ(recordBar->geometry(), QRect(0, 450, 1020, 38));
+  EXPECT_EQ(navigator->geometry(), QRect(860, 6, 148, 25));
+  EXPECT_EQ(items->height(), 249);
+  const int approvalsHeight = approvals->height();
+
+  // Larger: the toolbar stays at the top, the record bar at the bottom, the pages take the rest;
+  // on the items tab the approvals keep their height and the items grid takes the rest.
+  sub->resize(sub->width() + 200, sub->height() + 150);
+  QApplication::processEvents();
+  EXPECT_EQ(toolbar->geometry(), QRect(0, 0, 1220, 28));
+  EXPECT_EQ(pages->geometry(), QRect(0, 113, 1220, 487));
+  EXPECT_EQ(recordBar->geometry(), QRect(0, 600, 1220, 38));
+  EXPECT_EQ(navigator->geometry(), QRect(1060, 6, 148, 25)) << "at the right edge";
+  EXPECT_EQ(code->x(), 1150) << "the screen code at the right edge";
+  EXPECT_EQ(items->height(), 249 + 150);
+  EXPECT_EQ(approvals->height(), approvalsHeight);
+  EXPECT_EQ(Widget<QWidget>(request, "dbgItens")->height(), items->height() - 8)
+      << "the grid fills its panel";
+
+  // The splitter still moves the boundary, and the window's next growth goes to the items again.
+  ASSERT_GE(splitter->height(), 4) << "a handle the mouse can take";
+  EXPECT_EQ(splitter->cursor().shape(), Qt::SizeVerCursor);
+  DragSplitter(splitter, -50);
+  EXPECT_EQ(items->height(), 349);
+  EXPECT_EQ(approvals->height(), approvalsHeight + 50);
+  sub->resize(sub->width(), sub->height() + 40);
+  QApplication::processEvents();
+  EXPECT_EQ(items->height(), 389);
+  EXPECT_EQ(approvals->height(), approvalsHeight + 50);
+  // Dragged all the way down, the approvals keep a sliver.
+  DragSplitter(splitter, 1000);
+  EXPECT_GE(approvals->height(), 20);
+
+  // Back to the designed size: the design again, but for what the user dragged.
+  sub->resize(sub->width() - 200, sub->height() - 190);
+  QApplication::processEvents();
+  EXPECT_EQ(pages->geometry(), QRect(0, 113, 1020, 337));
+  EXPECT_EQ(recordBar->geometry(), QRect(0, 450, 1020, 38));
+  fw::DoneApplication();
+}
+
+TEST_F(EndToEndTest, ItemScreen_TheQuotationsSplitterCanBeTakenAndBothGridsGrow) {
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  QLineEdit* soliIni = DateLine(request, "depSolicitacaoIni");
+  auto* branches = Widget<QTableView>(request, "dbgPadrao");
+  auto* items = Widget<QTableView>(request, "dbgItens");
+  ASSERT_TRUE(soliIni && branches && items);
+  TypeDate(soliIni, "01032024");
+  TypeDate(DateLine(request, "depSolicitacaoFin"), "31032024");
+  QTest::mouseClick(branches->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+  QApplication::processEvents();
+  dynamic_cast<fw::TPageControl*>(request->FindComponent("pgcPadrao"))
+      ->SetActivePage(dynamic_cast<fw::TTabSheet*>(request->FindComponent("tshItens")));
+  QApplication::processEvents();
+
+  struct {
+    int Handle = 0, Products = 0, Quotations = 0, ProductsDragged = 0, QuotationsDragged = 0;
+    QSize ProductsGrown, QuotationsGrown;
+  } seen;
+  ModalWatch inside([&](QWidget* modal) {
+    fw::TForm* itemScreen = fw::Application->FindForm("frmAcompItens");
+    auto* products = itemScreen ? Widget<QWidget>(itemScreen, "panDbgPadrao") : nullptr;
+    auto* quotations = itemScreen ? Widget<QWidget>(itemScreen, "dbgCotacao") : nullptr;
+    auto* splitter = itemScreen ? Widget<QWidget>(itemScreen, "Splitter1") : nullptr;
+    if (products && quotations && splitter) {
+      seen.Handle = splitter->height();
+      seen.Products = products->height();
+      seen.Quotations = quotations->height();
+      DragSplitter(splitter, -60);
+      seen.ProductsDragged = products->height();
+      seen.QuotationsDragged = quotations->height();
+      const QSize before = products->size(), quotationsBefore = quotations->size();
+      modal->resize(modal->width() + 100, modal->height() + 120);
+      QApplication::processEvents();
+      seen.ProductsGrown = products->size() - before;
+      seen.QuotationsGrown = quotations->size() - quotationsBefore;
+    }
+    modal->close();
+  });
+  const QPoint number = items
+                            ->visualRect(items->model()->index(
+                                0, ColumnTitled(items, QStringLiteral("Nº Solicitação"))))
+                            .center();
+  QTest::mouseClick(items->viewport(), Qt::LeftButton, {}, number);
+  QTest::mouseDClick(items->viewport(), Qt::LeftButton, {}, number);
+  QApplication::processEvents();
+  ASSERT_TRUE(inside.Seen());
+  EXPECT_GE(seen.Handle, 4) << "the designed splitter is 0 pixels high; its handle is not";
+  EXPECT_EQ(seen.Products, 223) << "as designed";
+  EXPECT_EQ(seen.ProductsDragged, 223 - 60);
+  EXPECT_EQ(seen.QuotationsDragged, seen.Quotations + 60);
+  EXPECT_EQ(seen.ProductsGrown.width(), 100);
+  EXPECT_EQ(seen.QuotationsGrown, QSize(100, 120));
+  fw::DoneApplication();
+}
+
+TEST_F(EndToEndTest, GridColumns_DatesFitTheirDesignedWidths_AndADraggedWidthStays) {
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  auto* branches = Widget<QTableView>(request, "dbgPadrao");
+  auto* items = Widget<QTableView>(request, "dbgItens");
+  auto* grid = dynamic_cast<fw::TDBGrid*>(request->FindComponent("dbgItens"));
+  ASSERT_TRUE(branches && items && grid);
+  const auto query = [&] {
+    TypeDate(DateLine(request, "depSolicitacaoIni"), "01032024");
+    TypeDate(DateLine(request, "depSolicitacaoFin"), "31032024");
+    QTest::mouseClick(branches->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+    QApplication::processEvents();
+  };
+  query();
+  ASSERT_EQ(items->model()->rowCount(), 2);
+
+  // Where the design gives a date room (60 to 83 pixels), the grid's face fits it whole in the
+  // cell's text area (its width less the grid line and the text margins), at the designed width.
+  const int margin = items->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, items) + 1;
+  const QFontMetrics metrics(items->font());
+  int dates = 0;
+  for (int column = 0; column < grid->ColumnCount(); ++column) {
+    const fw::TField* field = grid->ColumnField(column);
+    const int width = grid->ColumnWidth(column);
+    EXPECT_EQ(items->columnWidth(column), width) << "nothing grows: " << grid->ColumnTitle(column);
+    if (!field || field->DataType() != fw::TFieldType::ftDateTime || width < 60 || width > 83)
+      continue;
+    ++dates;
+    EXPECT_LE(metrics.horizontalAdvance(QStringLiteral("15/03/2024")), width - 1 - 2 * margin)
+        << grid->ColumnTitle(column) << " (" << width << " px)";
+  }
+  EXPECT_GE(dates, 4);
+  const int delivery = ColumnTitled(items, QStringLiteral("Dt. Entrega Solicitação"));
+  EXPECT_LE(metrics.horizontalAdvance(Cell(items, 0, QStringLiteral("Dt. Entrega Solicitação"))),
+            items->columnWidth(delivery) - 1 - 2 * margin);
+  EXPECT_EQ(items->model()->headerData(delivery, Qt::Horizontal, Qt::ToolTipRole).toString(),
+            QStringLiteral("Dt. Entrega Solicitação"))
+      << "a title cut by its column reads whole in its tooltip";
+  const int quantity = ColumnTitled(items, QStringLiteral("Quantidade AF"));
+  EXPECT_TRUE(items->model()->index(0, quantity).data(Qt::TextAlignmentRole).toInt() &
+              Qt::AlignRight)
+      << "numbers align right";
+  EXPECT_FALSE(items->model()->index(0, delivery).data(Qt::TextAlignmentRole).toInt() &
+               Qt::AlignRight);
+
+  // The user drags the border of "Destino" 40 pixels wider.
+  QHeaderView* header = items->horizontalHeader();
+  const int destination = ColumnTitled(items, QStringLiteral("Destino"));
+  const int designed = items->columnWidth(destination);
+  const QPoint border(header->sectionViewportPosition(destination) + designed - 1,
+                      header->height() / 2);
+  QTest::mousePress(header->viewport(), Qt::LeftButton, {}, border);
+  QTest::mouseMove(header->viewport(), border + QPoint(40, 0));
+  QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, border + QPoint(40, 0));
+  ASSERT_EQ(items->columnWidth(destination), designed + 40);
+
+  // A new query reloads the grid: the dragged width stays, the others are as designed.
+  const size_t mark = canned.Calls.size();
+  QTest::mouseClick(DateLine(request, "depSolicitacaoIni"), Qt::LeftButton);
+  QApplication::processEvents();
+  query();
+  ASSERT_EQ(CallsSince(mark), (Calls{"GetFilSoliGD", "GetItens", "GetDestSolGere"}));
+  EXPECT_EQ(items->columnWidth(destination), designed + 40);
+  EXPECT_EQ(items->columnWidth(delivery), grid->ColumnWidth(delivery));
+  fw::DoneApplication();
+}
+
+TEST_F(EndToEndTest, SmallerThings_PartDateMessage_HelpPicture_ReadableNames) {
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  QLineEdit* soliIni = DateLine(request, "depSolicitacaoIni");
+  ASSERT_NE(soliIni, nullptr);
+  TypeDate(soliIni, "010320");
+  QString text;
+  ModalWatch box([&](QWidget* modal) {
+    if (auto* message = qobject_cast<QMessageBox*>(modal)) {
+      text = message->text();
+      message->buttons().front()->click();
+    } else {
+      modal->close();
+    }
+  });
+  QTest::keyClick(soliIni, Qt::Key_Tab);
+  QApplication::processEvents();
+  ASSERT_TRUE(box.Seen());
+  EXPECT_EQ(text, QStringLiteral("Data incompleta: 01/03/20__. Falta completar o ano."));
+
+  // The help button's picture reads as help: a blue disc with a white question mark, no red.
+  auto* help = Widget<QToolButton>(request, "sbtAjuda");
+  ASSERT_NE(help, nullptr);
+  const QImage picture = help->icon().pixmap(16, 16).toImage();
+  int blue = 0, red = 0, white = 0;
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x) {
+      const QColor c = picture.pixelColor(x, y);
+      if (c.alpha() < 128) continue;
+      blue += c.blue() > c.red() + 60;
+      red += c.red() > c.blue() + 60;
+      white += c.red() > 200 && c.green() > 200 && c.blue() > 200;
+    }
+  EXPECT_GT(blue, 80);
+  EXPECT_GT(white, 8);
+  EXPECT_EQ(red, 0);
+
+  // The product names only display: disabled, but drawn in the normal text colour.
+  auto* name = Widget<QLineEdit>(request, "edtNmProdIni");
+  ASSERT_NE(name, nullptr);
+  EXPECT_FALSE(name->isEnabled());
+  EXPECT_EQ(name->palette().color(QPalette::Disabled, QPalette::Text),
+            name->palette().color(QPalette::Active, QPalette::Text));
+  EXPECT_NE(name->palette().color(QPalette::Disabled, QPalette::Text),
+            name->palette().color(QPalette::Disabled, QPalette::Base));
+  fw::DoneApplication();
 }
 
 }  // namespace

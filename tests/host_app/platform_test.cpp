@@ -7,11 +7,15 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "framework/host/services.h"
 #include "host_app/conversions.h"
@@ -19,6 +23,7 @@
 #include "host_app/main_window.h"
 #include "host_app/module_loader.h"
 #include "host_app/qt_widgets.h"
+#include "host_app/remote_server.h"
 #include "test_form.h"
 
 namespace hostapp::testing {
@@ -111,6 +116,146 @@ TEST_F(PlatformTest, BusyIndicator_CoversTheOwningFormWithItsCaptionUntilHidden)
   fw::DeactiveShowAvi();
 }
 
+// A remote call stand-in that blocks until cancelled (or ten seconds pass), then fails as the TCP
+// client does.
+class BlockingCall {
+ public:
+  void Run() {
+    std::unique_lock lock(mutex_);
+    if (!done_.wait_for(lock, std::chrono::seconds(10), [this] { return cancelled_; }))
+      throw fw::ERemoteError("tempo esgotado no teste");
+    throw fw::ERemoteError("Operação cancelada pelo usuário.");
+  }
+  void Cancel() {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+    ++cancels_;
+    done_.notify_all();
+  }
+  int Cancels() {
+    std::lock_guard lock(mutex_);
+    return cancels_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool cancelled_ = false;
+  int cancels_ = 0;
+};
+
+std::string FailureOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+  return "(no error)";
+}
+
+TEST_F(PlatformTest, LongRemoteCall_OffersCancelAfterTheDelay_AndNoInputReachesTheModel) {
+  TTestForm* form = ShowTestForm();
+  platform->CancelOfferDelayMs = 400;
+  fw::ActiveShowAvi(form, 6, "Consultando filiais");
+  form->Log.clear();
+  const std::string nameBefore = form->edtNome->Text();
+
+  struct {
+    bool OfferedEarly = true, OfferedLate = false, ButtonShown = false;
+    int CancelsAfterEarlyEscape = -1;
+  } seen;
+  BlockingCall call;
+  QTimer::singleShot(150, [&] {
+    seen.OfferedEarly = platform->Busy() && platform->Busy()->CancelOffered();
+    // What the user does meanwhile: a click on a radio button, typing, Esc, closing the window.
+    QTest::mouseClick(Widget<QWidget>(form->rbtLista), Qt::LeftButton);
+    QTest::keyClicks(binding->FocusWidgetOf(form->edtNome), "xyz");
+    QTest::keyClick(binding->FocusWidgetOf(form->edtNome), Qt::Key_Escape);
+    binding->WindowOf(form)->close();
+    seen.CancelsAfterEarlyEscape = call.Cancels();
+  });
+  QTimer::singleShot(700, [&] {
+    BusyOverlay* busy = platform->Busy();
+    seen.OfferedLate = busy && busy->CancelOffered();
+    seen.ButtonShown = busy && busy->CancelButton()->isVisible();
+    QTest::keyClick(binding->FocusWidgetOf(form->edtNome), Qt::Key_Escape);
+  });
+  const std::string failure =
+      FailureOf([&] { platform->RunRemoteCall([&] { call.Run(); }, [&] { call.Cancel(); }); });
+
+  EXPECT_EQ(failure, "Operação cancelada pelo usuário.");
+  EXPECT_FALSE(seen.OfferedEarly) << "no offer before the delay";
+  EXPECT_EQ(seen.CancelsAfterEarlyEscape, 0) << "Esc cancels only once offered";
+  EXPECT_TRUE(seen.OfferedLate);
+  EXPECT_TRUE(seen.ButtonShown);
+  EXPECT_EQ(call.Cancels(), 1);
+  EXPECT_EQ(form->Log, std::vector<std::string>{})
+      << "no user event reached the model during the call";
+  EXPECT_FALSE(form->rbtLista->Checked());
+  EXPECT_EQ(form->edtNome->Text(), nameBefore);
+  EXPECT_TRUE(form->Visible());
+  EXPECT_TRUE(binding->WindowOf(form)->isVisible()) << "the window was not closed";
+  ASSERT_NE(platform->Busy(), nullptr) << "the indicator is the caller's to hide";
+  EXPECT_FALSE(platform->Busy()->CancelOffered());
+  fw::DeactiveShowAvi();
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  // Afterwards the window answers again.
+  QTest::mouseClick(Widget<QWidget>(form->rbtLista), Qt::LeftButton);
+  QApplication::processEvents();
+  EXPECT_TRUE(form->rbtLista->Checked());
+}
+
+TEST_F(PlatformTest, QuickRemoteCall_ShowsNoOffer) {
+  TTestForm* form = ShowTestForm();
+  platform->CancelOfferDelayMs = 0;
+  fw::ActiveShowAvi(form, 6, "");
+  bool ran = false;
+  platform->RunRemoteCall([&] { ran = true; }, [] { ADD_FAILURE() << "nothing to cancel"; });
+  EXPECT_TRUE(ran);
+  EXPECT_FALSE(platform->Busy()->CancelOffered());
+  fw::DeactiveShowAvi();
+}
+
+TEST_F(PlatformTest, HungServer_TheCancelButtonAbandonsTheTcpCall) {
+  ShowTestForm();
+  platform->CancelOfferDelayMs = 200;
+  StoppedServer server;
+  auto connect = CancellableServiceFactory(*platform, {2000, 60000});
+  std::unique_ptr<fw::IAppServer> connection =
+      connect("127.0.0.1", server.Port(), "CMP09500.rdmAcompSoli");
+  auto& client = static_cast<CancellableAppServer&>(*connection).Client();
+  ASSERT_TRUE(client.Connected());
+
+  bool clicked = false;
+  QWidget* overlayParent = nullptr;
+  auto* poll = new QTimer();
+  poll->setInterval(20);
+  QObject::connect(poll, &QTimer::timeout, [&] {
+    // No indicator was shown: the offer comes over the active window all the same.
+    BusyOverlay* busy = OverlayIn(QApplication::activeWindow());
+    if (!busy || !busy->CancelOffered()) return;
+    poll->stop();
+    overlayParent = busy->parentWidget();
+    QTest::mouseClick(busy->CancelButton(), Qt::LeftButton);
+    clicked = true;
+  });
+  poll->start();
+  std::vector<fw::TRemoteArg> args;
+  const auto started = std::chrono::steady_clock::now();
+  const std::string failure = FailureOf([&] { connection->Invoke("GetFilSoli", args); });
+  const auto waited = std::chrono::steady_clock::now() - started;
+  delete poll;
+
+  EXPECT_TRUE(clicked);
+  EXPECT_EQ(failure, "Operação cancelada pelo usuário.");
+  EXPECT_LT(waited, std::chrono::seconds(5)) << "not the call time-out of 60 s";
+  EXPECT_FALSE(client.Connected()) << "the connection is closed";
+  ASSERT_NE(overlayParent, nullptr);
+  EXPECT_EQ(OverlayIn(overlayParent), nullptr) << "its own overlay is gone";
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 TEST_F(PlatformTest, ListPicker_MarksTheKeysGivenAndReturnsTheUsersMarks) {
   fw::TForm* owner = ShowTestForm();
   fw::TClientDataSet* rows = PickerRows(owner);
@@ -156,35 +301,66 @@ TEST_F(PlatformTest, ListPicker_MarksTheKeysGivenAndReturnsTheUsersMarks) {
   EXPECT_EQ(rows->RecNo(), 1) << "the picker never moves the cursor";
 }
 
-TEST_F(PlatformTest, RecordSearch_MovesToTheRowShowingTheValue) {
+TEST_F(PlatformTest, RecordSearch_OffersTheGridsTitlesAndFindsWhatAPersonTypes) {
   TTestForm* form = ShowTestForm();
-  form->cdsDados->SetData(Packet(5));
-  auto answer = [](const QString& label, const QString& value) {
-    OnNextModal([=](QWidget* window) {
+  fw::TDataPacket packet({{"CODIGO", fw::TFieldType::ftString, 4},
+                          {"NOME", fw::TFieldType::ftString, 20},
+                          {"VALOR", fw::TFieldType::ftFloat, 0}});
+  for (const auto& [code, name] :
+       {std::pair{"0001", "Santos"}, std::pair{"0002", "São Paulo"}, std::pair{"0003", "Campinas"},
+        std::pair{"0004", "São Carlos"}}) {
+    packet.Columns()[0].AppendString(code);
+    packet.Columns()[1].AppendString(name);
+    packet.Columns()[2].AppendNumber(1234.5);
+  }
+  form->cdsDados->SetData(std::move(packet));
+
+  struct {
+    QStringList Fields;
+    QString Current;
+    bool SearchEnabledWhenBlank = true;
+  } seen;
+  // The user picks a column by its title, types, chooses the matching and confirms.
+  auto answer = [&](const QString& title, const QString& value, bool contains) {
+    OnNextModal([&, title, value, contains](QWidget* window) {
       auto* dialog = dynamic_cast<SearchDialog*>(window);
-      ASSERT_NE(dialog, nullptr);
-      dialog->Fields()->setCurrentIndex(dialog->Fields()->findText(label));
-      dialog->ValueEdit()->setText(value);
-      ButtonNamed(window, QStringLiteral("Confirmar"))->click();
+      if (!dialog) return static_cast<QMessageBox*>(window)->buttons().front()->click();
+      seen.Fields.clear();
+      for (int i = 0; i < dialog->Fields()->count(); ++i)
+        seen.Fields << dialog->Fields()->itemText(i);
+      seen.Current = dialog->Fields()->currentText();
+      dialog->ValueEdit()->clear();
+      seen.SearchEnabledWhenBlank = dialog->SearchButton()->isEnabled();
+      dialog->Fields()->setCurrentIndex(dialog->Fields()->findText(title));
+      QTest::keyClicks(dialog->ValueEdit(), value);
+      QTest::mouseClick(contains ? dialog->Contains() : dialog->StartsWith(), Qt::LeftButton);
+      QTest::mouseClick(dialog->SearchButton(), Qt::LeftButton);
     });
   };
-  answer(QStringLiteral("Nome"), QStringLiteral("Filial 4"));
+  answer(QStringLiteral("Nome da Filial"), QStringLiteral("sao"), false);
   fw::Procura(form->cdsDados);
-  EXPECT_EQ(form->cdsDados->RecNo(), 4);
-  EXPECT_EQ(Widget<QTableView>(form->dbgDados)->currentIndex().row(), 3);
+  EXPECT_EQ(seen.Fields, (QStringList{QStringLiteral("Código"), QStringLiteral("Nome da Filial"),
+                                      QStringLiteral("VALOR")}))
+      << "the grid's columns by the titles it shows";
+  EXPECT_EQ(seen.Current, QStringLiteral("Código")) << "the grid's selected column";
+  EXPECT_FALSE(seen.SearchEnabledWhenBlank);
+  EXPECT_EQ(form->cdsDados->RecNo(), 2) << "\"sao\" begins \"São Paulo\"";
+  EXPECT_EQ(Widget<QTableView>(form->dbgDados)->currentIndex().row(), 1);
 
-  answer(QStringLiteral("VALOR"), QStringLiteral("2.469,000"));
+  answer(QStringLiteral("Nome da Filial"), QStringLiteral("SAO"), false);
   fw::Procura(form->cdsDados);
-  EXPECT_EQ(form->cdsDados->RecNo(), 2) << "values are compared as the grid shows them";
+  EXPECT_EQ(form->cdsDados->RecNo(), 4) << "from the row after the cursor";
+  EXPECT_EQ(seen.Current, QStringLiteral("Nome da Filial")) << "the last search's column";
 
-  OnNextModal([](QWidget* window) {
-    if (auto* dialog = dynamic_cast<SearchDialog*>(window)) {
-      dialog->ValueEdit()->setText(QStringLiteral("Filial 99"));
-      ButtonNamed(window, QStringLiteral("Confirmar"))->click();
-    } else {
-      static_cast<QMessageBox*>(window)->buttons().front()->click();
-    }
-  });
+  answer(QStringLiteral("Nome da Filial"), QStringLiteral("pinas"), true);
+  fw::Procura(form->cdsDados);
+  EXPECT_EQ(form->cdsDados->RecNo(), 3) << "contains, round past the end";
+
+  answer(QStringLiteral("VALOR"), QStringLiteral("1.234"), false);
+  fw::Procura(form->cdsDados);
+  EXPECT_EQ(form->cdsDados->RecNo(), 4) << "numbers as the grid shows them";
+
+  answer(QStringLiteral("Nome da Filial"), QStringLiteral("Rio"), true);
   // The "not found" box comes after the search dialog: answer it too.
   QTimer::singleShot(300, [] {
     OnNextModal(
@@ -192,7 +368,7 @@ TEST_F(PlatformTest, RecordSearch_MovesToTheRowShowingTheValue) {
   });
   fw::Procura(form->cdsDados);
   EXPECT_EQ(platform->Messages.back(), "Registro não encontrado.");
-  EXPECT_EQ(form->cdsDados->RecNo(), 2);
+  EXPECT_EQ(form->cdsDados->RecNo(), 4);
 }
 
 TEST_F(PlatformTest, ProductLookup_FiltersAsTheUserTypesAndPicksTheRow) {
@@ -249,6 +425,21 @@ TEST_F(PlatformTest, ProductLookup_FiltersAsTheUserTypesAndPicksTheRow) {
   EXPECT_EQ(shown, 1);
   EXPECT_EQ(products->RecNo(), 3);
   EXPECT_TRUE(after);
+}
+
+TEST(QtTexts, AreBrazilianPortuguese) {
+  ASSERT_TRUE(InstallPortugueseTexts()) << "Qt's translations are installed (scripts/deps.sh)";
+  QLineEdit edit;
+  edit.setText(QStringLiteral("abc"));
+  std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+  QStringList texts;
+  for (QAction* action : menu->actions())
+    if (!action->isSeparator())
+      texts << action->text().remove(QLatin1Char('&')).section('\t', 0, 0);
+  EXPECT_TRUE(texts.contains(QStringLiteral("Copiar")))
+      << texts.join(QStringLiteral(", ")).toStdString();
+  EXPECT_FALSE(texts.contains(QStringLiteral("Copy")));
+  EXPECT_EQ(QLocale().toString(1234.5, 'f', 1), QStringLiteral("1.234,5"));
 }
 
 TEST_F(PlatformTest, AbsentHostModule_IsReportedPlainly) {
@@ -323,6 +514,13 @@ TEST(MainWindowTest, MenusOpenTheModuleAndAMissingPackageIsReported) {
     for (QAction* action : window.menuBar()->actions().front()->menu()->actions())
       entries << action->text();
     EXPECT_TRUE(entries.contains(QStringLiteral("&Acompanhamento da Solicitação")));
+
+    // On the 1280 x 800 display that scripts/run serves the whole window, frame included, fits;
+    // on a larger one it has its designed size.
+    const QSize small = MainWindow::SizeFor(QSize(1280, 800));
+    EXPECT_LE(small.width() + MainWindow::kFrameAllowance.width(), 1280);
+    EXPECT_LE(small.height() + MainWindow::kFrameAllowance.height(), 800);
+    EXPECT_EQ(MainWindow::SizeFor(QSize(1920, 1080)), QSize(1300, 820));
 
     EXPECT_FALSE(window.OpenRequestTracking());
     ASSERT_EQ(window.Platform().Messages.size(), 1u);

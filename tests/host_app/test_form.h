@@ -1,11 +1,19 @@
 // A small form built the way the screens build theirs, bound and shown by the tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
+
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,6 +21,12 @@
 #include "framework/ui/application.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_platform.h"
+#include "host_app/qt_widgets.h"
+
+// Failed checks show Qt strings as text.
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}
 
 namespace hostapp::testing {
 
@@ -211,6 +225,38 @@ inline void OnNextModal(std::function<void(QWidget*)> action) {
     action(modal);
   });
   timer->start();
+}
+
+// A server stopped in the middle of its work: connections are taken by the system and requests
+// are never answered.
+class StoppedServer {
+ public:
+  StoppedServer() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(fd_, 8) != 0)
+      ADD_FAILURE() << "cannot listen";
+    socklen_t length = sizeof(address);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~StoppedServer() { ::close(fd_); }
+  int Port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// The busy indicator inside a window, if any.
+inline BusyOverlay* OverlayIn(QWidget* window) {
+  if (!window) return nullptr;
+  for (QWidget* child : window->findChildren<QWidget*>())
+    if (auto* overlay = dynamic_cast<BusyOverlay*>(child)) return overlay;
+  return nullptr;
 }
 
 }  // namespace hostapp::testing

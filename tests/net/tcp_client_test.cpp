@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -11,7 +12,9 @@
 #include <msgpack.hpp>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -200,41 +203,54 @@ TEST(TcpAppServer, Connect_ToAClosedPort_NamesHostAndPortInPortuguese) {
   auto client = Client(port);
   const std::string message = MessageOf([&] { client.Connect(); });
   EXPECT_EQ("Não foi possível conectar ao servidor de aplicação em 127.0.0.1:" +
-                std::to_string(port) + " (Connection refused).",
+                std::to_string(port) + " (conexão recusada).",
             message);
   std::vector<TRemoteArg> args;
   EXPECT_NE(std::string::npos,
             MessageOf([&] { client.Invoke("GetFilSoli", args); }).find(std::to_string(port)));
 }
 
-TEST(TcpAppServer, Connect_ToAServerThatDoesNotAccept_GivesUpAfterTheConnectTimeOut) {
-  // A listener whose accept queue is full drops new connection attempts, so they hang.
-  int port = 0;
-  const int listener = ListenOnLoopback(port);
-  ::listen(listener, 0);
-  std::vector<int> fillers;
-  for (int i = 0; i < 16; ++i) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    fillers.push_back(fd);
-    pollfd poller{fd, POLLOUT, 0};
-    if (::poll(&poller, 1, 100) == 0) break;  // this one hangs: the queue is full
+// A listener whose accept queue is full: new connection attempts to it hang.
+class TFullListener {
+ public:
+  TFullListener() {
+    listener_ = ListenOnLoopback(port_);
+    ::listen(listener_, 0);
+    for (int i = 0; i < 16; ++i) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      address.sin_port = htons(static_cast<uint16_t>(port_));
+      ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+      fillers_.push_back(fd);
+      pollfd poller{fd, POLLOUT, 0};
+      if (::poll(&poller, 1, 100) == 0) break;  // this one hangs: the queue is full
+    }
   }
-  TTcpAppServer client("127.0.0.1", port, "CMP09500.rdmAcompSoli", {300, 1000});
+  ~TFullListener() {
+    for (const int fd : fillers_) ::close(fd);
+    ::close(listener_);
+  }
+  int Port() const { return port_; }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  std::vector<int> fillers_;
+};
+
+TEST(TcpAppServer, Connect_ToAServerThatDoesNotAccept_GivesUpAfterTheConnectTimeOut) {
+  TFullListener full;
+  TTcpAppServer client("127.0.0.1", full.Port(), "CMP09500.rdmAcompSoli", {300, 1000});
   const auto started = std::chrono::steady_clock::now();
   const std::string message = MessageOf([&] { client.Connect(); });
   const auto waited = std::chrono::steady_clock::now() - started;
   EXPECT_GE(waited, std::chrono::milliseconds(250));
   EXPECT_LT(waited, std::chrono::seconds(2));
   EXPECT_EQ("Não foi possível conectar ao servidor de aplicação em 127.0.0.1:" +
-                std::to_string(port) + " (tempo esgotado após 300 ms).",
+                std::to_string(full.Port()) + " (tempo esgotado após 300 ms).",
             message);
-  for (const int fd : fillers) ::close(fd);
-  ::close(listener);
 }
 
 TEST(TcpAppServer, ServerThatNeverAnswers_TimesOutAndTheNextCallReconnects) {
@@ -260,6 +276,80 @@ TEST(TcpAppServer, ServerThatNeverAnswers_TimesOutAndTheNextCallReconnects) {
   EXPECT_FALSE(client.Connected());
   EXPECT_EQ(1u, client.Invoke("GetFilSoli", args).Data.RowCount());
   EXPECT_EQ(2, server.Connections());
+}
+
+// Cancels `client` from another thread after `delay`, as the window does while the call runs.
+std::thread CancelAfter(TTcpAppServer& client, std::chrono::milliseconds delay) {
+  return std::thread([&client, delay] {
+    std::this_thread::sleep_for(delay);
+    client.Cancel();
+  });
+}
+
+TEST(TcpAppServer, CancelDuringACallThatHangs_EndsItAtOnceAndTheNextCallReconnects) {
+  std::atomic<int> served{0};
+  TScriptedServer server([&](int fd) {
+    uint32_t msgid;
+    std::string method;
+    if (served++ == 0) {
+      // A stopped server: the request is taken and never answered.
+      ReadRequest(fd, msgid, method);
+      char byte;
+      ::recv(fd, &byte, 1, 0);
+      return;
+    }
+    while (ReadRequest(fd, msgid, method)) SendAll(fd, DataReply(msgid, {}));
+  });
+  auto client = Client(server.Port(), 60000);
+  std::vector<TRemoteArg> args;
+  std::thread user = CancelAfter(client, std::chrono::milliseconds(200));
+  const auto started = std::chrono::steady_clock::now();
+  const std::string message = MessageOf([&] { client.Invoke("GetFilSoli", args); });
+  const auto waited = std::chrono::steady_clock::now() - started;
+  user.join();
+  EXPECT_EQ("Operação cancelada pelo usuário.", message);
+  EXPECT_GE(waited, std::chrono::milliseconds(150));
+  EXPECT_LT(waited, std::chrono::seconds(5)) << "not the 60 s time-out";
+  EXPECT_FALSE(client.Connected()) << "the abandoned connection is closed";
+  EXPECT_EQ(1u, client.Invoke("GetFilSoli", args).Data.RowCount());
+  EXPECT_EQ(2, server.Connections());
+}
+
+TEST(TcpAppServer, CancelWithNothingInFlight_DoesNotReachTheNextCall) {
+  TScriptedServer server(Answering([](uint32_t msgid) { return DataReply(msgid, {}); }));
+  auto client = Client(server.Port());
+  std::vector<TRemoteArg> args;
+  client.Cancel();
+  EXPECT_EQ(1u, client.Invoke("GetFilSoli", args).Data.RowCount());
+  client.Cancel();
+  EXPECT_EQ(1u, client.Invoke("GetFilSoli", args).Data.RowCount());
+  EXPECT_EQ(1, server.Connections());
+}
+
+TEST(TcpAppServer, CancelWhileConnecting_EndsTheConnectAtOnce) {
+  TFullListener full;
+  TTcpAppServer client("127.0.0.1", full.Port(), "CMP09500.rdmAcompSoli", {30000, 60000});
+  std::thread user = CancelAfter(client, std::chrono::milliseconds(200));
+  const auto started = std::chrono::steady_clock::now();
+  const std::string message = MessageOf([&] { client.Connect(); });
+  const auto waited = std::chrono::steady_clock::now() - started;
+  user.join();
+  EXPECT_EQ("Operação cancelada pelo usuário.", message);
+  EXPECT_LT(waited, std::chrono::seconds(5)) << "not the 30 s connect time-out";
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST(TcpAppServer, SystemErrors_ArePortugueseNeverTheLibrarysEnglish) {
+  EXPECT_EQ("conexão recusada", SystemErrorText(ECONNREFUSED));
+  EXPECT_EQ("tempo esgotado", SystemErrorText(ETIMEDOUT));
+  EXPECT_EQ("servidor inalcançável", SystemErrorText(EHOSTUNREACH));
+  EXPECT_EQ("rede inalcançável", SystemErrorText(ENETUNREACH));
+  EXPECT_EQ("conexão reiniciada pelo servidor", SystemErrorText(ECONNRESET));
+  EXPECT_EQ("endereço não encontrado", ResolverErrorText(EAI_NONAME));
+  for (int error = 1; error < 134; ++error)
+    EXPECT_NE(std::string(std::strerror(error)), SystemErrorText(error)) << error;
+  for (int code : {EAI_AGAIN, EAI_FAIL, EAI_FAMILY, EAI_SERVICE, EAI_MEMORY, EAI_BADFLAGS})
+    EXPECT_NE(std::string(::gai_strerror(code)), ResolverErrorText(code)) << code;
 }
 
 TEST(TcpAppServer, ServerClosingDuringTheCall_RaisesAndTheNextCallReconnects) {

@@ -1,0 +1,33 @@
+#include "host_app/remote_server.h"
+
+#include "host_app/qt_platform.h"
+
+namespace hostapp {
+
+CancellableAppServer::CancellableAppServer(std::unique_ptr<fw::TTcpAppServer> client,
+                                           QtPlatform& platform)
+    : client_(std::move(client)), platform_(platform) {}
+
+void CancellableAppServer::Connect() {
+  platform_.RunRemoteCall([this] { client_->Connect(); }, [this] { client_->Cancel(); });
+}
+
+fw::TRemoteResult CancellableAppServer::Invoke(const std::string& method,
+                                               std::vector<fw::TRemoteArg>& args) {
+  fw::TRemoteResult result;
+  platform_.RunRemoteCall([&] { result = client_->Invoke(method, args); },
+                          [this] { client_->Cancel(); });
+  return result;
+}
+
+std::function<std::unique_ptr<fw::IAppServer>(const std::string&, int, const std::string&)>
+CancellableServiceFactory(QtPlatform& platform, fw::TTcpAppServer::TOptions options) {
+  return [&platform, options](const std::string& host, int port, const std::string& name) {
+    auto server = std::make_unique<CancellableAppServer>(
+        std::make_unique<fw::TTcpAppServer>(host, port, name, options), platform);
+    server->Connect();
+    return std::unique_ptr<fw::IAppServer>(std::move(server));
+  };
+}
+
+}  // namespace hostapp

@@ -1,0 +1,38 @@
+// The application server as the Qt host reaches it: the TCP client, each connect and call run
+// through the platform's RunRemoteCall, so that the window stays painted and a hung server can be
+// cancelled from the busy indicator.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/net/tcp_app_server.h"
+
+namespace hostapp {
+
+class QtPlatform;
+
+class CancellableAppServer : public fw::IAppServer {
+ public:
+  // The platform must outlive this object (the main window owns it; the forms, and with them
+  // their connections, are freed before the window).
+  CancellableAppServer(std::unique_ptr<fw::TTcpAppServer> client, QtPlatform& platform);
+
+  void Connect();
+  fw::TRemoteResult Invoke(const std::string& method, std::vector<fw::TRemoteArg>& args) override;
+  fw::TTcpAppServer& Client() { return *client_; }
+
+ private:
+  std::unique_ptr<fw::TTcpAppServer> client_;
+  QtPlatform& platform_;
+};
+
+// The host's service factory (fw::HostConfig().ServiceFactory): a TCP client connected at once,
+// cancellable from the window.
+std::function<std::unique_ptr<fw::IAppServer>(const std::string&, int, const std::string&)>
+CancellableServiceFactory(QtPlatform& platform,
+                          fw::TTcpAppServer::TOptions options = fw::TTcpAppServer::TOptions());
+
+}  // namespace hostapp
