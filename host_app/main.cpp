@@ -1,6 +1,6 @@
 // host-app: the purchasing host application. Opens the tracking module from its menu.
 //
-//   host-app [--server HOST:PORT] [--localdb FILE] [--screenshot DIR]
+//   host-app [--server HOST:PORT[,HOST:PORT...]] [--localdb FILE] [--screenshot DIR]
 #include <QApplication>
 #include <QCommandLineParser>
 #include <cstdio>
@@ -17,15 +17,16 @@
 #include "host_app/screenshot.h"
 
 namespace {
+// "HOST:PORT" or a list "host1:7450,host2:7450", each entry with its port.
 bool ParseServer(const QString& text, std::string& host, int& port) {
-  const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
-  if (colon <= 0) return false;
-  bool ok = false;
-  const int number = text.mid(colon + 1).toInt(&ok);
-  if (!ok || number <= 0 || number > 65535) return false;
-  host = text.left(colon).toStdString();
-  port = number;
-  return true;
+  try {
+    const auto servers = fw::ParseServerList(text.toStdString(), 0);
+    host = text.toStdString();
+    port = servers.front().Port;
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 }  // namespace
 
@@ -46,9 +47,10 @@ int main(int argc, char* argv[]) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Compras: aplicação hospedeira dos módulos."));
   parser.addHelpOption();
-  const QCommandLineOption server(QStringLiteral("server"),
-                                  QStringLiteral("Servidor de aplicação, HOST:PORTA."),
-                                  QStringLiteral("HOST:PORT"));
+  const QCommandLineOption server(
+      QStringLiteral("server"),
+      QStringLiteral("Servidores de aplicação, HOST:PORTA[,HOST:PORTA...]."),
+      QStringLiteral("HOST:PORT"));
   const QCommandLineOption localDatabase(QStringLiteral("localdb"),
                                          QStringLiteral("Banco de dados local (SQLite)."),
                                          QStringLiteral("FILE"));
@@ -64,7 +66,7 @@ int main(int argc, char* argv[]) {
   fw::THostConfig& config = fw::HostConfig();
   if (parser.isSet(server) &&
       !ParseServer(parser.value(server), config.ServerHost, config.ServerPort)) {
-    std::fprintf(stderr, "host-app: --server espera HOST:PORTA, recebeu '%s'.\n",
+    std::fprintf(stderr, "host-app: --server espera HOST:PORTA[,HOST:PORTA...], recebeu '%s'.\n",
                  qPrintable(parser.value(server)));
     return 2;
   }

@@ -4,7 +4,7 @@
 
 namespace hostapp {
 
-CancellableAppServer::CancellableAppServer(std::unique_ptr<fw::TTcpAppServer> client,
+CancellableAppServer::CancellableAppServer(std::unique_ptr<fw::TFailoverAppServer> client,
                                            QtPlatform& platform)
     : client_(std::move(client)), platform_(platform) {}
 
@@ -24,7 +24,8 @@ std::function<std::unique_ptr<fw::IAppServer>(const std::string&, int, const std
 CancellableServiceFactory(QtPlatform& platform, fw::TTcpAppServer::TOptions options) {
   return [&platform, options](const std::string& host, int port, const std::string& name) {
     auto server = std::make_unique<CancellableAppServer>(
-        std::make_unique<fw::TTcpAppServer>(host, port, name, options), platform);
+        std::make_unique<fw::TFailoverAppServer>(fw::ParseServerList(host, port), name, options),
+        platform);
     server->Connect();
     return std::unique_ptr<fw::IAppServer>(std::move(server));
   };

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/net/failover_app_server.h"
 #include "framework/net/tcp_app_server.h"
 
 namespace hostapp {
@@ -18,19 +19,20 @@ class CancellableAppServer : public fw::IAppServer {
  public:
   // The platform must outlive this object (the main window owns it; the forms, and with them
   // their connections, are freed before the window).
-  CancellableAppServer(std::unique_ptr<fw::TTcpAppServer> client, QtPlatform& platform);
+  CancellableAppServer(std::unique_ptr<fw::TFailoverAppServer> client, QtPlatform& platform);
 
   void Connect();
   fw::TRemoteResult Invoke(const std::string& method, std::vector<fw::TRemoteArg>& args) override;
-  fw::TTcpAppServer& Client() { return *client_; }
+  fw::TFailoverAppServer& Client() { return *client_; }
 
  private:
-  std::unique_ptr<fw::TTcpAppServer> client_;
+  std::unique_ptr<fw::TFailoverAppServer> client_;
   QtPlatform& platform_;
 };
 
-// The host's service factory (fw::HostConfig().ServiceFactory): a TCP client connected at once,
-// cancellable from the window.
+// The host's service factory (fw::HostConfig().ServiceFactory): a client of the configured
+// server list ("host1:7450,host2:7450", failing over in order), connected at once, cancellable
+// from the window.
 std::function<std::unique_ptr<fw::IAppServer>(const std::string&, int, const std::string&)>
 CancellableServiceFactory(QtPlatform& platform,
                           fw::TTcpAppServer::TOptions options = fw::TTcpAppServer::TOptions());

@@ -1,6 +1,7 @@
 #include "framework/net/failover_app_server.h"
 
 #include <cstdlib>
+#include <string_view>
 
 namespace fw {
 
@@ -92,11 +93,22 @@ void TFailoverAppServer::ConnectFrom(size_t first) {
       return;
     } catch (const ERemoteError& failure) {
       if (servers_.size() == 1) throw;
+      if (std::string_view(failure.what()) == TTcpAppServer::kCancelledMessage) {
+        current_ = (i + 1) % servers_.size();
+        throw;
+      }
       if (!reasons.empty()) reasons += " ";
       reasons += failure.what();
     }
   }
   throw ERemoteError("Nenhum servidor de aplicação respondeu. " + reasons);
+}
+
+void TFailoverAppServer::Cancel() {
+  // Which server is in flight may change during a connect; each one ignores a cancel when it
+  // has nothing in flight, so telling them all is exact. The list never changes after
+  // construction, so reading it from another thread is safe.
+  for (const auto& server : servers_) server->Cancel();
 }
 
 TRemoteResult TFailoverAppServer::Invoke(const std::string& method, std::vector<TRemoteArg>& args) {

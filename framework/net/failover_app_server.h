@@ -48,6 +48,12 @@ class TFailoverAppServer : public IAppServer {
 
   // The server calls go to now, as listed.
   const TServerAddress& Current() const { return addresses_[current_]; }
+  bool Connected() const { return servers_[current_]->Connected(); }
+  // Safe from any thread: ends the Connect or Invoke in flight, as TTcpAppServer::Cancel does
+  // (the connection closes and the call raises "Operação cancelada pelo usuário."); a connect
+  // does not go on to the next server. As after any transport failure, the next call starts
+  // with the next server of the list.
+  void Cancel();
 
  private:
   void ConnectFrom(size_t first);

@@ -222,10 +222,13 @@ TEST_F(PlatformTest, HungServer_TheCancelButtonAbandonsTheTcpCall) {
   platform->CancelOfferDelayMs = 200;
   StoppedServer server;
   auto connect = CancellableServiceFactory(*platform, {2000, 60000});
-  std::unique_ptr<fw::IAppServer> connection =
-      connect("127.0.0.1", server.Port(), "CMP09500.rdmAcompSoli");
+  // The configured list: the first server refuses, so the window's connection is the second's.
+  const std::string servers =
+      "127.0.0.1:" + std::to_string(RefusedPort()) + ",127.0.0.1:" + std::to_string(server.Port());
+  std::unique_ptr<fw::IAppServer> connection = connect(servers, 7450, "CMP09500.rdmAcompSoli");
   auto& client = static_cast<CancellableAppServer&>(*connection).Client();
   ASSERT_TRUE(client.Connected());
+  EXPECT_EQ(client.Current().Port, server.Port());
 
   bool clicked = false;
   QWidget* overlayParent = nullptr;

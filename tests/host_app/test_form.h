@@ -251,6 +251,12 @@ class StoppedServer {
   int port_ = 0;
 };
 
+// A local port nothing listens on (connections to it are refused).
+inline int RefusedPort() {
+  const StoppedServer gone;
+  return gone.Port();
+}
+
 // The busy indicator inside a window, if any.
 inline BusyOverlay* OverlayIn(QWidget* window) {
   if (!window) return nullptr;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <thread>
 
+#include "framework/net/failover_app_server.h"
 #include "framework/net/wire.h"
 
 namespace fw {
@@ -337,6 +338,25 @@ TEST(TcpAppServer, CancelWhileConnecting_EndsTheConnectAtOnce) {
   EXPECT_EQ("Operação cancelada pelo usuário.", message);
   EXPECT_LT(waited, std::chrono::seconds(5)) << "not the 30 s connect time-out";
   EXPECT_FALSE(client.Connected());
+}
+
+TEST(FailoverAppServer, CancelWhileConnecting_DoesNotGoOnToTheNextServer) {
+  TFullListener full;
+  TScriptedServer second(Answering([](uint32_t msgid) { return DataReply(msgid, {}); }));
+  TFailoverAppServer client({{"127.0.0.1", full.Port()}, {"127.0.0.1", second.Port()}},
+                            "CMP09500.rdmAcompSoli", {30000, 60000});
+  std::thread user([&client] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    client.Cancel();
+  });
+  const std::string message = MessageOf([&] { client.Connect(); });
+  user.join();
+  EXPECT_EQ("Operação cancelada pelo usuário.", message);
+  EXPECT_EQ(0, second.Connections()) << "the user gave up: no other server is tried";
+  // The next call starts with the next server, as after any transport failure.
+  std::vector<TRemoteArg> args;
+  EXPECT_EQ(1u, client.Invoke("GetFilSoli", args).Data.RowCount());
+  EXPECT_EQ(second.Port(), client.Current().Port);
 }
 
 TEST(TcpAppServer, SystemErrors_ArePortugueseNeverTheLibrarysEnglish) {
