@@ -22,4 +22,16 @@ TSelectionParse ParseSelectionList(std::string_view text);
 // json_each: ["A01","B'2"].
 std::string CodesToJsonArray(const std::vector<std::string>& codes);
 
+// Both at once, as the service reads a list: the JSON array straight from the text (no code is
+// held on its own), or where the layout breaks, or that it has more than `maxCodes` codes.
+struct TSelectionJson {
+  bool Ok = false;
+  std::string Json;  // when Ok
+  size_t Codes = 0;  // how many codes the list holds (all of them, also past the limit)
+  bool TooMany = false;
+  size_t ErrorPosition = 0;  // as in TSelectionParse, when the layout breaks
+  std::string Expected;
+};
+TSelectionJson SelectionListToJson(std::string_view text, size_t maxCodes);
+
 }  // namespace app

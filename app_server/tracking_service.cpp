@@ -30,16 +30,21 @@ void BindDate(std::string_view name, double days, TNamedParams& bound) {
 }
 
 std::string ListAsJson(const service::TMethodDef& method, const std::vector<TRpcValue>& params,
-                       std::string_view listName, std::string_view flagName, const char* what) {
+                       std::string_view listName, std::string_view flagName, const char* what,
+                       size_t maxCodes) {
   const int flag = service::ParamIndex(method, flagName);
   if (flag >= 0 && params[flag].Text == "T") return "[]";
   const std::string& text = params[service::ParamIndex(method, listName)].Text;
-  const TSelectionParse parsed = ParseSelectionList(text);
+  TSelectionJson parsed = SelectionListToJson(text, maxCodes);
+  if (parsed.TooMany)
+    throw ERefusal(std::string("A lista de ") + what + " selecionadas tem " +
+                   std::to_string(parsed.Codes) + " códigos; o limite é " +
+                   std::to_string(maxCodes) + ". Restrinja a seleção.");
   if (!parsed.Ok)
     throw ERefusal(std::string("A lista de ") + what + " selecionadas está malformada (" +
                    std::string(listName) + ", posição " + std::to_string(parsed.ErrorPosition) +
                    ": esperava-se " + parsed.Expected + ").");
-  return CodesToJsonArray(parsed.Codes);
+  return std::move(parsed.Json);
 }
 
 void WriteCell(fw::wire::TPacketWriter& packet, fw::TFieldType type, const IRow& row, int column) {
@@ -117,11 +122,11 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
                        ": fora do intervalo de 01/01/0001 a 31/12/9999.");
       BindDate(paramName, params[i].Number, bound);
     } else if (paramName == "stLFilSoli") {
-      bound.emplace_back("lFilSoli",
-                         ListAsJson(*method, params, paramName, "stTFilSoli", "filiais"));
+      bound.emplace_back("lFilSoli", ListAsJson(*method, params, paramName, "stTFilSoli", "filiais",
+                                                options_.MaxSelectionCodes));
     } else if (paramName == "stLSolicita") {
-      bound.emplace_back("lSolicita",
-                         ListAsJson(*method, params, paramName, "stTSolicita", "solicitações"));
+      bound.emplace_back("lSolicita", ListAsJson(*method, params, paramName, "stTSolicita",
+                                                 "solicitações", options_.MaxSelectionCodes));
     } else if (paramName == "cdProdIni" || paramName == "cdProdFin") {
       bound.emplace_back(std::string(paramName), NormalizeProductCode(params[i].Text));
     } else {

@@ -104,8 +104,15 @@ std::string SqlValue(const std::string& query) {
   return rows.empty() || rows[0].empty() ? "" : rows[0][0];
 }
 
-TRawClient::TRawClient(int port) {
+TRawClient::TRawClient(int port, const char* source) {
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (source != nullptr) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source, &local.sin_addr);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0)
+      throw std::runtime_error("raw bind failed");
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

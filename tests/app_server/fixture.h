@@ -44,7 +44,8 @@ std::string SqlValue(const std::string& query);
 // A socket to the server, for what the TCP client would never send.
 class TRawClient {
  public:
-  explicit TRawClient(int port);
+  // From `source` (a loopback address such as "127.0.0.2") when given.
+  explicit TRawClient(int port, const char* source = nullptr);
   ~TRawClient();
   void Send(const std::string& bytes);
   // Sends as much as the server takes of `bytes`, stopping quietly when it hangs up.

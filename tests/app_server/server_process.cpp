@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -20,8 +21,11 @@ namespace testing_app {
 
 namespace {
 
-pid_t Spawn(const std::vector<std::string>& arguments, int stdoutFd, int stderrFd) {
-  std::vector<std::string> all = {APP_SERVER_PATH};
+pid_t Spawn(const std::vector<std::string>& arguments, int stdoutFd, int stderrFd,
+            const std::string& shellSetup = "") {
+  std::vector<std::string> all;
+  if (!shellSetup.empty()) all = {"/bin/sh", "-c", shellSetup + " && exec \"$0\" \"$@\""};
+  all.push_back(APP_SERVER_PATH);
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (auto& argument : all) argv.push_back(argument.data());
@@ -64,14 +68,14 @@ TTempDir::~TTempDir() {
 }
 
 TServerProcess::TServerProcess(const std::string& dbPath, const std::string& logPath,
-                               const std::vector<std::string>& extra)
+                               const std::vector<std::string>& extra, const std::string& shellSetup)
     : logPath_(logPath) {
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   std::vector<std::string> arguments = {"--db", dbPath, "--listen", "127.0.0.1:0"};
   arguments.insert(arguments.end(), extra.begin(), extra.end());
-  pid_ = Spawn(arguments, out[1], log);
+  pid_ = Spawn(arguments, out[1], log, shellSetup);
   ::close(out[1]);
   ::close(log);
 
@@ -115,6 +119,25 @@ void TServerProcess::Signal(int signal) {
   if (pid_ > 0) ::kill(pid_, signal);
 }
 
+void TServerProcess::Pause() {
+  Signal(SIGSTOP);
+  const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (std::chrono::steady_clock::now() < deadline) {
+    bool all = true;
+    std::error_code ignored;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, ignored)) {
+      std::ifstream file(task.path() / "stat");
+      std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+      const size_t close = text.rfind(')');
+      if (close == std::string::npos || close + 2 >= text.size() || text[close + 2] != 'T')
+        all = false;
+    }
+    if (all) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 int TServerProcess::Wait(int timeoutMs) {
   if (pid_ <= 0) return -1;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -149,6 +172,53 @@ std::string TServerProcess::Log() const {
   std::stringstream text;
   text << file.rdbuf();
   return text.str();
+}
+
+size_t TServerProcess::LogSize() const {
+  std::error_code ignored;
+  const auto size = std::filesystem::file_size(logPath_, ignored);
+  return ignored ? 0 : static_cast<size_t>(size);
+}
+
+size_t ResidentKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoul(line.substr(6));
+  return 0;
+}
+
+double CpuSeconds(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // Fields after the command name (which may hold blanks): state is field 3, utime 14, stime 15.
+  std::istringstream rest(text.substr(text.rfind(')') + 2));
+  std::string field;
+  double ticks = 0;
+  for (int index = 3; rest >> field && index <= 15; ++index)
+    if (index >= 14) ticks += std::stod(field);
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+void MakeDemo(const std::string& path, int seed, int scale) {
+  if (RunAppServer(
+          {"--init-demo", path, "--seed", std::to_string(seed), "--scale", std::to_string(scale)},
+          path + ".log") != 0)
+    throw std::runtime_error("app-server --init-demo " + path + " failed");
+}
+
+void CopyInPlace(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot write " + to);
+  size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (count <= 0) break;
+    written += static_cast<size_t>(count);
+  }
+  ::close(fd);
 }
 
 }  // namespace testing_app

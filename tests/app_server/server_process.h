@@ -27,25 +27,39 @@ class TTempDir {
 class TServerProcess {
  public:
   // Starts `app-server --db dbPath --listen 127.0.0.1:0` with the extra arguments and waits for
-  // it to listen.
+  // it to listen. A non-empty `shellSetup` runs first in a shell that then becomes the server
+  // ("ulimit -n 64").
   TServerProcess(const std::string& dbPath, const std::string& logPath,
-                 const std::vector<std::string>& extra = {});
+                 const std::vector<std::string>& extra = {}, const std::string& shellSetup = "");
   ~TServerProcess();
 
   int Port() const { return port_; }
   pid_t Pid() const { return pid_; }
   bool Running();
   void Signal(int signal);
+  // SIGSTOP, and waits until every thread of the server has stopped (kill returns before that).
+  void Pause();
   // SIGTERM, then waits up to `timeoutMs`; the exit status, or -1 (killed when it did not stop).
   int Stop(int timeoutMs = 10000);
   // Waits for the process to end by itself; the exit status, or -1.
   int Wait(int timeoutMs);
   std::string Log() const;
+  // The log's size in bytes.
+  size_t LogSize() const;
 
  private:
   pid_t pid_ = -1;
   int port_ = 0;
   std::string logPath_;
 };
+
+// What the kernel reports of a running process: resident memory and CPU time used so far.
+size_t ResidentKiB(pid_t pid);
+double CpuSeconds(pid_t pid);
+
+// Writes a demo database (app-server --init-demo); raises when that fails.
+void MakeDemo(const std::string& path, int seed, int scale);
+// Copies `from` over `to` in place (the file `to` keeps its inode, as `cp` does).
+void CopyInPlace(const std::string& from, const std::string& to);
 
 }  // namespace testing_app

@@ -8,6 +8,7 @@
 #include "app_server/demo_data.h"
 #include "app_server/iso_date.h"
 #include "app_server/queries.h"
+#include "app_server/rpc.h"
 #include "app_server/selection.h"
 #include "app_server/tracking_service.h"
 #include "framework/data/datetime.h"
@@ -60,6 +61,55 @@ TEST(SelectionList, Json_EscapesQuotesBackslashesAndControls) {
   EXPECT_EQ("[]", app::CodesToJsonArray({}));
   EXPECT_EQ(R"(["0001","a\"b","c\\d","\u0001","São"])",
             app::CodesToJsonArray({"0001", "a\"b", "c\\d", "\x01", "São"}));
+}
+
+TEST(SelectionList, ToJson_AgreesWithParseThenJsonAndStopsAtTheCodeLimit) {
+  for (const char* text : {"", "  ", "'0001'", "'0001','0003'", "'A01','B''2'", "''", "'',''",
+                           "''''", "'a\"b','c\\d','\x01'", "'0001", "'0001',", "x", "'a' ,'b'"}) {
+    const app::TSelectionParse parsed = app::ParseSelectionList(text);
+    const app::TSelectionJson json = app::SelectionListToJson(text, 1000);
+    EXPECT_EQ(parsed.Ok, json.Ok) << text;
+    if (parsed.Ok) {
+      EXPECT_EQ(app::CodesToJsonArray(parsed.Codes), json.Json) << text;
+      EXPECT_EQ(parsed.Codes.size(), json.Codes) << text;
+    } else {
+      EXPECT_EQ(parsed.ErrorPosition, json.ErrorPosition) << text;
+      EXPECT_EQ(parsed.Expected, json.Expected) << text;
+    }
+  }
+  const app::TSelectionJson tooMany = app::SelectionListToJson("'1','2','3','4'", 3);
+  EXPECT_FALSE(tooMany.Ok);
+  EXPECT_TRUE(tooMany.TooMany);
+  EXPECT_EQ(4u, tooMany.Codes);
+  EXPECT_TRUE(app::SelectionListToJson("'1','2','3'", 3).Ok);
+  // A broken layout is reported as such, also past the limit.
+  EXPECT_FALSE(app::SelectionListToJson("'1','2','3','4", 3).TooMany);
+}
+
+TEST(ClientText, Quote_EscapesControlsAndBadUtf8AndCutsAtTheLimit) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"GetItens", "GetItens"},
+      {"Get\nItens\r\t", "Get\\nItens\\r\\t"},
+      {"S\xc3\xa3o Paulo \xe2\x82\xac", "S\xc3\xa3o Paulo \xe2\x82\xac"},
+      {std::string("a\x00"
+                   "b",
+                   3),
+       "a\\x00b"},
+      {"\x1b[31m\x7f", "\\x1b[31m\\x7f"},
+      {"\xff\xfe", "\\xff\\xfe"},
+      {"\xc0\xaf", "\\xc0\\xaf"},           // overlong
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},  // a surrogate
+      {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
+      {"\xe2\x82", "\\xe2\\x82"},  // cut short
+      {"\xc2\x85|\xe2\x80\xa8|\xe2\x80\xa9", "\\u0085|\\u2028|\\u2029"},
+  };
+  for (const auto& [text, quoted] : cases) {
+    EXPECT_EQ(quoted, app::QuoteClientText(text)) << text;
+    EXPECT_EQ(text == quoted, app::IsPlainText(text)) << text;
+  }
+  EXPECT_EQ("aaaaaaaaaa…", app::QuoteClientText(std::string(100, 'a'), 10));
+  EXPECT_EQ("S…", app::QuoteClientText("S\xc3\xa3o", 2));  // never half a character
+  EXPECT_EQ("Falha: 'x\\n'", app::SafeMessage("Falha: 'x\n'"));
 }
 
 TEST(IsoDates, ConvertBothWaysAndBoundDayRanges) {
