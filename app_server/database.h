@@ -53,6 +53,9 @@ class IConnection {
 
 // SQLite, read-only (the service changes no data).
 std::unique_ptr<IConnection> OpenSqlite(const std::string& path);
+// What every SQLite connection runs first: no memory map (see database_sqlite.cpp). Benchmarks
+// open their connections with it to measure what the server does.
+extern const char* const kSqliteConnectionPragmas;
 // What identifies the SQLite file now at `path`: device, inode, size and change time, so that
 // a file renamed over it, written over in place or truncated reads as another; empty when there
 // is no file there.

@@ -398,5 +398,33 @@ TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
   EXPECT_FALSE(busy.Read(20000).Failed);
 }
 
+// While searches wait for a query thread, a quick call waits in line behind them instead of
+// overtaking them: under load every call waits about as long, rather than searches alone
+// waiting for every quick call that came after them.
+TEST(Scheduling, AQuickCallDoesNotOvertakeASearchWaitingBeforeIt) {
+  TDatabases dbs;
+  TServerProcess server(dbs.Served, dbs.Log("server"),
+                        {"--workers", "1", "--max-selection-codes", "5000000"});
+  TRawClient slow(server.Port()), search(server.Port()), quick(server.Port());
+  slow.Send(
+      RequestBytes(1, Full("GetFilSoliGD"),
+                   Args("GetFilSoliGD", {{"stLSolicita", TRemoteArg::FromInOut(CodeList(2000000))},
+                                         {"stTSolicita", TRemoteArg::FromInOut("")}})));
+  std::this_thread::sleep_for(300ms);
+  search.Send(RequestBytes(2, Full("GetItens"), Args("GetItens")));
+  std::this_thread::sleep_for(50ms);
+  quick.Send(RequestBytes(3, Full("GetFilSoli"), {}));
+  std::chrono::steady_clock::time_point searchAnswered, quickAnswered;
+  std::thread reader([&] {
+    EXPECT_FALSE(search.Read(20000).Failed);
+    searchAnswered = std::chrono::steady_clock::now();
+  });
+  EXPECT_FALSE(quick.Read(20000).Failed);
+  quickAnswered = std::chrono::steady_clock::now();
+  reader.join();
+  EXPECT_FALSE(slow.Read(20000).Failed);
+  EXPECT_GE(quickAnswered, searchAnswered);
+}
+
 }  // namespace
 }  // namespace testing_app
