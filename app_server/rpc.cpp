@@ -285,8 +285,7 @@ bool TRequestVisitor::Push(TRole role) {
 
 bool TRequestVisitor::Scalar(TRpcValue value) {
   switch (RoleOfNext()) {
-    case TRole::Type:
-      if (value.Kind == TRpcValue::TKind::Integer) type_ = static_cast<int64_t>(value.Number);
+    case TRole::Type:  // integers are taken in visit_*_integer: a double may not fit int64
       return true;
     case TRole::MsgId:
       second_ = std::move(value);
@@ -309,6 +308,10 @@ bool TRequestVisitor::Scalar(TRpcValue value) {
 }
 
 bool TRequestVisitor::visit_positive_integer(uint64_t value) {
+  if (RoleOfNext() == TRole::Type) {
+    type_ = value <= 2 ? static_cast<int64_t>(value) : -1;  // past 2 no type this server knows
+    return true;
+  }
   if (RoleOfNext() == TRole::MsgId) {
     if (value <= std::numeric_limits<uint32_t>::max()) msgid_ = static_cast<uint32_t>(value);
     second_ = {TRpcValue::TKind::Integer, static_cast<double>(value), {}};
@@ -321,6 +324,10 @@ bool TRequestVisitor::visit_positive_integer(uint64_t value) {
 // a msgid of 7 as d0 07.
 bool TRequestVisitor::visit_negative_integer(int64_t value) {
   if (value >= 0) return visit_positive_integer(static_cast<uint64_t>(value));
+  if (RoleOfNext() == TRole::Type) {
+    type_ = -1;
+    return true;
+  }
   return Scalar({TRpcValue::TKind::Integer, static_cast<double>(value), {}});
 }
 

@@ -184,6 +184,27 @@ TEST(BadRequests, MsgidInAnyIntegerEncoding_IsAcceptedAndANegativeOneRefusedWith
   EXPECT_EQ(42u, raw.Read().MsgId);
 }
 
+// Found by fuzz_server_request: a message type past what a double converts back to int64
+// (undefined behaviour, which the sanitizer build stops the server on).
+TEST(BadRequests, AMessageTypeOfAnyIntegerSize_IsAMalformedRequest) {
+  TRawClient raw(Demo().Server->Port());
+  for (const std::string& type :
+       {std::string("\xcf\xff\xff\xff\xff\xff\xff\xff\xff", 9),
+        std::string("\xcf\x8f\x6e\x47\x3c\x88\x00\x75\x9c", 9),
+        std::string("\xd3\x80\x00\x00\x00\x00\x00\x00\x00", 9), std::string("\x07", 1)}) {
+    std::string bytes("\x94", 1);
+    bytes += type;
+    TWireWriter writer(bytes);
+    writer.Unsigned(5);
+    writer.Str(Full("GetFilSoli"));
+    writer.Array(0);
+    raw.Send(bytes);
+    EXPECT_NE(std::string::npos, ErrorOf(raw.Read()).find("Requisição malformada"));
+  }
+  raw.Send(RequestBytes(6, Full("GetFilSoli"), {}));
+  EXPECT_FALSE(raw.Read().Failed);
+}
+
 TEST(BadRequests, MoreThan32Parameters_GetsAnErrorWithItsMsgid) {
   TRawClient raw(Demo().Server->Port());
   raw.Send(RequestBytes(77, Full("GetFilSoli"), 33, [](TWireWriter& w) {
