@@ -196,7 +196,7 @@ std::string LogText(const TRpcRequest& request, const TCallOutcome& outcome, dou
     std::snprintf(duration, sizeof(duration), " %.1f ms", ms);
   else
     std::snprintf(duration, sizeof(duration), " %.1f ms (fila %.1f ms)", ms, queuedMs);
-  std::string line = QuoteClientText(request.Method, 120) + duration;
+  std::string line = QuoteClientText(request.Method) + duration;
   switch (outcome.Kind) {
     case TCallOutcome::TKind::Data:
       line += " " + std::to_string(outcome.Rows) + " linhas";
@@ -411,7 +411,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   bool RunOnPool(TRpcRequest& request) {
     if (shared_.QueuedQueries.fetch_add(1) >= shared_.Options.MaxQueuedQueries) {
       shared_.QueuedQueries.fetch_sub(1);
-      Note(QuoteClientText(request.Method, 120) + " erro: " + kBusy);
+      Note(QuoteClientText(request.Method) + " erro: " + kBusy);
       EncodeErrorResponse(response_, request.MsgId, kBusy);
       return false;
     }

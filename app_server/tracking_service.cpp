@@ -87,7 +87,7 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
   const char* sql = SqlFor(methodName);
   if (method == nullptr || sql == nullptr)
     throw ECallError("Método desconhecido: " + std::string(service::kServerName) + "." +
-                     std::string(methodName) + ".");
+                     QuoteClientText(methodName) + ".");
   const std::string name = method->Name;
   if (params.size() != method->Params.size())
     throw ECallError("O método " + name + " espera " + std::to_string(method->Params.size()) +
