@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -256,10 +257,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   const asio::ip::address& Address() const { return address_; }
 
   void Start() {
-    if (!refusal_.empty()) {
-      Note("conexão recusada: " + refusal_);
-      ArmTimer(kRefusalWait, "");
-    }
+    if (!refusal_.empty()) ArmTimer(kRefusalWait, "");
     ReadMore();
   }
 
@@ -601,9 +599,7 @@ struct TServer::TImpl {
     Grace = std::make_unique<asio::steady_timer>(*Reactors[0]);
   }
 
-  ~TImpl() {
-    if (Reserve >= 0) ::close(Reserve);
-  }
+  ~TImpl() { ReleaseReserve(); }
 
   void Accept() {
     asio::io_context& target = *Reactors[NextReactor++ % Reactors.size()];
@@ -612,14 +608,16 @@ struct TServer::TImpl {
         if (error == asio::error::operation_aborted || !Acceptor->is_open()) return;
         if (IsOutOfDescriptors(error)) {
           // Accepting again at once would fail at once, forever: close what waits, pause.
-          NoteAcceptFailure(error.message(), DropWaiting());
+          NoteAcceptFailure(error, DropWaiting());
           AcceptPause->expires_after(kAcceptPause);
           AcceptPause->async_wait([this](const asio::error_code& failure) {
-            if (!failure && Acceptor->is_open()) Accept();
+            if (failure || !Acceptor->is_open()) return;
+            TakeReserve();
+            Accept();
           });
           return;
         }
-        NoteAcceptFailure(error.message(), 0);
+        NoteAcceptFailure(error, 0);
       } else {
         Admit(std::move(socket));
       }
@@ -653,6 +651,7 @@ struct TServer::TImpl {
       }
       if (!counted) {
         if (Shared.PerAddress[endpoint.address()] == 0) Shared.PerAddress.erase(endpoint.address());
+        NoteRefusal(endpoint, refusal);
         if (Shared.Refusing >= kMaxRefusing) return;  // closed at once
         ++Shared.Refusing;
       }
@@ -665,13 +664,12 @@ struct TServer::TImpl {
     asio::post(session->Executor(), [session] { session->Start(); });
   }
 
-  // Closes every connection waiting to be accepted, with the one descriptor kept for this, so
-  // that those clients hear at once rather than wait for a time-out. Returns how many.
+  // Closes every connection waiting to be accepted, with the descriptors kept for this, so that
+  // those clients hear at once rather than wait for a time-out. Returns how many. The kept
+  // descriptors stay free until accepting resumes: the sessions closing meanwhile, the database
+  // and the log may need one.
   int DropWaiting() {
-    if (Reserve >= 0) {
-      ::close(Reserve);
-      Reserve = -1;
-    }
+    ReleaseReserve();
     int dropped = 0;
     for (;;) {
       const int fd = ::accept4(Acceptor->native_handle(), nullptr, nullptr, SOCK_CLOEXEC);
@@ -679,18 +677,47 @@ struct TServer::TImpl {
       ::close(fd);
       ++dropped;
     }
-    Reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     return dropped;
   }
 
-  // At most one line a second, however often accepting fails.
-  void NoteAcceptFailure(const std::string& reason, int dropped) {
+  void TakeReserve() {
+    for (int& fd : Reserve)
+      if (fd < 0) fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  }
+
+  void ReleaseReserve() {
+    for (int& fd : Reserve) {
+      if (fd >= 0) ::close(fd);
+      fd = -1;
+    }
+  }
+
+  // Like accept failures, at most one line a second.
+  void NoteRefusal(const tcp::endpoint& peer, const std::string& refusal) {
+    const auto now = TClock::now();
+    ++RefusedSinceNote;
+    if (now - LastRefusalNote < std::chrono::seconds(1)) return;
+    LastRefusalNote = now;
+    std::string line = peer.address().to_string() + ":" + std::to_string(peer.port()) +
+                       " conexão recusada: " + refusal;
+    if (RefusedSinceNote > 1)
+      line += " (" + std::to_string(RefusedSinceNote) + " conexões recusadas no último segundo)";
+    LogLine(line);
+    RefusedSinceNote = 0;
+  }
+
+  // At most one line a second, however often accepting fails. The text of a system error is
+  // taken with strerror: with no descriptor free, even a check of a virtual call (the sanitizer
+  // build's) can fail.
+  void NoteAcceptFailure(const asio::error_code& error, int dropped) {
     const auto now = TClock::now();
     DroppedSinceNote += dropped;
     ++FailuresSinceNote;
     if (now - LastAcceptNote < std::chrono::seconds(1)) return;
     LastAcceptNote = now;
-    std::string line = "falha ao aceitar conexões: " + reason;
+    std::string line = "falha ao aceitar conexões: ";
+    line += error.category() == asio::system_category() ? std::strerror(error.value())
+                                                        : error.message();
     if (FailuresSinceNote > 1)
       line += " (" + std::to_string(FailuresSinceNote) + " vezes no último segundo)";
     if (DroppedSinceNote > 0)
@@ -750,8 +777,9 @@ struct TServer::TImpl {
   std::unique_ptr<asio::steady_timer> AcceptPause;
   std::unique_ptr<asio::signal_set> Signals;
   std::unique_ptr<asio::steady_timer> Grace;
-  int Reserve = -1;  // a descriptor kept free for DropWaiting
-  TClock::time_point LastAcceptNote{};
+  int Reserve[2] = {-1, -1};  // descriptors kept free for DropWaiting
+  TClock::time_point LastAcceptNote{}, LastRefusalNote{};
+  int RefusedSinceNote = 0;
   int FailuresSinceNote = 0;
   int DroppedSinceNote = 0;
 };
@@ -778,13 +806,18 @@ void TServer::Listen() {
   auto& options = impl_->Shared.Options;
   const long descriptors = RaiseDescriptorLimit();
   const long room = descriptors - DescriptorsBesideConnections(impl_->Workers);
+  // Connections never take the descriptors the database and the server itself need: past
+  // them, every call would fail, not just the connection that came too many.
+  const int fits = static_cast<int>(room < 1 ? 1 : room < 1000000 ? room : 1000000);
   if (options.MaxConnections <= 0) {
-    options.MaxConnections = static_cast<int>(room < 1 ? 1 : room < 1000 ? room : 1000);
-  } else if (options.MaxConnections > room) {
-    LogLine("aviso: o limite de descritores de arquivo (" + std::to_string(descriptors) +
-            ") não comporta " + std::to_string(options.MaxConnections) + " conexões");
+    options.MaxConnections = fits < 1000 ? fits : 1000;
+  } else if (options.MaxConnections > fits) {
+    LogLine("aviso: limite de conexões reduzido de " + std::to_string(options.MaxConnections) +
+            " a " + std::to_string(fits) + ": o limite de descritores de arquivo é " +
+            std::to_string(descriptors));
+    options.MaxConnections = fits;
   }
-  impl_->Reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  impl_->TakeReserve();
 
   asio::error_code error;
   const auto address = asio::ip::make_address(options.Host, error);

@@ -36,7 +36,8 @@ struct TServerOptions {
   int MessageTimeoutMs = 60000;
   int WriteTimeoutMs = 60000;
   int ShutdownGraceMs = 30000;
-  // 0: 1000, or fewer when the descriptor limit leaves room for fewer.
+  // 0: 1000. Any value is lowered to what the descriptor limit leaves room for, beside the
+  // descriptors the server and its database connections need.
   int MaxConnections = 0;
   int MaxConnectionsPerAddress = 100;
   size_t MaxPendingBytes = 256u * 1024u * 1024u;

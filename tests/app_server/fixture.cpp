@@ -10,7 +10,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "service/contract.h"
 
@@ -164,6 +167,36 @@ fw::wire::TReply TRawClient::Read(int timeoutMs) {
     if (count <= 0) throw fw::ERemoteError("closed before a reply");
     if (reader.Received(static_cast<size_t>(count))) return reader.Take();
   }
+}
+
+bool TRawClient::WaitUntilReadByServer(int timeoutMs) const {
+  sockaddr_in local{}, remote{};
+  socklen_t length = sizeof(local);
+  ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
+  length = sizeof(remote);
+  ::getpeername(fd_, reinterpret_cast<sockaddr*>(&remote), &length);
+  char server[32], client[32];
+  // The server's side: local address its port, remote address ours ("0100007F:1D1E").
+  std::snprintf(server, sizeof(server), ":%04X ", ntohs(remote.sin_port));
+  std::snprintf(client, sizeof(client), ":%04X ", ntohs(local.sin_port));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    bool pending = false;
+    while (std::getline(table, line)) {
+      std::istringstream fields(line);
+      std::string slot, localAddress, remoteAddress, state, queues;
+      fields >> slot >> localAddress >> remoteAddress >> state >> queues;
+      if ((localAddress + " ").find(server) == std::string::npos ||
+          (remoteAddress + " ").find(client) == std::string::npos)
+        continue;
+      pending = std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16) != 0;
+    }
+    if (!pending) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
 }
 
 bool TRawClient::ClosedByServer(int timeoutMs) {

@@ -57,6 +57,9 @@ class TRawClient {
   // whatever arrives first).
   bool ClosedByServer(int timeoutMs);
   int Fd() const { return fd_; }
+  // Waits until the server has read everything sent on this connection so far (its side of the
+  // connection has nothing left to read, as /proc/net/tcp tells); false on time-out.
+  bool WaitUntilReadByServer(int timeoutMs = 20000) const;
 
  private:
   int fd_ = -1;

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -117,6 +118,23 @@ bool TServerProcess::Running() {
 
 void TServerProcess::Signal(int signal) {
   if (pid_ > 0) ::kill(pid_, signal);
+}
+
+int TServerProcess::OpenDescriptors() const {
+  std::error_code ignored;
+  int count = 0;
+  for (auto it =
+           std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", ignored);
+       it != std::filesystem::directory_iterator(); it.increment(ignored))
+    ++count;
+  return count;
+}
+
+void TServerProcess::SetDescriptorLimit(int soft) {
+  rlimit limit{};
+  if (::prlimit(pid_, RLIMIT_NOFILE, nullptr, &limit) != 0) throw std::runtime_error("prlimit");
+  limit.rlim_cur = static_cast<rlim_t>(soft);
+  if (::prlimit(pid_, RLIMIT_NOFILE, &limit, nullptr) != 0) throw std::runtime_error("prlimit");
 }
 
 void TServerProcess::Pause() {

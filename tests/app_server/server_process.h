@@ -39,6 +39,9 @@ class TServerProcess {
   void Signal(int signal);
   // SIGSTOP, and waits until every thread of the server has stopped (kill returns before that).
   void Pause();
+  // Descriptors the server has open, and a new soft limit on them (as `prlimit --nofile`).
+  int OpenDescriptors() const;
+  void SetDescriptorLimit(int soft);
   // SIGTERM, then waits up to `timeoutMs`; the exit status, or -1 (killed when it did not stop).
   int Stop(int timeoutMs = 10000);
   // Waits for the process to end by itself; the exit status, or -1.
