@@ -296,6 +296,7 @@ TfrmAcompSoli::TfrmAcompSoli(fw::TComponent* owner) : fw::TfrmPadraoGrid(owner, 
     cdsFilSoliGridAfterScroll(dataSet);
   };
   cdsItensGrid->AfterScroll = [this](fw::TDataSet* dataSet) { cdsItensGridAfterScroll(dataSet); };
+  cdsItensGrid->AfterOpen = [this](fw::TDataSet* dataSet) { cdsItensGridAfterOpen(dataSet); };
 
   // ---- local queries ----
   qryProduto = Create<fw::TLocalQuery>("qryProduto");

@@ -43,7 +43,15 @@ void TfrmAcompSoli::FormActivate(fw::TComponent*) {
   stDtSoli = kAll;
   stTCdProd = kAll;
   boVD = true;
-  panFiltro->SetFocus();
+  // The focused edit may hold a text its own exit check refuses (a date that is not a date, an
+  // unknown product code): the check shows its message once, keeps the focus on the edit, which
+  // is in the panel all the same, and aborts. The initialisation must still finish, or the flags
+  // just reset would disagree with the controls left as they were.
+  try {
+    panFiltro->SetFocus();
+  } catch (const std::exception& error) {
+    fw::Application->ShowException(error);
+  }
   qryProdutoCDARVPROD->SetEditMask(fw::DBPict(0));
   medCdProdIni->SetEditMask(fw::DBPict(0));
   medCdProdFin->SetEditMask(fw::DBPict(0));
@@ -274,7 +282,21 @@ void TfrmAcompSoli::panFiltroExit(fw::TComponent*) {
 void TfrmAcompSoli::cdsFilSoliGridAfterScroll(fw::TDataSet*) {
   Validacoes(false);
   if (cdsDestSolGere->Active()) cdsDestSolGere->Close();
-  if (boVD) LoadItems();
+  if (!boVD) return;
+  try {
+    LoadItems();
+  } catch (...) {
+    // The items still held belong to the branch that was under the cursor before the move:
+    // listed under this one, a move in them or a double-click would mix the keys of two
+    // branches. Items of this very branch (a failure of their approvals) stay.
+    if (cdsItensGrid->Active() && itensFilial_ != cdsFilSoliGridCDFILIAL->Text())
+      cdsItensGrid->Close();
+    throw;
+  }
+}
+
+void TfrmAcompSoli::cdsItensGridAfterOpen(fw::TDataSet*) {
+  itensFilial_ = cdsFilSoliGridCDFILIAL->Text();
 }
 
 void TfrmAcompSoli::cdsItensGridAfterScroll(fw::TDataSet*) {

@@ -201,6 +201,7 @@ class TfrmAcompSoli : public fw::TfrmPadraoGrid {
   void panFiltroExit(fw::TComponent* sender);
   void cdsFilSoliGridAfterScroll(fw::TDataSet* dataSet);
   void cdsItensGridAfterScroll(fw::TDataSet* dataSet);
+  void cdsItensGridAfterOpen(fw::TDataSet* dataSet);
   void sbtVerificarClick(fw::TComponent* sender) override;
   void dbgItensDblClick(fw::TComponent* sender);
 
@@ -222,6 +223,10 @@ class TfrmAcompSoli : public fw::TfrmPadraoGrid {
   void LoadBranches();  // GetFilSoliGD into cdsFilSoliGrid
   void LoadItems();     // GetItens into cdsItensGrid
   void ApplyCommandStates();
+
+  // The branch whose items cdsItensGrid holds (its code when they were loaded), so that a failed
+  // items load after a branch move can tell the rows of another branch from those of this one.
+  std::string itensFilial_;
 };
 
 }  // namespace Cli_cmp09500

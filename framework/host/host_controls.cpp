@@ -13,7 +13,7 @@ TDateEditPlus::TDateEditPlus(TComponent* owner, std::string name)
 
 double TDateEditPlus::GetDate() const {
   const std::optional<double> date = TextToDateTime(Text());
-  return date ? *date : kZeroDate;
+  return date ? *date : kBlankDate;
 }
 
 void TDateEditPlus::SetDate(double date) {

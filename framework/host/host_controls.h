@@ -8,6 +8,11 @@
 
 namespace fw {
 
+// The date of a blank date edit: 01/01/0001 00:00, the earliest date the edit accepts (days since
+// 30/12/1899). It is also the earliest date the application server accepts, so a blank edit's date
+// may travel in a call whose flag says the range is not used.
+inline constexpr double kBlankDate = -693593.0;
+
 // Date edit: text "dd/mm/yyyy" (blank when no date), with a calendar button in the views.
 class TDateEditPlus : public TEdit {
  public:
@@ -15,8 +20,9 @@ class TDateEditPlus : public TEdit {
   bool SaveTime = false;
   TColor ValidDateColor = clBlue;
   std::vector<std::string> DayNames;
-  // The typed date; a blank or unreadable text gives the zero date (30/12/1899), which is not
-  // later than any date that can be typed.
+  // The typed date; a blank or unreadable text gives kBlankDate, which is not later than any
+  // date the edit accepts (a blank initial date against a final 01/01/1800 is a missing date,
+  // not an inverted range).
   double GetDate() const;
   void SetDate(double date);
   // Reports an invalid typed date ("Data inválida: 31/02/2024.") and aborts; blank is valid.

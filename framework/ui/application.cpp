@@ -122,7 +122,16 @@ bool TApplication::FocusControl(TControl* target) {
 
   for (size_t i = 0; i + common < from.size(); ++i) {
     TControl* leaving = from[i];
-    if (leaving->OnExit) leaving->OnExit(leaving);
+    try {
+      if (leaving->OnExit) leaving->OnExit(leaving);
+    } catch (const std::exception& error) {
+      // A check that refused the move has put the focus on its control: the move is cancelled
+      // and the failure goes on to the caller. A failure that left the focus alone (a remote
+      // call refused while leaving) says nothing against the move: it is shown here and the
+      // focus goes on to the control the user chose, so the screen is never left half-way.
+      if (chain.Abandoned || !target->CanFocus()) throw;
+      ShowException(error);
+    }
     if (chain.Abandoned) return form->ActiveControl() == target;
   }
   form->SetActiveControl(target);

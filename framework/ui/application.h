@@ -8,7 +8,10 @@
 // further events of the abandoned move are raised (the move back is not a new entry). A container
 // whose enter handler focuses the container itself while the focus is on its way into one of its
 // controls is already satisfied: the move goes on to the chosen control without a second enter.
-// A failure raised by a handler abandons the chain and passes on to the caller.
+// A failure raised by an exit handler that did not move the focus (a remote call refused while
+// leaving a panel) is shown through the error display and the move goes on to the target; one
+// raised by a handler that moved the focus (a validation that put it on its control), or by an
+// enter handler, abandons the chain and passes on to the caller.
 //
 // User events (Dispatch and the User* entry points): a failure escaping the handler is shown
 // through the platform's error display; EAbort (raised after a message already shown) is not.

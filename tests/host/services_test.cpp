@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "framework/data/datetime.h"
 #include "framework/db/local_query.h"
 #include "framework/fake_platform.h"
 #include "framework/host/config.h"
@@ -120,19 +121,29 @@ TEST_F(ServicesTest, LoadBPL_SaysPlainlyWhenModuleIsNotInstalled) {
   EXPECT_TRUE(platform.Messages.empty());
 }
 
-TEST_F(ServicesTest, DateEdit_BlankGivesZeroDateAndInvalidTextIsReported) {
+TEST_F(ServicesTest, DateEdit_BlankIsNoLaterThanAnyAcceptedDateAndInvalidTextIsReported) {
   auto* edit = form->Create<TDateEditPlus>("dep");
   edit->SetParent(form);
   form->Show();
-  EXPECT_EQ(edit->GetDate(), 0.0);
+  const double blank = edit->GetDate();
+  EXPECT_EQ(blank, *TextToDateTime("01/01/0001"));
+  // Every date the edit accepts, the earliest ones included, is on or after a blank edit's.
+  for (const char* text : {"01/01/0001", "02/01/0001", "31/12/1799", "29/12/1899", "30/12/1899",
+                           "05/03/2024", "31/12/9999"}) {
+    SCOPED_TRACE(text);
+    edit->SetText(text);
+    EXPECT_NO_THROW(edit->CheckValidDate());
+    EXPECT_GE(edit->GetDate(), blank);
+  }
   edit->SetText("05/03/2024");
   EXPECT_GT(edit->GetDate(), 45000.0);
-  edit->CheckValidDate();
   EXPECT_TRUE(platform.Errors.empty());
   edit->SetText("31/02/2024");
   EXPECT_THROW(edit->CheckValidDate(), EAbort);
   EXPECT_EQ(platform.Errors, (std::vector<std::string>{"Data inválida: 31/02/2024."}));
-  EXPECT_EQ(edit->GetDate(), 0.0) << "an unreadable date is not later than any typed date";
+  EXPECT_EQ(edit->GetDate(), blank) << "an unreadable date is not later than any typed date";
+  edit->SetText("00/01/0001");
+  EXPECT_THROW(edit->CheckValidDate(), EAbort);
 }
 
 class TStubServer : public IAppServer {

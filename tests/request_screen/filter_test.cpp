@@ -40,6 +40,51 @@ TEST_F(FilterTest, LaterActivation_WithoutIniProc_KeepsTheFilterAsTheUserLeftIt)
   EXPECT_EQ(unit::stTFilSoli, "");
 }
 
+struct RefusedTextCase {
+  const char* Edit;
+  const char* Text;
+  const char* Message;
+};
+
+TEST_F(FilterTest, ReinitialisingActivation_WithTheFocusedEditRefusingItsText_RunsEveryStep) {
+  const RefusedTextCase cases[] = {
+      {"depSolicitacaoIni", "99/99/2024", "Data inválida: 99/99/2024."},
+      {"depEntrFin", "31/02/2024", "Data inválida: 31/02/2024."},
+      {"medCdProdIni", "77777777", "Produto não cadastrado: 77777777."},
+  };
+  for (const RefusedTextCase& c : cases) {
+    SCOPED_TRACE(c.Edit);
+    auto* edit = dynamic_cast<fw::TEdit*>(screen->FindComponent(c.Edit));
+    ASSERT_NE(edit, nullptr);
+    fw::Application->UserClick(screen->rbtListFilSoli);
+    fw::Application->UserClick(screen->rbtListSolicitacao);
+    fw::Application->UserType(screen->depEntrIni, "01/03/2024");
+    fw::Application->UserType(edit, c.Text);
+    ASSERT_EQ(Focused(), c.Edit);
+    IniProc();
+    fake.Clear();
+    fw::Application->UserActivate(screen);
+
+    EXPECT_EQ(fake.Errors, std::vector<std::string>{c.Message});
+    EXPECT_FALSE(unit::boPrimVez);
+    EXPECT_TRUE(unit::boVD);
+    EXPECT_TRUE(screen->rbtTFilSoli->Checked());
+    EXPECT_TRUE(screen->rbtTSolicitacao->Checked());
+    EXPECT_FALSE(screen->sbtFilSoli->Enabled());
+    EXPECT_FALSE(screen->sbtSolicita->Enabled());
+    for (auto* date : {screen->depSolicitacaoIni, screen->depSolicitacaoFin, screen->depEntrIni,
+                       screen->depEntrFin})
+      EXPECT_EQ(date->Text(), "") << date->Name();
+    EXPECT_EQ(unit::stTFilSoli, "T");
+    EXPECT_EQ(unit::stTSolicita, "T");
+    EXPECT_EQ(screen->medCdProdIni->EditMask(), "00.000.000;0;_");
+    // The edit's check kept the focus on it, inside the panel.
+    EXPECT_EQ(Focused(), c.Edit);
+    ExpectResultsAgreeWithFocusAndFlags();
+    screen->medCdProdIni->SetText({});
+  }
+}
+
 TEST_F(FilterTest, RadioClicks_ClearTheListSetTheFlagAndEnableTheSearchButton) {
   fw::Application->UserClick(screen->rbtListFilSoli);
   EXPECT_EQ(unit::stTFilSoli, "");
@@ -79,6 +124,11 @@ const DateCase kRangeOutcomes[] = {
     {"10/03/2024", "09/03/2024", "", "maior", "Ini"},
     {"10/03/2024", "10/03/2024", "", "", ""},
     {"10/03/2024", "11/03/2024", "", "", ""},
+    // A blank initial date is missing whatever the final date, down to the edit's first day.
+    {"", "01/01/1800", "", "inicial", "Ini"},
+    {"", "01/01/0001", "", "inicial", "Ini"},
+    {"01/01/0001", "", "", "final", "Fin"},
+    {"01/01/0001", "01/01/0001", "", "", ""},
 };
 
 TEST_F(FilterTest, LeavingPanel_WithEachRequestDateRange_GivesTheTableOutcome) {

@@ -17,7 +17,7 @@ TEST_F(LoadingTest, LeavingThePanel_RunsTheCascadeInOrderWithTheFirstRowsKeys) {
 
   const auto& level1 = canned.Calls[0].Args;
   ASSERT_EQ(level1.size(), 13u);
-  EXPECT_DOUBLE_EQ(level1[0].Date, fw::kZeroDate);  // blank request dates
+  EXPECT_DOUBLE_EQ(level1[0].Date, fw::kBlankDate);  // blank request dates
   EXPECT_EQ(level1[2].Text, "T");
   EXPECT_DOUBLE_EQ(level1[3].Date, *fw::TextToDateTime("01/03/2024"));
   EXPECT_DOUBLE_EQ(level1[4].Date, *fw::TextToDateTime("31/03/2024"));
@@ -116,15 +116,115 @@ TEST_F(LoadingTest, ItemsCallFailingInsideTheBranchLoad_KeepsTheBranchesJustLoad
   EXPECT_FALSE(fake.BusyVisible);
 }
 
-TEST_F(LoadingTest, ItemsCallFailingOnABranchMove_KeepsOldItemsClosesApprovalsAndTheNewRow) {
+TEST_F(LoadingTest, ItemsCallFailingOnABranchMove_ClosesTheOtherBranchsItemsKeepsTheNewRow) {
   ServeFullCascade();
   LeavePanel();
   canned.FailNext("GetItens", "Recusado.");
   fw::Application->UserSelectRow(screen->dbgPadrao, 1);
   EXPECT_EQ(LastError(), "Recusado.");
   EXPECT_EQ(screen->cdsFilSoliGrid->RecNo(), 2);
-  EXPECT_EQ(screen->cdsItensGrid->RecordCount(), 2);
+  // The items of branch 0001 are not offered under branch 0002.
+  EXPECT_FALSE(screen->cdsItensGrid->Active());
   EXPECT_FALSE(screen->cdsDestSolGere->Active());
+
+  // Nor does anything use their keys afterwards.
+  canned.Calls.clear();
+  fw::Application->UserSelectTab(screen->tshItens);
+  fw::Application->UserFocus(screen->dbgItens);
+  fw::Application->UserClickMenu(screen->mnuVerificar);
+  EXPECT_TRUE(canned.Calls.empty());
+
+  // The next move that succeeds shows that branch's items.
+  fw::Application->UserSelectTab(screen->tshPadrao);
+  fw::Application->UserSelectRow(screen->dbgPadrao, 0);
+  EXPECT_EQ(screen->cdsItensGrid->RecordCount(), 2);
+  EXPECT_EQ(Arg("GetDestSolGere", "cdFilial"), "0001");
+}
+
+TEST_F(LoadingTest, ApprovalsFailingInsideTheItemsLoadOfABranchMove_KeepThatBranchsItems) {
+  ServeFullCascade();
+  LeavePanel();
+  canned.ErrorNext("GetDestSolGere", "Tempo esgotado.");
+  fw::Application->UserSelectRow(screen->dbgPadrao, 1);
+  EXPECT_EQ(LastError(), "Tempo esgotado.");
+  ASSERT_TRUE(screen->cdsItensGrid->Active());
+  EXPECT_EQ(screen->cdsItensGrid->RecordCount(), 2);
+  EXPECT_EQ(Arg("GetItens", "cdFilial"), "0002");
+  EXPECT_FALSE(screen->cdsDestSolGere->Active());
+}
+
+TEST_F(LoadingTest, ItemsReloadFailingOnTheItemsTab_KeepsTheItemsOfTheSameBranch) {
+  ServeFullCascade();
+  LeavePanel();
+  fw::Application->UserSelectRow(screen->dbgPadrao, 1);
+  fw::Application->UserSelectTab(screen->tshItens);
+  canned.FailNext("GetItens", "Recusado.");
+  fw::Application->UserClickMenu(screen->mnuVerificar);
+  EXPECT_EQ(LastError(), "Recusado.");
+  EXPECT_EQ(screen->cdsItensGrid->RecordCount(), 2);
+  EXPECT_TRUE(screen->cdsDestSolGere->Active());  // the items reload closes nothing
+}
+
+TEST_F(LoadingTest, BranchReloadWhoseItemsFail_KeepsItemsOnlyWhenTheyAreOfTheFirstBranch) {
+  ServeFullCascade();
+  LeavePanel();
+  // The cursor was on the first branch: its items are still the first branch's.
+  canned.ErrorNext("GetItens", "Conexão perdida.");
+  fw::Application->UserClickMenu(screen->mnuVerificar);
+  EXPECT_EQ(LastError(), "Conexão perdida.");
+  EXPECT_EQ(screen->cdsItensGrid->RecordCount(), 2);
+  // The cursor was on the second branch: the reload puts it back on the first.
+  fw::Application->UserSelectRow(screen->dbgPadrao, 1);
+  canned.ErrorNext("GetItens", "Conexão perdida.");
+  fw::Application->UserClickMenu(screen->mnuVerificar);
+  EXPECT_EQ(screen->cdsFilSoliGrid->RecNo(), 1);
+  EXPECT_FALSE(screen->cdsItensGrid->Active());
+}
+
+// ---- focus and results agree ----
+
+TEST_F(LoadingTest, RefusalWhileLeavingThePanel_TheFocusReachesTheGridAndTheFilterStaysClosed) {
+  ServeFullCascade();
+  canned.FailNext("GetItens", "Serviço indisponível.");
+  LeavePanel();
+  EXPECT_EQ(fake.Errors, std::vector<std::string>{"Serviço indisponível."});
+  EXPECT_EQ(Focused(), "dbgPadrao");
+  EXPECT_EQ(screen->cdsFilSoliGrid->RecordCount(), 2);
+  ExpectResultsAgreeWithFocusAndFlags();
+
+  // Editing the filter means entering the panel: the results close, and a verify sends nothing.
+  fw::Application->UserType(screen->medCdProdIni, "01002003");
+  ExpectResultsAgreeWithFocusAndFlags();
+  fw::Application->UserType(screen->depSolicitacaoIni, "10/03/2024");
+  fw::Application->UserType(screen->depSolicitacaoFin, "01/03/2024");
+  ExpectResultsAgreeWithFocusAndFlags();
+  canned.Calls.clear();
+  screen->sbtVerificarClick(nullptr);
+  EXPECT_TRUE(canned.Calls.empty());
+
+  // A validation that refuses keeps the focus in the panel, results closed.
+  LeavePanel();
+  EXPECT_EQ(LastError(), "Data de solicitação inicial é maior que a final.");
+  EXPECT_EQ(Focused(), "depSolicitacaoIni");
+  EXPECT_TRUE(canned.Calls.empty());
+  ExpectResultsAgreeWithFocusAndFlags();
+
+  fw::Application->UserType(screen->depSolicitacaoFin, "31/03/2024");
+  LeavePanel();
+  EXPECT_EQ(Focused(), "dbgPadrao");
+  EXPECT_EQ(Arg("GetFilSoliGD", "stTCdProd"), "");
+  EXPECT_EQ(Arg("GetItens", "stDtSoli"), "");
+  ExpectResultsAgreeWithFocusAndFlags();
+}
+
+TEST_F(LoadingTest, TransportFailureOfTheBranchQueryWhileLeaving_TheFocusLeavesWithNothingShown) {
+  canned.ErrorNext("GetFilSoliGD", "Conexão perdida.");
+  EnterPanel();
+  LeavePanel();
+  EXPECT_EQ(fake.Errors, std::vector<std::string>{"Conexão perdida."});
+  EXPECT_EQ(Focused(), "dbgPadrao");
+  EXPECT_FALSE(screen->cdsFilSoliGrid->Active());
+  EXPECT_FALSE(fake.BusyVisible);
 }
 
 TEST_F(LoadingTest, ApprovalsCallFailingOnAnItemMove_KeepsThePreviousApprovals) {

@@ -102,6 +102,26 @@ class RequestScreenTest : public ::testing::Test {
     if (!call || !def) return "<no call>";
     return call->Args[service::ParamIndex(*def, param)].Text;
   }
+  // What must hold between user actions: with the focus in the filter panel the three result
+  // sets are closed, and results on view were queried with flags that agree with the controls.
+  void ExpectResultsAgreeWithFocusAndFlags() const {
+    const fw::TControl* focused = screen->ActiveControl();
+    if (focused && screen->panFiltro->Contains(focused)) {
+      EXPECT_FALSE(screen->cdsFilSoliGrid->Active()) << "focus on " << focused->Name();
+      EXPECT_FALSE(screen->cdsItensGrid->Active()) << "focus on " << focused->Name();
+      EXPECT_FALSE(screen->cdsDestSolGere->Active()) << "focus on " << focused->Name();
+    }
+    if (!screen->cdsFilSoliGrid->Active()) return;
+    auto flag = [](bool unrestricted) { return std::string(unrestricted ? "T" : ""); };
+    auto blank = [](const fw::TEdit* edit) { return fw::EmptyString(edit->Text()); };
+    EXPECT_EQ(screen->stTCdProd, flag(blank(screen->medCdProdIni) && blank(screen->medCdProdFin)));
+    EXPECT_EQ(screen->stDtSoli,
+              flag(blank(screen->depSolicitacaoIni) && blank(screen->depSolicitacaoFin)));
+    EXPECT_EQ(Cli_cmp09501::stDtEntr, flag(blank(screen->depEntrIni) && blank(screen->depEntrFin)));
+    EXPECT_EQ(Cli_cmp09500::stTFilSoli, flag(fw::EmptyString(Cli_cmp09500::stLFilSoli)));
+    EXPECT_EQ(Cli_cmp09500::stTSolicita, flag(fw::EmptyString(Cli_cmp09500::stLSolicita)));
+  }
+
   std::string LastError() const { return fake.Errors.empty() ? "" : fake.Errors.back(); }
   std::string Focused() const {
     return screen->ActiveControl() ? screen->ActiveControl()->Name() : "";

@@ -2,6 +2,7 @@
 // the chain, and the container that focuses itself on entry.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -92,12 +93,62 @@ TEST_F(FocusTest, HandlerMovingFocusDuringExit_AbandonsMoveWithoutReentry) {
   EXPECT_EQ(log, (Events{"exit edtPrimeiro", "exit grbDatas", "exit panFiltro", "enter dbgGrade"}));
 }
 
-TEST_F(FocusTest, FailingExitHandler_AbandonsMoveAndIsShownOnce) {
+TEST_F(FocusTest, ExitHandlerFailingWithoutMovingTheFocus_IsShownOnceAndTheMoveGoesOn) {
   Application->UserFocus(first);
-  group->OnExit = [](TComponent*) { throw std::runtime_error("Falha ao sair."); };
+  group->OnExit = [this](TComponent*) {
+    log.push_back("exit grbDatas");
+    throw std::runtime_error("Servidor indisponível.");
+  };
+  log.clear();
+  EXPECT_TRUE(Application->UserFocus(grid));
+  EXPECT_EQ(log, (Events{"exit edtPrimeiro", "exit grbDatas", "exit panFiltro", "enter dbgGrade"}));
+  EXPECT_EQ(form->ActiveControl(), grid);
+  EXPECT_EQ(platform.Errors, (std::vector<std::string>{"Servidor indisponível."}));
+
+  // A move asked for by the program: shown the same way, nothing reaches the caller.
+  Application->UserFocus(second);
+  platform.Errors.clear();
+  ASSERT_NO_THROW(grid->SetFocus());
+  EXPECT_EQ(form->ActiveControl(), grid);
+  EXPECT_EQ(platform.Errors, (std::vector<std::string>{"Servidor indisponível."}));
+}
+
+TEST_F(FocusTest, ExitHandlerAbortingAfterItsOwnMessage_StaysSilentAndTheMoveGoesOn) {
+  Application->UserFocus(first);
+  panel->OnExit = [this](TComponent*) {
+    platform.ShowError("Recusado pelo servidor.");  // as the result check reports a refusal
+    throw EAbort();
+  };
+  Application->UserFocus(grid);
+  EXPECT_EQ(form->ActiveControl(), grid);
+  EXPECT_EQ(platform.Errors, (std::vector<std::string>{"Recusado pelo servidor."}));
+}
+
+TEST_F(FocusTest, ValidationFocusingItsControlThenFailing_CancelsTheMove) {
+  Application->UserFocus(second);
+  panel->OnExit = [this](TComponent*) {
+    log.push_back("exit panFiltro");
+    first->SetFocus();
+    throw std::runtime_error("Data inválida.");
+  };
   log.clear();
   Application->UserFocus(grid);
-  EXPECT_EQ(log, (Events{"exit edtPrimeiro"}));
+  EXPECT_EQ(log, (Events{"exit edtSegundo", "exit grbDatas", "exit panFiltro"}));
+  EXPECT_EQ(form->ActiveControl(), first);
+  EXPECT_EQ(platform.Errors, (std::vector<std::string>{"Data inválida."}));
+  // From the program the failure reaches the caller.
+  log.clear();
+  EXPECT_THROW(grid->SetFocus(), std::runtime_error);
+  EXPECT_EQ(form->ActiveControl(), first);
+}
+
+TEST_F(FocusTest, ExitFailureWhenTheChosenControlCanNoLongerTakeTheFocus_CancelsTheMove) {
+  Application->UserFocus(first);
+  group->OnExit = [this](TComponent*) {
+    grid->SetEnabled(false);
+    throw std::runtime_error("Falha ao sair.");
+  };
+  Application->UserFocus(grid);
   EXPECT_EQ(form->ActiveControl(), first);
   EXPECT_EQ(platform.Errors, (std::vector<std::string>{"Falha ao sair."}));
 }
