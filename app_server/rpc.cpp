@@ -440,14 +440,20 @@ TRequestVisitor::TParsed TRequestVisitor::Take() {
 
 // ---------------------------------------------------------------------------------------------
 
-TRequestDecoder::TRequestDecoder() : stream_(visitor_) {}
+TRequestDecoder::TRequestDecoder() {
+  stream_.emplace(visitor_);
+}
+
+void TRequestDecoder::Compact() {
+  if (stream_->MessageSize() == 0 && stream_->RoomSize() > 4 * 64 * 1024) stream_.emplace(visitor_);
+}
 
 TRequestDecoder::TNext TRequestDecoder::Next() {
   using TStatus = fw::wire::TMsgpackStream<TRequestVisitor>::TStatus;
   TNext next;
   TStatus status;
   try {
-    status = stream_.Parse();
+    status = stream_->Parse();
   } catch (const std::exception&) {
     status = TStatus::Invalid;
   }
@@ -459,7 +465,7 @@ TRequestDecoder::TNext TRequestDecoder::Next() {
     return next;
   }
   // Whole or not, a message past the limit is refused (a read can complete one past it).
-  if (stream_.MessageSize() - (status == TStatus::Complete ? stream_.Pending() : 0) >
+  if (stream_->MessageSize() - (status == TStatus::Complete ? stream_->Pending() : 0) >
       fw::wire::kMaxMessageSize) {
     next.Status = TRequestDecoder::TStatus::Broken;
     next.MsgId = visitor_.MsgId().value_or(0);
@@ -470,7 +476,7 @@ TRequestDecoder::TNext TRequestDecoder::Next() {
   if (status == TStatus::NeedMore) return next;
 
   TRequestVisitor::TParsed parsed = visitor_.Take();
-  stream_.Reset();
+  stream_->Reset();
   switch (parsed.Kind) {
     case TRequestVisitor::TParsed::TKind::Notification:
       next.Status = TRequestDecoder::TStatus::Notification;

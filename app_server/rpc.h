@@ -205,18 +205,21 @@ class TRequestDecoder {
   };
 
   TRequestDecoder();
-  char* Room(size_t atLeast) { return stream_.Room(atLeast); }
-  size_t RoomSize() const { return stream_.RoomSize(); }
-  void Received(size_t count) { stream_.Received(count); }
+  char* Room(size_t atLeast) { return stream_->Room(atLeast); }
+  size_t RoomSize() const { return stream_->RoomSize(); }
+  void Received(size_t count) { stream_->Received(count); }
   TNext Next();
   // Bytes held of messages not decoded yet (the one being received, and any after it).
-  size_t Buffered() const { return stream_.MessageSize(); }
+  size_t Buffered() const { return stream_->MessageSize(); }
   // The msgid of the message being received, once read.
   std::optional<uint32_t> MsgId() const { return visitor_.MsgId(); }
+  // With nothing buffered, gives back a buffer a large message left behind (the parser never
+  // shrinks it), so that an idle connection holds its usual 64 KiB, not the 64 MiB it once read.
+  void Compact();
 
  private:
   TRequestVisitor visitor_;
-  fw::wire::TMsgpackStream<TRequestVisitor> stream_;
+  std::optional<fw::wire::TMsgpackStream<TRequestVisitor>> stream_;
 };
 
 }  // namespace app

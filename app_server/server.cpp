@@ -346,6 +346,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
             Close();
             return;
           }
+          decoder_.Compact();
           ReadMore();
           return;
         case TStatus::Notification:

@@ -96,7 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (;;) {
       app::TRequestDecoder::TNext next = decoder.Next();
       using TStatus = app::TRequestDecoder::TStatus;
-      if (next.Status == TStatus::NeedMore) break;
+      if (next.Status == TStatus::NeedMore) {
+        decoder.Compact();  // as the server does between messages
+        break;
+      }
       if (next.Status == TStatus::Notification) continue;
       if (next.Status == TStatus::Call) {
         app::HandleRequest(Service().Registry, next.Request, response);

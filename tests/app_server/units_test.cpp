@@ -2,6 +2,7 @@
 // quotes the statements.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -110,6 +111,39 @@ TEST(ClientText, Quote_EscapesControlsAndBadUtf8AndCutsAtTheLimit) {
   EXPECT_EQ("aaaaaaaaaa…", app::QuoteClientText(std::string(100, 'a'), 10));
   EXPECT_EQ("S…", app::QuoteClientText("S\xc3\xa3o", 2));  // never half a character
   EXPECT_EQ("Falha: 'x\\n'", app::SafeMessage("Falha: 'x\n'"));
+}
+
+// A connection that once read a large request keeps the parse buffer it grew to; Compact gives it
+// back between messages, and never while a message is under way.
+TEST(RequestDecoder, Compact_GivesBackTheBufferOfALargeMessageOnlyBetweenMessages) {
+  auto feed = [](app::TRequestDecoder& decoder, const std::string& bytes) {
+    for (size_t at = 0; at < bytes.size();) {
+      const size_t count = std::min<size_t>(64 * 1024, bytes.size() - at);
+      std::memcpy(decoder.Room(count), bytes.data() + at, count);
+      decoder.Received(count);
+      at += count;
+    }
+  };
+  const std::string large =
+      RequestBytes(1, Full("GetItemCota"),
+                   {fw::TRemoteArg::FromString(std::string(10 * 1024 * 1024, '0')),
+                    fw::TRemoteArg::FromString("1"), fw::TRemoteArg::FromString("1")});
+  const std::string small = RequestBytes(2, Full("GetFilSoli"), {});
+  app::TRequestDecoder decoder;
+  feed(decoder, large);
+  EXPECT_EQ(app::TRequestDecoder::TStatus::Call, decoder.Next().Status);
+  EXPECT_EQ(app::TRequestDecoder::TStatus::NeedMore, decoder.Next().Status);
+  EXPECT_GT(decoder.RoomSize(), 1024u * 1024);  // grown for the large one
+  decoder.Compact();
+  EXPECT_LE(decoder.RoomSize(), 256u * 1024);
+
+  feed(decoder, small.substr(0, 10));
+  EXPECT_EQ(app::TRequestDecoder::TStatus::NeedMore, decoder.Next().Status);
+  decoder.Compact();  // a message under way: kept
+  feed(decoder, small.substr(10));
+  const app::TRequestDecoder::TNext next = decoder.Next();
+  EXPECT_EQ(app::TRequestDecoder::TStatus::Call, next.Status);
+  EXPECT_EQ(2u, next.Request.MsgId);
 }
 
 TEST(IsoDates, ConvertBothWaysAndBoundDayRanges) {
