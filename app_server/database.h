@@ -1,9 +1,15 @@
-// Database access for the service: a connection runs one statement at a time with named text
-// parameters (":cdFilial") and hands each result row to a callback. The pool gives each worker
-// thread a connection of its own for the length of a call, and reopens them all when the
+// Database access for the service: a connection runs one statement at a time with named, typed
+// parameters (":cdFilial") and hands each result row to a callback. The pool gives each thread
+// that runs calls a connection of its own for the length of a call, and reopens them all when the
 // database file is replaced.
+//
+// Two engines: SQLite (a file, the default for one machine) and PostgreSQL (a site's database
+// server). Each statement has a text per engine (queries.h); what binds to a parameter is the
+// same value on both, written in each engine's form (a day as its ISO date, a list of codes as
+// a JSON array for SQLite and a text[] for PostgreSQL).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -27,6 +33,8 @@ class EQueryTimeout : public EDatabaseError {
   using EDatabaseError::EDatabaseError;
 };
 
+enum class TDialect { Sqlite, Postgres };
+
 // The current row of a running query.
 class IRow {
  public:
@@ -38,15 +46,45 @@ class IRow {
   virtual double Number(int column) const = 0;
 };
 
+// A parameter's value: a text as is; a day, compared as the start of that day; or a list of
+// codes, for "is one of".
+struct TParam {
+  enum class TKind { Text, Day, Codes };
+  TKind Kind = TKind::Text;
+  std::string Text;
+  // Days since 30/12/1899, whole. From 01/01/0001 to the day after 31/12/9999 (an exclusive
+  // upper bound).
+  int64_t Day = 0;
+  std::vector<std::string> Codes;
+
+  TParam() = default;
+  TParam(std::string text) : Text(std::move(text)) {}
+  TParam(const char* text) : Text(text) {}
+  static TParam FromDay(int64_t day) {
+    TParam param;
+    param.Kind = TKind::Day;
+    param.Day = day;
+    return param;
+  }
+  static TParam FromCodes(std::vector<std::string> codes) {
+    TParam param;
+    param.Kind = TKind::Codes;
+    param.Codes = std::move(codes);
+    return param;
+  }
+};
+
 // Parameters by name, without the colon: {"cdFilial", "0001"}.
-using TNamedParams = std::vector<std::pair<std::string, std::string>>;
+using TNamedParams = std::vector<std::pair<std::string, TParam>>;
 
 class IConnection {
  public:
   virtual ~IConnection() = default;
+  virtual TDialect Dialect() const = 0;
   // Runs `sql` (a statement of the service: the same text is prepared once per connection) with
-  // every named parameter bound from `params`; a parameter without a value raises
-  // EDatabaseError. `onRow` returns false to stop early. `columns` must match the statement's.
+  // every named parameter bound from `params`, in a read-only transaction of its own, for at
+  // most `timeLimitMs` (then EQueryTimeout). A parameter without a value raises EDatabaseError.
+  // `onRow` returns false to stop early. `columns` must match the statement's.
   virtual void Query(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
                      const std::function<bool(const IRow&)>& onRow) = 0;
 };
@@ -61,15 +99,33 @@ extern const char* const kSqliteConnectionPragmas;
 // is no file there.
 std::string SqliteFileIdentity(const std::string& path);
 
-// Connections for the worker threads: a call borrows one and gives it back.
+// PostgreSQL, from a libpq connection string or URI ("postgresql://acomp@db1:5432/compras",
+// "host=db1 dbname=compras user=acomp"). Connects at once (EDatabaseError when it cannot); after
+// the server goes away, the next query connects again by itself.
+std::unique_ptr<IConnection> OpenPostgres(const std::string& conninfo);
+
+// Whether --db names a PostgreSQL database: a URI (postgresql:// or postgres://) or a key=value
+// connection string ("host=db1 dbname=compras"). Anything else is a SQLite file.
+bool IsPostgresTarget(std::string_view target);
+
+// The target as the log and messages may show it, without a password: "db1:5432/compras" for
+// PostgreSQL, the path for SQLite.
+std::string DescribeTarget(const std::string& target);
+
+// Either engine, as --db names it.
+std::unique_ptr<IConnection> OpenDatabase(const std::string& target);
+
+// Connections for the threads that run calls: a call borrows one and gives it back. At most one
+// connection per such thread is ever open, so the pool is as large as the server's threads.
 //
-// With an identity function (SqliteFileIdentity for a file), every call first asks for the
-// identity of what the connections read: when it changed (the file was replaced), every idle
-// connection is dropped at once and those in use are dropped when given back, so that a call
-// that starts after the replacement reads only the new file; when it is empty (the file was
-// removed) the call fails, and so does every other until a file is back. A query during which
-// the identity changed fails too ("substituído durante a consulta"): what it read may mix both.
-// OnEvent, when set, hears of each change once (for the log).
+// With an identity function (SqliteFileIdentity for a file; none for PostgreSQL, whose server
+// owns its files), every call first asks for the identity of what the connections read: when it
+// changed (the file was replaced), every idle connection is dropped at once and those in use are
+// dropped when given back, so that a call that starts after the replacement reads only the new
+// file; when it is empty (the file was removed) the call fails, and so does every other until a
+// file is back. A query during which the identity changed fails too ("substituído durante a
+// consulta"): what it read may mix both. OnEvent, when set, hears of each change once (for the
+// log).
 class TConnectionPool {
  public:
   using TFactory = std::function<std::unique_ptr<IConnection>()>;
@@ -97,6 +153,7 @@ class TConnectionPool {
     struct TChecked : IConnection {
       TChecked(TConnectionPool& pool, std::unique_ptr<IConnection> connection, std::string identity)
           : Pool(pool), Connection(std::move(connection)), Identity(std::move(identity)) {}
+      TDialect Dialect() const override { return Connection->Dialect(); }
       void Query(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
                  const std::function<bool(const IRow&)>& onRow) override;
       TConnectionPool& Pool;

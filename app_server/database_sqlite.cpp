@@ -3,8 +3,11 @@
 
 #include <chrono>
 #include <unordered_map>
+#include <vector>
 
 #include "app_server/database.h"
+#include "app_server/iso_date.h"
+#include "app_server/selection.h"
 
 namespace app {
 
@@ -40,6 +43,26 @@ class TSqliteRow : public IRow {
   sqlite3_stmt* statement_;
 };
 
+// A parameter as the statements compare it: dates as ISO text, lists as a JSON array read with
+// json_each. A day is its date alone, "2024-04-20": as text it sorts before every time of that
+// day ("2024-04-20 10:00:00", "2024-04-20T10:00") and after every time of the day before, so
+// "day >= start and < start of the next day" holds for every form the day may be stored in,
+// with the column compared as it is (its index serves).
+const std::string& Written(const TParam& param, std::string& storage) {
+  switch (param.Kind) {
+    case TParam::TKind::Text:
+      return param.Text;
+    case TParam::TKind::Day:
+      // The day after 31/12/9999 only ends a range: a text after every form of 31/12/9999.
+      storage = param.Day > kLastWireDay ? "9999-12-32" : DayText(param.Day);
+      return storage;
+    case TParam::TKind::Codes:
+      storage = CodesToJsonArray(param.Codes);
+      return storage;
+  }
+  return param.Text;
+}
+
 class TSqliteConnection : public IConnection {
  public:
   explicit TSqliteConnection(const std::string& path) {
@@ -63,6 +86,8 @@ class TSqliteConnection : public IConnection {
     sqlite3_close(db_);
   }
 
+  TDialect Dialect() const override { return TDialect::Sqlite; }
+
   void Query(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
              const std::function<bool(const IRow&)>& onRow) override {
     sqlite3_stmt* statement = Prepare(sql, columns);
@@ -75,16 +100,17 @@ class TSqliteConnection : public IConnection {
     } reset{statement};
 
     const int count = sqlite3_bind_parameter_count(statement);
+    std::vector<std::string> written(static_cast<size_t>(count));
     for (int i = 1; i <= count; ++i) {
       const char* name = sqlite3_bind_parameter_name(statement, i);
       const std::string_view bare = name ? std::string_view(name + 1) : std::string_view();
-      const std::string* value = nullptr;
+      const TParam* value = nullptr;
       for (const auto& param : params)
         if (param.first == bare) value = &param.second;
       if (value == nullptr)
         throw EDatabaseError("Parâmetro " + std::string(name ? name : "?") + " sem valor.");
-      sqlite3_bind_text(statement, i, value->data(), static_cast<int>(value->size()),
-                        SQLITE_STATIC);
+      const std::string& text = Written(*value, written[static_cast<size_t>(i - 1)]);
+      sqlite3_bind_text(statement, i, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
     }
 
     deadline_ = TClock::now() + std::chrono::milliseconds(timeLimitMs);

@@ -384,18 +384,7 @@ double Round(double value, int decimals) {
 
 // ------------------------------------------------------------------------- writing
 
-struct TValue {
-  enum class TKind { Null, Text, Real, Integer } Kind;
-  std::string_view Text;
-  double Real = 0;
-  int64_t Integer = 0;
-
-  TValue(std::nullptr_t) : Kind(TKind::Null) {}
-  TValue(const std::string& text) : Kind(TKind::Text), Text(text) {}
-  TValue(const char* text) : Kind(TKind::Text), Text(text) {}
-  TValue(double value) : Kind(TKind::Real), Real(value) {}
-  TValue(int value) : Kind(TKind::Integer), Integer(value) {}
-};
+using TValue = TDemoValue;
 
 class TDatabase {
  public:
@@ -421,49 +410,77 @@ class TDatabase {
     }
   }
 
-  class TInsert {
-   public:
-    TInsert(TDatabase& db, const char* sql) : db_(db) {
-      if (sqlite3_prepare_v2(db.db_, sql, -1, &statement_, nullptr) != SQLITE_OK)
-        throw std::runtime_error(std::string("Falha ao preparar inserção: ") +
-                                 sqlite3_errmsg(db.db_));
-      db.statements_.push_back(statement_);
-    }
-    void Run(std::initializer_list<TValue> values) {
-      int index = 1;
-      for (const auto& value : values) {
-        switch (value.Kind) {
-          case TValue::TKind::Null:
-            sqlite3_bind_null(statement_, index);
-            break;
-          case TValue::TKind::Text:
-            sqlite3_bind_text(statement_, index, value.Text.data(),
-                              static_cast<int>(value.Text.size()), SQLITE_STATIC);
-            break;
-          case TValue::TKind::Real:
-            sqlite3_bind_double(statement_, index, value.Real);
-            break;
-          case TValue::TKind::Integer:
-            sqlite3_bind_int64(statement_, index, value.Integer);
-            break;
-        }
-        ++index;
-      }
-      const int stepped = sqlite3_step(statement_);
-      sqlite3_reset(statement_);
-      if (stepped != SQLITE_DONE)
-        throw std::runtime_error(std::string("Falha ao gravar o banco de demonstração: ") +
-                                 sqlite3_errmsg(db_.db_));
-    }
+  // Prepares an INSERT for the table's columns; returns its handle.
+  size_t Prepare(const char* table, const char* columns) {
+    std::string sql = std::string("INSERT INTO ") + table + " (" + columns + ") VALUES (?";
+    for (const char* c = columns; *c; ++c)
+      if (*c == ',') sql += ", ?";
+    sql += ")";
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
+      throw std::runtime_error(std::string("Falha ao preparar inserção: ") + sqlite3_errmsg(db_));
+    statements_.push_back(statement);
+    return statements_.size() - 1;
+  }
 
-   private:
-    TDatabase& db_;
-    sqlite3_stmt* statement_ = nullptr;
-  };
+  void Insert(size_t handle, std::initializer_list<TValue> values) {
+    sqlite3_stmt* statement = statements_[handle];
+    int index = 1;
+    for (const auto& value : values) {
+      switch (value.Kind) {
+        case TValue::TKind::Null:
+          sqlite3_bind_null(statement, index);
+          break;
+        case TValue::TKind::Text:
+          sqlite3_bind_text(statement, index, value.Text.data(),
+                            static_cast<int>(value.Text.size()), SQLITE_STATIC);
+          break;
+        case TValue::TKind::Real:
+          sqlite3_bind_double(statement, index, value.Real);
+          break;
+        case TValue::TKind::Integer:
+          sqlite3_bind_int64(statement, index, value.Integer);
+          break;
+      }
+      ++index;
+    }
+    const int stepped = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    if (stepped != SQLITE_DONE)
+      throw std::runtime_error(std::string("Falha ao gravar o banco de demonstração: ") +
+                               sqlite3_errmsg(db_));
+  }
 
  private:
   sqlite3* db_ = nullptr;
   std::vector<sqlite3_stmt*> statements_;
+};
+
+// The rows into a SQLite database, one prepared INSERT per table.
+class TSqliteWriter : public IDemoWriter {
+ public:
+  explicit TSqliteWriter(TDatabase& db) : db_(db) {}
+  size_t Table(const char* name, const char* columns) override {
+    return db_.Prepare(name, columns);
+  }
+  void Row(size_t table, std::initializer_list<TValue> values) override {
+    db_.Insert(table, values);
+  }
+
+ private:
+  TDatabase& db_;
+};
+
+// A table the generator writes rows to.
+class TTable {
+ public:
+  TTable(IDemoWriter& writer, const char* name, const char* columns)
+      : writer_(writer), handle_(writer.Table(name, columns)) {}
+  void Run(std::initializer_list<TValue> values) { writer_.Row(handle_, values); }
+
+ private:
+  IDemoWriter& writer_;
+  size_t handle_;
 };
 
 // ------------------------------------------------------------------------- the generator
@@ -495,8 +512,11 @@ constexpr int kStatusWeights[] = {10, 8, 7, 12, 6, 7, 15, 5, 20, 10};
 
 class TGenerator {
  public:
-  TGenerator(TDatabase& db, const TDemoOptions& options)
-      : db_(db), random_(options.Seed), scale_(std::max(1, options.Scale)) {
+  TGenerator(IDemoWriter& writer, const TDemoOptions& options)
+      : writer_(writer),
+        random_(options.Seed),
+        ordersRandom_(options.Seed ^ 0x5DEECE66Dull),
+        scale_(std::max(1, options.Scale)) {
     end_ = fw::EncodeDateTime({2024, 6, 28, 0, 0, 0});
   }
 
@@ -513,12 +533,30 @@ class TGenerator {
  private:
   std::string Date(double days) { return DaysToIsoText(days); }
   // A time of the working day, as a fraction.
-  double WorkingTime() { return random_.Between(7 * 3600 + 1800, 18 * 3600 + 1800) / 86400.0; }
+  double WorkingTime() { return WorkingTime(random_); }
+  // A time of the working day, as a fraction.
+  static double WorkingTime(TRandom& random) {
+    return random.Between(7 * 3600 + 1800, 18 * 3600 + 1800) / 86400.0;
+  }
   // A working moment some days after `earliest`, and always after it.
   double After(double earliest, int minDays, int maxDays) {
-    double moment = std::floor(earliest) + random_.Between(minDays, maxDays) + WorkingTime();
+    return After(earliest, minDays, maxDays, random_);
+  }
+  static double After(double earliest, int minDays, int maxDays, TRandom& random) {
+    double moment = std::floor(earliest) + random.Between(minDays, maxDays) + WorkingTime(random);
     while (moment <= earliest) moment += 1;
     return moment;
+  }
+  // How much of an ordered quantity has been delivered, by the item's status.
+  double Received(char status, double quantity) {
+    double received = 0;
+    if (status == '2' || status == '4') received = quantity;
+    if (status == '1') received = Round(quantity * (0.3 + 0.5 * random_.Unit()), 0);
+    if (status == '1' && received <= 0) received = 1;
+    if (status == '1' && received >= quantity)
+      received = quantity > 1 ? quantity - 1 : quantity / 2;
+    if (status == '3') received = Round(quantity * random_.Unit() * 0.5, 0);
+    return received;
   }
 
   void MakeBranches() {
@@ -538,7 +576,7 @@ class TGenerator {
     for (const char* city : kCities) offer(std::string("Filial ") + city);
     for (const char* district : kDistricts)
       for (const char* city : kCities) offer(std::string("Filial ") + city + " - " + district);
-    TDatabase::TInsert insert(db_, "INSERT INTO FILIAL (CDFILIAL, NMFILIAL) VALUES (?, ?)");
+    TTable insert(writer_, "FILIAL", "CDFILIAL, NMFILIAL");
     for (size_t i = 0; i < names.size(); ++i) {
       branches_.push_back({Digits(static_cast<long>(i + 1), 4), names[i], {}});
       insert.Run({branches_.back().Code, branches_.back().Name});
@@ -575,9 +613,7 @@ class TGenerator {
     const int managers = 4 + scale_ / 25;
     const int buyers = 3 + scale_ / 50;
     const int clerks = 3 + scale_ / 50;
-    TDatabase::TInsert insert(
-        db_,
-        "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, IDFUNCAO, CDFILIAL) VALUES (?, ?, ?, ?)");
+    TTable insert(writer_, "OPERADOR", "CDOPERADOR, NMOPERADOR, IDFUNCAO, CDFILIAL");
     auto add = [&](char role, int count) {
       for (int i = 0; i < count; ++i) {
         TOperator person;
@@ -605,10 +641,9 @@ class TGenerator {
   }
 
   void MakeReferenceTables() {
-    TDatabase::TInsert unit(db_, "INSERT INTO UNIDADE (SGUNIDADE, NMUNIDADE) VALUES (?, ?)");
+    TTable unit(writer_, "UNIDADE", "SGUNIDADE, NMUNIDADE");
     for (const auto& entry : kUnits) unit.Run({entry[0], entry[1]});
-    TDatabase::TInsert destination(db_,
-                                   "INSERT INTO DESTINO (CDDESTSOLI, NMDESTSOLI) VALUES (?, ?)");
+    TTable destination(writer_, "DESTINO", "CDDESTSOLI, NMDESTSOLI");
     for (const auto& entry : kDestinations) {
       destination.Run({entry[0], entry[1]});
       destinations_.push_back(entry[0]);
@@ -618,9 +653,8 @@ class TGenerator {
   void MakeProducts() {
     const size_t wanted = 40 + 2 * static_cast<size_t>(scale_);
     const size_t bases = std::size(kBaseProducts);
-    TDatabase::TInsert insert(db_,
-                              "INSERT INTO PRODUTO (CDPRODUTO, CDARVPROD, NMPRODUTO, SGUNIDADE, "
-                              "CDMARCA, VRCMPANTERIOR) VALUES (?, ?, ?, ?, ?, ?)");
+    TTable insert(writer_, "PRODUTO",
+                  "CDPRODUTO, CDARVPROD, NMPRODUTO, SGUNIDADE, CDMARCA, VRCMPANTERIOR");
     std::vector<int> inGroup(bases);
     int groupCounter[10] = {};
     for (size_t b = 0; b < bases; ++b) inGroup[b] = ++groupCounter[kBaseProducts[b].Group];
@@ -667,8 +701,7 @@ class TGenerator {
     const size_t wanted = std::min(names.size(), 15 + static_cast<size_t>(scale_) / 10);
     auto first = std::find(names.begin(), names.end(), "Distribuidora Paulista de Papéis Ltda");
     if (first != names.end()) std::iter_swap(names.begin(), first);
-    TDatabase::TInsert insert(
-        db_, "INSERT INTO FORNECEDOR (CDFORNECED, NMRAZSOCFORN, NRCNPJ) VALUES (?, ?, ?)");
+    TTable insert(writer_, "FORNECEDOR", "CDFORNECED, NMRAZSOCFORN, NRCNPJ");
     for (size_t i = 0; i < wanted; ++i) {
       suppliers_.push_back({Digits(static_cast<long>(i + 1), 6), names[i], Cnpj(random_)});
       insert.Run({suppliers_.back().Code, suppliers_.back().Name, suppliers_.back().Cnpj});
@@ -700,40 +733,27 @@ class TGenerator {
     for (auto& date : dates) date = end_ - random_.Between(0, 364) + WorkingTime();
     std::sort(dates.begin(), dates.end());
 
-    TDatabase::TInsert request(
-        db_,
-        "INSERT INTO SOLICITACAO (CDFILLAN, NRSOLICMP, CDFILIAL, CDOPERLANC, "
-        "CDOPERSOLI, DTHRLANCSOL) VALUES (?, ?, ?, ?, ?, ?)");
-    TDatabase::TInsert item(db_,
-                            "INSERT INTO ITEMSOLICITACAO (CDFILLAN, NRSOLICMP, NRITEMSOLI, "
-                            "CDPRODUTO, CDDESTSOLI, QTSOLIPROD, DTPROGENTR, STATUS, CDFILIAL, "
-                            "NRCOLEPRECO, NRCOMPRA) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-    TDatabase::TInsert approval(db_,
-                                "INSERT INTO APROVACAOGERENTE (CDFILLAN, NRSOLICMP, CDDESTSOLI, "
-                                "NRNIVEL, CDOPERGER, IDAPROVPRGER, DTAPRSOLPRODGER) "
-                                "VALUES (?, ?, ?, ?, ?, ?, ?)");
-    TDatabase::TInsert quotation(
-        db_,
-        "INSERT INTO COLETAPRECO (CDFILIAL, NRCOLEPRECO, IDSITUCOLETA, "
-        "CDOPERCOMP, DTABERTURA, DTCONCOLEPREC) VALUES (?, ?, ?, ?, ?, ?)");
-    TDatabase::TInsert price(db_,
-                             "INSERT INTO ITEMCOLETAPRECO (CDFILIAL, NRCOLEPRECO, CDPRODUTO, "
-                             "CDFORNECED, VRPRECUNIITM) VALUES (?, ?, ?, ?, ?)");
-    TDatabase::TInsert purchase(db_,
-                                "INSERT INTO COMPRA (CDFILIAL, NRCOMPRA, NRCOLEPRECO, CDOPERCOMP, "
-                                "DTCOMPRA) VALUES (?, ?, ?, ?, ?)");
-    TDatabase::TInsert order(db_,
-                             "INSERT INTO AUTORIZACAOFORN (CDFILIAL, NRAUTOFORN, NRCOMPRA, "
-                             "CDFORNECED, DTAUTOFORN, DTPROGENTAF, VRTOTALAF) "
-                             "VALUES (?, ?, ?, ?, ?, ?, ?)");
-    TDatabase::TInsert orderItem(db_,
-                                 "INSERT INTO ITEMAUTOFORN (CDFILIAL, NRAUTOFORN, CDFILLAN, "
-                                 "NRSOLICMP, NRITEMSOLI, QTPRODAF, VRUNITAF, QTEFETENTRAF) "
-                                 "VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
-    TDatabase::TInsert invoice(db_,
-                               "INSERT INTO NOTAFISCAL (CDFILIAL, CDFORNECED, NRNOTAFISC, "
-                               "NRAUTOFORN, CDTIPOOPER, DTEMISSAO, DTENTRSAID, DTAPROVACAO, "
-                               "VRNOTAFISC, CDOPERAPRO) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    TTable request(writer_, "SOLICITACAO",
+                   "CDFILLAN, NRSOLICMP, CDFILIAL, CDOPERLANC, CDOPERSOLI, DTHRLANCSOL");
+    TTable item(writer_, "ITEMSOLICITACAO",
+                "CDFILLAN, NRSOLICMP, NRITEMSOLI, CDPRODUTO, CDDESTSOLI, QTSOLIPROD, DTPROGENTR, "
+                "STATUS, CDFILIAL, NRCOLEPRECO, NRCOMPRA");
+    TTable approval(
+        writer_, "APROVACAOGERENTE",
+        "CDFILLAN, NRSOLICMP, CDDESTSOLI, NRNIVEL, CDOPERGER, IDAPROVPRGER, DTAPRSOLPRODGER");
+    TTable quotation(writer_, "COLETAPRECO",
+                     "CDFILIAL, NRCOLEPRECO, IDSITUCOLETA, CDOPERCOMP, DTABERTURA, DTCONCOLEPREC");
+    TTable price(writer_, "ITEMCOLETAPRECO",
+                 "CDFILIAL, NRCOLEPRECO, CDPRODUTO, CDFORNECED, VRPRECUNIITM");
+    TTable purchase(writer_, "COMPRA", "CDFILIAL, NRCOMPRA, NRCOLEPRECO, CDOPERCOMP, DTCOMPRA");
+    TTable order(writer_, "AUTORIZACAOFORN",
+                 "CDFILIAL, NRAUTOFORN, NRCOMPRA, CDFORNECED, DTAUTOFORN, DTPROGENTAF, VRTOTALAF");
+    TTable orderItem(
+        writer_, "ITEMAUTOFORN",
+        "CDFILIAL, NRAUTOFORN, CDFILLAN, NRSOLICMP, NRITEMSOLI, QTPRODAF, VRUNITAF, QTEFETENTRAF");
+    TTable invoice(writer_, "NOTAFISCAL",
+                   "CDFILIAL, CDFORNECED, NRNOTAFISC, NRAUTOFORN, CDTIPOOPER, DTEMISSAO, "
+                   "DTENTRSAID, DTAPROVACAO, VRNOTAFISC, CDOPERAPRO");
 
     std::vector<long> invoiceNumbers(suppliers_.size(), 0);
     int year = 0;
@@ -844,8 +864,8 @@ class TGenerator {
         }
       }
 
-      // Purchase, purchase order and invoice.
-      std::string purchaseNumber, orderNumber;
+      // Purchase, purchase orders and invoices.
+      std::string purchaseNumber;
       if (Purchased(status)) {
         purchaseNumber = Digits(++purchases_, 10);
         const double purchasedAt = After(concludedAt, 0, 2);
@@ -853,58 +873,77 @@ class TGenerator {
                       operators_[random_.Pick(buyers_)].Code, Date(purchasedAt)});
         ++counts_.Purchases;
 
-        // The winner is the cheapest bidder on the first item.
-        const auto& firstBids = prices[0];
-        size_t winner = firstBids.front().first;
-        double best = firstBids.front().second;
-        for (const auto& bid : firstBids)
-          if (bid.second < best) best = bid.second, winner = bid.first;
-        orderNumber = Digits(++orders_, 10);
-        const double orderedAt = After(purchasedAt, 0, 1);
-        const double due = std::floor(orderedAt) + random_.Between(5, 30);
-        double total = 0, delivered = 0;
+        // Each product goes to the supplier who quoted it cheapest, with that quote's price;
+        // one AF per supplier chosen, in the order of the items.
         struct TLine {
           int Item;
           double Quantity, Unit, Received;
         };
-        std::vector<TLine> lines;
+        struct TOrder {
+          size_t Supplier;
+          std::vector<TLine> Lines;
+        };
+        // The first AF draws from the main sequence, as the only one did before a purchase could
+        // have several; the others from a sequence of their own, so that the rest of the data
+        // stays as it was.
+        const double orderedAt = After(purchasedAt, 0, 1);
+        const double due = std::floor(orderedAt) + random_.Between(5, 30);
+        std::vector<TOrder> orders;
         for (size_t i = 0; i < items.size(); ++i) {
           if (items[i].Status == '5') continue;
-          double unitPrice = products_[items[i].Product].Price;
-          for (const auto& bid : prices[i])
-            if (bid.first == winner) unitPrice = bid.second;
-          const double quantity = items[i].Quantity;
-          double received = 0;
-          if (status == '2' || status == '4') received = quantity;
-          if (status == '1') received = Round(quantity * (0.3 + 0.5 * random_.Unit()), 0);
-          if (status == '1' && received <= 0) received = 1;
-          if (status == '1' && received >= quantity)
-            received = quantity > 1 ? quantity - 1 : quantity / 2;
-          if (status == '3') received = Round(quantity * random_.Unit() * 0.5, 0);
-          total += quantity * unitPrice;
-          delivered += received * unitPrice;
-          lines.push_back({static_cast<int>(i + 1), quantity, unitPrice, received});
+          const auto cheapest =
+              std::min_element(prices[i].begin(), prices[i].end(),
+                               [](const auto& a, const auto& b) { return a.second < b.second; });
+          auto order = std::find_if(orders.begin(), orders.end(), [&](const TOrder& candidate) {
+            return candidate.Supplier == cheapest->first;
+          });
+          if (order == orders.end()) order = orders.insert(orders.end(), {cheapest->first, {}});
+          order->Lines.push_back({static_cast<int>(i + 1), items[i].Quantity, cheapest->second,
+                                  Received(status, items[i].Quantity)});
         }
-        order.Run({branch.Code, orderNumber, purchaseNumber, suppliers_[winner].Code,
-                   Date(orderedAt), Date(due), Round(total, 2)});
-        ++counts_.Orders;
-        for (const auto& line : lines)
-          orderItem.Run({branch.Code, orderNumber, launching, number, line.Item, line.Quantity,
-                         line.Unit, line.Received});
 
-        if (Invoiced(status)) {
-          const double issued = After(orderedAt, 3, 25);
-          const double entry = After(issued, 0, 5);
-          const bool approved = status != '1' || random_.Chance(0.5);
-          const double approvedOn = After(entry, 0, 3);
-          static const char* const kOperations[] = {"01", "01", "01", "02", "05", "09"};
-          invoice.Run({branch.Code, suppliers_[winner].Code,
-                       Digits(++invoiceNumbers[winner] + 1000 * static_cast<long>(winner + 1), 9),
-                       orderNumber, kOperations[random_.Next() % std::size(kOperations)],
-                       Date(issued), Date(entry),
-                       approved ? TValue(Date(approvedOn)) : TValue(nullptr), Round(delivered, 2),
-                       operators_[random_.Pick(clerks_)].Code});
-          ++counts_.Invoices;
+        // A purchase whose items were all cancelled on their own gets no AF; the draws its AF
+        // would have made are still made, for the same reason.
+        if (orders.empty() && Invoiced(status)) {
+          const double entered = After(After(orderedAt, 3, 25), 0, 5);
+          if (status == '1') random_.Chance(0.5);
+          After(entered, 0, 3);
+          random_.Next();
+          random_.Pick(clerks_);
+        }
+        for (size_t o = 0; o < orders.size(); ++o) {
+          TRandom& draw = o == 0 ? random_ : ordersRandom_;
+          const TOrder& placed = orders[o];
+          const double orderedOn = o == 0 ? orderedAt : After(purchasedAt, 0, 1, draw);
+          const double dueOn = o == 0 ? due : std::floor(orderedOn) + draw.Between(5, 30);
+          double total = 0, delivered = 0;
+          for (const auto& line : placed.Lines) {
+            total += line.Quantity * line.Unit;
+            delivered += line.Received * line.Unit;
+          }
+          const std::string orderNumber = Digits(++orders_, 10);
+          order.Run({branch.Code, orderNumber, purchaseNumber, suppliers_[placed.Supplier].Code,
+                     Date(orderedOn), Date(dueOn), Round(total, 2)});
+          ++counts_.Orders;
+          for (const auto& line : placed.Lines)
+            orderItem.Run({branch.Code, orderNumber, launching, number, line.Item, line.Quantity,
+                           line.Unit, line.Received});
+
+          if (Invoiced(status)) {
+            const double issued = After(orderedOn, 3, 25, draw);
+            const double enteredOn = After(issued, 0, 5, draw);
+            const bool approved = status != '1' || draw.Chance(0.5);
+            const double approvedOn = After(enteredOn, 0, 3, draw);
+            static const char* const kOperations[] = {"01", "01", "01", "02", "05", "09"};
+            const size_t supplier = placed.Supplier;
+            invoice.Run(
+                {branch.Code, suppliers_[supplier].Code,
+                 Digits(++invoiceNumbers[supplier] + 1000 * static_cast<long>(supplier + 1), 9),
+                 orderNumber, kOperations[draw.Next() % std::size(kOperations)], Date(issued),
+                 Date(enteredOn), approved ? TValue(Date(approvedOn)) : TValue(nullptr),
+                 Round(delivered, 2), operators_[draw.Pick(clerks_)].Code});
+            ++counts_.Invoices;
+          }
         }
       }
 
@@ -921,8 +960,9 @@ class TGenerator {
     }
   }
 
-  TDatabase& db_;
+  IDemoWriter& writer_;
   TRandom random_;
+  TRandom ordersRandom_;  // for a purchase's AFs after its first
   int scale_;
   double end_;
   TDemoCounts counts_;
@@ -938,6 +978,11 @@ class TGenerator {
 
 }  // namespace
 
+TDemoCounts GenerateDemoData(IDemoWriter& writer, const TDemoOptions& options) {
+  TGenerator generator(writer, options);
+  return generator.Run();
+}
+
 TDemoCounts CreateDemoDatabase(const std::string& path, const TDemoOptions& options) {
   const std::string building = path + ".building";
   std::remove(building.c_str());
@@ -949,8 +994,8 @@ TDemoCounts CreateDemoDatabase(const std::string& path, const TDemoOptions& opti
         "PRAGMA cache_size = -262144; PRAGMA temp_store = MEMORY;");
     db.Execute(kSchemaSql);
     db.Execute("BEGIN");
-    TGenerator generator(db, options);
-    counts = generator.Run();
+    TSqliteWriter writer(db);
+    counts = GenerateDemoData(writer, options);
     db.Execute("COMMIT");
     // Secondary indexes after the rows: one sort instead of a million scattered inserts.
     db.Execute(kIndexSql);

@@ -1,11 +1,12 @@
 // app-server: the application server of the tracking service.
 //
-//   app-server --db FILE [--listen HOST:PORT] [--workers N]
-//   app-server --init-demo FILE [--seed N] [--scale N]
+//   app-server --db FILE|POSTGRES [--listen HOST:PORT] [--workers N]
+//   app-server --init-demo FILE|POSTGRES [--seed N] [--scale N]
 //
-// Serving prints one line to stdout once it listens ("app-server escutando em
-// 127.0.0.1:7450"), then logs one line per call to stderr. SIGTERM or SIGINT stops it after
-// the answers in flight are written.
+// POSTGRES is a libpq URI ("postgresql://acomp@db1:5432/compras") or connection string
+// ("host=db1 dbname=compras"); anything else names a SQLite file. Serving prints one line to
+// stdout once it listens ("app-server escutando em 127.0.0.1:7450"), then logs one line per call
+// to stderr. SIGTERM or SIGINT stops it after the answers in flight are written.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -22,13 +23,17 @@ namespace {
 
 const char* const kUsage =
     "Uso:\n"
-    "  app-server --db ARQUIVO [--listen HOST:PORTA] [--workers N]\n"
-    "  app-server --init-demo ARQUIVO [--seed N] [--scale N]\n"
+    "  app-server --db BANCO [--listen HOST:PORTA] [--workers N]\n"
+    "  app-server --init-demo BANCO [--seed N] [--scale N]\n"
     "\n"
-    "  --db ARQUIVO        banco SQLite a servir (aberto somente para leitura)\n"
+    "  BANCO é um arquivo SQLite ou um banco PostgreSQL, dado por URI\n"
+    "  (postgresql://USUARIO@HOST:PORTA/BANCO) ou por parâmetros (\"host=... dbname=...\").\n"
+    "\n"
+    "  --db BANCO          banco a servir (somente leitura)\n"
     "  --listen HOST:PORTA endereço de escuta (padrão 127.0.0.1:7450; porta 0: qualquer livre)\n"
     "  --workers N         threads que atendem as chamadas (padrão 4)\n"
-    "  --init-demo ARQUIVO cria um banco de demonstração (substitui o arquivo)\n"
+    "  --init-demo BANCO   cria um banco de demonstração (substitui o arquivo, ou uma\n"
+    "                      demonstração anterior no PostgreSQL)\n"
     "  --seed N            semente dos dados de demonstração (padrão 1)\n"
     "  --scale N           escala: 80 solicitações e cerca de 200 itens por unidade (padrão 1)\n"
     "  --message-timeout S tempo máximo para receber uma requisição inteira (padrão 60)\n"
@@ -129,8 +134,10 @@ int main(int argc, char** argv) {
   if (!demo.empty()) {
     try {
       const auto started = std::chrono::steady_clock::now();
-      const app::TDemoCounts counts =
-          app::CreateDemoDatabase(demo, {static_cast<uint64_t>(seed), static_cast<int>(scale)});
+      const app::TDemoOptions options{static_cast<uint64_t>(seed), static_cast<int>(scale)};
+      const app::TDemoCounts counts = app::IsPostgresTarget(demo)
+                                          ? app::CreatePostgresDemo(demo, options)
+                                          : app::CreateDemoDatabase(demo, options);
       const double seconds =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
       std::printf(
@@ -138,9 +145,10 @@ int main(int argc, char** argv) {
           "%ld filiais, %ld operadores, %ld produtos, %ld fornecedores, %ld solicitações, "
           "%ld itens, %ld aprovações, %ld cotações, %ld preços cotados, %ld compras, %ld AF, "
           "%ld NF\n",
-          demo.c_str(), seconds, seed, scale, counts.Branches, counts.Operators, counts.Products,
-          counts.Suppliers, counts.Requests, counts.Items, counts.Approvals, counts.Quotations,
-          counts.QuotationPrices, counts.Purchases, counts.Orders, counts.Invoices);
+          app::DescribeTarget(demo).c_str(), seconds, seed, scale, counts.Branches,
+          counts.Operators, counts.Products, counts.Suppliers, counts.Requests, counts.Items,
+          counts.Approvals, counts.Quotations, counts.QuotationPrices, counts.Purchases,
+          counts.Orders, counts.Invoices);
       return 0;
     } catch (const std::exception& failure) {
       std::cerr << "app-server: " << failure.what() << "\n";
@@ -150,16 +158,15 @@ int main(int argc, char** argv) {
 
   try {
     // Fail at start, not at the first call, when the database cannot be read.
-    {
-      auto probe = app::OpenSqlite(db);
-      probe->Query("SELECT COUNT(*) FROM SOLICITACAO", {}, 1, 10000,
-                   [](const app::IRow&) { return true; });
-    }
-    // The file is checked at the start of every call: replaced, the pool reopens (see the pool).
-    app::TConnectionPool pool([db] { return app::OpenSqlite(db); },
-                              [db] { return app::SqliteFileIdentity(db); });
+    app::OpenDatabase(db)->Query("SELECT 1 FROM SOLICITACAO LIMIT 1", {}, 1, 10000,
+                                 [](const app::IRow&) { return true; });
+    // A SQLite file is checked at the start of every call: replaced, the pool reopens (see the
+    // pool). A PostgreSQL server keeps its own files.
+    app::TConnectionPool::TIdentity identity;
+    if (!app::IsPostgresTarget(db)) identity = [db] { return app::SqliteFileIdentity(db); };
+    app::TConnectionPool pool([db] { return app::OpenDatabase(db); }, identity);
     pool.OnEvent = [db](const std::string& event) {
-      app::LogLine("banco de dados " + db + ": " + event);
+      app::LogLine("banco de dados " + app::DescribeTarget(db) + ": " + event);
     };
     app::TTrackingService tracking(pool, serviceOptions);
     app::TObjectRegistry registry;
@@ -167,8 +174,8 @@ int main(int argc, char** argv) {
     app::TServer server(registry, serverOptions);
     server.Listen();
     std::printf("app-server escutando em %s:%u (banco %s, %d workers)\n",
-                serverOptions.Host.c_str(), static_cast<unsigned>(server.Port()), db.c_str(),
-                serverOptions.Workers);
+                serverOptions.Host.c_str(), static_cast<unsigned>(server.Port()),
+                app::DescribeTarget(db).c_str(), serverOptions.Workers);
     std::fflush(stdout);
     server.Run();
     app::LogLine("parado");

@@ -69,6 +69,7 @@ constexpr const char* kGetDestSolGere =
    AND S.CDFILIAL = :cdFilial
    AND A.CDFILLAN = :cdFilLan
    AND A.CDDESTSOLI = :cdDestSoli
+   AND A.IDAPROVPRGER IN ('S', 'N')
  ORDER BY A.NRNIVEL)SQL";
 
 constexpr const char* kGetItemProduto =
@@ -106,23 +107,104 @@ constexpr const char* kGetItemCota =
    AND Q.NRCOLEPRECO = :nrColePreco
  ORDER BY Q.VRPRECUNIITM, F.NMRAZSOCFORN)SQL";
 
+// PostgreSQL: the same statements but for the lists, bound as one text[] and compared with
+// = ANY, and the delivery date, a timestamp. GetFilSoli, GetDestSolGere and GetItemCota are the
+// same text on both engines.
+constexpr const char* kGetNrSolicitaPostgres = R"SQL(SELECT '' AS IDMARCADO, S.NRSOLICMP
+  FROM SOLICITACAO S
+ WHERE (:stTFilSoli = 'T' OR S.CDFILIAL = ANY (:lFilSoli))
+   AND (:stDtSoli = 'T' OR (S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim))
+   AND (:stDtEntr = 'T' OR EXISTS (
+         SELECT 1 FROM ITEMSOLICITACAO I
+          WHERE I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
+            AND I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim))
+ GROUP BY S.NRSOLICMP
+ ORDER BY S.NRSOLICMP)SQL";
+
+constexpr const char* kGetFilSoliGDPostgres = R"SQL(SELECT F.CDFILIAL, F.NMFILIAL
+  FROM FILIAL F
+ WHERE (:stTFilSoli = 'T' OR F.CDFILIAL = ANY (:lFilSoli))
+   AND EXISTS (
+       SELECT 1
+         FROM SOLICITACAO S
+         JOIN ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
+         JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO
+        WHERE S.CDFILIAL = F.CDFILIAL
+          AND (:stDtSoli = 'T' OR (S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim))
+          AND (:stDtEntr = 'T' OR (I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim))
+          AND (:stTSolicita = 'T' OR S.NRSOLICMP = ANY (:lSolicita))
+          AND (:stTCdProd = 'T' OR (P.CDARVPROD >= :cdProdIni
+                                    AND (:cdProdFin = '' OR P.CDARVPROD <= :cdProdFin))))
+ ORDER BY F.CDFILIAL)SQL";
+
+constexpr const char* kGetItensPostgres =
+    R"SQL(SELECT I.STATUS, S.CDFILLAN, S.NRSOLICMP, S.CDOPERLANC, D.NMDESTSOLI, I.NRCOMPRA,
+       C.DTCONCOLEPREC, I.DTPROGENTR, O.NMOPERADOR, S.DTHRLANCSOL, I.QTSOLIPROD,
+       AI.QTEFETENTRAF, AI.NRAUTOFORN, A.DTAUTOFORN, N.CDOPERAPRO, I.CDDESTSOLI,
+       I.NRCOLEPRECO, I.CDFILIAL, N.DTEMISSAO, A.DTPROGENTAF
+  FROM SOLICITACAO S
+  JOIN ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
+  JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO
+  LEFT JOIN DESTINO D ON D.CDDESTSOLI = I.CDDESTSOLI
+  LEFT JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERSOLI
+  LEFT JOIN COLETAPRECO C ON C.CDFILIAL = I.CDFILIAL AND C.NRCOLEPRECO = I.NRCOLEPRECO
+  LEFT JOIN ITEMAUTOFORN AI ON AI.CDFILLAN = I.CDFILLAN AND AI.NRSOLICMP = I.NRSOLICMP
+                           AND AI.NRITEMSOLI = I.NRITEMSOLI
+  LEFT JOIN AUTORIZACAOFORN A ON A.CDFILIAL = AI.CDFILIAL AND A.NRAUTOFORN = AI.NRAUTOFORN
+  LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN
+ WHERE S.CDFILIAL = :cdFilial
+   AND (:stDtSoli = 'T' OR (S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim))
+   AND (:stDtEntr = 'T' OR (I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim))
+   AND (:stTSolicita = 'T' OR S.NRSOLICMP = ANY (:lSolicita))
+   AND (:stTCdProd = 'T' OR (P.CDARVPROD >= :cdProdIni
+                             AND (:cdProdFin = '' OR P.CDARVPROD <= :cdProdFin)))
+ ORDER BY S.NRSOLICMP, S.CDFILLAN, I.NRITEMSOLI)SQL";
+
+constexpr const char* kGetItemProdutoPostgres =
+    R"SQL(SELECT P.CDARVPROD, P.CDPRODUTO, P.NMPRODUTO, P.SGUNIDADE, I.QTSOLIPROD, P.VRCMPANTERIOR,
+       F.NMRAZSOCFORN, A.VRTOTALAF, N.NRNOTAFISC, N.DTEMISSAO, N.CDTIPOOPER, N.VRNOTAFISC,
+       N.DTAPROVACAO, O.NMOPERADOR, P.CDMARCA, S.CDFILLAN AS CDFILLANC, N.DTENTRSAID
+  FROM SOLICITACAO S
+  JOIN ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
+  JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO
+  LEFT JOIN ITEMAUTOFORN AI ON AI.CDFILLAN = I.CDFILLAN AND AI.NRSOLICMP = I.NRSOLICMP
+                           AND AI.NRITEMSOLI = I.NRITEMSOLI
+  LEFT JOIN AUTORIZACAOFORN A ON A.CDFILIAL = AI.CDFILIAL AND A.NRAUTOFORN = AI.NRAUTOFORN
+  LEFT JOIN FORNECEDOR F ON F.CDFORNECED = A.CDFORNECED
+  LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN
+  LEFT JOIN OPERADOR O ON O.CDOPERADOR = N.CDOPERAPRO
+ WHERE S.CDFILIAL = :cdFilial
+   AND S.NRSOLICMP = :nrSoliCmp
+   AND S.CDFILLAN = :cdFilLan
+   AND COALESCE(I.NRCOMPRA, '') = :nrCompra
+   AND COALESCE(I.DTPROGENTR, TIMESTAMP '1899-12-30 00:00:00') >= :dtProgEntr
+   AND COALESCE(I.DTPROGENTR, TIMESTAMP '1899-12-30 00:00:00') < :dtProgEntrFim
+   AND (:stDtSoli = 'T' OR (S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim))
+   AND (:stTCdProd = 'T' OR (P.CDARVPROD >= :cdProdIni
+                             AND (:cdProdFin = '' OR P.CDARVPROD <= :cdProdFin)))
+ ORDER BY P.CDARVPROD, I.NRITEMSOLI)SQL";
+
 struct TEntry {
   const char* Method;
-  const char* Sql;
+  const char* Sqlite;
+  const char* Postgres;
 };
 
 constexpr TEntry kStatements[] = {
-    {"GetFilSoli", kGetFilSoli},         {"GetNrSolicita", kGetNrSolicita},
-    {"GetFilSoliGD", kGetFilSoliGD},     {"GetItens", kGetItens},
-    {"GetDestSolGere", kGetDestSolGere}, {"GetItemProduto", kGetItemProduto},
-    {"GetItemCota", kGetItemCota},
+    {"GetFilSoli", kGetFilSoli, kGetFilSoli},
+    {"GetNrSolicita", kGetNrSolicita, kGetNrSolicitaPostgres},
+    {"GetFilSoliGD", kGetFilSoliGD, kGetFilSoliGDPostgres},
+    {"GetItens", kGetItens, kGetItensPostgres},
+    {"GetDestSolGere", kGetDestSolGere, kGetDestSolGere},
+    {"GetItemProduto", kGetItemProduto, kGetItemProdutoPostgres},
+    {"GetItemCota", kGetItemCota, kGetItemCota},
 };
 
 }  // namespace
 
-const char* SqlFor(std::string_view method) {
+const char* SqlFor(std::string_view method, TDialect dialect) {
   for (const auto& entry : kStatements)
-    if (method == entry.Method) return entry.Sql;
+    if (method == entry.Method) return dialect == TDialect::Sqlite ? entry.Sqlite : entry.Postgres;
   return nullptr;
 }
 

@@ -75,18 +75,25 @@ void AppendJsonChar(std::string& json, char c) {
 
 }  // namespace
 
-TSelectionParse ParseSelectionList(std::string_view text) {
+TSelectionParse ParseSelectionList(std::string_view text, size_t maxCodes) {
   TSelectionParse result;
   std::string code;
   const char* expected = "";
   const size_t broken = Scan(
-      text, expected, [&](char c) { code.push_back(c); },
+      text, expected,
+      [&](char c) {
+        if (!result.TooMany) code.push_back(c);
+      },
       [&] {
-        result.Codes.push_back(std::move(code));
+        if (++result.Count > maxCodes && !result.TooMany) {
+          result.TooMany = true;
+          std::vector<std::string>().swap(result.Codes);
+        }
+        if (!result.TooMany) result.Codes.push_back(std::move(code));
         code.clear();
       });
   if (broken != std::string_view::npos) return Broken(broken, expected);
-  result.Ok = true;
+  result.Ok = !result.TooMany;
   return result;
 }
 
@@ -104,49 +111,6 @@ std::string CodesToJsonArray(const std::vector<std::string>& codes) {
   }
   json.push_back(']');
   return json;
-}
-
-TSelectionJson SelectionListToJson(std::string_view text, size_t maxCodes) {
-  TSelectionJson result;
-  // Past the limit the codes are only counted, so that the message can say how many there are.
-  bool open = false;
-  result.Json.reserve(text.size() + 2);
-  result.Json.push_back('[');
-  const char* expected = "";
-  const size_t broken = Scan(
-      text, expected,
-      [&](char c) {
-        if (result.TooMany) return;
-        if (!open) {
-          if (result.Codes != 0) result.Json.push_back(',');
-          result.Json.push_back('"');
-          open = true;
-        }
-        AppendJsonChar(result.Json, c);
-      },
-      [&] {
-        if (++result.Codes > maxCodes && !result.TooMany) {
-          result.TooMany = true;
-          std::string().swap(result.Json);
-        }
-        if (result.TooMany) return;
-        if (!open) {
-          if (result.Codes != 1) result.Json.push_back(',');
-          result.Json.push_back('"');
-        }
-        result.Json.push_back('"');
-        open = false;
-      });
-  if (broken != std::string_view::npos) {
-    TSelectionJson failed;
-    failed.ErrorPosition = broken + 1;
-    failed.Expected = expected;
-    return failed;
-  }
-  if (result.TooMany) return result;
-  result.Json.push_back(']');
-  result.Ok = true;
-  return result;
 }
 
 }  // namespace app

@@ -15,36 +15,38 @@ bool IsSelectionList(std::string_view name) {
   return name == "stLFilSoli" || name == "stLSolicita";
 }
 
-// The ISO text of each date parameter, as its statement compares it.
+// Each date parameter as the day its range starts or ends with: a range covers whole days, from
+// the start of the initial date's day to the start of the day after the final date's.
 void BindDate(std::string_view name, double days, TNamedParams& bound) {
+  const int64_t day = WireDay(days);
   if (name == "dtSoliIni" || name == "dtEntrIni") {
-    bound.emplace_back(std::string(name), DayStartText(days));
+    bound.emplace_back(std::string(name), TParam::FromDay(day));
   } else if (name == "dtSoliFin") {
-    bound.emplace_back("dtSoliFim", DayStartText(days, 1));
+    bound.emplace_back("dtSoliFim", TParam::FromDay(day + 1));
   } else if (name == "dtEntrFin") {
-    bound.emplace_back("dtEntrFim", DayStartText(days, 1));
+    bound.emplace_back("dtEntrFim", TParam::FromDay(day + 1));
   } else if (name == "dtProgEntr") {
-    bound.emplace_back("dtProgEntr", DayStartText(days));
-    bound.emplace_back("dtProgEntrFim", DayStartText(days, 1));
+    bound.emplace_back("dtProgEntr", TParam::FromDay(day));
+    bound.emplace_back("dtProgEntrFim", TParam::FromDay(day + 1));
   }
 }
 
-std::string ListAsJson(const service::TMethodDef& method, const std::vector<TRpcValue>& params,
-                       std::string_view listName, std::string_view flagName, const char* what,
-                       size_t maxCodes) {
+TParam ListParam(const service::TMethodDef& method, const std::vector<TRpcValue>& params,
+                 std::string_view listName, std::string_view flagName, const char* what,
+                 size_t maxCodes) {
   const int flag = service::ParamIndex(method, flagName);
-  if (flag >= 0 && params[flag].Text == "T") return "[]";
+  if (flag >= 0 && params[flag].Text == "T") return TParam::FromCodes({});
   const std::string& text = params[service::ParamIndex(method, listName)].Text;
-  TSelectionJson parsed = SelectionListToJson(text, maxCodes);
+  TSelectionParse parsed = ParseSelectionList(text, maxCodes);
   if (parsed.TooMany)
     throw ERefusal(std::string("A lista de ") + what + " selecionadas tem " +
-                   std::to_string(parsed.Codes) + " códigos; o limite é " +
+                   std::to_string(parsed.Count) + " códigos; o limite é " +
                    std::to_string(maxCodes) + ". Restrinja a seleção.");
   if (!parsed.Ok)
     throw ERefusal(std::string("A lista de ") + what + " selecionadas está malformada (" +
                    std::string(listName) + ", posição " + std::to_string(parsed.ErrorPosition) +
                    ": esperava-se " + parsed.Expected + ").");
-  return std::move(parsed.Json);
+  return TParam::FromCodes(std::move(parsed.Codes));
 }
 
 void WriteCell(fw::wire::TPacketWriter& packet, fw::TFieldType type, const IRow& row, int column) {
@@ -65,6 +67,41 @@ void WriteCell(fw::wire::TPacketWriter& packet, fw::TFieldType type, const IRow&
 
 }  // namespace
 
+const char* TextProblem(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t size = text.size();
+  for (size_t i = 0; i < size;) {
+    const unsigned char lead = bytes[i];
+    if (lead == 0) return "o texto contém o caractere nulo (U+0000)";
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    // The length of the sequence and the least code point it may stand for (shorter forms of
+    // a code point are not UTF-8).
+    size_t length = 0;
+    uint32_t point = 0, least = 0;
+    if ((lead & 0xE0) == 0xC0) {
+      length = 2, point = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, point = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, point = lead & 0x07, least = 0x10000;
+    } else {
+      return "o texto não é UTF-8 válido";
+    }
+    if (i + length > size) return "o texto não é UTF-8 válido";
+    for (size_t k = 1; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return "o texto não é UTF-8 válido";
+      point = (point << 6) | (bytes[i + k] & 0x3F);
+    }
+    if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+      return "o texto não é UTF-8 válido";
+    i += length;
+  }
+  return nullptr;
+}
+
 std::string NormalizeProductCode(std::string_view code) {
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   while (!code.empty() && blank(code.front())) code.remove_prefix(1);
@@ -84,8 +121,7 @@ bool TTrackingService::IsQuick(std::string_view method) const {
 size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<TRpcValue>& params,
                                 fw::wire::TWireWriter& out) {
   const service::TMethodDef* method = service::FindMethod(methodName);
-  const char* sql = SqlFor(methodName);
-  if (method == nullptr || sql == nullptr)
+  if (method == nullptr || SqlFor(methodName, TDialect::Sqlite) == nullptr)
     throw ECallError("Método desconhecido: " + std::string(service::kServerName) + "." +
                      QuoteClientText(methodName) + ".");
   const std::string name = method->Name;
@@ -109,6 +145,9 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
       throw ECallError(where() + ": esperava-se texto, veio " + KindName(value.Kind) + ".");
     if (value.Text.size() > fw::wire::kMaxStringSize && !IsSelectionList(def.Name))
       throw ECallError(where() + " excede o limite de 64 KiB.");
+    // Text the database could not hold, which one engine would refuse and another compare:
+    // refused alike on every engine.
+    if (const char* problem = TextProblem(value.Text)) throw ECallError(where() + ": " + problem);
   }
 
   TNamedParams bound;
@@ -122,11 +161,11 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
                        ": fora do intervalo de 01/01/0001 a 31/12/9999.");
       BindDate(paramName, params[i].Number, bound);
     } else if (paramName == "stLFilSoli") {
-      bound.emplace_back("lFilSoli", ListAsJson(*method, params, paramName, "stTFilSoli", "filiais",
-                                                options_.MaxSelectionCodes));
+      bound.emplace_back("lFilSoli", ListParam(*method, params, paramName, "stTFilSoli", "filiais",
+                                               options_.MaxSelectionCodes));
     } else if (paramName == "stLSolicita") {
-      bound.emplace_back("lSolicita", ListAsJson(*method, params, paramName, "stTSolicita",
-                                                 "solicitações", options_.MaxSelectionCodes));
+      bound.emplace_back("lSolicita", ListParam(*method, params, paramName, "stTSolicita",
+                                                "solicitações", options_.MaxSelectionCodes));
     } else if (paramName == "cdProdIni" || paramName == "cdProdFin") {
       bound.emplace_back(std::string(paramName), NormalizeProductCode(params[i].Text));
     } else {
@@ -140,6 +179,7 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
   fw::wire::TPacketWriter packet(out, fields);
   {
     auto connection = pool_.Acquire();
+    const char* sql = SqlFor(methodName, connection->Dialect());
     connection->Query(sql, bound, static_cast<int>(fields.size()), options_.QueryTimeLimitMs,
                       [&](const IRow& row) {
                         packet.BeginRow();

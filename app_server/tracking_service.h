@@ -4,6 +4,7 @@
 // Parameter rules, checked before any query:
 // - count and kinds as the contract lists them (date: a number; string and in-out: a str),
 //   otherwise an error;
+// - strings in UTF-8, without the character U+0000, otherwise an error;
 // - strings up to 64 KiB, except the selection lists stLFilSoli and stLSolicita, which only the
 //   message limit bounds (100,000 request numbers take 1.3 MB), otherwise an error;
 // - dates from 01/01/0001 to 31/12/9999 (NaN, infinities, 1e300 are refused);
@@ -37,6 +38,10 @@ class TTrackingService : public IServiceObject {
   TConnectionPool& pool_;
   TOptions options_;
 };
+
+// Why a string parameter cannot be used as text (nullptr when it can): not UTF-8 (as the wire
+// requires), or holding the character U+0000, which PostgreSQL's text cannot hold.
+const char* TextProblem(std::string_view text);
 
 // The product code as compared with PRODUTO.CDARVPROD: blanks around it dropped, and the mask's
 // literal dots too ("01.002.003" -> "01002003"), since codes are stored without them.

@@ -14,7 +14,7 @@
 #include "driver/session.h"
 #include "framework/db/local_query.h"
 #include "framework/host/config.h"
-#include "framework/net/tcp_app_server.h"
+#include "framework/net/failover_app_server.h"
 #include "framework/ui/application.h"
 #include "service/contract.h"
 
@@ -26,7 +26,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: screen-driver [--service canned | --service tcp:HOST:PORT] [--localdb FILE]\n"
+    "usage: screen-driver [--service canned | --service tcp:HOST:PORT[,HOST:PORT...]]\n"
+    "                     [--localdb FILE]\n"
     "                     [--product-mask MASK] [SCRIPT]\n";
 
 struct TOptions {
@@ -59,16 +60,20 @@ bool ParseOptions(int argc, char** argv, TOptions& options, std::string& error) 
         options.Remote = false;
         continue;
       }
-      const size_t colon = service.rfind(':');
-      int port = 0;
-      if (service.rfind("tcp:", 0) != 0 || colon <= 4 ||
-          !driver::ParseCount(std::string_view(service).substr(colon + 1), 1, 65535, port)) {
-        error = "--service takes canned or tcp:HOST:PORT, not " + service;
+      // One server or several serving the same database: tcp:HOST:PORT[,HOST:PORT...].
+      std::vector<fw::TServerAddress> servers;
+      try {
+        if (service.rfind("tcp:", 0) == 0) servers = fw::ParseServerList(service.substr(4), 0);
+      } catch (const fw::ERemoteError&) {
+        servers.clear();
+      }
+      if (servers.empty()) {
+        error = "--service takes canned or tcp:HOST:PORT[,HOST:PORT...], not " + service;
         return false;
       }
       options.Remote = true;
-      options.Host = service.substr(4, colon - 4);
-      options.Port = port;
+      options.Host = service.substr(4);
+      options.Port = servers.front().Port;
     } else if (arg == "--localdb") {
       if (!value(options.LocalDb)) return false;
       options.HasLocalDb = true;
@@ -233,7 +238,8 @@ int main(int argc, char** argv) {
     if (options.Remote)
       config.ServiceFactory = [&session](const std::string& host, int port,
                                          const std::string& serverName) {
-        return session.Record(std::make_unique<fw::TTcpAppServer>(host, port, serverName));
+        return session.Record(
+            std::make_unique<fw::TFailoverAppServer>(fw::ParseServerList(host, port), serverName));
       };
     status = session.Run(commands);
     failure = session.ScriptError();

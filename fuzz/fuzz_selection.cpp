@@ -1,7 +1,7 @@
-// Selection lists as a client may send them. ParseSelectionList and SelectionListToJson must
-// agree (the same codes, the same break position, the limit counted right); the JSON must be an
-// array of strings that reads back as the codes; and the codes written again in the picker's
-// layout must parse to themselves.
+// Selection lists as a client may send them. Read with and without a limit on the codes, the
+// list must give the same codes or the same break position, with the limit counted right; the
+// JSON the SQLite statements bind must be an array of strings that reads back as the codes; and
+// the codes written again in the picker's layout must parse to themselves.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -79,25 +79,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
 
   const app::TSelectionParse parsed = app::ParseSelectionList(text);
-  const app::TSelectionJson json = app::SelectionListToJson(text, limit);
+  const app::TSelectionParse limited = app::ParseSelectionList(text, limit);
   if (!parsed.Ok) {
-    if (json.Ok || json.TooMany) Fault("a broken list read as whole", text);
-    if (json.ErrorPosition != parsed.ErrorPosition || json.Expected != parsed.Expected)
-      Fault("the two readers break at different places", text);
+    if (parsed.TooMany) Fault("no limit, yet too many", text);
+    if (limited.Ok || limited.TooMany) Fault("a broken list read as whole", text);
+    if (limited.ErrorPosition != parsed.ErrorPosition || limited.Expected != parsed.Expected)
+      Fault("the two readings break at different places", text);
     if (parsed.ErrorPosition < 1 || parsed.ErrorPosition > text.size() + 1)
       Fault("break position outside the text", text);
     return 0;
   }
-  if (json.Codes != parsed.Codes.size()) Fault("code counts differ", text);
-  if (json.TooMany != (parsed.Codes.size() > limit)) Fault("limit applied wrongly", text);
-  if (json.TooMany) {
-    if (json.Ok) Fault("too many codes yet whole", text);
-  } else {
-    if (!json.Ok) Fault("a whole list refused", text);
-    if (json.Json != app::CodesToJsonArray(parsed.Codes)) Fault("the two JSON texts differ", text);
-    const auto back = ReadJson(json.Json);
-    if (!back || *back != parsed.Codes) Fault("the JSON does not read back as the codes", text);
+  if (limited.Count != parsed.Codes.size()) Fault("code counts differ", text);
+  if (limited.TooMany != (parsed.Codes.size() > limit)) Fault("limit applied wrongly", text);
+  if (limited.TooMany) {
+    if (limited.Ok || !limited.Codes.empty()) Fault("too many codes, yet kept", text);
+  } else if (!limited.Ok || limited.Codes != parsed.Codes) {
+    Fault("the limited reading differs", text);
   }
+  const auto back = ReadJson(app::CodesToJsonArray(parsed.Codes));
+  if (!back || *back != parsed.Codes) Fault("the JSON does not read back as the codes", text);
   const std::string again = AsList(parsed.Codes);
   const app::TSelectionParse reparsed = app::ParseSelectionList(again);
   if (!reparsed.Ok || reparsed.Codes != parsed.Codes) Fault("the list does not round-trip", text);

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev sqlite3 libpq-dev postgresql
+  libsqlite3-dev sqlite3 libpq-dev postgresql pgbouncer
   libmsgpack-cxx-dev libasio-dev libssl-dev openssl libsodium-dev
   qt6-base-dev qt6-charts-dev libgl-dev libxlsxwriter-dev
   libsimdjson-dev nlohmann-json3-dev

@@ -87,11 +87,13 @@ struct TSetup {
     sqlite3* db = nullptr;
     sqlite3_open_v2(Db.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db,
-                       "SELECT A.NRSOLICMP, S.CDFILIAL, A.CDFILLAN, A.CDDESTSOLI FROM "
-                       "APROVACAOGERENTE A JOIN SOLICITACAO S USING (CDFILLAN, NRSOLICMP) GROUP BY "
-                       "1, 2, 3, 4 HAVING COUNT(*) = 3 ORDER BY 1 LIMIT 1",
-                       -1, &statement, nullptr);
+    sqlite3_prepare_v2(
+        db,
+        "SELECT A.NRSOLICMP, S.CDFILIAL, A.CDFILLAN, A.CDDESTSOLI FROM "
+        "APROVACAOGERENTE A JOIN SOLICITACAO S USING (CDFILLAN, NRSOLICMP) GROUP BY "
+        "1, 2, 3, 4 HAVING COUNT(*) = 3 AND SUM(A.IDAPROVPRGER = 'P') = 0 ORDER BY 1 "
+        "LIMIT 1",
+        -1, &statement, nullptr);
     if (sqlite3_step(statement) == SQLITE_ROW)
       for (int i = 0; i < 4; ++i)
         Keys.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement, i)));
@@ -230,8 +232,8 @@ void BM_SqlDirect_GetDestSolGere(benchmark::State& state) {
   // The connection as the server opens it.
   sqlite3_exec(db, app::kSqliteConnectionPragmas, nullptr, nullptr, nullptr);
   sqlite3_stmt* statement = nullptr;
-  sqlite3_prepare_v3(db, app::SqlFor("GetDestSolGere"), -1, SQLITE_PREPARE_PERSISTENT, &statement,
-                     nullptr);
+  sqlite3_prepare_v3(db, app::SqlFor("GetDestSolGere", app::TDialect::Sqlite), -1,
+                     SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
   const char* names[] = {":nrSoliCmp", ":cdFilial", ":cdFilLan", ":cdDestSoli"};
   const auto& keys = Setup().Keys;
   for (auto _ : state) {
@@ -257,8 +259,8 @@ void SqlScan(benchmark::State& state, const char* pragmas) {
   sqlite3_open_v2(Setup().Db50.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_exec(db, pragmas, nullptr, nullptr, nullptr);
   sqlite3_stmt* statement = nullptr;
-  sqlite3_prepare_v3(db, app::SqlFor("GetItens"), -1, SQLITE_PREPARE_PERSISTENT, &statement,
-                     nullptr);
+  sqlite3_prepare_v3(db, app::SqlFor("GetItens", app::TDialect::Sqlite), -1,
+                     SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
   std::map<std::string, std::string> values = {
       {":stDtSoli", ""},   {":stDtEntr", "T"},    {":dtEntrIni", ""},
       {":dtEntrFim", ""},  {":stTSolicita", "T"}, {":lSolicita", "[]"},
@@ -271,8 +273,9 @@ void SqlScan(benchmark::State& state, const char* pragmas) {
     const size_t month = turn % 12, branch = turn / 12 % 8 + 1;
     ++turn;
     values[":cdFilial"] = "000" + std::to_string(branch);
-    values[":dtSoliIni"] = std::string(months[month]) + "-01 00:00:00";
-    values[":dtSoliFim"] = std::string(months[month + 1]) + "-01 00:00:00";
+    // Days as the server binds them on SQLite: the date alone.
+    values[":dtSoliIni"] = std::string(months[month]) + "-01";
+    values[":dtSoliFim"] = std::string(months[month + 1]) + "-01";
     for (int i = 1; i <= sqlite3_bind_parameter_count(statement); ++i) {
       const std::string& value = values[sqlite3_bind_parameter_name(statement, i)];
       sqlite3_bind_text(statement, i, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);

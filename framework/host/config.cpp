@@ -4,7 +4,7 @@
 #include <fstream>
 
 #include "framework/db/local_query.h"
-#include "framework/net/tcp_app_server.h"
+#include "framework/net/failover_app_server.h"
 
 namespace fw {
 
@@ -38,7 +38,7 @@ THostConfig& HostConfig() {
   static THostConfig config = [] {
     THostConfig defaults;
     defaults.ServiceFactory = [](const std::string& host, int port, const std::string& name) {
-      auto server = std::make_unique<TTcpAppServer>(host, port, name);
+      auto server = std::make_unique<TFailoverAppServer>(ParseServerList(host, port), name);
       server->Connect();
       return std::unique_ptr<IAppServer>(std::move(server));
     };

@@ -5,6 +5,10 @@
 // ./acomp.conf when present), and the environment ($ACOMP_SERVER_HOST, $ACOMP_SERVER_PORT,
 // $ACOMP_PRODUCT_MASK, $ACOMP_LOCAL_DB). The file holds "key = value" lines with the keys
 // server_host, server_port, product_mask, local_db; "#" starts a comment.
+//
+// The server may be a list of application servers that serve the same database:
+// "server_host = app1:7450, app2:7450" (an entry without a port takes server_port). A connection
+// tries them in order and moves on to the next after a failure (failover_app_server.h).
 #pragma once
 
 #include <functional>
@@ -16,12 +20,12 @@
 namespace fw {
 
 struct THostConfig {
-  std::string ServerHost = "127.0.0.1";
+  std::string ServerHost = "127.0.0.1";  // one host, or a list "host1:7450,host2:7450"
   int ServerPort = 7450;
   std::string ProductMask = "00.000.000;0;_";
   std::string LocalDatabase = "demo/demo.db";
-  // Makes the connection to an application-server object: the TCP client (connected at once)
-  // unless a test or the screen driver puts another in its place.
+  // Makes the connection to an application-server object: the TCP client over the list of
+  // servers (connected at once) unless a test or the screen driver puts another in its place.
   std::function<std::unique_ptr<IAppServer>(const std::string& host, int port,
                                             const std::string& serverName)>
       ServiceFactory;

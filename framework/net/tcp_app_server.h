@@ -54,6 +54,10 @@ class TTcpAppServer : public IAppServer {
   // the in-out arguments hold what the server left in them. Raises ERemoteError.
   TRemoteResult Invoke(const std::string& method, std::vector<TRemoteArg>& args) override;
 
+  // True when the server closed (or reset) the connection while it was idle between calls: a
+  // call sent on it now would fail, with nothing of it sent yet.
+  bool PeerClosedWhileIdle() const;
+
   const std::string& Host() const { return host_; }
   int Port() const { return port_; }
   const TOptions& Options() const { return options_; }
@@ -61,7 +65,6 @@ class TTcpAppServer : public IAppServer {
  private:
   std::string Address() const;
   [[noreturn]] void TransportFailure(const std::string& message);
-  bool PeerClosedWhileIdle() const;
 
   std::string host_;
   int port_;

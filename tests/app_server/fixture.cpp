@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -30,20 +31,70 @@ TDemo::~TDemo() {
   }
 }
 
+void InitDemo(const std::string& location, int seed, int scale, const std::string& logPath) {
+  if (RunAppServer({"--init-demo", location, "--seed", std::to_string(seed), "--scale",
+                    std::to_string(scale)},
+                   logPath) != 0) {
+    std::ifstream file(logPath);
+    std::stringstream text;
+    text << file.rdbuf();
+    throw std::runtime_error("app-server --init-demo failed: " + text.str());
+  }
+}
+
 TDemo& Demo() {
   // Destroyed at exit: the server is stopped and the folder removed.
   static std::unique_ptr<TDemo> demo = [] {
     auto created = std::make_unique<TDemo>();
     created->Db = created->Dir.Path() + "/demo.db";
     const std::string log = created->Dir.Path() + "/init.log";
-    if (RunAppServer({"--init-demo", created->Db, "--seed", "7", "--scale", "1"}, log) != 0)
-      throw std::runtime_error("app-server --init-demo failed");
+    InitDemo(created->Db, 7, 1, log);
+    created->Served = created->Db;
+    if (EngineUnderTest() == TEngine::Postgres) {
+      created->Postgres = std::make_unique<TPostgresDatabase>();
+      created->Served = created->Postgres->Conninfo();
+      InitDemo(created->Served, 7, 1, log);
+    }
     created->Server = std::make_unique<TServerProcess>(
-        created->Db, created->Dir.Path() + "/server.log",
+        created->Served, created->Dir.Path() + "/server.log",
         std::vector<std::string>{"--workers", "2", "--message-timeout", "1"});
     return created;
   }();
   return *demo;
+}
+
+TOwnDemo::TOwnDemo() {
+  if (EngineUnderTest() == TEngine::Postgres) {
+    postgres_ = std::make_unique<TPostgresDatabase>();
+    location_ = postgres_->Conninfo();
+    InitDemo(location_, 7, 1, dir_.Path() + "/init.log");
+    return;
+  }
+  location_ = dir_.Path() + "/own.db";
+  std::filesystem::copy_file(Demo().Db, location_);
+}
+
+void TOwnDemo::Execute(const std::string& sql) {
+  if (postgres_) {
+    postgres_->Query(sql);
+    return;
+  }
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(location_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  char* message = nullptr;
+  const int status = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
+  const std::string reason = message ? message : "";
+  sqlite3_free(message);
+  sqlite3_close(db);
+  if (status != SQLITE_OK) throw std::runtime_error(reason + " in " + sql);
+}
+
+std::string ServedValue(const std::string& query) {
+  if (Demo().Postgres) {
+    const auto rows = Demo().Postgres->Query(query);
+    return rows.empty() || rows[0].empty() ? "" : rows[0][0];
+  }
+  return SqlValue(query);
 }
 
 fw::TTcpAppServer Client(int port, int callTimeoutMs) {
@@ -80,8 +131,12 @@ std::vector<fw::TRemoteArg> Args(const std::string& method,
 }
 
 std::vector<std::vector<std::string>> Sql(const std::string& query) {
+  return SqlAt(Demo().Db, query);
+}
+
+std::vector<std::vector<std::string>> SqlAt(const std::string& path, const std::string& query) {
   sqlite3* db = nullptr;
-  sqlite3_open_v2(Demo().Db.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   sqlite3_stmt* statement = nullptr;
   if (sqlite3_prepare_v2(db, query.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
     const std::string message = sqlite3_errmsg(db);
@@ -197,6 +252,25 @@ bool TRawClient::WaitUntilReadByServer(int timeoutMs) const {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return false;
+}
+
+std::string TRawClient::ReadBytes(int timeoutMs) {
+  fw::wire::TReplyReader reader;
+  std::string bytes;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    pollfd poller{fd_, POLLIN, 0};
+    if (left <= 0 || ::poll(&poller, 1, static_cast<int>(left)) <= 0)
+      throw fw::ERemoteError("no reply in time");
+    auto room = reader.Room();
+    const ssize_t count = ::recv(fd_, room.Data, room.Size, 0);
+    if (count <= 0) throw fw::ERemoteError("closed before a reply");
+    bytes.append(room.Data, static_cast<size_t>(count));
+    if (reader.Received(static_cast<size_t>(count))) return bytes;
+  }
 }
 
 bool TRawClient::ClosedByServer(int timeoutMs) {

@@ -1,6 +1,11 @@
 // Shared by the end-to-end tests: one demo database (seed 7, scale 1) and one app-server
 // serving it for the whole run, plus helpers to call it properly (through the TCP client) and
 // improperly (raw bytes on a socket).
+//
+// The server serves the engine under test (engines.h). The tests check its answers against
+// their own queries of the same demo data in a SQLite file (Sql below): for PostgreSQL that is
+// the same data loaded there from the same seed, which is also what makes the engines' answers
+// comparable at all.
 #pragma once
 
 #include <sqlite3.h>
@@ -14,13 +19,16 @@
 #include "framework/net/remote.h"
 #include "framework/net/tcp_app_server.h"
 #include "framework/net/wire.h"
+#include "tests/app_server/engines.h"
 #include "tests/app_server/server_process.h"
 
 namespace testing_app {
 
 struct TDemo {
   TTempDir Dir;
-  std::string Db;
+  std::string Db;  // the demo in SQLite, which the tests' own queries read
+  std::unique_ptr<TPostgresDatabase> Postgres;  // the same on PostgreSQL, when under test
+  std::string Served;                           // what the server serves: Db or Postgres
   std::unique_ptr<TServerProcess> Server;
   // Stops the server; a server that does not exit cleanly (a crash, a sanitizer report, a
   // leak) fails the test program, with its log.
@@ -29,6 +37,29 @@ struct TDemo {
 
 // Created on first use, for the whole test program.
 TDemo& Demo();
+
+// A demo database of a test's own on the engine under test, with the data of Demo()'s, for a
+// test that changes data.
+class TOwnDemo {
+ public:
+  TOwnDemo();
+  // Runs a statement that changes data.
+  void Execute(const std::string& sql);
+  // What app-server --db takes.
+  const std::string& Location() const { return location_; }
+
+ private:
+  TTempDir dir_;
+  std::unique_ptr<TPostgresDatabase> postgres_;
+  std::string location_;
+};
+
+// Creates the demo data (seed, scale) on the engine at `location` (a file or a connection
+// string) with app-server --init-demo; raises with its output when that fails.
+void InitDemo(const std::string& location, int seed, int scale, const std::string& logPath);
+
+// A query of the database the shared server serves (not the SQLite copy Sql reads).
+std::string ServedValue(const std::string& query);
 
 fw::TTcpAppServer Client(int port = 0, int callTimeoutMs = 10000);
 
@@ -39,6 +70,8 @@ std::vector<fw::TRemoteArg> Args(const std::string& method,
 
 // Rows of a query on the demo database, every value as text ("" for null).
 std::vector<std::vector<std::string>> Sql(const std::string& query);
+// The same on another SQLite file.
+std::vector<std::vector<std::string>> SqlAt(const std::string& db, const std::string& query);
 std::string SqlValue(const std::string& query);
 
 // A socket to the server, for what the TCP client would never send.
@@ -53,6 +86,8 @@ class TRawClient {
   void ShutdownWrite();
   // The next response; ERemoteError when none comes within the time-out or the server closes.
   fw::wire::TReply Read(int timeoutMs = 5000);
+  // The next response as the bytes that came.
+  std::string ReadBytes(int timeoutMs = 5000);
   // True when the server closes the connection within the time-out (reading and dropping
   // whatever arrives first).
   bool ClosedByServer(int timeoutMs);

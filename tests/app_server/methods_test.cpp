@@ -202,10 +202,10 @@ TEST(Methods, GetItens_ProductRangeWithABlankEndIsOpen) {
 }
 
 TEST(Methods, GetDestSolGere_ListsTheApprovalLevelsInOrder) {
-  const auto key = Sql(
-      "SELECT A.NRSOLICMP, S.CDFILIAL, A.CDFILLAN, A.CDDESTSOLI FROM APROVACAOGERENTE A JOIN "
-      "SOLICITACAO S USING (CDFILLAN, NRSOLICMP) GROUP BY 1, 2, 3, 4 HAVING COUNT(*) = 3 LIMIT 1")
-      [0];
+  const auto key =
+      Sql("SELECT A.NRSOLICMP, S.CDFILIAL, A.CDFILLAN, A.CDDESTSOLI FROM APROVACAOGERENTE A JOIN "
+          "SOLICITACAO S USING (CDFILLAN, NRSOLICMP) GROUP BY 1, 2, 3, 4 HAVING COUNT(*) = 3 AND "
+          "SUM(A.IDAPROVPRGER = 'P') = 0 LIMIT 1")[0];
   auto client = Client();
   auto args = Args("GetDestSolGere", {{"nrSoliCmp", TRemoteArg::FromString(key[0])},
                                       {"cdFilial", TRemoteArg::FromString(key[1])},
@@ -220,6 +220,30 @@ TEST(Methods, GetDestSolGere_ListsTheApprovalLevelsInOrder) {
   // Another branch's code finds nothing.
   args[1] = TRemoteArg::FromString(key[1] == "0001" ? "0002" : "0001");
   EXPECT_EQ(0u, client.Invoke("GetDestSolGere", args).Data.RowCount());
+}
+
+TEST(Methods, GetDestSolGere_LeavesOutLevelsStillPending) {
+  // An item waiting for approval: its request has a pending last level on the destination.
+  const auto key =
+      Sql("SELECT A.NRSOLICMP, S.CDFILIAL, A.CDFILLAN, A.CDDESTSOLI FROM APROVACAOGERENTE A JOIN "
+          "SOLICITACAO S USING (CDFILLAN, NRSOLICMP) WHERE A.IDAPROVPRGER = 'P' AND A.NRNIVEL > 1 "
+          "ORDER BY 1 LIMIT 1")[0];
+  auto client = Client();
+  auto args = Args("GetDestSolGere", {{"nrSoliCmp", TRemoteArg::FromString(key[0])},
+                                      {"cdFilial", TRemoteArg::FromString(key[1])},
+                                      {"cdFilLan", TRemoteArg::FromString(key[2])},
+                                      {"cdDestSoli", TRemoteArg::FromString(key[3])}});
+  const auto result = client.Invoke("GetDestSolGere", args);
+  const std::string where = " WHERE NRSOLICMP = '" + key[0] + "' AND CDFILLAN = '" + key[2] +
+                            "' AND CDDESTSOLI = '" + key[3] + "'";
+  EXPECT_EQ(FirstColumn(Sql("SELECT IDAPROVPRGER FROM APROVACAOGERENTE" + where +
+                            " AND IDAPROVPRGER <> 'P' ORDER BY NRNIVEL")),
+            Column(result.Data, "IDAPROVPRGER"));
+  EXPECT_GT(result.Data.RowCount(), 0u);
+  // Every level shown has its decision's date.
+  const int date = result.Data.FieldIndex("DTAPRSOLPRODGER");
+  for (size_t row = 0; row < result.Data.RowCount(); ++row)
+    EXPECT_FALSE(result.Data.Columns()[date].IsNull(row));
 }
 
 TEST(Methods, GetItemProduto_ListsTheProductsOfTheItemsPurchase) {
@@ -263,6 +287,76 @@ TEST(Methods, GetItemCota_ListsTheQuotedPricesCheapestFirst) {
               result.Data.Columns()[price].GetNumber(row));
   EXPECT_EQ(std::vector<std::string>(result.Data.RowCount(), key[2]),
             Column(result.Data, "NRCOLEPRECO"));
+}
+
+// Dates kept in other ISO forms than the demo's: a day alone, "T" between date and time, a
+// fraction of a second. Each is found by the filter of its own day and by no other.
+TEST(DateRanges, EveryStoredFormOfADay_IsFoundByThatDaysFilter) {
+  // Three requests of one branch with a purchased item each.
+  const auto requests =
+      Sql("SELECT S.NRSOLICMP, S.CDFILLAN, S.CDFILIAL, MIN(I.NRCOMPRA) FROM SOLICITACAO S JOIN "
+          "ITEMSOLICITACAO I USING (CDFILLAN, NRSOLICMP) WHERE I.NRCOMPRA IS NOT NULL AND "
+          "S.CDFILIAL = '0001' GROUP BY 1, 2, 3 ORDER BY 1 LIMIT 3");
+  ASSERT_EQ(3u, requests.size());
+  struct TForm {
+    const char* Stored;
+    int Day;  // of April 2024
+    double Time;
+  };
+  const TForm forms[] = {{"2024-04-20", 20, 0},
+                         {"2024-04-21T10:30:00", 21, 10.5 / 24},
+                         {"2024-04-22 23:59:59.25", 22, (86399.25) / 86400}};
+  TOwnDemo own;
+  for (size_t i = 0; i < 3; ++i) {
+    const std::string key =
+        " WHERE NRSOLICMP = '" + requests[i][0] + "' AND CDFILLAN = '" + requests[i][1] + "'";
+    own.Execute(std::string("UPDATE SOLICITACAO SET DTHRLANCSOL = '") + forms[i].Stored + "'" +
+                key);
+    own.Execute(std::string("UPDATE ITEMSOLICITACAO SET DTPROGENTR = '") + forms[i].Stored + "'" +
+                key);
+  }
+  TTempDir logs;
+  TServerProcess server(own.Location(), logs.Path() + "/server.log");
+  auto client = Client(server.Port());
+
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(forms[i].Stored);
+    const std::string& number = requests[i][0];
+    const double day = Day(2024, 4, forms[i].Day);
+    for (const double other : {day - 1, day, day + 1}) {
+      const bool same = other == day;
+      auto numbers = Args("GetNrSolicita", {{"dtSoliIni", TRemoteArg::FromDate(other)},
+                                            {"dtSoliFin", TRemoteArg::FromDate(other)},
+                                            {"stDtSoli", TRemoteArg::FromInOut("")}});
+      const auto listed = Column(client.Invoke("GetNrSolicita", numbers).Data, "NRSOLICMP");
+      EXPECT_EQ(same, std::count(listed.begin(), listed.end(), number) == 1) << other;
+
+      auto items = Args("GetItens", {{"cdFilial", TRemoteArg::FromString("0001")},
+                                     {"dtEntrIni", TRemoteArg::FromDate(other + 0.9)},
+                                     {"dtEntrFin", TRemoteArg::FromDate(other)},
+                                     {"stDtEntr", TRemoteArg::FromInOut("")}});
+      const auto result = client.Invoke("GetItens", items);
+      const auto found = Column(result.Data, "NRSOLICMP");
+      EXPECT_EQ(same, std::count(found.begin(), found.end(), number) > 0) << other;
+      if (!same) continue;
+      // The packet carries the stored instant, to the second (PostgreSQL's timestamps here keep
+      // whole seconds).
+      const auto row =
+          static_cast<size_t>(std::find(found.begin(), found.end(), number) - found.begin());
+      const int entered = result.Data.FieldIndex("DTHRLANCSOL");
+      const int due = result.Data.FieldIndex("DTPROGENTR");
+      const double second = 1.0 / 86400;
+      EXPECT_NEAR(day + forms[i].Time, result.Data.Columns()[entered].GetNumber(row), second);
+      EXPECT_NEAR(day + forms[i].Time, result.Data.Columns()[due].GetNumber(row), second);
+    }
+    // The item screen finds the purchase's products on their delivery day.
+    auto products = Args("GetItemProduto", {{"cdFilial", TRemoteArg::FromString("0001")},
+                                            {"nrSoliCmp", TRemoteArg::FromString(number)},
+                                            {"cdFilLan", TRemoteArg::FromString(requests[i][1])},
+                                            {"nrCompra", TRemoteArg::FromString(requests[i][3])},
+                                            {"dtProgEntr", TRemoteArg::FromDate(day)}});
+    EXPECT_GT(client.Invoke("GetItemProduto", products).Data.RowCount(), 0u);
+  }
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,23 +22,37 @@ namespace testing_app {
 
 namespace {
 
+// The server dies with the test program: a test that crashes or aborts leaves no server running.
+// The kernel sends that signal when the thread that forked ends, so only a server started from
+// the main thread (every test body; not the shared demo server when a client thread happens to
+// start it) asks for it. Only what is safe between fork and exec runs in the child. A
+// `descriptorLimit` above 0 is the child's limit on open descriptors (as `ulimit -n`).
 pid_t Spawn(const std::vector<std::string>& arguments, int stdoutFd, int stderrFd,
-            const std::string& shellSetup = "") {
-  std::vector<std::string> all;
-  if (!shellSetup.empty()) all = {"/bin/sh", "-c", shellSetup + " && exec \"$0\" \"$@\""};
-  all.push_back(APP_SERVER_PATH);
+            int descriptorLimit = 0) {
+  std::vector<std::string> all = {APP_SERVER_PATH};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (auto& argument : all) argv.push_back(argument.data());
   argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
-  pid_t pid = -1;
-  const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (failed != 0) throw std::runtime_error("cannot start " + all[0]);
+  const pid_t parent = ::getpid();
+  const bool mainThread = ::gettid() == parent;
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("cannot start " + all[0]);
+  if (pid == 0) {
+    if (mainThread) {
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) ::_exit(127);
+    }
+    if (descriptorLimit > 0) {
+      const rlimit limit{static_cast<rlim_t>(descriptorLimit),
+                         static_cast<rlim_t>(descriptorLimit)};
+      ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    ::dup2(stdoutFd, STDOUT_FILENO);
+    ::dup2(stderrFd, STDERR_FILENO);
+    ::execve(argv[0], argv.data(), environ);
+    ::_exit(127);
+  }
   return pid;
 }
 
@@ -69,14 +83,14 @@ TTempDir::~TTempDir() {
 }
 
 TServerProcess::TServerProcess(const std::string& dbPath, const std::string& logPath,
-                               const std::vector<std::string>& extra, const std::string& shellSetup)
+                               const std::vector<std::string>& extra, int descriptorLimit)
     : logPath_(logPath) {
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   std::vector<std::string> arguments = {"--db", dbPath, "--listen", "127.0.0.1:0"};
   arguments.insert(arguments.end(), extra.begin(), extra.end());
-  pid_ = Spawn(arguments, out[1], log, shellSetup);
+  pid_ = Spawn(arguments, out[1], log, descriptorLimit);
   ::close(out[1]);
   ::close(log);
 
@@ -140,19 +154,20 @@ void TServerProcess::SetDescriptorLimit(int soft) {
 void TServerProcess::Pause() {
   Signal(SIGSTOP);
   const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (std::chrono::steady_clock::now() < deadline) {
-    bool all = true;
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    bool stopped = true;
     std::error_code ignored;
     for (const auto& task : std::filesystem::directory_iterator(tasks, ignored)) {
-      std::ifstream file(task.path() / "stat");
-      std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-      const size_t close = text.rfind(')');
-      if (close == std::string::npos || close + 2 >= text.size() || text[close + 2] != 'T')
-        all = false;
+      std::ifstream stat(task.path() / "stat");
+      std::string line;
+      std::getline(stat, line);
+      // "pid (name) S ...": the state follows the name's closing parenthesis.
+      const size_t close = line.rfind(')');
+      if (close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'T')
+        stopped = false;
     }
-    if (all) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (stopped) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
 

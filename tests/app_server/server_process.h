@@ -27,17 +27,17 @@ class TTempDir {
 class TServerProcess {
  public:
   // Starts `app-server --db dbPath --listen 127.0.0.1:0` with the extra arguments and waits for
-  // it to listen. A non-empty `shellSetup` runs first in a shell that then becomes the server
-  // ("ulimit -n 64").
+  // it to listen. A `descriptorLimit` above 0 limits the descriptors it may open (`ulimit -n`).
   TServerProcess(const std::string& dbPath, const std::string& logPath,
-                 const std::vector<std::string>& extra = {}, const std::string& shellSetup = "");
+                 const std::vector<std::string>& extra = {}, int descriptorLimit = 0);
   ~TServerProcess();
 
   int Port() const { return port_; }
   pid_t Pid() const { return pid_; }
   bool Running();
   void Signal(int signal);
-  // SIGSTOP, and waits until every thread of the server has stopped (kill returns before that).
+  // SIGSTOP, returning once every thread of the process has stopped (kill returns before they
+  // have, and a thread still running may answer one more request).
   void Pause();
   // Descriptors the server has open, and a new soft limit on them (as `prlimit --nofile`).
   int OpenDescriptors() const;

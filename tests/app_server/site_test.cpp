@@ -198,7 +198,7 @@ TEST(DescriptorLimit, ManyConnectionsAtTheLimit_NoBusyLoopExistingOnesServedThen
     std::vector<std::string> options = {"--workers", "2"};
     if (which == kAsked1000) options.insert(options.end(), {"--max-connections", "1000"});
     TServerProcess server(dbs.Served, dbs.Log("limit" + std::to_string(which)), options,
-                          which == kLoweredUnderIt ? "" : "ulimit -n 64");
+                          which == kLoweredUnderIt ? 0 : 64);
     auto client = Client(server.Port());
     ASSERT_EQ(dbs.SmallRows, RequestNumbers(client));
     if (which == kLoweredUnderIt) server.SetDescriptorLimit(server.OpenDescriptors() + 4);

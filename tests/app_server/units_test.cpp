@@ -64,27 +64,19 @@ TEST(SelectionList, Json_EscapesQuotesBackslashesAndControls) {
             app::CodesToJsonArray({"0001", "a\"b", "c\\d", "\x01", "São"}));
 }
 
-TEST(SelectionList, ToJson_AgreesWithParseThenJsonAndStopsAtTheCodeLimit) {
-  for (const char* text : {"", "  ", "'0001'", "'0001','0003'", "'A01','B''2'", "''", "'',''",
-                           "''''", "'a\"b','c\\d','\x01'", "'0001", "'0001',", "x", "'a' ,'b'"}) {
-    const app::TSelectionParse parsed = app::ParseSelectionList(text);
-    const app::TSelectionJson json = app::SelectionListToJson(text, 1000);
-    EXPECT_EQ(parsed.Ok, json.Ok) << text;
-    if (parsed.Ok) {
-      EXPECT_EQ(app::CodesToJsonArray(parsed.Codes), json.Json) << text;
-      EXPECT_EQ(parsed.Codes.size(), json.Codes) << text;
-    } else {
-      EXPECT_EQ(parsed.ErrorPosition, json.ErrorPosition) << text;
-      EXPECT_EQ(parsed.Expected, json.Expected) << text;
-    }
-  }
-  const app::TSelectionJson tooMany = app::SelectionListToJson("'1','2','3','4'", 3);
+TEST(SelectionList, Parse_PastTheCodeLimit_CountsThemAllAndKeepsNone) {
+  const app::TSelectionParse tooMany = app::ParseSelectionList("'1','2','3','4'", 3);
   EXPECT_FALSE(tooMany.Ok);
   EXPECT_TRUE(tooMany.TooMany);
-  EXPECT_EQ(4u, tooMany.Codes);
-  EXPECT_TRUE(app::SelectionListToJson("'1','2','3'", 3).Ok);
+  EXPECT_EQ(4u, tooMany.Count);
+  EXPECT_TRUE(tooMany.Codes.empty());
+  const app::TSelectionParse atTheLimit = app::ParseSelectionList("'1','2','3'", 3);
+  EXPECT_TRUE(atTheLimit.Ok);
+  EXPECT_EQ((std::vector<std::string>{"1", "2", "3"}), atTheLimit.Codes);
   // A broken layout is reported as such, also past the limit.
-  EXPECT_FALSE(app::SelectionListToJson("'1','2','3','4", 3).TooMany);
+  const app::TSelectionParse broken = app::ParseSelectionList("'1','2','3','4", 3);
+  EXPECT_FALSE(broken.TooMany);
+  EXPECT_EQ(15u, broken.ErrorPosition);
 }
 
 TEST(ClientText, Quote_EscapesControlsAndBadUtf8AndCutsAtTheLimit) {
@@ -146,18 +138,30 @@ TEST(RequestDecoder, Compact_GivesBackTheBufferOfALargeMessageOnlyBetweenMessage
   EXPECT_EQ(2u, next.Request.MsgId);
 }
 
-TEST(IsoDates, ConvertBothWaysAndBoundDayRanges) {
+TEST(IsoDates, ConvertBothWaysInEveryStoredForm) {
   const double march5 = fw::EncodeDateTime({2024, 3, 5, 14, 7, 9});
   EXPECT_EQ("2024-03-05 14:07:09", app::DaysToIsoText(march5));
   EXPECT_NEAR(march5, *app::IsoTextToDays("2024-03-05 14:07:09"), 1e-9);
   EXPECT_NEAR(march5, *app::IsoTextToDays("2024-03-05T14:07:09"), 1e-9);
+  EXPECT_NEAR(march5 + 0.25 / 86400, *app::IsoTextToDays("2024-03-05 14:07:09.25"), 1e-9);
+  EXPECT_NEAR(march5 - 9.0 / 86400, *app::IsoTextToDays("2024-03-05 14:07"), 1e-9);
   EXPECT_EQ(fw::EncodeDateTime({2024, 3, 5}), *app::IsoTextToDays("2024-03-05"));
-  EXPECT_EQ("2024-03-05 00:00:00", app::DayStartText(march5));
-  EXPECT_EQ("2024-03-06 00:00:00", app::DayStartText(march5, 1));
-  EXPECT_EQ("1899-12-30 00:00:00", app::DayStartText(0));
-  EXPECT_EQ("9999-12-31 24:00:00", app::DayStartText(2958465.5, 1));
-  for (const char* bad : {"2024-02-30", "2024-3-5", "2024-03-05 25:00:00", "", "hoje"})
+  // Before 30/12/1899 the time still counts forwards in the day.
+  EXPECT_NEAR(-1.25 - 0.5 / 86400, *app::IsoTextToDays("1899-12-29 06:00:00.5"), 1e-9);
+  for (const char* bad : {"2024-02-30", "2024-3-5", "2024-03-05 25:00:00", "", "hoje",
+                          "2024-03-05 14", "2024-03-05 14:07:", "2024-03-05 14:07:09.",
+                          "2024-03-05 14:07:09.2x", "2024-03-05x14:07:09"})
     EXPECT_FALSE(app::IsoTextToDays(bad).has_value()) << bad;
+}
+
+TEST(IsoDates, DaysOfTheWireAndTheirDates) {
+  EXPECT_EQ(45356, app::WireDay(fw::EncodeDateTime({2024, 3, 5, 14, 7, 9})));
+  EXPECT_EQ(-1, app::WireDay(-1.25));  // 29/12/1899 06:00
+  EXPECT_EQ("2024-03-05", app::DayText(45356));
+  EXPECT_EQ("1899-12-30", app::DayText(0));
+  EXPECT_EQ("0001-01-01", app::DayText(app::kFirstWireDay));
+  EXPECT_EQ("9999-12-31", app::DayText(app::kLastWireDay));
+  EXPECT_EQ("10000-01-01", app::DayText(app::kLastWireDay + 1));
   EXPECT_TRUE(app::IsWireDateInRange(0));
   EXPECT_TRUE(app::IsWireDateInRange(-693593));
   EXPECT_FALSE(app::IsWireDateInRange(2958466));
@@ -235,14 +239,44 @@ TEST(DemoData, RepresentsEveryStatusApprovalAndQuotationState) {
                           "N.DTENTRSAID < N.DTEMISSAO OR N.DTAPROVACAO < N.DTENTRSAID"));
 }
 
+TEST(DemoData, PurchaseOrdersGoToASupplierWhoQuotedEachProductAtItsQuotedPrice) {
+  // The AF's supplier quoted the item's product in the item's quotation, the cheapest to do so,
+  // and the AF's unit price is that quote.
+  EXPECT_EQ("0",
+            SqlValue("SELECT COUNT(*) FROM ITEMAUTOFORN AI JOIN AUTORIZACAOFORN A USING (CDFILIAL, "
+                     "NRAUTOFORN) JOIN ITEMSOLICITACAO I USING (CDFILLAN, NRSOLICMP, NRITEMSOLI) "
+                     "LEFT JOIN ITEMCOLETAPRECO Q ON Q.CDFILIAL = I.CDFILIAL AND Q.NRCOLEPRECO = "
+                     "I.NRCOLEPRECO AND Q.CDPRODUTO = I.CDPRODUTO AND Q.CDFORNECED = A.CDFORNECED "
+                     "WHERE Q.VRPRECUNIITM IS NULL OR Q.VRPRECUNIITM <> AI.VRUNITAF OR "
+                     "Q.VRPRECUNIITM > (SELECT MIN(M.VRPRECUNIITM) FROM ITEMCOLETAPRECO M WHERE "
+                     "M.CDFILIAL = Q.CDFILIAL AND M.NRCOLEPRECO = Q.NRCOLEPRECO AND M.CDPRODUTO = "
+                     "Q.CDPRODUTO)"));
+  // One AF per supplier of a purchase, and some purchases need more than one.
+  EXPECT_EQ("0", SqlValue("SELECT COUNT(*) FROM (SELECT 1 FROM AUTORIZACAOFORN GROUP BY CDFILIAL, "
+                          "NRCOMPRA, CDFORNECED HAVING COUNT(*) > 1)"));
+  EXPECT_NE("0", SqlValue("SELECT COUNT(*) FROM (SELECT 1 FROM AUTORIZACAOFORN GROUP BY CDFILIAL, "
+                          "NRCOMPRA HAVING COUNT(*) > 1)"));
+  // Every AF has items, its total is theirs, and each of its invoices covers only it.
+  EXPECT_EQ("0", SqlValue("SELECT COUNT(*) FROM AUTORIZACAOFORN A WHERE NOT EXISTS (SELECT 1 FROM "
+                          "ITEMAUTOFORN AI WHERE AI.CDFILIAL = A.CDFILIAL AND AI.NRAUTOFORN = "
+                          "A.NRAUTOFORN)"));
+  EXPECT_EQ("0", SqlValue("SELECT COUNT(*) FROM AUTORIZACAOFORN A WHERE abs(A.VRTOTALAF - (SELECT "
+                          "SUM(AI.QTPRODAF * AI.VRUNITAF) FROM ITEMAUTOFORN AI WHERE AI.CDFILIAL = "
+                          "A.CDFILIAL AND AI.NRAUTOFORN = A.NRAUTOFORN)) > 0.005"));
+  EXPECT_EQ("0", SqlValue("SELECT COUNT(*) FROM NOTAFISCAL N JOIN AUTORIZACAOFORN A USING "
+                          "(CDFILIAL, NRAUTOFORN) WHERE N.CDFORNECED <> A.CDFORNECED"));
+}
+
 TEST(Documentation, QuotesEveryStatementAsTheServerRunsIt) {
   std::ifstream file(std::string(SOURCE_DIR) + "/docs/service.md");
   std::stringstream text;
   text << file.rdbuf();
   for (const auto& method : service::Methods()) {
-    const char* sql = app::SqlFor(method.Name);
-    ASSERT_NE(nullptr, sql) << method.Name;
-    EXPECT_NE(std::string::npos, text.str().find(sql)) << method.Name << " is not quoted as is";
+    for (const auto dialect : {app::TDialect::Sqlite, app::TDialect::Postgres}) {
+      const char* sql = app::SqlFor(method.Name, dialect);
+      ASSERT_NE(nullptr, sql) << method.Name;
+      EXPECT_NE(std::string::npos, text.str().find(sql)) << method.Name << " is not quoted as is";
+    }
   }
 }
 

@@ -8,6 +8,9 @@
 # --app-server    creates the demo database in a temporary folder, serves it on a free local port
 #                 and points the driver at it (--service tcp:127.0.0.1:PORT --localdb demo.db)
 # --demo-localdb  only creates the demo database, as the driver's local database (product look-up)
+# --postgres      with --app-server: the server serves the same demo loaded into a database of
+#                 its own in the PostgreSQL cluster $ACOMP_TEST_PG names (dropped at the end); the
+#                 driver's local database stays the SQLite file
 # A line "# driver-args: ARGS..." in the script adds those arguments (split at blanks) to the
 # driver's command line. The scenario fails on a different exit status or any difference in the
 # transcript.
@@ -18,11 +21,13 @@ shift 3
 want_status=0
 app_server=
 demo_only=
+postgres=
 while [[ $# -gt 0 ]]; do
   case $1 in
     --status) want_status=$2; shift 2 ;;
     --app-server) app_server=$2; shift 2 ;;
     --demo-localdb) app_server=$2; demo_only=1; shift 2 ;;
+    --postgres) postgres=1; shift ;;
     --) shift; break ;;
     *) echo "run_scenario: unknown option $1" >&2; exit 2 ;;
   esac
@@ -33,10 +38,15 @@ driver_args+=("${script_args[@]}")
 
 work=$(mktemp -d)
 server_pid=
+database=
 cleanup() {
   if [[ -n $server_pid ]]; then
     kill "$server_pid" 2>/dev/null
     wait "$server_pid" 2>/dev/null
+  fi
+  if [[ -n $database ]]; then
+    psql "$ACOMP_TEST_PG dbname=postgres" -qXc "DROP DATABASE IF EXISTS $database WITH (FORCE)" \
+      >/dev/null 2>&1
   fi
   rm -rf "$work"
 }
@@ -48,6 +58,20 @@ if [[ -n $app_server ]]; then
   "$app_server" --init-demo "$work/demo.db" >"$work/init.log" 2>&1 ||
     { echo "run_scenario: app-server --init-demo failed:" >&2; cat "$work/init.log" >&2; exit 1; }
 fi
+served="$work/demo.db"
+if [[ -n $postgres ]]; then
+  if [[ -z ${ACOMP_TEST_PG:-} ]]; then
+    echo "run_scenario: ACOMP_TEST_PG is not set (scripts/test starts a PostgreSQL cluster)" >&2
+    exit 1
+  fi
+  database="acomp_scenario_$$"
+  psql "$ACOMP_TEST_PG dbname=postgres" -qXc "CREATE DATABASE $database TEMPLATE template0 \
+    ENCODING 'UTF8' LOCALE_PROVIDER icu ICU_LOCALE 'pt-BR' LOCALE 'C.UTF-8'" >"$work/init.log" 2>&1 ||
+    { echo "run_scenario: cannot create the database:" >&2; cat "$work/init.log" >&2; exit 1; }
+  served="$ACOMP_TEST_PG dbname=$database"
+  "$app_server" --init-demo "$served" >>"$work/init.log" 2>&1 ||
+    { echo "run_scenario: app-server --init-demo failed:" >&2; cat "$work/init.log" >&2; exit 1; }
+fi
 if [[ -n $demo_only ]]; then
   driver_args=(--localdb "$work/demo.db" "${driver_args[@]}")
 elif [[ -n $app_server ]]; then
@@ -55,7 +79,7 @@ elif [[ -n $app_server ]]; then
   for attempt in 1 2 3 4 5 6 7 8 9 10; do
     port=$((20000 + RANDOM % 40000))
     port_open "$port" && continue
-    "$app_server" --db "$work/demo.db" --listen "127.0.0.1:$port" >"$work/server.log" 2>&1 &
+    "$app_server" --db "$served" --listen "127.0.0.1:$port" >"$work/server.log" 2>&1 &
     server_pid=$!
     for _ in $(seq 1 100); do
       port_open "$port" && break
