@@ -383,11 +383,11 @@ TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
   TServerProcess server(
       dbs.Served, dbs.Log("server"),
       {"--workers", "1", "--max-queued-queries", "1", "--max-selection-codes", "5000000"});
-  // A search that keeps the one query thread busy for a while: 2,000,000 request numbers.
+  // A search that keeps the one query thread busy for a while: 1,000,000 request numbers.
   TRawClient slow(server.Port());
   slow.Send(
       RequestBytes(1, Full("GetFilSoliGD"),
-                   Args("GetFilSoliGD", {{"stLSolicita", TRemoteArg::FromInOut(CodeList(2000000))},
+                   Args("GetFilSoliGD", {{"stLSolicita", TRemoteArg::FromInOut(CodeList(1000000))},
                                          {"stTSolicita", TRemoteArg::FromInOut("")}})));
   ASSERT_TRUE(slow.WaitUntilReadByServer());
   std::this_thread::sleep_for(100ms);  // parsed and handed to the query thread
@@ -400,11 +400,11 @@ TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
   const auto refusal = busy.Read();
   EXPECT_LT(std::chrono::steady_clock::now() - sent, 250ms);
   EXPECT_EQ("Servidor ocupado; tente novamente em instantes.", refusal.ErrorMessage);
-  EXPECT_FALSE(slow.Read(20000).Failed);
-  EXPECT_FALSE(queued.Read(20000).Failed);
+  EXPECT_FALSE(slow.Read(120000).Failed);
+  EXPECT_FALSE(queued.Read(120000).Failed);
   // The refused connection stays usable.
   busy.Send(search);
-  EXPECT_FALSE(busy.Read(20000).Failed);
+  EXPECT_FALSE(busy.Read(120000).Failed);
 }
 
 // While searches wait for a query thread, a quick call waits in line behind them instead of
@@ -417,16 +417,16 @@ TEST(Scheduling, AQuickCallDoesNotOvertakeASearchWaitingBeforeIt) {
   TRawClient slow(server.Port()), search(server.Port()), quick(server.Port());
   slow.Send(
       RequestBytes(1, Full("GetFilSoliGD"),
-                   Args("GetFilSoliGD", {{"stLSolicita", TRemoteArg::FromInOut(CodeList(2000000))},
+                   Args("GetFilSoliGD", {{"stLSolicita", TRemoteArg::FromInOut(CodeList(1000000))},
                                          {"stTSolicita", TRemoteArg::FromInOut("")}})));
   ASSERT_TRUE(slow.WaitUntilReadByServer());
   std::this_thread::sleep_for(100ms);  // parsed and handed to the query thread
   search.Send(RequestBytes(2, Full("GetItens"), Args("GetItens")));
   std::this_thread::sleep_for(50ms);
   quick.Send(RequestBytes(3, Full("GetFilSoli"), {}));
-  EXPECT_FALSE(quick.Read(20000).Failed);
-  EXPECT_FALSE(search.Read(20000).Failed);
-  EXPECT_FALSE(slow.Read(20000).Failed);
+  EXPECT_FALSE(quick.Read(120000).Failed);
+  EXPECT_FALSE(search.Read(120000).Failed);
+  EXPECT_FALSE(slow.Read(120000).Failed);
   // The log has a line per call as each ends: the look-up waited in line, and ended after.
   EXPECT_EQ(0, server.Stop());
   const std::string log = server.Log();
