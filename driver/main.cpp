@@ -238,8 +238,8 @@ int main(int argc, char** argv) {
     if (options.Remote)
       config.ServiceFactory = [&session](const std::string& host, int port,
                                          const std::string& serverName) {
-        return session.Record(
-            std::make_unique<fw::TFailoverAppServer>(fw::ParseServerList(host, port), serverName));
+        return session.Record(std::make_unique<fw::TFailoverAppServer>(
+            fw::ParseServerList(host, port), serverName, fw::ConnectionOptions(fw::HostConfig())));
       };
     status = session.Run(commands);
     failure = session.ScriptError();

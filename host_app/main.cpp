@@ -80,7 +80,8 @@ int main(int argc, char* argv[]) {
     hostapp::ModuleLoader loader(hostapp::ModuleLoader::DefaultLibraryDirectory());
     hostapp::MainWindow window(loader);
     // Calls run beside the window, which offers to cancel one that takes long.
-    config.ServiceFactory = hostapp::CancellableServiceFactory(window.Platform());
+    config.ServiceFactory =
+        hostapp::CancellableServiceFactory(window.Platform(), fw::ConnectionOptions(config));
     if (parser.isSet(screenshot)) {
       status = hostapp::RunScreenshotSession(window, parser.value(screenshot));
     } else {

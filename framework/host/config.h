@@ -3,8 +3,14 @@
 //
 // Read once from, in rising precedence: the defaults below, the file named by $ACOMP_CONFIG (or
 // ./acomp.conf when present), and the environment ($ACOMP_SERVER_HOST, $ACOMP_SERVER_PORT,
-// $ACOMP_PRODUCT_MASK, $ACOMP_LOCAL_DB). The file holds "key = value" lines with the keys
-// server_host, server_port, product_mask, local_db; "#" starts a comment.
+// $ACOMP_PRODUCT_MASK, $ACOMP_LOCAL_DB, $ACOMP_TLS, $ACOMP_TLS_CA). The file holds
+// "key = value" lines with the keys server_host, server_port, product_mask, local_db, tls,
+// tls_ca; "#" starts a comment.
+//
+// Encryption: "tls = on" (or yes, sim, true, 1) makes every connection to the servers speak
+// TLS, checking the server's certificate against the authorities in tls_ca (the system's when
+// not given). "off", "no", "não", "false", "0" turn it off; any other value but an empty one
+// turns it on, so that a mistyped setting never sends the data in the clear.
 //
 // The server may be a list of application servers that serve the same database:
 // "server_host = app1:7450, app2:7450" (an entry without a port takes server_port). A connection
@@ -16,6 +22,7 @@
 #include <string>
 
 #include "framework/net/remote.h"
+#include "framework/net/tcp_app_server.h"
 
 namespace fw {
 
@@ -24,6 +31,8 @@ struct THostConfig {
   int ServerPort = 7450;
   std::string ProductMask = "00.000.000;0;_";
   std::string LocalDatabase = "demo/demo.db";
+  bool Tls = false;
+  std::string TlsCaFile;
   // Makes the connection to an application-server object: the TCP client over the list of
   // servers (connected at once) unless a test or the screen driver puts another in its place.
   std::function<std::unique_ptr<IAppServer>(const std::string& host, int port,
@@ -32,6 +41,8 @@ struct THostConfig {
 };
 
 THostConfig& HostConfig();
+// How a connection to the servers is made under `config`: the default time-outs, and TLS.
+TTcpAppServer::TOptions ConnectionOptions(const THostConfig& config);
 // Applies a config file's "key = value" lines; returns false when the file cannot be read.
 bool LoadConfigFile(THostConfig& config, const std::string& path);
 // Applies the environment variables.

@@ -106,13 +106,16 @@ TServerProcess::TServerProcess(const std::string& dbPath, const std::string& log
     line.append(buffer, static_cast<size_t>(count));
   }
   ::close(out[0]);
-  const std::string marker = "escutando em 127.0.0.1:";
+  // "escutando em HOST:PORT (...)": the port after the address's last colon.
+  const std::string marker = "escutando em ";
   const size_t at = line.find(marker);
-  if (at == std::string::npos) {
+  const size_t end = at == std::string::npos ? at : line.find(' ', at + marker.size());
+  const size_t colon = end == std::string::npos ? end : line.rfind(':', end);
+  if (colon == std::string::npos || colon < at) {
     Stop(2000);
     throw std::runtime_error("app-server did not start: " + line + Log());
   }
-  port_ = std::stoi(line.substr(at + marker.size()));
+  port_ = std::stoi(line.substr(colon + 1));
 }
 
 TServerProcess::~TServerProcess() {
