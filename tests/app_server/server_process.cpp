@@ -62,12 +62,25 @@ int StatusOf(int status) {
 
 }  // namespace
 
-int RunAppServer(const std::vector<std::string>& arguments, const std::string& logPath) {
+int RunAppServer(const std::vector<std::string>& arguments, const std::string& logPath,
+                 int timeoutMs) {
   const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   const pid_t pid = Spawn(arguments, log, log);
   ::close(log);
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  if (timeoutMs <= 0) {
+    ::waitpid(pid, &status, 0);
+    return StatusOf(status);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   return StatusOf(status);
 }
 

@@ -10,8 +10,10 @@
 namespace testing_app {
 
 // Runs app-server with the arguments and waits; returns the exit status (-1 when it did not
-// exit normally). Its output goes to `logPath`.
-int RunAppServer(const std::vector<std::string>& arguments, const std::string& logPath);
+// exit normally, or was still running after `timeoutMs` when given, and was killed). Its output
+// goes to `logPath`.
+int RunAppServer(const std::vector<std::string>& arguments, const std::string& logPath,
+                 int timeoutMs = 0);
 
 // A temporary folder removed with its contents at the end.
 class TTempDir {

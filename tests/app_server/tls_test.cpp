@@ -353,7 +353,7 @@ TEST(Tls, WhatTheServerAndClientAreGivenToStart_IsCheckedWithAClearMessage) {
     const std::string log = site.Log(test.Name);
     std::vector<std::string> arguments = {"--db", db};
     arguments.insert(arguments.end(), test.Arguments.begin(), test.Arguments.end());
-    EXPECT_EQ(1, RunAppServer(arguments, log));
+    EXPECT_EQ(1, RunAppServer(arguments, log, 10000));
     std::FILE* file = std::fopen(log.c_str(), "r");
     ASSERT_NE(nullptr, file);
     char text[4096] = {};
