@@ -37,8 +37,7 @@ X509* NewCertificate(EVP_PKEY* key, const std::string& commonName, long serial, 
   X509_set_pubkey(certificate, key);
   X509_NAME* name = X509_get_subject_name(certificate);
   X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1,
-                             0);
+                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
   return certificate;
 }
 
@@ -46,9 +45,8 @@ void Write(const std::string& path, X509* certificate, EVP_PKEY* key) {
   FILE* file = std::fopen(path.c_str(), "w");
   if (file == nullptr) throw std::runtime_error("cannot write " + path);
   const bool written =
-      key != nullptr
-          ? PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr) == 1
-          : PEM_write_X509(file, certificate) == 1;
+      key != nullptr ? PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr) == 1
+                     : PEM_write_X509(file, certificate) == 1;
   std::fclose(file);
   if (!written) throw std::runtime_error("cannot write " + path);
 }

@@ -29,7 +29,8 @@ class TTempDir {
 class TServerProcess {
  public:
   // Starts `app-server --db dbPath --listen 127.0.0.1:0` with the extra arguments (a --listen
-  // among them takes the place of that one) and waits for it to listen. A `descriptorLimit` above 0 limits the descriptors it may open (`ulimit -n`).
+  // among them takes the place of that one) and waits for it to listen. A `descriptorLimit` above 0
+  // limits the descriptors it may open (`ulimit -n`).
   TServerProcess(const std::string& dbPath, const std::string& logPath,
                  const std::vector<std::string>& extra = {}, int descriptorLimit = 0);
   ~TServerProcess();

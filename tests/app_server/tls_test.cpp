@@ -150,8 +150,8 @@ TEST(Tls, ACertificateThatDoesNotCheckOut_IsRefusedNamingHostAndPortAndWhy) {
   const std::string ours = site.Authority.CertificateFile();
   const TCase cases[] = {
       {"another authority", site.Server, stranger.CertificateFile(), "127.0.0.1",
-       "não reconhecido pela autoridade certificadora configurada (" +
-           stranger.CertificateFile() + ")"},
+       "não reconhecido pela autoridade certificadora configurada (" + stranger.CertificateFile() +
+           ")"},
       {"another address", site.Authority.Issue("other-ip", "IP:127.0.0.2"), ours, "127.0.0.1",
        "o certificado do servidor não é para o endereço 127.0.0.1"},
       {"an address, not the name", site.Server, ours, "localhost",
@@ -192,8 +192,9 @@ TEST(Tls, PlainAndEncryptedAtOppositeEnds_AreRefusedWithAClearMessage) {
 
   // A plain client is answered in plain why, with its own msgid, and the connection closes.
   auto plain = Client(server.Port());
-  EXPECT_NE(std::string::npos, InvokeFailure(plain, "GetFilSoli")
-                                   .find("aceita somente conexões criptografadas (TLS)"));
+  EXPECT_NE(
+      std::string::npos,
+      InvokeFailure(plain, "GetFilSoli").find("aceita somente conexões criptografadas (TLS)"));
   TRawClient raw(server.Port());
   raw.Send(RequestBytes(41, Full("GetFilSoli"), Args("GetFilSoli")));
   const auto reply = raw.Read();
@@ -310,8 +311,8 @@ TEST(Tls, CancelAndTimeOuts_EndTheHandshakeAndTheCallOverTls) {
 
 TEST(Tls, AServerRestartedBetweenCalls_TheNextCallConnectsAgainOverTls) {
   TSite site;
-  auto server = std::make_unique<TServerProcess>(Demo().Served, site.Log("first"),
-                                                 TlsArguments(site.Server));
+  auto server =
+      std::make_unique<TServerProcess>(Demo().Served, site.Log("first"), TlsArguments(site.Server));
   const int port = server->Port();
   auto client = TlsClient(port, site.Authority.CertificateFile());
   EXPECT_GT(BranchCount(client), 0u);
@@ -376,9 +377,9 @@ TEST(Tls, WhatTheServerAndClientAreGivenToStart_IsCheckedWithAClearMessage) {
 
     // A client whose authorities cannot be read says which file.
     auto lost = TlsClient(open.Port(), site.Dir.Path() + "/lost-ca.pem");
-    EXPECT_NE(std::string::npos, ConnectFailure(lost).find(
-                                     "(não foi possível ler as autoridades certificadoras em " +
-                                     site.Dir.Path() + "/lost-ca.pem)"));
+    EXPECT_NE(std::string::npos,
+              ConnectFailure(lost).find("(não foi possível ler as autoridades certificadoras em " +
+                                        site.Dir.Path() + "/lost-ca.pem)"));
   }
 }
 
