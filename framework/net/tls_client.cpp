@@ -83,8 +83,8 @@ std::string ExpiryDate(const X509* certificate) {
 // end of validity of an expired one, in the std::string the connection's app data points to.
 int NoteExpiry(int preverified, X509_STORE_CTX* store) {
   if (preverified == 0 && X509_STORE_CTX_get_error(store) == X509_V_ERR_CERT_HAS_EXPIRED) {
-    auto* tls = static_cast<SSL*>(
-        X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
+    auto* tls =
+        static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
     auto* expiry = tls ? static_cast<std::string*>(SSL_get_app_data(tls)) : nullptr;
     if (expiry != nullptr) *expiry = ExpiryDate(X509_STORE_CTX_get_current_cert(store));
   }
