@@ -181,6 +181,11 @@ TGridSource::TGridSource(const fw::TDBGrid& grid, std::vector<int> rows, std::st
   }
 }
 
+void TGridSource::SetWidth(int column, int pixels) {
+  if (column >= 0 && column < static_cast<int>(columns_.size()))
+    columns_[static_cast<size_t>(column)].WidthPixels = pixels;
+}
+
 int TGridSource::RowCount() const {
   return allRows_ ? grid_.RowCount() : static_cast<int>(rows_.size());
 }

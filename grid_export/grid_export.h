@@ -66,6 +66,8 @@ class TGridSource : public TExportSource {
   explicit TGridSource(const fw::TDBGrid& grid, std::vector<int> rows = {},
                        std::string sheetName = {});
   const std::vector<TExportColumn>& Columns() const override { return columns_; }
+  // The width a view shows for a column (a width the user dragged), in pixels.
+  void SetWidth(int column, int pixels);
   int RowCount() const override;
   void Row(int index, std::vector<TExportCell>& cells) const override;
   std::string SheetName() const override;
