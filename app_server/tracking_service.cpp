@@ -32,11 +32,16 @@ void BindDate(std::string_view name, double days, TNamedParams& bound) {
 }
 
 TParam ListParam(const service::TMethodDef& method, const std::vector<TRpcValue>& params,
-                 std::string_view listName, std::string_view flagName, const char* what) {
+                 std::string_view listName, std::string_view flagName, const char* what,
+                 size_t maxCodes) {
   const int flag = service::ParamIndex(method, flagName);
   if (flag >= 0 && params[flag].Text == "T") return TParam::FromCodes({});
   const std::string& text = params[service::ParamIndex(method, listName)].Text;
-  TSelectionParse parsed = ParseSelectionList(text);
+  TSelectionParse parsed = ParseSelectionList(text, maxCodes);
+  if (parsed.TooMany)
+    throw ERefusal(std::string("A lista de ") + what + " selecionadas tem " +
+                   std::to_string(parsed.Count) + " códigos; o limite é " +
+                   std::to_string(maxCodes) + ". Restrinja a seleção.");
   if (!parsed.Ok)
     throw ERefusal(std::string("A lista de ") + what + " selecionadas está malformada (" +
                    std::string(listName) + ", posição " + std::to_string(parsed.ErrorPosition) +
@@ -118,7 +123,7 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
   const service::TMethodDef* method = service::FindMethod(methodName);
   if (method == nullptr || SqlFor(methodName, TDialect::Sqlite) == nullptr)
     throw ECallError("Método desconhecido: " + std::string(service::kServerName) + "." +
-                     std::string(methodName) + ".");
+                     QuoteClientText(methodName) + ".");
   const std::string name = method->Name;
   if (params.size() != method->Params.size())
     throw ECallError("O método " + name + " espera " + std::to_string(method->Params.size()) +
@@ -156,11 +161,11 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
                        ": fora do intervalo de 01/01/0001 a 31/12/9999.");
       BindDate(paramName, params[i].Number, bound);
     } else if (paramName == "stLFilSoli") {
-      bound.emplace_back("lFilSoli",
-                         ListParam(*method, params, paramName, "stTFilSoli", "filiais"));
+      bound.emplace_back("lFilSoli", ListParam(*method, params, paramName, "stTFilSoli", "filiais",
+                                               options_.MaxSelectionCodes));
     } else if (paramName == "stLSolicita") {
-      bound.emplace_back("lSolicita",
-                         ListParam(*method, params, paramName, "stTSolicita", "solicitações"));
+      bound.emplace_back("lSolicita", ListParam(*method, params, paramName, "stTSolicita",
+                                                "solicitações", options_.MaxSelectionCodes));
     } else if (paramName == "cdProdIni" || paramName == "cdProdFin") {
       bound.emplace_back(std::string(paramName), NormalizeProductCode(params[i].Text));
     } else {

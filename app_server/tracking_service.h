@@ -9,7 +9,7 @@
 //   message limit bounds (100,000 request numbers take 1.3 MB), otherwise an error;
 // - dates from 01/01/0001 to 31/12/9999 (NaN, infinities, 1e300 are refused);
 // - a selection list is read only when its flag is not "T", and refused when its layout is not
-//   'A','B''C' (see selection.h);
+//   'A','B''C' (see selection.h) or when it holds more than MaxSelectionCodes codes;
 // - the in-out strings come back unchanged in "refs".
 #pragma once
 
@@ -22,6 +22,8 @@ class TTrackingService : public IServiceObject {
  public:
   struct TOptions {
     int QueryTimeLimitMs = 50000;  // below the client's 60 s call time-out
+    // A selection list with more codes is refused; 100,000 request numbers take 1.3 MB.
+    size_t MaxSelectionCodes = 100000;
   };
 
   TTrackingService(TConnectionPool& pool, TOptions options) : pool_(pool), options_(options) {}
