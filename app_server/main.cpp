@@ -174,7 +174,8 @@ int main(int argc, char** argv) {
     app::TObjectRegistry registry;
     registry.Register(service::kServerName, &tracking);
     // The report of SUP00700: its own object, behind the same listener, limits and log.
-    app::TReportService report(pool, {serviceOptions.QueryTimeLimitMs});
+    app::TReportService report(pool,
+                               {serviceOptions.QueryTimeLimitMs, serviceOptions.MaxSelectionCodes});
     registry.Register(service::kReportServerName, &report);
     app::TServer server(registry, serverOptions);
     server.Listen();

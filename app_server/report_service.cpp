@@ -70,9 +70,13 @@ bool IsList(std::string_view name) {
 }
 
 TParam ListParam(const std::string& flag, const std::string& text, const char* listName,
-                 const char* what) {
+                 const char* what, size_t maxCodes) {
   if (flag == "T") return TParam::FromCodes({});
-  TSelectionParse parsed = ParseSelectionList(text);
+  TSelectionParse parsed = ParseSelectionList(text, maxCodes);
+  if (parsed.TooMany)
+    throw ERefusal(std::string("A lista de ") + what + " selecionadas tem " +
+                   std::to_string(parsed.Count) + " códigos; o limite é " +
+                   std::to_string(maxCodes) + ". Restrinja a seleção.");
   if (!parsed.Ok)
     throw ERefusal(std::string("A lista de ") + what + " selecionadas está malformada (" +
                    listName + ", posição " + std::to_string(parsed.ErrorPosition) +
@@ -107,7 +111,7 @@ size_t TReportService::Invoke(std::string_view methodName, const std::vector<TRp
   const service::TMethodDef& method = service::ReportMethod();
   if (methodName != method.Name)
     throw ECallError("Método desconhecido: " + std::string(service::kReportServerName) + "." +
-                     std::string(methodName) + ".");
+                     QuoteClientText(methodName) + ".");
   const std::string name = method.Name;
   if (params.size() != method.Params.size())
     throw ECallError("O método " + name + " espera " + std::to_string(method.Params.size()) +
@@ -141,11 +145,11 @@ size_t TReportService::Invoke(std::string_view methodName, const std::vector<TRp
   bound.emplace_back("dtSoliIni", TParam::FromDay(WireDay(params[0].Number)));
   bound.emplace_back("dtSoliFim", TParam::FromDay(WireDay(params[1].Number) + 1));
   bound.emplace_back("stTFilSoli", params[2].Text);
-  bound.emplace_back("lFilSoli",
-                     ListParam(params[2].Text, params[3].Text, "stLFilSoli", "filiais"));
+  bound.emplace_back("lFilSoli", ListParam(params[2].Text, params[3].Text, "stLFilSoli", "filiais",
+                                           options_.MaxSelectionCodes));
   bound.emplace_back("stTStatus", params[4].Text);
-  bound.emplace_back("lStatus",
-                     ListParam(params[4].Text, params[5].Text, "stLStatus", "situações"));
+  bound.emplace_back("lStatus", ListParam(params[4].Text, params[5].Text, "stLStatus", "situações",
+                                          options_.MaxSelectionCodes));
 
   const auto& fields = method.Fields;
   out.Map(2);

@@ -7,7 +7,9 @@
 // - strings in UTF-8, without U+0000; up to 64 KiB except the two selection lists, which only
 //   the message limit bounds;
 // - dates from 01/01/0001 to 31/12/9999, otherwise a refusal;
-// - a list is read only when its flag is not "T", and refused when it is not 'A','B''C'.
+// - a list is read only when its flag is not "T", and refused when it is not 'A','B''C' or when
+//   it holds more than MaxSelectionCodes codes (the tracking service's limit,
+//   --max-selection-codes).
 // A result over the message limit is refused ("restrinja o filtro"), as the tracking service's.
 #pragma once
 
@@ -20,6 +22,7 @@ class TReportService : public IServiceObject {
  public:
   struct TOptions {
     int QueryTimeLimitMs = 50000;  // below the client's 60 s call time-out
+    size_t MaxSelectionCodes = 100000;
   };
 
   TReportService(TConnectionPool& pool, TOptions options) : pool_(pool), options_(options) {}

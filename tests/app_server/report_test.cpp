@@ -319,6 +319,16 @@ TEST(Report, BadInput_RefusedOrAnsweredWithAnError_TheConnectionStaysUsable) {
               "Parâmetro 5 (stTStatus) de GetRelAcomp excede o limite de 64 KiB.");
   std::vector<TRemoteArg> noArgs;
   expectError("GetItens", noArgs, "Método desconhecido: SUP00700.rdmRelAcomp.GetItens.");
+  // A name the client made up is quoted escaped and cut short, never as it came.
+  try {
+    client.Invoke("Get\nRel" + std::string(300, 'x'), noArgs);
+    ADD_FAILURE() << "no error for a made-up name";
+  } catch (const fw::ERemoteError& error) {
+    const std::string message = error.what();
+    EXPECT_EQ(0u, message.find("Método desconhecido: SUP00700.rdmRelAcomp.Get\\nRelxxx"))
+        << message;
+    EXPECT_LT(message.size(), 160u) << message;
+  }
   // Still answering on the same connection.
   EXPECT_GT(Report(client, ReportArgs(kFirst, kLast)).RowCount(), 0u);
 }
