@@ -143,7 +143,7 @@ TRelAcompPreview::TRelAcompPreview(const TReportLayout& layout, QWidget* parent)
     bar->addWidget(tool);
     return tool;
   };
-  QToolButton* first = button(QStringLiteral("⏮"), QStringLiteral("Primeira página"));
+  QToolButton* first = button(QStringLiteral("|◀"), QStringLiteral("Primeira página"));
   QToolButton* prior = button(QStringLiteral("◀"), QStringLiteral("Página anterior (PgUp)"));
   bar->addWidget(new QLabel(QStringLiteral("Página"), this));
   pageBox_ = new QSpinBox(this);
@@ -152,7 +152,7 @@ TRelAcompPreview::TRelAcompPreview(const TReportLayout& layout, QWidget* parent)
   pageCount_ = new QLabel(QStringLiteral("de %1").arg(layout_.PageCount()), this);
   bar->addWidget(pageCount_);
   QToolButton* next = button(QStringLiteral("▶"), QStringLiteral("Próxima página (PgDn)"));
-  QToolButton* last = button(QStringLiteral("⏭"), QStringLiteral("Última página"));
+  QToolButton* last = button(QStringLiteral("▶|"), QStringLiteral("Última página"));
   bar->addSpacing(16);
   zoom_ = new QComboBox(this);
   zoom_->addItems({QStringLiteral("Largura da página"), QStringLiteral("Página inteira"),
