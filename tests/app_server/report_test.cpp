@@ -3,8 +3,10 @@
 // bad input, and dates that are missing or out of order.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -245,6 +247,52 @@ TEST(Report, StageDays_AreTheDaysBetweenTheDatabaseDates) {
   for (const auto& item : late) expectedLate.push_back(item[0]);
   EXPECT_FALSE(expectedLate.empty());
   EXPECT_EQ(expectedLate, marked);
+}
+
+// Demo items worked out by hand from their dates in the database (seed 7), data-base 20/09/2023.
+TEST(Report, StageDays_HandComputedDemoItems) {
+  auto client = ReportClient();
+  Rel_sup00700::TReportFilter filter;
+  filter.ReferenceDay = static_cast<int64_t>(Day(2023, 9, 20));
+  const Rel_sup00700::TReportData data(Report(client, ReportArgs(kFirst, kLast)), filter);
+  std::map<std::string, size_t> rowOf;
+  for (size_t row = 0; row < data.RowCount(); ++row) rowOf[KeyOf(data.Packet(), row)] = row;
+
+  using TDays = std::array<std::optional<int>, 6>;
+  struct TCase {
+    const char* Item;
+    TDays Days;
+    std::optional<int> Aging;
+    const char* Waiting;
+    std::optional<int> DaysLate;
+  };
+  const std::optional<int> none;
+  const TCase cases[] = {
+      // Baixa Total: entered 03/09, levels up to 04/09 13:52, quoted 08/09, AF 10/09, NF issued
+      // and entered 17/09, approved 19/09.
+      {"0001/2023000009/0001/1", {1, 4, 2, 7, 0, 2}, none, "", none},
+      // Encerrada: one level on 31/08 after 30/08; AF 13/09 to NF 07/10 crosses a month.
+      {"0002/2023000007/0002/1", {1, 12, 1, 24, 1, 3}, none, "", none},
+      // Em Aberto: AF entered 09/08, due 08/09, no NF: 42 days since the AF, 12 days late.
+      {"0001/2023000004/0001/1", {1, 6, 1, none, none, none}, 42, "NF do fornecedor", 12},
+      // EDI (open): AF due 01/10, after the data-base, so not late yet; 16 days since 04/09.
+      {"0006/2023000005/0005/2", {2, 5, 3, none, none, none}, 16, "NF do fornecedor", none},
+      // Cancelada: level 3 refused on 01/09 ends the approval; nothing after it.
+      {"0005/2023000006/0005/1", {2, none, none, none, none, none}, none, "", none},
+      // Aguardando Aprovação: level 3 pending leaves the approval open; aging from the last
+      // decision (24/07).
+      {"0002/2023000001/0002/1", {none, none, none, none, none, none}, 58, "Aprovação", none},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Item);
+    ASSERT_TRUE(rowOf.count(c.Item));
+    const auto& stages = data.Stages(rowOf[c.Item]);
+    EXPECT_EQ(c.Days, stages.Days);
+    EXPECT_EQ(c.Aging, stages.Aging);
+    EXPECT_EQ(c.Waiting, Rel_sup00700::WaitingText(stages));
+    EXPECT_EQ(c.DaysLate.has_value(), stages.Late);
+    EXPECT_EQ(c.DaysLate, stages.DaysLate);
+  }
 }
 
 TEST(Report, Filters_BranchesAndStatuses) {
