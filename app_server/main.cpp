@@ -15,9 +15,11 @@
 
 #include "app_server/database.h"
 #include "app_server/demo_data.h"
+#include "app_server/report_service.h"
 #include "app_server/server.h"
 #include "app_server/tracking_service.h"
 #include "service/contract.h"
+#include "service/report_contract.h"
 
 namespace {
 
@@ -171,6 +173,10 @@ int main(int argc, char** argv) {
     app::TTrackingService tracking(pool, serviceOptions);
     app::TObjectRegistry registry;
     registry.Register(service::kServerName, &tracking);
+    // The report of SUP00700: its own object, behind the same listener, limits and log.
+    app::TReportService report(pool,
+                               {serviceOptions.QueryTimeLimitMs, serviceOptions.MaxSelectionCodes});
+    registry.Register(service::kReportServerName, &report);
     app::TServer server(registry, serverOptions);
     server.Listen();
     std::printf("app-server escutando em %s:%u (banco %s, %d workers)\n",

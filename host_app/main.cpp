@@ -1,10 +1,18 @@
 // host-app: the purchasing host application. Opens the tracking module from its menu.
 //
 //   host-app [--server HOST:PORT[,HOST:PORT...]] [--localdb FILE] [--screenshot DIR]
+//   host-app --relatorio SUP00700 --de dd/mm/aaaa --ate dd/mm/aaaa --pdf FILE
+//            [--filiais 0001,0003] [--situacoes A,D] [--data-base dd/mm/aaaa] [--previa PNG]
+//
+// The second form writes a report without a window (a scheduled report) and exits: 0 when the
+// file was written, 1 when it was not (the reason on stderr), 2 for a bad command line.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "framework/db/local_query.h"
 #include "framework/host/config.h"
@@ -31,9 +39,10 @@ bool ParseServer(const QString& text, std::string& host, int& port) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // Screenshots are taken without a display unless the caller chose a platform.
+  // Screenshots and reports are made without a display unless the caller chose a platform.
   for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--screenshot") == 0 && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+    if ((std::strcmp(argv[i], "--screenshot") == 0 || std::strcmp(argv[i], "--relatorio") == 0) &&
+        !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
       qputenv("QT_QPA_PLATFORM", "offscreen");
 
   QApplication app(argc, argv);
@@ -60,6 +69,23 @@ int main(int argc, char* argv[]) {
           "Abre a tela, faz uma consulta, grava as telas em PNG no diretório e termina."),
       QStringLiteral("DIR"));
   parser.addOptions({server, localDatabase, screenshot});
+  const QCommandLineOption report(
+      QStringLiteral("relatorio"),
+      QStringLiteral("Gera o relatório do módulo sem janela (SUP00700) e termina."),
+      QStringLiteral("MODULO"));
+  // The report's own options, passed to the module as they are.
+  const std::vector<std::pair<QString, QString>> reportOptions = {
+      {QStringLiteral("de"), QStringLiteral("Primeiro dia do período (dd/mm/aaaa).")},
+      {QStringLiteral("ate"), QStringLiteral("Último dia do período (dd/mm/aaaa).")},
+      {QStringLiteral("pdf"), QStringLiteral("Arquivo PDF a gravar.")},
+      {QStringLiteral("filiais"), QStringLiteral("Filiais solicitantes (0001,0003); todas.")},
+      {QStringLiteral("situacoes"), QStringLiteral("Situações dos itens (A,D,2); todas.")},
+      {QStringLiteral("data-base"), QStringLiteral("Dia dos dias parados e atrasos; hoje.")},
+      {QStringLiteral("previa"), QStringLiteral("Imagem PNG da visualização do relatório.")},
+  };
+  parser.addOption(report);
+  for (const auto& [name, description] : reportOptions)
+    parser.addOption(QCommandLineOption(name, description, QStringLiteral("VALOR")));
   parser.process(app);
 
   fw::LoadHostConfig();
@@ -81,7 +107,19 @@ int main(int argc, char* argv[]) {
     hostapp::MainWindow window(loader);
     // Calls run beside the window, which offers to cancel one that takes long.
     config.ServiceFactory = hostapp::CancellableServiceFactory(window.Platform());
-    if (parser.isSet(screenshot)) {
+    if (parser.isSet(report)) {
+      // No window: messages go to stderr and nothing waits for a user.
+      window.Platform().Interactive = false;
+      std::vector<std::pair<std::string, std::string>> options;
+      for (const auto& [name, description] : reportOptions)
+        if (parser.isSet(name))
+          options.emplace_back(name.toStdString(), parser.value(name).toStdString());
+      const hostapp::ModuleLoader::Result result =
+          loader.RunReport(parser.value(report).toStdString(), options);
+      const bool written = result.Outcome == hostapp::ModuleLoader::Status::Started;
+      std::fprintf(written ? stdout : stderr, "host-app: %s\n", result.Message.c_str());
+      status = written ? 0 : 1;
+    } else if (parser.isSet(screenshot)) {
       status = hostapp::RunScreenshotSession(window, parser.value(screenshot));
     } else {
       window.ShowOnScreen();

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "service/report_contract.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {
@@ -376,6 +377,27 @@ TEST(Limits, SelectionListsPastTheCodeLimit_AreRefused) {
   // With its flag "T" a list is not read, however long.
   branches[7] = TRemoteArg::FromInOut("T");
   EXPECT_FALSE(client.Invoke("GetNrSolicita", branches).Refused);
+
+  // The report's object keeps the same limit on both its lists.
+  fw::TTcpAppServer report("127.0.0.1", server.Port(), service::kReportServerName, {3000, 20000});
+  std::vector<TRemoteArg> reportArgs = {
+      TRemoteArg::FromDate(0),     TRemoteArg::FromDate(80000),
+      TRemoteArg::FromString(""),  TRemoteArg::FromString(CodeList(1000)),
+      TRemoteArg::FromString("T"), TRemoteArg::FromString("")};
+  EXPECT_FALSE(report.Invoke(service::kReportMethodName, reportArgs).Refused);
+  reportArgs[3] = TRemoteArg::FromString(CodeList(1001));
+  auto refused = report.Invoke(service::kReportMethodName, reportArgs);
+  ASSERT_TRUE(refused.Refused);
+  EXPECT_EQ(
+      "A lista de filiais selecionadas tem 1001 códigos; o limite é 1000. Restrinja a seleção.",
+      refused.RefusalMessage);
+  reportArgs[3] = TRemoteArg::FromString("");
+  reportArgs[4] = TRemoteArg::FromString("");
+  reportArgs[5] = TRemoteArg::FromString(CodeList(2000));
+  refused = report.Invoke(service::kReportMethodName, reportArgs);
+  ASSERT_TRUE(refused.Refused);
+  EXPECT_NE(std::string::npos, refused.RefusalMessage.find("A lista de situações selecionadas tem"))
+      << refused.RefusalMessage;
 }
 
 TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
@@ -400,6 +422,13 @@ TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
   const auto refusal = busy.Read();
   EXPECT_LT(std::chrono::steady_clock::now() - sent, 250ms);
   EXPECT_EQ("Servidor ocupado; tente novamente em instantes.", refusal.ErrorMessage);
+  // The report's search waits in the same queue, so it is turned away the same way.
+  TRawClient report(server.Port());
+  report.Send(RequestBytes(
+      3, std::string(service::kReportServerName) + "." + service::kReportMethodName,
+      {TRemoteArg::FromDate(0), TRemoteArg::FromDate(80000), TRemoteArg::FromString("T"),
+       TRemoteArg::FromString(""), TRemoteArg::FromString("T"), TRemoteArg::FromString("")}));
+  EXPECT_EQ("Servidor ocupado; tente novamente em instantes.", report.Read().ErrorMessage);
   EXPECT_FALSE(slow.Read(120000).Failed);
   EXPECT_FALSE(queued.Read(120000).Failed);
   // The refused connection stays usable.
