@@ -14,7 +14,9 @@
 #pragma once
 
 #include "app_server/database.h"
+#include "app_server/queries.h"
 #include "app_server/rpc.h"
+#include "service/contract.h"
 
 namespace app {
 
@@ -36,6 +38,15 @@ class TTrackingService : public IServiceObject {
   TConnectionPool& pool_;
   TOptions options_;
 };
+
+// A call's parameters as its statement takes them (dates as days, lists as codes, product codes
+// normalised; docs/service.md), and its shape: the criteria it restricts. `params` are the
+// method's, of the right kinds. Raises ERefusal for a date out of range or a malformed list.
+struct TBoundCall {
+  TNamedParams Params;
+  TFilterShape Shape;
+};
+TBoundCall BindCall(const service::TMethodDef& method, const std::vector<TRpcValue>& params);
 
 // Why a string parameter cannot be used as text (nullptr when it can): not UTF-8 (as the wire
 // requires), or holding the character U+0000, which PostgreSQL's text cannot hold.
