@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
                                  [](const app::IRow&) { return true; });
     app::TConnectionPool pool([db] { return app::OpenDatabase(db); });
     app::TTrackingService tracking(pool, serviceOptions);
+    tracking.Warm(serverOptions.Workers);
     app::TObjectRegistry registry;
     registry.Register(service::kServerName, &tracking);
     app::TServer server(registry, serverOptions);

@@ -1,5 +1,7 @@
 #include "app_server/tracking_service.h"
 
+#include <memory>
+
 #include "app_server/iso_date.h"
 #include "app_server/queries.h"
 #include "app_server/selection.h"
@@ -151,6 +153,43 @@ TBoundCall BindCall(const service::TMethodDef& method, const std::vector<TRpcVal
   shape.ProductFrom = restricted("stTCdProd") && given("cdProdIni");
   shape.ProductTo = restricted("stTCdProd") && given("cdProdFin");
   return call;
+}
+
+void TTrackingService::Warm(int connections) {
+  // Nothing matches: no branch or request is empty, no date is of 1900, no product code is
+  // "~" (after every digit).
+  TNamedParams none;
+  for (const char* day : {"dtSoliIni", "dtEntrIni", "dtProgEntr"})
+    none.emplace_back(day, TParam::FromDay(1));
+  for (const char* day : {"dtSoliFim", "dtEntrFim", "dtProgEntrFim"})
+    none.emplace_back(day, TParam::FromDay(2));
+  for (const char* list : {"lFilSoli", "lSolicita"}) none.emplace_back(list, TParam::FromCodes({}));
+  for (const char* text :
+       {"cdFilial", "cdFilLan", "nrSoliCmp", "nrCompra", "cdDestSoli", "cdProduto", "nrColePreco"})
+    none.emplace_back(text, "");
+  none.emplace_back("cdProdIni", "~");
+  none.emplace_back("cdProdFin", "~");
+  TFilterShape dates, branches, requests;
+  dates.RequestDates = true;
+  branches.BranchList = true;
+  requests.RequestList = true;
+  const std::vector<std::pair<const char*, TFilterShape>> statements = {
+      {"GetFilSoli", {}},         {"GetNrSolicita", dates}, {"GetNrSolicita", branches},
+      {"GetFilSoliGD", dates},    {"GetFilSoliGD", {}},     {"GetFilSoliGD", branches},
+      {"GetFilSoliGD", requests}, {"GetItens", dates},      {"GetItens", {}},
+      {"GetItens", requests},     {"GetDestSolGere", {}},   {"GetItemProduto", dates},
+      {"GetItemProduto", {}},     {"GetItemCota", {}}};
+  // All held at once, so that the pool opens that many.
+  std::vector<std::unique_ptr<TConnectionPool::TLease>> leases;
+  for (int i = 0; i < connections; ++i) {
+    leases.emplace_back(new TConnectionPool::TLease(pool_.Acquire()));
+    IConnection& connection = **leases.back();
+    for (const auto& [method, shape] : statements) {
+      const int columns = static_cast<int>(service::FindMethod(method)->Fields.size());
+      connection.Query(SqlFor(method, connection.Dialect(), shape), none, columns,
+                       options_.QueryTimeLimitMs, [](const IRow&) { return true; });
+    }
+  }
 }
 
 bool TTrackingService::IsQuick(std::string_view method) const {

@@ -34,6 +34,13 @@ class TTrackingService : public IServiceObject {
   // filtered searches GetNrSolicita, GetFilSoliGD and GetItens are not.
   bool IsQuick(std::string_view method) const override;
 
+  // Before the first call: opens `connections` database connections and, on each, runs the
+  // statements of the filter panel's usual shapes (a date window, all dates, a list) and of the
+  // look-ups, for a filter that matches nothing: the first user's first query then finds the
+  // connection open, its statements prepared and the indexes' upper pages read, as every later
+  // query does. Raises EDatabaseError.
+  void Warm(int connections);
+
  private:
   TConnectionPool& pool_;
   TOptions options_;
