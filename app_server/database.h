@@ -1,6 +1,7 @@
 // Database access for the service: a connection runs one statement at a time with named, typed
 // parameters (":cdFilial") and hands each result row to a callback. The pool gives each thread
-// that runs calls a connection of its own for the length of a call.
+// that runs calls a connection of its own for the length of a call, and reopens them all when the
+// database file is replaced.
 //
 // Two engines: SQLite (a file, the default for one machine) and PostgreSQL (a site's database
 // server). Each statement has a text per engine (queries.h); what binds to a parameter is the
@@ -90,6 +91,13 @@ class IConnection {
 
 // SQLite, read-only (the service changes no data).
 std::unique_ptr<IConnection> OpenSqlite(const std::string& path);
+// What every SQLite connection runs first: no memory map (see database_sqlite.cpp). Benchmarks
+// open their connections with it to measure what the server does.
+extern const char* const kSqliteConnectionPragmas;
+// What identifies the SQLite file now at `path`: device, inode, size and change time, so that
+// a file renamed over it, written over in place or truncated reads as another; empty when there
+// is no file there.
+std::string SqliteFileIdentity(const std::string& path);
 
 // PostgreSQL, from a libpq connection string or URI ("postgresql://acomp@db1:5432/compras",
 // "host=db1 dbname=compras user=acomp"). Connects at once (EDatabaseError when it cannot); after
@@ -109,34 +117,67 @@ std::unique_ptr<IConnection> OpenDatabase(const std::string& target);
 
 // Connections for the threads that run calls: a call borrows one and gives it back. At most one
 // connection per such thread is ever open, so the pool is as large as the server's threads.
+//
+// With an identity function (SqliteFileIdentity for a file; none for PostgreSQL, whose server
+// owns its files), every call first asks for the identity of what the connections read: when it
+// changed (the file was replaced), every idle connection is dropped at once and those in use are
+// dropped when given back, so that a call that starts after the replacement reads only the new
+// file; when it is empty (the file was removed) the call fails, and so does every other until a
+// file is back. A query during which the identity changed fails too ("substituído durante a
+// consulta"): what it read may mix both. OnEvent, when set, hears of each change once (for the
+// log).
 class TConnectionPool {
  public:
   using TFactory = std::function<std::unique_ptr<IConnection>()>;
-  explicit TConnectionPool(TFactory factory) : factory_(std::move(factory)) {}
+  using TIdentity = std::function<std::string()>;
+  explicit TConnectionPool(TFactory factory, TIdentity identity = {})
+      : factory_(std::move(factory)), identity_(std::move(identity)) {}
+
+  std::function<void(const std::string&)> OnEvent;
 
   class TLease {
    public:
-    TLease(TConnectionPool& pool, std::unique_ptr<IConnection> connection)
-        : pool_(pool), connection_(std::move(connection)) {}
-    ~TLease() { pool_.GiveBack(std::move(connection_)); }
+    TLease(TConnectionPool& pool, std::unique_ptr<IConnection> connection, uint64_t generation,
+           std::string identity)
+        : pool_(pool),
+          checked_(pool, std::move(connection), std::move(identity)),
+          generation_(generation) {}
+    ~TLease() { pool_.GiveBack(std::move(checked_.Connection), generation_); }
     TLease(const TLease&) = delete;
     TLease& operator=(const TLease&) = delete;
-    IConnection& operator*() const { return *connection_; }
-    IConnection* operator->() const { return connection_.get(); }
+    IConnection& operator*() { return checked_; }
+    IConnection* operator->() { return &checked_; }
 
    private:
+    // Runs the query, then makes sure the source did not change under it.
+    struct TChecked : IConnection {
+      TChecked(TConnectionPool& pool, std::unique_ptr<IConnection> connection, std::string identity)
+          : Pool(pool), Connection(std::move(connection)), Identity(std::move(identity)) {}
+      TDialect Dialect() const override { return Connection->Dialect(); }
+      void Query(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
+                 const std::function<bool(const IRow&)>& onRow) override;
+      TConnectionPool& Pool;
+      std::unique_ptr<IConnection> Connection;
+      std::string Identity;
+    };
     TConnectionPool& pool_;
-    std::unique_ptr<IConnection> connection_;
+    TChecked checked_;
+    uint64_t generation_;
   };
 
+  // Raises EDatabaseError when the source is gone or a connection cannot be opened.
   TLease Acquire();
 
  private:
-  void GiveBack(std::unique_ptr<IConnection> connection);
+  void GiveBack(std::unique_ptr<IConnection> connection, uint64_t generation);
 
   TFactory factory_;
+  TIdentity identity_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<IConnection>> idle_;
+  uint64_t generation_ = 0;
+  std::string current_;  // the identity the connections of this generation read
+  bool known_ = false;   // current_ was read at least once
 };
 
 }  // namespace app

@@ -141,8 +141,9 @@ TPositional ToPositional(const char* sql) {
       size_t index = 0;
       while (index < out.Names.size() && out.Names[index] != name) ++index;
       if (index == out.Names.size()) out.Names.push_back(name);
-      // Appended piece by piece: GCC 12 at -O3 warns (-Wrestrict) on "$" + std::to_string().
-      out.Text.push_back('$');
+      // Appended in two steps: GCC 12 at -O3 takes "$" + to_string(...) for an overlapping
+      // copy and fails the Release build (-Werror=restrict).
+      out.Text += '$';
       out.Text += std::to_string(index + 1);
       i = end;
       continue;

@@ -38,7 +38,15 @@ const char* const kUsage =
     "  --scale N           escala: 80 solicitações e cerca de 200 itens por unidade (padrão 1)\n"
     "  --message-timeout S tempo máximo para receber uma requisição inteira (padrão 60)\n"
     "  --query-timeout S   tempo máximo de uma consulta (padrão 50)\n"
-    "  --shutdown-grace S  ao parar, espera pelas respostas em curso (padrão 30)\n";
+    "  --shutdown-grace S  ao parar, espera pelas respostas em curso (padrão 30)\n"
+    "  --max-connections N            conexões ao todo (padrão 1000; nunca mais do que o\n"
+    "                                 limite de descritores de arquivo comporta)\n"
+    "  --max-connections-per-address N  conexões de um mesmo endereço (padrão 100)\n"
+    "  --max-pending-mib N            MiB retidos em requisições ainda incompletas, somadas\n"
+    "                                 todas as conexões (padrão 256)\n"
+    "  --max-selection-codes N        códigos numa lista de seleção (padrão 100000)\n"
+    "  --max-queued-queries N         pesquisas à espera de uma thread; além disso a chamada\n"
+    "                                 recebe \"Servidor ocupado\" na hora (padrão 256)\n";
 
 [[noreturn]] void Usage(const std::string& problem) {
   if (!problem.empty()) std::cerr << "app-server: " << problem << "\n\n";
@@ -102,6 +110,18 @@ int main(int argc, char** argv) {
       serviceOptions.QueryTimeLimitMs = static_cast<int>(Number(option, value(), 1, 3600)) * 1000;
     } else if (option == "--shutdown-grace") {
       serverOptions.ShutdownGraceMs = static_cast<int>(Number(option, value(), 0, 3600)) * 1000;
+    } else if (option == "--max-connections") {
+      serverOptions.MaxConnections = static_cast<int>(Number(option, value(), 1, 1000000));
+    } else if (option == "--max-connections-per-address") {
+      serverOptions.MaxConnectionsPerAddress =
+          static_cast<int>(Number(option, value(), 1, 1000000));
+    } else if (option == "--max-pending-mib") {
+      serverOptions.MaxPendingBytes =
+          static_cast<size_t>(Number(option, value(), 1, 1024 * 1024)) * 1024 * 1024;
+    } else if (option == "--max-selection-codes") {
+      serviceOptions.MaxSelectionCodes = static_cast<size_t>(Number(option, value(), 1, 100000000));
+    } else if (option == "--max-queued-queries") {
+      serverOptions.MaxQueuedQueries = static_cast<int>(Number(option, value(), 0, 1000000));
     } else if (option == "--help" || option == "-h") {
       std::cout << kUsage;
       return 0;
@@ -140,7 +160,14 @@ int main(int argc, char** argv) {
     // Fail at start, not at the first call, when the database cannot be read.
     app::OpenDatabase(db)->Query("SELECT 1 FROM SOLICITACAO LIMIT 1", {}, 1, 10000,
                                  [](const app::IRow&) { return true; });
-    app::TConnectionPool pool([db] { return app::OpenDatabase(db); });
+    // A SQLite file is checked at the start of every call: replaced, the pool reopens (see the
+    // pool). A PostgreSQL server keeps its own files.
+    app::TConnectionPool::TIdentity identity;
+    if (!app::IsPostgresTarget(db)) identity = [db] { return app::SqliteFileIdentity(db); };
+    app::TConnectionPool pool([db] { return app::OpenDatabase(db); }, identity);
+    pool.OnEvent = [db](const std::string& event) {
+      app::LogLine("banco de dados " + app::DescribeTarget(db) + ": " + event);
+    };
     app::TTrackingService tracking(pool, serviceOptions);
     tracking.Warm(serverOptions.Workers);
     app::TObjectRegistry registry;

@@ -1,5 +1,6 @@
 #include "app_server/rpc.h"
 
+#include <cstdio>
 #include <limits>
 
 #include "app_server/database.h"
@@ -10,7 +11,116 @@ namespace {
 
 constexpr size_t kMaxDepth = 16;
 
+// Length of the well-formed UTF-8 sequence at the start of `text` (overlong forms, surrogates
+// and code points past U+10FFFF are not), or 0.
+size_t Utf8Length(std::string_view text) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  size_t length;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (size_t i = 2; i < length; ++i)
+    if ((byte(i) & 0xC0) != 0x80) return 0;
+  return length;
+}
+
+// The escape for the character at the start of `text` (`length` bytes), or empty when it
+// stands as it is.
+std::string EscapeOf(std::string_view text, size_t length) {
+  char escaped[16];
+  if (length == 0) {
+    std::snprintf(escaped, sizeof(escaped), "\\x%02x", static_cast<unsigned char>(text[0]));
+    return escaped;
+  }
+  if (length == 1) {
+    const auto c = static_cast<unsigned char>(text[0]);
+    switch (c) {
+      case '\n':
+        return "\\n";
+      case '\r':
+        return "\\r";
+      case '\t':
+        return "\\t";
+      default:
+        break;
+    }
+    if (c < 0x20 || c == 0x7F) {
+      std::snprintf(escaped, sizeof(escaped), "\\x%02x", c);
+      return escaped;
+    }
+    return {};
+  }
+  const auto b0 = static_cast<unsigned char>(text[0]), b1 = static_cast<unsigned char>(text[1]);
+  unsigned point = 0;
+  if (length == 2 && b0 == 0xC2 && b1 < 0xA0) point = b1;  // C1 controls
+  if (length == 3 && b0 == 0xE2 && b1 == 0x80) {
+    const auto b2 = static_cast<unsigned char>(text[2]);
+    if (b2 == 0xA8 || b2 == 0xA9) point = 0x2000u + (b2 & 0x3Fu);  // line separators
+  }
+  if (point == 0) return {};
+  std::snprintf(escaped, sizeof(escaped), "\\u%04x", point);
+  return escaped;
+}
+
+std::string Escaped(std::string_view text, size_t maxBytes) {
+  std::string out;
+  out.reserve(text.size() < maxBytes ? text.size() : maxBytes);
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t length = Utf8Length(text.substr(at));
+    const std::string escape = EscapeOf(text.substr(at), length);
+    const size_t adds = escape.empty() ? length : escape.size();
+    if (out.size() + adds > maxBytes) {
+      out += "…";
+      break;
+    }
+    if (escape.empty())
+      out.append(text.data() + at, length);
+    else
+      out += escape;
+    at += length == 0 ? 1 : length;
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string QuoteClientText(std::string_view text, size_t maxBytes) {
+  return Escaped(text, maxBytes);
+}
+
+std::string SafeMessage(std::string_view text, size_t maxBytes) {
+  if (text.size() <= maxBytes && IsPlainText(text)) return std::string(text);
+  return Escaped(text, maxBytes);
+}
+
+bool IsPlainText(std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c >= 0x20 && c < 0x7F) {
+      ++at;
+      continue;
+    }
+    const size_t length = Utf8Length(text.substr(at));
+    if (length == 0 || !EscapeOf(text.substr(at), length).empty()) return false;
+    at += length;
+  }
+  return true;
+}
 
 const char* KindName(TRpcValue::TKind kind) {
   switch (kind) {
@@ -56,7 +166,7 @@ void EncodeErrorResponse(std::string& response, uint32_t msgid, std::string_view
   out.Unsigned(msgid);
   out.Map(1);
   out.Str("message");
-  out.Str(message);
+  out.Str(SafeMessage(message));
   out.Nil();
 }
 
@@ -73,7 +183,7 @@ void EncodeFailResponse(std::string& response, uint32_t msgid, std::string_view 
   out.Str("fail");
   out.Map(1);
   out.Str("message");
-  out.Str(message);
+  out.Str(SafeMessage(message));
 }
 
 }  // namespace
@@ -82,27 +192,30 @@ TCallOutcome HandleRequest(const TObjectRegistry& registry, const TRpcRequest& r
                            std::string& response) {
   TCallOutcome outcome;
   outcome.Method = request.Method;
-  auto error = [&](std::string message) {
+  // Messages may quote the client (a method name): what goes back and to the log is made safe.
+  auto error = [&](std::string_view message) {
     outcome.Kind = TCallOutcome::TKind::Error;
-    outcome.Message = std::move(message);
+    outcome.Message = SafeMessage(message);
     EncodeErrorResponse(response, request.MsgId, outcome.Message);
     return outcome;
   };
-  auto fail = [&](std::string message) {
+  auto fail = [&](std::string_view message) {
     outcome.Kind = TCallOutcome::TKind::Fail;
-    outcome.Message = std::move(message);
+    outcome.Message = SafeMessage(message);
     EncodeFailResponse(response, request.MsgId, outcome.Message);
     return outcome;
   };
 
   const size_t dot = request.Method.rfind('.');
   if (dot == std::string::npos || dot == 0 || dot + 1 == request.Method.size())
-    return error("Método inválido: \"" + request.Method + "\" (esperado Objeto.Método).");
+    return error("Método inválido: \"" + QuoteClientText(request.Method) +
+                 "\" (esperado Objeto.Método).");
   const std::string_view objectName = std::string_view(request.Method).substr(0, dot);
   const std::string_view methodName = std::string_view(request.Method).substr(dot + 1);
   IServiceObject* object = registry.Find(objectName);
   if (object == nullptr)
-    return error("Objeto desconhecido no servidor de aplicação: " + std::string(objectName) + ".");
+    return error("Objeto desconhecido no servidor de aplicação: " + QuoteClientText(objectName) +
+                 ".");
 
   response.clear();
   fw::wire::TWireWriter out(response);
@@ -121,7 +234,9 @@ TCallOutcome HandleRequest(const TObjectRegistry& registry, const TRpcRequest& r
   } catch (const std::bad_alloc&) {
     return error("Falha no servidor de aplicação: memória insuficiente.");
   } catch (const std::exception& failure) {
-    return error(std::string("Falha no servidor de aplicação: ") + failure.what());
+    // Its text may name the server's files or internals: the log has it, the client does not.
+    outcome.Detail = failure.what();
+    return error("Falha interna no servidor de aplicação; a chamada não foi concluída.");
   }
   if (response.size() > fw::wire::kMaxMessageSize)
     return fail("O resultado excede o limite de 64 MiB por mensagem; restrinja o filtro.");
@@ -170,8 +285,7 @@ bool TRequestVisitor::Push(TRole role) {
 
 bool TRequestVisitor::Scalar(TRpcValue value) {
   switch (RoleOfNext()) {
-    case TRole::Type:
-      if (value.Kind == TRpcValue::TKind::Integer) type_ = static_cast<int64_t>(value.Number);
+    case TRole::Type:  // integers are taken in visit_*_integer: a double may not fit int64
       return true;
     case TRole::MsgId:
       second_ = std::move(value);
@@ -194,6 +308,10 @@ bool TRequestVisitor::Scalar(TRpcValue value) {
 }
 
 bool TRequestVisitor::visit_positive_integer(uint64_t value) {
+  if (RoleOfNext() == TRole::Type) {
+    type_ = value <= 2 ? static_cast<int64_t>(value) : -1;  // past 2 no type this server knows
+    return true;
+  }
   if (RoleOfNext() == TRole::MsgId) {
     if (value <= std::numeric_limits<uint32_t>::max()) msgid_ = static_cast<uint32_t>(value);
     second_ = {TRpcValue::TKind::Integer, static_cast<double>(value), {}};
@@ -202,7 +320,14 @@ bool TRequestVisitor::visit_positive_integer(uint64_t value) {
   return Scalar({TRpcValue::TKind::Integer, static_cast<double>(value), {}});
 }
 
+// The parser calls this for every signed encoding (d0..d3), negative or not: a client may write
+// a msgid of 7 as d0 07.
 bool TRequestVisitor::visit_negative_integer(int64_t value) {
+  if (value >= 0) return visit_positive_integer(static_cast<uint64_t>(value));
+  if (RoleOfNext() == TRole::Type) {
+    type_ = -1;
+    return true;
+  }
   return Scalar({TRpcValue::TKind::Integer, static_cast<double>(value), {}});
 }
 
@@ -311,6 +436,64 @@ TRequestVisitor::TParsed TRequestVisitor::Take() {
   }
   Restart();
   return parsed;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TRequestDecoder::TRequestDecoder() {
+  stream_.emplace(visitor_);
+}
+
+void TRequestDecoder::Compact() {
+  if (stream_->MessageSize() == 0 && stream_->RoomSize() > 4 * 64 * 1024) stream_.emplace(visitor_);
+}
+
+TRequestDecoder::TNext TRequestDecoder::Next() {
+  using TStatus = fw::wire::TMsgpackStream<TRequestVisitor>::TStatus;
+  TNext next;
+  TStatus status;
+  try {
+    status = stream_->Parse();
+  } catch (const std::exception&) {
+    status = TStatus::Invalid;
+  }
+  if (status == TStatus::Invalid) {
+    next.Status = TRequestDecoder::TStatus::Broken;
+    next.MsgId = visitor_.MsgId().value_or(0);
+    next.Message = "Requisição malformada: " + visitor_.StopReason() + ".";
+    next.LogText = "requisição rejeitada: " + visitor_.StopReason();
+    return next;
+  }
+  // Whole or not, a message past the limit is refused (a read can complete one past it).
+  if (stream_->MessageSize() - (status == TStatus::Complete ? stream_->Pending() : 0) >
+      fw::wire::kMaxMessageSize) {
+    next.Status = TRequestDecoder::TStatus::Broken;
+    next.MsgId = visitor_.MsgId().value_or(0);
+    next.Message = "A requisição excede o limite de 64 MiB por mensagem.";
+    next.LogText = "requisição rejeitada: mais de 64 MiB";
+    return next;
+  }
+  if (status == TStatus::NeedMore) return next;
+
+  TRequestVisitor::TParsed parsed = visitor_.Take();
+  stream_->Reset();
+  switch (parsed.Kind) {
+    case TRequestVisitor::TParsed::TKind::Notification:
+      next.Status = TRequestDecoder::TStatus::Notification;
+      next.LogText = "notificação ignorada";
+      break;
+    case TRequestVisitor::TParsed::TKind::Invalid:
+      next.Status = TRequestDecoder::TStatus::Refused;
+      next.MsgId = parsed.MsgId.value_or(0);
+      next.Message = "Requisição malformada: " + parsed.Problem + ".";
+      next.LogText = "requisição rejeitada: " + parsed.Problem;
+      break;
+    case TRequestVisitor::TParsed::TKind::Call:
+      next.Status = TRequestDecoder::TStatus::Call;
+      next.Request = std::move(parsed.Request);
+      break;
+  }
+  return next;
 }
 
 }  // namespace app

@@ -9,6 +9,9 @@
 // - a well-formed message of the wrong shape (not [0, msgid, str, array]), an unknown object or
 //   method, a wrong parameter count or kind: an error response; the connection stays usable;
 // - a notification [2, method, params]: ignored (this server has none).
+//
+// Whatever a client sent, what the server writes back or logs of it is valid UTF-8 with its
+// control characters escaped, and quotes at most a few dozen bytes of it (QuoteClientText).
 #pragma once
 
 #include <cstdint>
@@ -95,14 +98,25 @@ struct TCallOutcome {
   enum class TKind { Data, Fail, Error } Kind = TKind::Error;
   std::string Method;
   size_t Rows = 0;
-  std::string Message;  // for Fail and Error
+  std::string Message;  // for Fail and Error, as the client got it
+  std::string Detail;   // for the log only: what the client is not shown (an internal failure)
 };
 
 // Runs one request and writes the whole response message into `response`.
 TCallOutcome HandleRequest(const TObjectRegistry& registry, const TRpcRequest& request,
                            std::string& response);
 
+// The message is made safe first (SafeMessage).
 void EncodeErrorResponse(std::string& response, uint32_t msgid, std::string_view message);
+
+// Client text as the server quotes it: valid UTF-8 (a byte that is not is written \xff),
+// control characters escaped (\n, \t, \x1b; also U+0080..U+009F, U+2028 and U+2029), and at
+// most `maxBytes` of the result, ending in "…" when cut. "Get\nItens" stays readable on one line.
+std::string QuoteClientText(std::string_view text, size_t maxBytes = 80);
+// A message for the client or the log: the same escaping, cut at `maxBytes`.
+std::string SafeMessage(std::string_view text, size_t maxBytes = 512);
+// True when `text` needs none of that escaping.
+bool IsPlainText(std::string_view text);
 
 // Reads requests from a byte stream (see TMsgpackStream).
 class TRequestVisitor : public fw::wire::TVisitorBase {
@@ -165,6 +179,47 @@ class TRequestVisitor : public fw::wire::TVisitorBase {
   bool paramsIsArray_ = false;
   std::vector<TRpcValue> params_;
   std::string stopReason_;
+};
+
+// The requests of one connection, decoded as its bytes arrive (see TMsgpackStream): the parse
+// buffer, the limits on a message, and what to answer when one is broken.
+//
+//   char* room = decoder.Room(64 * 1024); n = read(room, decoder.RoomSize());
+//   decoder.Received(n);
+//   for (auto next = decoder.Next(); next.Status != TStatus::NeedMore; next = decoder.Next()) ...
+class TRequestDecoder {
+ public:
+  enum class TStatus {
+    NeedMore,      // the next message is not whole yet
+    Call,          // Request holds it
+    Notification,  // ignored
+    Refused,       // a well-formed message that is no call: answer Message; go on
+    Broken,        // the stream cannot be trusted: answer Message, then close
+  };
+  struct TNext {
+    TStatus Status = TStatus::NeedMore;
+    TRpcRequest Request;  // Call
+    uint32_t MsgId = 0;   // Refused, Broken: the request's, when it could be read, else 0
+    std::string Message;  // Refused, Broken: the answer, in Portuguese
+    std::string LogText;  // Refused, Broken, Notification: for the log
+  };
+
+  TRequestDecoder();
+  char* Room(size_t atLeast) { return stream_->Room(atLeast); }
+  size_t RoomSize() const { return stream_->RoomSize(); }
+  void Received(size_t count) { stream_->Received(count); }
+  TNext Next();
+  // Bytes held of messages not decoded yet (the one being received, and any after it).
+  size_t Buffered() const { return stream_->MessageSize(); }
+  // The msgid of the message being received, once read.
+  std::optional<uint32_t> MsgId() const { return visitor_.MsgId(); }
+  // With nothing buffered, gives back a buffer a large message left behind (the parser never
+  // shrinks it), so that an idle connection holds its usual 64 KiB, not the 64 MiB it once read.
+  void Compact();
+
+ private:
+  TRequestVisitor visitor_;
+  std::optional<fw::wire::TMsgpackStream<TRequestVisitor>> stream_;
 };
 
 }  // namespace app

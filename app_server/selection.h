@@ -3,6 +3,7 @@
 // An empty (or blank) text is an empty list.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,9 +15,13 @@ struct TSelectionParse {
   std::vector<std::string> Codes;
   size_t ErrorPosition = 0;  // 1-based character where the layout breaks
   std::string Expected;      // what should have been there, in Portuguese
+  // Past `maxCodes` codes the list is refused (Ok false, no codes kept), but still read to the
+  // end: Count says how many it holds, and a broken layout is still reported as such.
+  bool TooMany = false;
+  size_t Count = 0;
 };
 
-TSelectionParse ParseSelectionList(std::string_view text);
+TSelectionParse ParseSelectionList(std::string_view text, size_t maxCodes = SIZE_MAX);
 
 // The codes as a JSON array of strings, bound as one query parameter and read back with
 // json_each: ["A01","B'2"].

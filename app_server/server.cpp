@@ -1,12 +1,19 @@
 #include "app_server/server.h"
 
-#include <asio.hpp>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <asio.hpp>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -19,10 +26,25 @@ namespace {
 
 using asio::ip::tcp;
 using TClock = std::chrono::steady_clock;
+// The transport of one connection. Every read, write and close of a session goes through this
+// type, so that an encrypted stream can take its place here.
+using TSocket = tcp::socket;
 
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr auto kDrainTime = std::chrono::seconds(2);
 constexpr auto kLogFlushEvery = std::chrono::milliseconds(100);
+// Lines waiting for a slow stderr past this are dropped (and counted): a call never waits for
+// the log.
+constexpr size_t kLogBacklogLimit = 8u * 1024u * 1024u;
+// How long a connection past a limit may take to send the request its refusal answers, and how
+// much of that request is read.
+constexpr auto kRefusalWait = std::chrono::seconds(2);
+constexpr size_t kRefusalReadLimit = 64 * 1024;
+// Connections being refused at once; past that a connection is closed as soon as accepted.
+constexpr int kMaxRefusing = 16;
+// After the descriptors ran out, how long accepting pauses.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+constexpr const char* kBusy = "Servidor ocupado; tente novamente em instantes.";
 
 // "2024-03-05 14:07:09.123"; the date and time are formatted once a second.
 std::string Timestamp() {
@@ -48,17 +70,31 @@ std::string Timestamp() {
 }
 
 // The log. While the server runs, lines are collected and written by a background thread every
-// 100 ms (or at once past 64 KiB), so that a call costs no write of its own; otherwise, and at
-// the end, they are written at once.
+// 100 ms (sooner past 64 KiB), so that a call costs no write of its own and never waits for
+// one: the writer takes the collected lines and writes them without holding the lock the calls
+// take. Otherwise, and at the end, lines are written at once.
 class TLog {
  public:
   void Line(const std::string& line) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    pending_ += Timestamp();
-    pending_ += ' ';
-    pending_ += line;
-    pending_ += '\n';
-    if (!buffering_ || pending_.size() > 64 * 1024) FlushLocked();
+    std::string text = Timestamp();
+    text += ' ';
+    text += IsPlainText(line) ? line : SafeMessage(line, 4096);
+    text += '\n';
+    bool wake = false, buffered = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      buffered = buffering_;
+      if (buffered) {
+        if (pending_.size() > kLogBacklogLimit) {
+          ++droppedLines_;
+          return;
+        }
+        pending_ += text;
+        wake = pending_.size() > 64 * 1024;
+      }
+    }
+    if (wake) wake_.notify_one();
+    if (!buffered) Write(text);
   }
 
   void StartBuffering() {
@@ -69,7 +105,7 @@ class TLog {
       std::unique_lock<std::mutex> lock(mutex_);
       while (buffering_) {
         wake_.wait_for(lock, kLogFlushEvery);
-        FlushLocked();
+        FlushUnlocking(lock);
       }
     });
   }
@@ -82,21 +118,40 @@ class TLog {
     }
     wake_.notify_all();
     flusher_.join();
-    std::lock_guard<std::mutex> lock(mutex_);
-    FlushLocked();
+    std::unique_lock<std::mutex> lock(mutex_);
+    FlushUnlocking(lock);
   }
 
  private:
-  void FlushLocked() {
-    if (pending_.empty()) return;
-    std::fwrite(pending_.data(), 1, pending_.size(), stderr);
+  // Takes what is collected and writes it with the lock released; the flusher is the only
+  // writer while buffering, so lines keep their order.
+  void FlushUnlocking(std::unique_lock<std::mutex>& lock) {
+    if (pending_.empty() && droppedLines_ == 0) return;
+    std::string text;
+    text.swap(pending_);
+    if (droppedLines_ != 0) {
+      text += Timestamp() + " log: " + std::to_string(droppedLines_) +
+              " linhas descartadas (saída de erro lenta)\n";
+      droppedLines_ = 0;
+    }
+    lock.unlock();
+    Write(text);
+    lock.lock();
+    if (pending_.empty() && pending_.capacity() < text.capacity() && text.capacity() <= 1 << 20) {
+      text.clear();
+      pending_.swap(text);  // keep the buffer for the next round
+    }
+  }
+
+  static void Write(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
-    pending_.clear();
   }
 
   std::mutex mutex_;
   std::condition_variable wake_;
   std::string pending_;
+  size_t droppedLines_ = 0;
   bool buffering_ = false;
   std::thread flusher_;
 };
@@ -122,15 +177,27 @@ struct TShared {
   TServerOptions Options;
   asio::thread_pool& Queries;
   std::mutex Mutex;
+  // Every session, the ones being refused too (so that a stop reaches them).
   std::unordered_map<TSession*, std::weak_ptr<TSession>> Sessions;
+  int Served = 0;  // sessions counted against the connection limits
+  std::map<asio::ip::address, int> PerAddress;
+  int Refusing = 0;
   bool Stopping = false;
   std::function<void()> LastSessionGone;  // while stopping
+  std::atomic<size_t> PendingBytes{0};    // held by requests not yet whole
+  std::atomic<int> QueuedQueries{0};      // searches waiting for a query thread
 };
 
-std::string LogText(const TRpcRequest& request, const TCallOutcome& outcome, double ms) {
-  char duration[32];
-  std::snprintf(duration, sizeof(duration), " %.1f ms", ms);
-  std::string line = request.Method + duration;
+// "GetItens 1.8 ms 37 linhas"; a call that waited for a query thread says how long, apart:
+// "GetItens 1.8 ms (fila 4.2 ms) 37 linhas".
+std::string LogText(const TRpcRequest& request, const TCallOutcome& outcome, double ms,
+                    double queuedMs = -1) {
+  char duration[64];
+  if (queuedMs < 0)
+    std::snprintf(duration, sizeof(duration), " %.1f ms", ms);
+  else
+    std::snprintf(duration, sizeof(duration), " %.1f ms (fila %.1f ms)", ms, queuedMs);
+  std::string line = QuoteClientText(request.Method) + duration;
   switch (outcome.Kind) {
     case TCallOutcome::TKind::Data:
       line += " " + std::to_string(outcome.Rows) + " linhas";
@@ -140,6 +207,7 @@ std::string LogText(const TRpcRequest& request, const TCallOutcome& outcome, dou
       break;
     case TCallOutcome::TKind::Error:
       line += " erro: " + outcome.Message;
+      if (!outcome.Detail.empty()) line += " (" + outcome.Detail + ")";
       break;
   }
   return line;
@@ -147,57 +215,76 @@ std::string LogText(const TRpcRequest& request, const TCallOutcome& outcome, dou
 
 // One client connection. Everything it does runs on the thread of the reactor that accepted it,
 // except the calls that go to the query pool, whose answers come back to that thread.
+//
+// A session past a connection limit is a refusal: it reads the first request only to answer it
+// with `refusal` and closes.
 class TSession : public std::enable_shared_from_this<TSession> {
  public:
-  TSession(tcp::socket socket, TShared& shared)
+  TSession(TSocket socket, TShared& shared, bool counted, std::string refusal)
       : socket_(std::move(socket)),
         timer_(socket_.get_executor()),
         shared_(shared),
-        stream_(visitor_) {
+        counted_(counted),
+        refusal_(std::move(refusal)) {
     asio::error_code ignored;
     socket_.set_option(tcp::no_delay(true), ignored);
     socket_.set_option(asio::socket_base::keep_alive(true), ignored);
     socket_.non_blocking(true, ignored);
     const auto endpoint = socket_.remote_endpoint(ignored);
+    if (!ignored) address_ = endpoint.address();
     peer_ = ignored ? "?" : endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
   }
 
   ~TSession() {
+    ReleaseBuffered();
     std::function<void()> lastGone;
     {
       std::lock_guard<std::mutex> lock(shared_.Mutex);
       shared_.Sessions.erase(this);
+      if (counted_) {
+        --shared_.Served;
+        auto found = shared_.PerAddress.find(address_);
+        if (found != shared_.PerAddress.end() && --found->second == 0)
+          shared_.PerAddress.erase(found);
+      }
+      if (!refusal_.empty()) --shared_.Refusing;
       if (shared_.Stopping && shared_.Sessions.empty()) lastGone = shared_.LastSessionGone;
     }
     if (lastGone) lastGone();
   }
 
   asio::any_io_executor Executor() { return socket_.get_executor(); }
+  const asio::ip::address& Address() const { return address_; }
 
-  void Start() { ReadMore(); }
+  void Start() {
+    if (!refusal_.empty()) ArmTimer(kRefusalWait, "");
+    ReadMore();
+  }
 
   // From the server's Stop, on this session's thread.
   void RequestStop() {
     stopping_ = true;
-    if (!busy_ && stream_.MessageSize() == 0) Close();
+    if (!refusal_.empty() || (!busy_ && decoder_.Buffered() == 0)) Close();
   }
 
  private:
   void ReadMore() {
     if (closed_) return;
-    if (stream_.MessageSize() > 0) {
-      if (!messageTimerArmed_) {
-        messageTimerArmed_ = true;
-        ArmTimer(std::chrono::milliseconds(shared_.Options.MessageTimeoutMs),
-                 "mensagem incompleta: tempo esgotado");
+    if (refusal_.empty()) {
+      if (decoder_.Buffered() > 0) {
+        if (!messageTimerArmed_) {
+          messageTimerArmed_ = true;
+          ArmTimer(std::chrono::milliseconds(shared_.Options.MessageTimeoutMs),
+                   "mensagem incompleta: tempo esgotado");
+        }
+      } else if (messageTimerArmed_) {
+        messageTimerArmed_ = false;
+        timer_.cancel();
       }
-    } else if (messageTimerArmed_) {
-      messageTimerArmed_ = false;
-      timer_.cancel();
     }
-    char* room = stream_.Room(kReadChunk);
+    char* room = decoder_.Room(kReadChunk);
     socket_.async_read_some(
-        asio::buffer(room, stream_.RoomSize()),
+        asio::buffer(room, decoder_.RoomSize()),
         [self = shared_from_this()](const asio::error_code& error, size_t count) {
           self->OnRead(error, count);
         });
@@ -206,94 +293,138 @@ class TSession : public std::enable_shared_from_this<TSession> {
   void OnRead(const asio::error_code& error, size_t count) {
     if (closed_) return;
     if (error) {
-      if (error == asio::error::eof && stream_.MessageSize() > 0) {
+      if (error == asio::error::eof && decoder_.Buffered() > 0) {
         // The client finished sending in the middle of a message: tell it, then close.
-        Reply(visitor_.MsgId().value_or(0),
-              "Requisição truncada: a conexão terminou no meio da mensagem.", true);
+        Reply(decoder_.MsgId().value_or(0),
+              refusal_.empty() ? "Requisição truncada: a conexão terminou no meio da mensagem."
+                               : refusal_,
+              true);
         return;
       }
       Close();
       return;
     }
-    stream_.Received(count);
+    decoder_.Received(count);
     ProcessBuffered();
   }
 
   // Answers every whole request received so far, then reads on. Returns early whenever an
   // answer has to wait (for the query pool, or for the client to read).
   void ProcessBuffered() {
-    using TStatus = fw::wire::TMsgpackStream<TRequestVisitor>::TStatus;
+    using TStatus = TRequestDecoder::TStatus;
     for (;;) {
       if (closed_) return;
-      TStatus status;
-      try {
-        status = stream_.Parse();
-      } catch (const std::exception&) {
-        status = TStatus::Invalid;
-      }
-      if (status == TStatus::Invalid) {
-        Note("requisição rejeitada: " + visitor_.StopReason());
-        Reply(visitor_.MsgId().value_or(0), "Requisição malformada: " + visitor_.StopReason() + ".",
-              true);
-        return;
-      }
-      // Whole or not, a message past the limit is refused (a read can complete one past it).
-      if (stream_.MessageSize() - (status == TStatus::Complete ? stream_.Pending() : 0) >
-          fw::wire::kMaxMessageSize) {
-        Note("requisição rejeitada: mais de 64 MiB");
-        Reply(visitor_.MsgId().value_or(0), "A requisição excede o limite de 64 MiB por mensagem.",
-              true);
-        return;
-      }
-      if (status == TStatus::NeedMore) {
-        if (stopping_ && stream_.MessageSize() == 0) {
-          Close();
-          return;
+      TRequestDecoder::TNext next = decoder_.Next();
+      if (!refusal_.empty()) {
+        if (next.Status == TStatus::NeedMore && decoder_.Buffered() <= kRefusalReadLimit) {
+          ReadMore();
+        } else {
+          const uint32_t msgid = next.Status == TStatus::Call       ? next.Request.MsgId
+                                 : next.Status == TStatus::NeedMore ? decoder_.MsgId().value_or(0)
+                                                                    : next.MsgId;
+          Reply(msgid, refusal_, true);
         }
-        ReadMore();
         return;
       }
-
-      TRequestVisitor::TParsed parsed = visitor_.Take();
-      stream_.Reset();
-      if (messageTimerArmed_) {
-        messageTimerArmed_ = false;
-        timer_.cancel();
-      }
-      if (parsed.Kind == TRequestVisitor::TParsed::TKind::Notification) {
-        Note("notificação ignorada");
-        continue;
-      }
-      if (parsed.Kind == TRequestVisitor::TParsed::TKind::Invalid) {
-        Note("requisição rejeitada: " + parsed.Problem);
-        EncodeErrorResponse(response_, parsed.MsgId.value_or(0),
-                            "Requisição malformada: " + parsed.Problem + ".");
-      } else if (shared_.Registry.IsQuick(parsed.Request.Method)) {
-        const auto started = TClock::now();
-        const TCallOutcome outcome = HandleRequest(shared_.Registry, parsed.Request, response_);
-        Note(LogText(parsed.Request, outcome, Milliseconds(started)));
-      } else {
-        RunOnPool(std::move(parsed.Request));
+      if (!HoldBuffered()) {
+        Note("requisição rejeitada: limite de bytes em requisições incompletas");
+        Reply(decoder_.MsgId().value_or(next.Status == TStatus::Call ? next.Request.MsgId : 0),
+              "O servidor de aplicação está recebendo requisições grandes demais ao mesmo tempo "
+              "(limite de " +
+                  std::to_string(shared_.Options.MaxPendingBytes / (1024 * 1024)) +
+                  " MiB); tente novamente em instantes.",
+              true);
         return;
+      }
+      switch (next.Status) {
+        case TStatus::Broken:
+          Note(next.LogText);
+          Reply(next.MsgId, next.Message, true);
+          return;
+        case TStatus::NeedMore:
+          if (stopping_ && decoder_.Buffered() == 0) {
+            Close();
+            return;
+          }
+          decoder_.Compact();
+          ReadMore();
+          return;
+        case TStatus::Notification:
+          Note(next.LogText);
+          continue;
+        case TStatus::Refused:
+          Note(next.LogText);
+          EncodeErrorResponse(response_, next.MsgId, next.Message);
+          break;
+        case TStatus::Call:
+          if (messageTimerArmed_) {
+            messageTimerArmed_ = false;
+            timer_.cancel();
+          }
+          // A quick call runs right here unless searches are waiting for a query thread: then
+          // it waits in line behind them, so that no call overtakes one that came before it.
+          if (shared_.Registry.IsQuick(next.Request.Method) &&
+              shared_.QueuedQueries.load(std::memory_order_relaxed) == 0) {
+            const auto started = TClock::now();
+            const TCallOutcome outcome = HandleRequest(shared_.Registry, next.Request, response_);
+            Note(LogText(next.Request, outcome, Milliseconds(started)));
+          } else if (RunOnPool(next.Request)) {
+            return;
+          }
+          break;
       }
       if (!Send(false)) return;
     }
+  }
+
+  // Accounts for the bytes the decoder holds against the budget of all connections; false
+  // when they would pass it.
+  bool HoldBuffered() {
+    const size_t now = decoder_.Buffered();
+    if (now > held_) {
+      const size_t more = now - held_;
+      const size_t before = shared_.PendingBytes.fetch_add(more);
+      if (before + more > shared_.Options.MaxPendingBytes) {
+        shared_.PendingBytes.fetch_sub(more);
+        return false;
+      }
+    } else if (now < held_) {
+      shared_.PendingBytes.fetch_sub(held_ - now);
+    }
+    held_ = now;
+    return true;
+  }
+
+  void ReleaseBuffered() {
+    if (held_ != 0) shared_.PendingBytes.fetch_sub(held_);
+    held_ = 0;
   }
 
   static double Milliseconds(TClock::time_point since) {
     return std::chrono::duration<double, std::milli>(TClock::now() - since).count();
   }
 
-  // A call that may take long runs on the query pool; this connection waits for it, the
-  // others on this thread do not.
-  void RunOnPool(TRpcRequest request) {
+  // A call that may take long runs on the query pool (and so does a quick one while searches
+  // wait there); this connection waits for it, the others on this thread do not. False, with
+  // the answer in response_, when the queue is full.
+  bool RunOnPool(TRpcRequest& request) {
+    if (shared_.QueuedQueries.fetch_add(1) >= shared_.Options.MaxQueuedQueries) {
+      shared_.QueuedQueries.fetch_sub(1);
+      Note(QuoteClientText(request.Method) + " erro: " + kBusy);
+      EncodeErrorResponse(response_, request.MsgId, kBusy);
+      return false;
+    }
     busy_ = true;
     auto self = shared_from_this();
-    asio::post(shared_.Queries, [self, request = std::move(request)]() mutable {
+    const auto queued = TClock::now();
+    asio::post(shared_.Queries, [self, request = std::move(request), queued]() mutable {
+      self->shared_.QueuedQueries.fetch_sub(1);
       const auto started = TClock::now();
       std::string response;
       const TCallOutcome outcome = HandleRequest(self->shared_.Registry, request, response);
-      std::string line = LogText(request, outcome, Milliseconds(started));
+      std::string line =
+          LogText(request, outcome, Milliseconds(started),
+                  std::chrono::duration<double, std::milli>(started - queued).count());
       asio::post(self->Executor(),
                  [self, response = std::move(response), line = std::move(line)]() mutable {
                    self->busy_ = false;
@@ -303,6 +434,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
                    if (self->Send(false)) self->ProcessBuffered();
                  });
     });
+    return true;
   }
 
   // An error answer, after which the connection closes.
@@ -367,8 +499,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // written reaches it before the connection is torn down (closing with unread bytes would
   // reset the connection and could discard the answer).
   void Drain() {
+    ReleaseBuffered();
     asio::error_code ignored;
-    socket_.shutdown(tcp::socket::shutdown_send, ignored);
+    socket_.shutdown(TSocket::shutdown_send, ignored);
     ArmTimer(kDrainTime, "");
     DrainMore();
   }
@@ -397,20 +530,24 @@ class TSession : public std::enable_shared_from_this<TSession> {
   void Close() {
     if (closed_) return;
     closed_ = true;
+    ReleaseBuffered();
     timer_.cancel();
     asio::error_code ignored;
-    socket_.shutdown(tcp::socket::shutdown_both, ignored);
+    socket_.shutdown(TSocket::shutdown_both, ignored);
     socket_.close(ignored);
   }
 
   void Note(const std::string& text) { LogLine(peer_ + " " + text); }
 
-  tcp::socket socket_;
+  TSocket socket_;
   asio::steady_timer timer_;
   TShared& shared_;
+  const bool counted_;
+  const std::string refusal_;
+  asio::ip::address address_;
   std::string peer_;
-  TRequestVisitor visitor_;
-  fw::wire::TMsgpackStream<TRequestVisitor> stream_;
+  TRequestDecoder decoder_;
+  size_t held_ = 0;  // of decoder_'s bytes, accounted in shared_.PendingBytes
   std::string response_;
   char drain_[4096];
   bool busy_ = false;  // an answer is being computed or written
@@ -418,6 +555,30 @@ class TSession : public std::enable_shared_from_this<TSession> {
   bool closed_ = false;
   bool messageTimerArmed_ = false;
 };
+
+bool IsOutOfDescriptors(const asio::error_code& error) {
+  const int code = error.value();
+  return error.category() == asio::system_category() &&
+         (code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM);
+}
+
+// Descriptors the server needs besides its connections: standard streams, the listener, each
+// reactor's and the query pool's own, a database connection per thread, refusals in progress.
+int DescriptorsBesideConnections(int workers) {
+  return 32 + 5 * workers + kMaxRefusing;
+}
+
+// Raises the descriptor limit to the most allowed; returns it.
+long RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? 1L << 20 : static_cast<long>(limit.rlim_cur);
+}
 
 }  // namespace
 
@@ -428,36 +589,143 @@ struct TServer::TImpl {
   TImpl(const TObjectRegistry& registry, TServerOptions options)
       : Workers(options.Workers < 1 ? 1 : options.Workers),
         Queries(static_cast<size_t>(Workers)),
-        Shared{registry, options, Queries, {}, {}, false, {}} {
+        Shared{registry, options, Queries, {}, {}, 0, {}, 0, false, {}, {0}, {0}} {
     for (int i = 0; i < Workers; ++i) {
       Reactors.push_back(std::make_unique<asio::io_context>(1));
       Guards.emplace_back(Reactors.back()->get_executor());
     }
     Acceptor = std::make_unique<tcp::acceptor>(*Reactors[0]);
+    AcceptPause = std::make_unique<asio::steady_timer>(*Reactors[0]);
     Signals = std::make_unique<asio::signal_set>(*Reactors[0], SIGINT, SIGTERM);
     Grace = std::make_unique<asio::steady_timer>(*Reactors[0]);
   }
+
+  ~TImpl() { ReleaseReserve(); }
 
   void Accept() {
     asio::io_context& target = *Reactors[NextReactor++ % Reactors.size()];
     Acceptor->async_accept(target, [this](const asio::error_code& error, tcp::socket socket) {
       if (error) {
         if (error == asio::error::operation_aborted || !Acceptor->is_open()) return;
-        LogLine("falha ao aceitar conexão: " + error.message());
-      } else {
-        auto session = std::make_shared<TSession>(std::move(socket), Shared);
-        bool accepted = false;
-        {
-          std::lock_guard<std::mutex> lock(Shared.Mutex);
-          if (!Shared.Stopping) {
-            Shared.Sessions.emplace(session.get(), session);
-            accepted = true;
-          }
+        if (IsOutOfDescriptors(error)) {
+          // Accepting again at once would fail at once, forever: close what waits, pause.
+          NoteAcceptFailure(error, DropWaiting());
+          AcceptPause->expires_after(kAcceptPause);
+          AcceptPause->async_wait([this](const asio::error_code& failure) {
+            if (failure || !Acceptor->is_open()) return;
+            TakeReserve();
+            Accept();
+          });
+          return;
         }
-        if (accepted) asio::post(session->Executor(), [session] { session->Start(); });
+        NoteAcceptFailure(error, 0);
+      } else {
+        Admit(std::move(socket));
       }
       if (Acceptor->is_open()) Accept();
     });
+  }
+
+  // Counts the connection against the limits, or makes it a refusal.
+  void Admit(tcp::socket socket) {
+    asio::error_code ignored;
+    const auto endpoint = socket.remote_endpoint(ignored);
+    const auto& options = Shared.Options;
+    std::string refusal;
+    bool counted = false;
+    {
+      std::lock_guard<std::mutex> lock(Shared.Mutex);
+      if (Shared.Stopping) return;
+      if (Shared.Served >= options.MaxConnections) {
+        refusal = "O servidor de aplicação atingiu o limite de " +
+                  std::to_string(options.MaxConnections) +
+                  " conexões; tente novamente em instantes.";
+      } else if (Shared.PerAddress[endpoint.address()] >= options.MaxConnectionsPerAddress) {
+        refusal = "O endereço " + endpoint.address().to_string() + " atingiu o limite de " +
+                  std::to_string(options.MaxConnectionsPerAddress) +
+                  " conexões por endereço com o servidor de aplicação; feche as que não usa ou "
+                  "tente novamente em instantes.";
+      } else {
+        counted = true;
+        ++Shared.Served;
+        ++Shared.PerAddress[endpoint.address()];
+      }
+      if (!counted) {
+        if (Shared.PerAddress[endpoint.address()] == 0) Shared.PerAddress.erase(endpoint.address());
+        NoteRefusal(endpoint, refusal);
+        if (Shared.Refusing >= kMaxRefusing) return;  // closed at once
+        ++Shared.Refusing;
+      }
+    }
+    auto session = std::make_shared<TSession>(std::move(socket), Shared, counted, refusal);
+    {
+      std::lock_guard<std::mutex> lock(Shared.Mutex);
+      Shared.Sessions.emplace(session.get(), session);
+    }
+    asio::post(session->Executor(), [session] { session->Start(); });
+  }
+
+  // Closes every connection waiting to be accepted, with the descriptors kept for this, so that
+  // those clients hear at once rather than wait for a time-out. Returns how many. The kept
+  // descriptors stay free until accepting resumes: the sessions closing meanwhile, the database
+  // and the log may need one.
+  int DropWaiting() {
+    ReleaseReserve();
+    int dropped = 0;
+    for (;;) {
+      const int fd = ::accept4(Acceptor->native_handle(), nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) break;
+      ::close(fd);
+      ++dropped;
+    }
+    return dropped;
+  }
+
+  void TakeReserve() {
+    for (int& fd : Reserve)
+      if (fd < 0) fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  }
+
+  void ReleaseReserve() {
+    for (int& fd : Reserve) {
+      if (fd >= 0) ::close(fd);
+      fd = -1;
+    }
+  }
+
+  // Like accept failures, at most one line a second.
+  void NoteRefusal(const tcp::endpoint& peer, const std::string& refusal) {
+    const auto now = TClock::now();
+    ++RefusedSinceNote;
+    if (now - LastRefusalNote < std::chrono::seconds(1)) return;
+    LastRefusalNote = now;
+    std::string line = peer.address().to_string() + ":" + std::to_string(peer.port()) +
+                       " conexão recusada: " + refusal;
+    if (RefusedSinceNote > 1)
+      line += " (" + std::to_string(RefusedSinceNote) + " conexões recusadas no último segundo)";
+    LogLine(line);
+    RefusedSinceNote = 0;
+  }
+
+  // At most one line a second, however often accepting fails. The text of a system error is
+  // taken with strerror: with no descriptor free, even a check of a virtual call (the sanitizer
+  // build's) can fail.
+  void NoteAcceptFailure(const asio::error_code& error, int dropped) {
+    const auto now = TClock::now();
+    DroppedSinceNote += dropped;
+    ++FailuresSinceNote;
+    if (now - LastAcceptNote < std::chrono::seconds(1)) return;
+    LastAcceptNote = now;
+    std::string line = "falha ao aceitar conexões: ";
+    line += error.category() == asio::system_category() ? std::strerror(error.value())
+                                                        : error.message();
+    if (FailuresSinceNote > 1)
+      line += " (" + std::to_string(FailuresSinceNote) + " vezes no último segundo)";
+    if (DroppedSinceNote > 0)
+      line += "; " + std::to_string(DroppedSinceNote) + " conexões em espera fechadas";
+    LogLine(line);
+    FailuresSinceNote = 0;
+    DroppedSinceNote = 0;
   }
 
   // On reactor 0.
@@ -474,6 +742,7 @@ struct TServer::TImpl {
     LogLine("parando: " + std::to_string(sessions.size()) + " conexões abertas");
     asio::error_code ignored;
     Acceptor->close(ignored);
+    AcceptPause->cancel();
     Signals->cancel(ignored);
     if (sessions.empty()) {
       Finish();
@@ -506,8 +775,14 @@ struct TServer::TImpl {
   std::vector<asio::executor_work_guard<asio::io_context::executor_type>> Guards;
   size_t NextReactor = 0;
   std::unique_ptr<tcp::acceptor> Acceptor;
+  std::unique_ptr<asio::steady_timer> AcceptPause;
   std::unique_ptr<asio::signal_set> Signals;
   std::unique_ptr<asio::steady_timer> Grace;
+  int Reserve[2] = {-1, -1};  // descriptors kept free for DropWaiting
+  TClock::time_point LastAcceptNote{}, LastRefusalNote{};
+  int RefusedSinceNote = 0;
+  int FailuresSinceNote = 0;
+  int DroppedSinceNote = 0;
 };
 
 TServer::TServer(const TObjectRegistry& registry, TServerOptions options)
@@ -522,13 +797,29 @@ TServer::~TServer() {
   // Sessions still queued go with their reactors, before anything they refer to.
   impl_->Grace.reset();
   impl_->Signals.reset();
+  impl_->AcceptPause.reset();
   impl_->Acceptor.reset();
   impl_->Guards.clear();
   impl_->Reactors.clear();
 }
 
 void TServer::Listen() {
-  const auto& options = impl_->Shared.Options;
+  auto& options = impl_->Shared.Options;
+  const long descriptors = RaiseDescriptorLimit();
+  const long room = descriptors - DescriptorsBesideConnections(impl_->Workers);
+  // Connections never take the descriptors the database and the server itself need: past
+  // them, every call would fail, not just the connection that came too many.
+  const int fits = static_cast<int>(room < 1 ? 1 : room < 1000000 ? room : 1000000);
+  if (options.MaxConnections <= 0) {
+    options.MaxConnections = fits < 1000 ? fits : 1000;
+  } else if (options.MaxConnections > fits) {
+    LogLine("aviso: limite de conexões reduzido de " + std::to_string(options.MaxConnections) +
+            " a " + std::to_string(fits) + ": o limite de descritores de arquivo é " +
+            std::to_string(descriptors));
+    options.MaxConnections = fits;
+  }
+  impl_->TakeReserve();
+
   asio::error_code error;
   const auto address = asio::ip::make_address(options.Host, error);
   if (error)
@@ -540,6 +831,7 @@ void TServer::Listen() {
   if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);
   if (!error) acceptor.bind(endpoint, error);
   if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
+  if (!error) acceptor.native_non_blocking(true, error);
   if (error)
     throw std::runtime_error("Não foi possível escutar em " + options.Host + ":" +
                              std::to_string(options.Port) + " (" + error.message() + ").");
@@ -552,6 +844,12 @@ uint16_t TServer::Port() const {
 }
 
 void TServer::Run() {
+  const auto& options = impl_->Shared.Options;
+  LogLine("limites: " + std::to_string(options.MaxConnections) + " conexões (" +
+          std::to_string(options.MaxConnectionsPerAddress) + " por endereço), " +
+          std::to_string(options.MaxPendingBytes / (1024 * 1024)) +
+          " MiB em requisições incompletas, " + std::to_string(options.MaxQueuedQueries) +
+          " pesquisas na fila");
   impl_->Signals->async_wait([this](const asio::error_code& error, int signal) {
     if (error) return;
     LogLine(std::string("sinal recebido: ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"));

@@ -10,6 +10,15 @@
 // Stop (SIGTERM, SIGINT or Stop()): no new connections; idle connections close at once; a call
 // in flight is answered first, then its connection closes; after ShutdownGraceMs whatever is
 // left is dropped.
+//
+// Limits (each answered with an error in Portuguese, see docs/service.md): connections in all
+// and per client address (a connection past them gets its first request answered with the
+// refusal, then closes), bytes held for requests not yet whole across all connections (the
+// connection that would pass it is answered and closed), and searches waiting for a query
+// thread (past it a search is answered "Servidor ocupado; tente novamente em instantes." at
+// once and the connection stays open). At the process's descriptor limit the server stops
+// accepting for a moment, closes what waits to be accepted, and goes on serving the
+// connections it has.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +36,12 @@ struct TServerOptions {
   int MessageTimeoutMs = 60000;
   int WriteTimeoutMs = 60000;
   int ShutdownGraceMs = 30000;
+  // 0: 1000. Any value is lowered to what the descriptor limit leaves room for, beside the
+  // descriptors the server and its database connections need.
+  int MaxConnections = 0;
+  int MaxConnectionsPerAddress = 100;
+  size_t MaxPendingBytes = 256u * 1024u * 1024u;
+  int MaxQueuedQueries = 256;
 };
 
 class TServer {
@@ -49,7 +64,8 @@ class TServer {
   std::unique_ptr<TImpl> impl_;
 };
 
-// One log line to stderr, whole.
+// One log line to stderr, whole; control characters and bytes that are not UTF-8 are escaped,
+// so that no text can start a line of its own.
 void LogLine(const std::string& line);
 
 }  // namespace app

@@ -34,11 +34,16 @@ void BindDate(std::string_view name, double days, TNamedParams& bound) {
 }
 
 TParam ListParam(const service::TMethodDef& method, const std::vector<TRpcValue>& params,
-                 std::string_view listName, std::string_view flagName, const char* what) {
+                 std::string_view listName, std::string_view flagName, const char* what,
+                 size_t maxCodes) {
   const int flag = service::ParamIndex(method, flagName);
   if (flag >= 0 && params[flag].Text == "T") return TParam::FromCodes({});
   const std::string& text = params[service::ParamIndex(method, listName)].Text;
-  TSelectionParse parsed = ParseSelectionList(text);
+  TSelectionParse parsed = ParseSelectionList(text, maxCodes);
+  if (parsed.TooMany)
+    throw ERefusal(std::string("A lista de ") + what + " selecionadas tem " +
+                   std::to_string(parsed.Count) + " códigos; o limite é " +
+                   std::to_string(maxCodes) + ". Restrinja a seleção.");
   if (!parsed.Ok)
     throw ERefusal(std::string("A lista de ") + what + " selecionadas está malformada (" +
                    std::string(listName) + ", posição " + std::to_string(parsed.ErrorPosition) +
@@ -110,7 +115,8 @@ std::string NormalizeProductCode(std::string_view code) {
   return normalized;
 }
 
-TBoundCall BindCall(const service::TMethodDef& method, const std::vector<TRpcValue>& params) {
+TBoundCall BindCall(const service::TMethodDef& method, const std::vector<TRpcValue>& params,
+                    size_t maxCodes) {
   TBoundCall call;
   TNamedParams& bound = call.Params;
   bound.reserve(params.size() + 4);
@@ -123,10 +129,11 @@ TBoundCall BindCall(const service::TMethodDef& method, const std::vector<TRpcVal
                        ": fora do intervalo de 01/01/0001 a 31/12/9999.");
       BindDate(paramName, params[i].Number, bound);
     } else if (paramName == "stLFilSoli") {
-      bound.emplace_back("lFilSoli", ListParam(method, params, paramName, "stTFilSoli", "filiais"));
+      bound.emplace_back("lFilSoli",
+                         ListParam(method, params, paramName, "stTFilSoli", "filiais", maxCodes));
     } else if (paramName == "stLSolicita") {
-      bound.emplace_back("lSolicita",
-                         ListParam(method, params, paramName, "stTSolicita", "solicitações"));
+      bound.emplace_back("lSolicita", ListParam(method, params, paramName, "stTSolicita",
+                                                "solicitações", maxCodes));
     } else if (paramName == "cdProdIni" || paramName == "cdProdFin") {
       bound.emplace_back(std::string(paramName), NormalizeProductCode(params[i].Text));
     } else {
@@ -202,7 +209,7 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
   const service::TMethodDef* method = service::FindMethod(methodName);
   if (method == nullptr || SqlFor(methodName, TDialect::Sqlite) == nullptr)
     throw ECallError("Método desconhecido: " + std::string(service::kServerName) + "." +
-                     std::string(methodName) + ".");
+                     QuoteClientText(methodName) + ".");
   const std::string name = method->Name;
   if (params.size() != method->Params.size())
     throw ECallError("O método " + name + " espera " + std::to_string(method->Params.size()) +
@@ -229,7 +236,7 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
     if (const char* problem = TextProblem(value.Text)) throw ECallError(where() + ": " + problem);
   }
 
-  const TBoundCall call = BindCall(*method, params);
+  const TBoundCall call = BindCall(*method, params, options_.MaxSelectionCodes);
 
   const auto& fields = method->Fields;
   out.Map(2);

@@ -9,7 +9,7 @@
 //   message limit bounds (100,000 request numbers take 1.3 MB), otherwise an error;
 // - dates from 01/01/0001 to 31/12/9999 (NaN, infinities, 1e300 are refused);
 // - a selection list is read only when its flag is not "T", and refused when its layout is not
-//   'A','B''C' (see selection.h);
+//   'A','B''C' (see selection.h) or when it holds more than MaxSelectionCodes codes;
 // - the in-out strings come back unchanged in "refs".
 #pragma once
 
@@ -24,6 +24,8 @@ class TTrackingService : public IServiceObject {
  public:
   struct TOptions {
     int QueryTimeLimitMs = 50000;  // below the client's 60 s call time-out
+    // A selection list with more codes is refused; 100,000 request numbers take 1.3 MB.
+    size_t MaxSelectionCodes = 100000;
   };
 
   TTrackingService(TConnectionPool& pool, TOptions options) : pool_(pool), options_(options) {}
@@ -48,12 +50,14 @@ class TTrackingService : public IServiceObject {
 
 // A call's parameters as its statement takes them (dates as days, lists as codes, product codes
 // normalised; docs/service.md), and its shape: the criteria it restricts. `params` are the
-// method's, of the right kinds. Raises ERefusal for a date out of range or a malformed list.
+// method's, of the right kinds. Raises ERefusal for a date out of range, a malformed list or one
+// of more than `maxCodes` codes.
 struct TBoundCall {
   TNamedParams Params;
   TFilterShape Shape;
 };
-TBoundCall BindCall(const service::TMethodDef& method, const std::vector<TRpcValue>& params);
+TBoundCall BindCall(const service::TMethodDef& method, const std::vector<TRpcValue>& params,
+                    size_t maxCodes = TTrackingService::TOptions{}.MaxSelectionCodes);
 
 // Why a string parameter cannot be used as text (nullptr when it can): not UTF-8 (as the wire
 // requires), or holding the character U+0000, which PostgreSQL's text cannot hold.

@@ -3,6 +3,11 @@
 // run: a raw loopback TCP round trip of the same request and response sizes to another process,
 // and the same SQL run directly on SQLite. The ratio call / (round trip + SQL) is the protocol's
 // overhead. The round trip to a thread of the same process is shown too, for reference.
+//
+// Reading pages: GetItens for one branch and one month at a time, cycling through every branch
+// and month of a scale 50 database, straight on SQLite, with the pages read through a memory
+// map (as the server once did) and through read() (as it does now: a file cut short under a map
+// kills the process).
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -23,6 +28,7 @@
 #include <string>
 #include <thread>
 
+#include "app_server/database.h"
 #include "app_server/queries.h"
 #include "framework/net/tcp_app_server.h"
 #include "framework/net/wire.h"
@@ -50,7 +56,7 @@ pid_t Spawn(std::vector<std::string> arguments, int out, int err) {
 
 // The demo database, the server, and the keys of an item with three approval levels.
 struct TSetup {
-  std::string Dir, Db;
+  std::string Dir, Db, Db50;
   pid_t Server = -1;
   int Port = 0;
   std::vector<std::string> Keys;  // nrSoliCmp, cdFilial, cdFilLan, cdDestSoli
@@ -62,6 +68,8 @@ struct TSetup {
     const int log = ::open((Dir + "/server.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
     int status = 0;
     ::waitpid(Spawn({"--init-demo", Db}, log, log), &status, 0);
+    Db50 = Dir + "/demo50.db";
+    ::waitpid(Spawn({"--init-demo", Db50, "--scale", "50"}, log, log), &status, 0);
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
     Server = Spawn({"--db", Db, "--listen", "127.0.0.1:0"}, out[1], log);
@@ -222,7 +230,7 @@ void BM_SqlDirect_GetDestSolGere(benchmark::State& state) {
   sqlite3* db = nullptr;
   sqlite3_open_v2(Setup().Db.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   // The connection as the server opens it.
-  sqlite3_exec(db, "PRAGMA mmap_size = 1073741824", nullptr, nullptr, nullptr);
+  sqlite3_exec(db, app::kSqliteConnectionPragmas, nullptr, nullptr, nullptr);
   sqlite3_stmt* statement = nullptr;
   sqlite3_prepare_v3(db, app::SqlFor("GetDestSolGere", app::TDialect::Sqlite), -1,
                      SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
@@ -246,6 +254,52 @@ void BM_SqlDirect_GetDestSolGere(benchmark::State& state) {
   sqlite3_close(db);
 }
 
+void SqlScan(benchmark::State& state, const char* pragmas) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(Setup().Db50.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_exec(db, pragmas, nullptr, nullptr, nullptr);
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v3(db, app::SqlFor("GetItens", app::TDialect::Sqlite), -1,
+                     SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+  std::map<std::string, std::string> values = {
+      {":stDtSoli", ""},   {":stDtEntr", "T"},    {":dtEntrIni", ""},
+      {":dtEntrFim", ""},  {":stTSolicita", "T"}, {":lSolicita", "[]"},
+      {":stTCdProd", "T"}, {":cdProdIni", ""},    {":cdProdFin", ""}};
+  const char* months[] = {"2023-07", "2023-08", "2023-09", "2023-10", "2023-11",
+                          "2023-12", "2024-01", "2024-02", "2024-03", "2024-04",
+                          "2024-05", "2024-06", "2024-07"};
+  size_t turn = 0, rows = 0;
+  for (auto _ : state) {
+    const size_t month = turn % 12, branch = turn / 12 % 8 + 1;
+    ++turn;
+    values[":cdFilial"] = "000" + std::to_string(branch);
+    // Days as the server binds them on SQLite: the date alone.
+    values[":dtSoliIni"] = std::string(months[month]) + "-01";
+    values[":dtSoliFim"] = std::string(months[month + 1]) + "-01";
+    for (int i = 1; i <= sqlite3_bind_parameter_count(statement); ++i) {
+      const std::string& value = values[sqlite3_bind_parameter_name(statement, i)];
+      sqlite3_bind_text(statement, i, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
+    }
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+      for (int column = 0; column < 20; ++column)
+        benchmark::DoNotOptimize(sqlite3_column_text(statement, column));
+      ++rows;
+    }
+    sqlite3_reset(statement);
+  }
+  if (rows == 0) state.SkipWithError("no rows");
+  state.counters["rows"] =
+      benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kAvgIterations);
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+}
+
+BENCHMARK_CAPTURE(SqlScan, MemoryMap, "PRAGMA mmap_size = 1073741824")
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(SqlScan, ReadAsTheServer, app::kSqliteConnectionPragmas)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 BENCHMARK(BM_Call_GetDestSolGere)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_RawLoopbackRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_RawLoopbackRoundTripInThread)->Unit(benchmark::kMicrosecond)->UseRealTime();
@@ -279,6 +333,13 @@ class TRatioReporter : public benchmark::ConsoleReporter {
       std::printf(
           "call / (raw round trip between threads + SQL)   = %.2f / (%.2f + %.2f) us = %.2f\n",
           call, rawThread, sql, call / (rawThread + sql));
+    const double mapped = Time("SqlScan/MemoryMap");
+    const double server = Time("SqlScan/ReadAsTheServer");
+    if (mapped > 0 && server > 0)
+      std::printf(
+          "GetItens, pages read through read() / through a memory map = %.2f / %.2f us "
+          "= %.2f\n",
+          server, mapped, server / mapped);
   }
 
  private:

@@ -31,7 +31,9 @@ class TMsgpackStream {
  public:
   enum class TStatus { Complete, NeedMore, Invalid };
 
-  explicit TMsgpackStream(Visitor& visitor, size_t initialBuffer = 64 * 1024)
+  // The parser keeps a reference count at the head of its buffer: the extra bytes let the
+  // first Room(64 KiB) fit without doubling the buffer to 128 KiB.
+  explicit TMsgpackStream(Visitor& visitor, size_t initialBuffer = 64 * 1024 + 64)
       : parser_(hook_, visitor, initialBuffer) {}
 
   // Space for at least `atLeast` more bytes; write into it, then call Received.

@@ -197,6 +197,14 @@ TKey KeyOf(std::string_view key) {
 
 constexpr size_t kMaxDepth = 32;
 
+// What a header's count may reserve ahead: a count is only what the sender claims (a reply of
+// a few bytes can announce four billion rows), so past this the vectors grow as values arrive.
+constexpr uint32_t kMaxReserve = 65536;
+
+uint32_t Reservable(uint32_t count) {
+  return count < kMaxReserve ? count : kMaxReserve;
+}
+
 // A cell kept aside when "rows" comes before "fields" (our own encoder never does that).
 struct TLooseCell {
   enum class TKind : uint8_t { Null, String, Number } Kind;
@@ -371,18 +379,18 @@ class TReplyVisitor : public TVisitorBase {
           break;
         case TRole::Refs:
           reply_.HasRefs = true;
-          reply_.Result.Refs.reserve(count);
+          reply_.Result.Refs.reserve(Reservable(count));
           break;
         case TRole::Fields:
           if (fieldsSeen_) return Stop("\"fields\" repetido");
           fieldsSeen_ = true;
-          fields_.reserve(count);
+          fields_.reserve(Reservable(count));
           break;
         case TRole::Rows:
           if (rowsSeen_) return Stop("\"rows\" repetido");
           rowsSeen_ = true;
           if (fieldsDone_) {
-            for (auto& column : packet_.Columns()) column.Reserve(count);
+            for (auto& column : packet_.Columns()) column.Reserve(Reservable(count));
           } else {
             looseRows_ = true;
           }

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "service/contract.h"
 
@@ -161,8 +162,15 @@ std::string SqlValue(const std::string& query) {
   return rows.empty() || rows[0].empty() ? "" : rows[0][0];
 }
 
-TRawClient::TRawClient(int port) {
+TRawClient::TRawClient(int port, const char* source) {
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (source != nullptr) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source, &local.sin_addr);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0)
+      throw std::runtime_error("raw bind failed");
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -214,6 +222,36 @@ fw::wire::TReply TRawClient::Read(int timeoutMs) {
     if (count <= 0) throw fw::ERemoteError("closed before a reply");
     if (reader.Received(static_cast<size_t>(count))) return reader.Take();
   }
+}
+
+bool TRawClient::WaitUntilReadByServer(int timeoutMs) const {
+  sockaddr_in local{}, remote{};
+  socklen_t length = sizeof(local);
+  ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
+  length = sizeof(remote);
+  ::getpeername(fd_, reinterpret_cast<sockaddr*>(&remote), &length);
+  char server[32], client[32];
+  // The server's side: local address its port, remote address ours ("0100007F:1D1E").
+  std::snprintf(server, sizeof(server), ":%04X ", ntohs(remote.sin_port));
+  std::snprintf(client, sizeof(client), ":%04X ", ntohs(local.sin_port));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    bool pending = false;
+    while (std::getline(table, line)) {
+      std::istringstream fields(line);
+      std::string slot, localAddress, remoteAddress, state, queues;
+      fields >> slot >> localAddress >> remoteAddress >> state >> queues;
+      if ((localAddress + " ").find(server) == std::string::npos ||
+          (remoteAddress + " ").find(client) == std::string::npos)
+        continue;
+      pending = std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16) != 0;
+    }
+    if (!pending) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
 }
 
 std::string TRawClient::ReadBytes(int timeoutMs) {

@@ -77,7 +77,8 @@ std::string SqlValue(const std::string& query);
 // A socket to the server, for what the TCP client would never send.
 class TRawClient {
  public:
-  explicit TRawClient(int port);
+  // From `source` (a loopback address such as "127.0.0.2") when given.
+  explicit TRawClient(int port, const char* source = nullptr);
   ~TRawClient();
   void Send(const std::string& bytes);
   // Sends as much as the server takes of `bytes`, stopping quietly when it hangs up.
@@ -91,6 +92,9 @@ class TRawClient {
   // whatever arrives first).
   bool ClosedByServer(int timeoutMs);
   int Fd() const { return fd_; }
+  // Waits until the server has read everything sent on this connection so far (its side of the
+  // connection has nothing left to read, as /proc/net/tcp tells); false on time-out.
+  bool WaitUntilReadByServer(int timeoutMs = 20000) const;
 
  private:
   int fd_ = -1;

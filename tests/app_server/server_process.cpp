@@ -4,12 +4,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -23,8 +25,10 @@ namespace {
 // The server dies with the test program: a test that crashes or aborts leaves no server running.
 // The kernel sends that signal when the thread that forked ends, so only a server started from
 // the main thread (every test body; not the shared demo server when a client thread happens to
-// start it) asks for it. Only what is safe between fork and exec runs in the child.
-pid_t Spawn(const std::vector<std::string>& arguments, int stdoutFd, int stderrFd) {
+// start it) asks for it. Only what is safe between fork and exec runs in the child. A
+// `descriptorLimit` above 0 is the child's limit on open descriptors (as `ulimit -n`).
+pid_t Spawn(const std::vector<std::string>& arguments, int stdoutFd, int stderrFd,
+            int descriptorLimit = 0) {
   std::vector<std::string> all = {APP_SERVER_PATH};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -38,6 +42,11 @@ pid_t Spawn(const std::vector<std::string>& arguments, int stdoutFd, int stderrF
     if (mainThread) {
       ::prctl(PR_SET_PDEATHSIG, SIGKILL);
       if (::getppid() != parent) ::_exit(127);
+    }
+    if (descriptorLimit > 0) {
+      const rlimit limit{static_cast<rlim_t>(descriptorLimit),
+                         static_cast<rlim_t>(descriptorLimit)};
+      ::setrlimit(RLIMIT_NOFILE, &limit);
     }
     ::dup2(stdoutFd, STDOUT_FILENO);
     ::dup2(stderrFd, STDERR_FILENO);
@@ -74,14 +83,14 @@ TTempDir::~TTempDir() {
 }
 
 TServerProcess::TServerProcess(const std::string& dbPath, const std::string& logPath,
-                               const std::vector<std::string>& extra)
+                               const std::vector<std::string>& extra, int descriptorLimit)
     : logPath_(logPath) {
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   std::vector<std::string> arguments = {"--db", dbPath, "--listen", "127.0.0.1:0"};
   arguments.insert(arguments.end(), extra.begin(), extra.end());
-  pid_ = Spawn(arguments, out[1], log);
+  pid_ = Spawn(arguments, out[1], log, descriptorLimit);
   ::close(out[1]);
   ::close(log);
 
@@ -149,6 +158,23 @@ void TServerProcess::Signal(int signal) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+int TServerProcess::OpenDescriptors() const {
+  std::error_code ignored;
+  int count = 0;
+  for (auto it =
+           std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", ignored);
+       it != std::filesystem::directory_iterator(); it.increment(ignored))
+    ++count;
+  return count;
+}
+
+void TServerProcess::SetDescriptorLimit(int soft) {
+  rlimit limit{};
+  if (::prlimit(pid_, RLIMIT_NOFILE, nullptr, &limit) != 0) throw std::runtime_error("prlimit");
+  limit.rlim_cur = static_cast<rlim_t>(soft);
+  if (::prlimit(pid_, RLIMIT_NOFILE, &limit, nullptr) != 0) throw std::runtime_error("prlimit");
+}
+
 void TServerProcess::Pause() {
   Signal(SIGSTOP);
   const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
@@ -203,6 +229,53 @@ std::string TServerProcess::Log() const {
   std::stringstream text;
   text << file.rdbuf();
   return text.str();
+}
+
+size_t TServerProcess::LogSize() const {
+  std::error_code ignored;
+  const auto size = std::filesystem::file_size(logPath_, ignored);
+  return ignored ? 0 : static_cast<size_t>(size);
+}
+
+size_t ResidentKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::stoul(line.substr(6));
+  return 0;
+}
+
+double CpuSeconds(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  // Fields after the command name (which may hold blanks): state is field 3, utime 14, stime 15.
+  std::istringstream rest(text.substr(text.rfind(')') + 2));
+  std::string field;
+  double ticks = 0;
+  for (int index = 3; rest >> field && index <= 15; ++index)
+    if (index >= 14) ticks += std::stod(field);
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+void MakeDemo(const std::string& path, int seed, int scale) {
+  if (RunAppServer(
+          {"--init-demo", path, "--seed", std::to_string(seed), "--scale", std::to_string(scale)},
+          path + ".log") != 0)
+    throw std::runtime_error("app-server --init-demo " + path + " failed");
+}
+
+void CopyInPlace(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot write " + to);
+  size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (count <= 0) break;
+    written += static_cast<size_t>(count);
+  }
+  ::close(fd);
 }
 
 }  // namespace testing_app

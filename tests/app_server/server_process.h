@@ -27,9 +27,9 @@ class TTempDir {
 class TServerProcess {
  public:
   // Starts `app-server --db dbPath --listen 127.0.0.1:0` with the extra arguments and waits for
-  // it to listen.
+  // it to listen. A `descriptorLimit` above 0 limits the descriptors it may open (`ulimit -n`).
   TServerProcess(const std::string& dbPath, const std::string& logPath,
-                 const std::vector<std::string>& extra = {});
+                 const std::vector<std::string>& extra = {}, int descriptorLimit = 0);
   ~TServerProcess();
 
   int Port() const { return port_; }
@@ -39,16 +39,30 @@ class TServerProcess {
   // SIGSTOP, returning once every thread of the process has stopped (kill returns before they
   // have, and a thread still running may answer one more request).
   void Pause();
+  // Descriptors the server has open, and a new soft limit on them (as `prlimit --nofile`).
+  int OpenDescriptors() const;
+  void SetDescriptorLimit(int soft);
   // SIGTERM, then waits up to `timeoutMs`; the exit status, or -1 (killed when it did not stop).
   int Stop(int timeoutMs = 10000);
   // Waits for the process to end by itself; the exit status, or -1.
   int Wait(int timeoutMs);
   std::string Log() const;
+  // The log's size in bytes.
+  size_t LogSize() const;
 
  private:
   pid_t pid_ = -1;
   int port_ = 0;
   std::string logPath_;
 };
+
+// What the kernel reports of a running process: resident memory and CPU time used so far.
+size_t ResidentKiB(pid_t pid);
+double CpuSeconds(pid_t pid);
+
+// Writes a demo database (app-server --init-demo); raises when that fails.
+void MakeDemo(const std::string& path, int seed, int scale);
+// Copies `from` over `to` in place (the file `to` keeps its inode, as `cp` does).
+void CopyInPlace(const std::string& from, const std::string& to);
 
 }  // namespace testing_app

@@ -2,6 +2,7 @@
 // quotes the statements.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -9,6 +10,7 @@
 #include "app_server/demo_data.h"
 #include "app_server/iso_date.h"
 #include "app_server/queries.h"
+#include "app_server/rpc.h"
 #include "app_server/selection.h"
 #include "app_server/tracking_service.h"
 #include "framework/data/datetime.h"
@@ -61,6 +63,80 @@ TEST(SelectionList, Json_EscapesQuotesBackslashesAndControls) {
   EXPECT_EQ("[]", app::CodesToJsonArray({}));
   EXPECT_EQ(R"(["0001","a\"b","c\\d","\u0001","São"])",
             app::CodesToJsonArray({"0001", "a\"b", "c\\d", "\x01", "São"}));
+}
+
+TEST(SelectionList, Parse_PastTheCodeLimit_CountsThemAllAndKeepsNone) {
+  const app::TSelectionParse tooMany = app::ParseSelectionList("'1','2','3','4'", 3);
+  EXPECT_FALSE(tooMany.Ok);
+  EXPECT_TRUE(tooMany.TooMany);
+  EXPECT_EQ(4u, tooMany.Count);
+  EXPECT_TRUE(tooMany.Codes.empty());
+  const app::TSelectionParse atTheLimit = app::ParseSelectionList("'1','2','3'", 3);
+  EXPECT_TRUE(atTheLimit.Ok);
+  EXPECT_EQ((std::vector<std::string>{"1", "2", "3"}), atTheLimit.Codes);
+  // A broken layout is reported as such, also past the limit.
+  const app::TSelectionParse broken = app::ParseSelectionList("'1','2','3','4", 3);
+  EXPECT_FALSE(broken.TooMany);
+  EXPECT_EQ(15u, broken.ErrorPosition);
+}
+
+TEST(ClientText, Quote_EscapesControlsAndBadUtf8AndCutsAtTheLimit) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"GetItens", "GetItens"},
+      {"Get\nItens\r\t", "Get\\nItens\\r\\t"},
+      {"S\xc3\xa3o Paulo \xe2\x82\xac", "S\xc3\xa3o Paulo \xe2\x82\xac"},
+      {std::string("a\x00"
+                   "b",
+                   3),
+       "a\\x00b"},
+      {"\x1b[31m\x7f", "\\x1b[31m\\x7f"},
+      {"\xff\xfe", "\\xff\\xfe"},
+      {"\xc0\xaf", "\\xc0\\xaf"},           // overlong
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},  // a surrogate
+      {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
+      {"\xe2\x82", "\\xe2\\x82"},  // cut short
+      {"\xc2\x85|\xe2\x80\xa8|\xe2\x80\xa9", "\\u0085|\\u2028|\\u2029"},
+  };
+  for (const auto& [text, quoted] : cases) {
+    EXPECT_EQ(quoted, app::QuoteClientText(text)) << text;
+    EXPECT_EQ(text == quoted, app::IsPlainText(text)) << text;
+  }
+  EXPECT_EQ("aaaaaaaaaa…", app::QuoteClientText(std::string(100, 'a'), 10));
+  EXPECT_EQ("S…", app::QuoteClientText("S\xc3\xa3o", 2));  // never half a character
+  EXPECT_EQ("Falha: 'x\\n'", app::SafeMessage("Falha: 'x\n'"));
+}
+
+// A connection that once read a large request keeps the parse buffer it grew to; Compact gives it
+// back between messages, and never while a message is under way.
+TEST(RequestDecoder, Compact_GivesBackTheBufferOfALargeMessageOnlyBetweenMessages) {
+  auto feed = [](app::TRequestDecoder& decoder, const std::string& bytes) {
+    for (size_t at = 0; at < bytes.size();) {
+      const size_t count = std::min<size_t>(64 * 1024, bytes.size() - at);
+      std::memcpy(decoder.Room(count), bytes.data() + at, count);
+      decoder.Received(count);
+      at += count;
+    }
+  };
+  const std::string large =
+      RequestBytes(1, Full("GetItemCota"),
+                   {fw::TRemoteArg::FromString(std::string(10 * 1024 * 1024, '0')),
+                    fw::TRemoteArg::FromString("1"), fw::TRemoteArg::FromString("1")});
+  const std::string small = RequestBytes(2, Full("GetFilSoli"), {});
+  app::TRequestDecoder decoder;
+  feed(decoder, large);
+  EXPECT_EQ(app::TRequestDecoder::TStatus::Call, decoder.Next().Status);
+  EXPECT_EQ(app::TRequestDecoder::TStatus::NeedMore, decoder.Next().Status);
+  EXPECT_GT(decoder.RoomSize(), 1024u * 1024);  // grown for the large one
+  decoder.Compact();
+  EXPECT_LE(decoder.RoomSize(), 256u * 1024);
+
+  feed(decoder, small.substr(0, 10));
+  EXPECT_EQ(app::TRequestDecoder::TStatus::NeedMore, decoder.Next().Status);
+  decoder.Compact();  // a message under way: kept
+  feed(decoder, small.substr(10));
+  const app::TRequestDecoder::TNext next = decoder.Next();
+  EXPECT_EQ(app::TRequestDecoder::TStatus::Call, next.Status);
+  EXPECT_EQ(2u, next.Request.MsgId);
 }
 
 TEST(IsoDates, ConvertBothWaysInEveryStoredForm) {

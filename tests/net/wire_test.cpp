@@ -353,6 +353,41 @@ TEST(ReplyWire, Reader_DecodesAReplyArrivingByteByByteAsTheWholeDecoder) {
   }
 }
 
+// Found by fuzz_reply: a reply of a few bytes announcing four billion rows, refs or fields made
+// the decoder reserve room for all of them (gigabytes) before one of them had arrived.
+TEST(ReplyWire, CountsAnnouncedButNeverSent_ReserveNoRoomForThem) {
+  const std::string claim("\xdd\xff\xff\xff\xff", 5);
+  const std::string rows = Reply(1, Nil, [&](TWireWriter& w) {
+    w.Map(1);
+    w.Str("data");
+    w.Map(2);
+    w.Str("fields");
+    w.Array(1);
+    w.Out() += Field("CODIGO", "string");
+    w.Str("rows");
+    w.Out() += claim;
+  });
+  const std::string refs = Reply(2, Nil, [&](TWireWriter& w) {
+    w.Map(1);
+    w.Str("refs");
+    w.Out() += claim;
+  });
+  const std::string fields = Reply(3, Nil, [&](TWireWriter& w) {
+    w.Map(1);
+    w.Str("data");
+    w.Map(1);
+    w.Str("fields");
+    w.Out() += claim;
+  });
+  for (const std::string& bytes : {rows, refs, fields}) {
+    EXPECT_THROW(DecodeReply(bytes), ERemoteError);
+    TReplyReader reader;
+    auto room = reader.Room();
+    std::copy(bytes.begin(), bytes.end(), room.Data);
+    EXPECT_FALSE(reader.Received(bytes.size()));  // still waiting for them, nothing more
+  }
+}
+
 TEST(ReplyWire, Reader_RefusesAReplyOverTheMessageLimit) {
   TReplyReader reader;
   // A string that claims 100 MiB: the reader must give up at 64 MiB, not buffer all of it.

@@ -1,0 +1,429 @@
+// Load on a real app-server: 1, 8, 32 and 64 clients at once, each on its own connection
+// (the project's TCP client, one thread per client) running buyers' sessions back to back with
+// no pause: a request-date query (GetFilSoliGD) and its cascade to the first branch's items
+// (GetItens) and the first item's approvals (GetDestSolGere), moves down the item grid and the
+// branch grid, and the item screen of one item (GetItemProduto, then GetItemCota for each
+// product the cursor reaches). Keys come from the answers themselves, so any database the
+// server is given will do.
+//
+// Printed per client count: calls per second, latency p50 / p99 / max, errors, the server's
+// resident memory at the start and at the end, and what the generator itself cost (CPU time per
+// call and share of the machine), since it runs on the same cores as the server.
+//
+//   bench_load                              # a scale 50 demo database made for the run
+//   bench_load --db FILE_OR_ADDRESS         # the server's --db, passed as given
+//   bench_load --clients 1,8 --seconds 5 --server-arg --workers --server-arg 2
+//   bench_load --connect 127.0.0.1:7450 --server-pid 1234   # a server already running
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/data/datetime.h"
+#include "framework/net/tcp_app_server.h"
+#include "service/contract.h"
+
+extern char** environ;
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+using fw::TRemoteArg;
+
+struct TOptions {
+  std::string Db;  // empty: a demo database made for the run
+  int Scale = 50;
+  std::vector<int> Clients = {1, 8, 32, 64};
+  int Seconds = 20;
+  std::vector<std::string> ServerArgs;
+  int ConnectPort = 0;   // a server already running on 127.0.0.1 (none is started)
+  pid_t ServerPid = -1;  // its process, for its memory and CPU
+};
+
+[[noreturn]] void Usage(const std::string& problem) {
+  std::fprintf(
+      stderr,
+      "bench_load: %s\n"
+      "usage: bench_load [--db ARG] [--scale N] [--clients 1,8,32,64] [--seconds S]\n"
+      "                  [--server-arg ARG]... [--connect 127.0.0.1:PORT [--server-pid N]]\n",
+      problem.c_str());
+  std::exit(2);
+}
+
+TOptions ParseOptions(int argc, char** argv) {
+  TOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) Usage("missing value of " + option);
+      return argv[++i];
+    };
+    if (option == "--db") {
+      options.Db = value();
+    } else if (option == "--scale") {
+      options.Scale = std::stoi(value());
+    } else if (option == "--seconds") {
+      options.Seconds = std::stoi(value());
+    } else if (option == "--clients") {
+      options.Clients.clear();
+      std::stringstream list(value());
+      std::string item;
+      while (std::getline(list, item, ',')) options.Clients.push_back(std::stoi(item));
+    } else if (option == "--server-arg") {
+      options.ServerArgs.push_back(value());
+    } else if (option == "--connect") {
+      const std::string address = value();
+      if (address.rfind("127.0.0.1:", 0) != 0) Usage("--connect takes 127.0.0.1:PORT");
+      options.ConnectPort = std::stoi(address.substr(10));
+    } else if (option == "--server-pid") {
+      options.ServerPid = std::stoi(value());
+    } else {
+      Usage("unknown option " + option);
+    }
+  }
+  if (options.Clients.empty() || options.Seconds < 1) Usage("nothing to run");
+  return options;
+}
+
+pid_t Spawn(std::vector<std::string> arguments, int out, int err) {
+  arguments.insert(arguments.begin(), APP_SERVER_PATH);
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+  pid_t pid = -1;
+  const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed != 0) throw std::runtime_error("cannot start app-server");
+  return pid;
+}
+
+std::string ProcStatus(pid_t pid, const std::string& key) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(key + ":", 0) == 0) return line.substr(key.size() + 1);
+  return "";
+}
+
+double ResidentMiB(pid_t pid) {
+  return std::strtod(ProcStatus(pid, "VmRSS").c_str(), nullptr) / 1024.0;
+}
+
+double ProcessCpuSeconds(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (text.rfind(')') == std::string::npos) return 0;
+  std::istringstream rest(text.substr(text.rfind(')') + 2));
+  std::string field;
+  double ticks = 0;
+  for (int index = 3; rest >> field && index <= 15; ++index)
+    if (index >= 14) ticks += std::stod(field);
+  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+double OwnCpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The server for the whole run, and the demo database when it makes one.
+struct TServer {
+  std::string Dir;
+  pid_t Pid = -1;
+  int Port = 0;
+  bool Owned = true;
+
+  explicit TServer(TOptions& options) {
+    if (options.ConnectPort != 0) {
+      Port = options.ConnectPort;
+      Pid = options.ServerPid;
+      Owned = false;
+      return;
+    }
+    char pattern[] = "/tmp/bench-load-XXXXXX";
+    Dir = ::mkdtemp(pattern);
+    const int log = ::open((Dir + "/server.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (options.Db.empty()) {
+      options.Db = Dir + "/demo.db";
+      int status = 0;
+      const auto started = TClock::now();
+      ::waitpid(
+          Spawn({"--init-demo", options.Db, "--scale", std::to_string(options.Scale)}, log, log),
+          &status, 0);
+      if (status != 0) throw std::runtime_error("app-server --init-demo failed");
+      std::printf("demo database, scale %d: %.1f s, %.1f MB\n", options.Scale,
+                  std::chrono::duration<double>(TClock::now() - started).count(),
+                  static_cast<double>(std::filesystem::file_size(options.Db)) / 1e6);
+    }
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    std::vector<std::string> arguments = {"--db", options.Db, "--listen", "127.0.0.1:0"};
+    arguments.insert(arguments.end(), options.ServerArgs.begin(), options.ServerArgs.end());
+    Pid = Spawn(arguments, out[1], log);
+    ::close(out[1]);
+    ::close(log);
+    std::string line;
+    char buffer[512];
+    ssize_t count;
+    while (line.find('\n') == std::string::npos &&
+           (count = ::read(out[0], buffer, sizeof(buffer))) > 0)
+      line.append(buffer, static_cast<size_t>(count));
+    ::close(out[0]);
+    const size_t at = line.find("127.0.0.1:");
+    if (at == std::string::npos) throw std::runtime_error("app-server did not start: " + line);
+    Port = std::stoi(line.substr(at + 10));
+    std::printf("%s", line.c_str());
+  }
+
+  ~TServer() {
+    if (!Owned) return;
+    if (Pid > 0) {
+      ::kill(Pid, SIGTERM);
+      int status = 0;
+      ::waitpid(Pid, &status, 0);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(Dir, ignored);
+  }
+};
+
+// The arguments of a method by name; the rest as the screens send them when unused (dates 0,
+// flags "T", strings empty).
+std::vector<TRemoteArg> Args(const char* method, const std::map<std::string, TRemoteArg>& given) {
+  std::vector<TRemoteArg> args;
+  for (const auto& param : service::FindMethod(method)->Params) {
+    const auto found = given.find(param.Name);
+    if (found != given.end()) {
+      args.push_back(found->second);
+      continue;
+    }
+    const std::string name = param.Name;
+    switch (param.Kind) {
+      case service::TParamKind::Date:
+        args.push_back(TRemoteArg::FromDate(0));
+        break;
+      case service::TParamKind::String:
+        args.push_back(TRemoteArg::FromString(""));
+        break;
+      case service::TParamKind::InOutString:
+        args.push_back(TRemoteArg::FromInOut(
+            name.rfind("stT", 0) == 0 || name.rfind("stDt", 0) == 0 ? "T" : ""));
+        break;
+    }
+  }
+  return args;
+}
+
+std::string Text(const fw::TDataPacket& packet, const char* field, size_t row) {
+  const int index = packet.FieldIndex(field);
+  if (index < 0 || packet.Columns()[index].IsNull(row)) return "";
+  return std::string(packet.Columns()[index].GetString(row));
+}
+
+double Number(const fw::TDataPacket& packet, const char* field, size_t row) {
+  const int index = packet.FieldIndex(field);
+  if (index < 0 || packet.Columns()[index].IsNull(row)) return 0;
+  return packet.Columns()[index].GetNumber(row);
+}
+
+constexpr const char* kMethods[] = {"GetFilSoliGD", "GetItens", "GetDestSolGere", "GetItemProduto",
+                                    "GetItemCota"};
+
+// One client: its connection, its sessions, and what it measured.
+class TUser {
+ public:
+  TUser(int port, unsigned seed, TClock::time_point deadline)
+      : client_("127.0.0.1", port, service::kServerName, {5000, 60000}),
+        random_(seed),
+        deadline_(deadline) {}
+
+  void Run() {
+    while (TClock::now() < deadline_) Session();
+  }
+
+  std::vector<float> Latencies[5];  // microseconds, per method of kMethods
+  long Errors = 0;
+  std::string FirstError;
+
+ private:
+  // A query for one month of requests, July 2023 to June 2024.
+  void Session() {
+    const int month = static_cast<int>(random_() % 12);
+    const int year = month < 6 ? 2023 : 2024;
+    const int number = month < 6 ? month + 7 : month - 5;
+    const double first = fw::EncodeDateTime({year, number, 1});
+    const double last =
+        fw::EncodeDateTime({number == 12 ? year + 1 : year, number == 12 ? 1 : number + 1, 1}) - 1;
+    dates_ = {{"dtSoliIni", TRemoteArg::FromDate(first)},
+              {"dtSoliFin", TRemoteArg::FromDate(last)},
+              {"stDtSoli", TRemoteArg::FromInOut("")}};
+    auto query = Args("GetFilSoliGD", dates_);
+    const fw::TDataPacket branches = Call(0, query);
+    if (branches.RowCount() == 0) return;
+    // The branch under the cursor, then moves down the item grid; then down the branch grid.
+    const size_t branchMoves = std::min<size_t>(branches.RowCount(), 4);
+    for (size_t b = 0; b < branchMoves && TClock::now() < deadline_; ++b) {
+      const std::string branch = Text(branches, "CDFILIAL", b);
+      auto itemArgs = dates_;
+      itemArgs["cdFilial"] = TRemoteArg::FromString(branch);
+      const fw::TDataPacket items = Call(1, Args("GetItens", itemArgs));
+      const size_t itemMoves = std::min<size_t>(items.RowCount(), b == 0 ? 6 : 1);
+      for (size_t i = 0; i < itemMoves; ++i) Approvals(branch, items, i);
+      if (b == 0 && items.RowCount() > 0) ItemScreen(branch, items, random_() % items.RowCount());
+    }
+  }
+
+  void Approvals(const std::string& branch, const fw::TDataPacket& items, size_t row) {
+    Call(2, Args("GetDestSolGere",
+                 {{"nrSoliCmp", TRemoteArg::FromString(Text(items, "NRSOLICMP", row))},
+                  {"cdFilial", TRemoteArg::FromString(branch)},
+                  {"cdFilLan", TRemoteArg::FromString(Text(items, "CDFILLAN", row))},
+                  {"cdDestSoli", TRemoteArg::FromString(Text(items, "CDDESTSOLI", row))}}));
+  }
+
+  void ItemScreen(const std::string& branch, const fw::TDataPacket& items, size_t row) {
+    auto args = dates_;
+    args["cdFilial"] = TRemoteArg::FromString(branch);
+    args["nrSoliCmp"] = TRemoteArg::FromString(Text(items, "NRSOLICMP", row));
+    args["cdFilLan"] = TRemoteArg::FromString(Text(items, "CDFILLAN", row));
+    args["nrCompra"] = TRemoteArg::FromString(Text(items, "NRCOMPRA", row));
+    args["dtProgEntr"] = TRemoteArg::FromDate(Number(items, "DTPROGENTR", row));
+    const fw::TDataPacket products = Call(3, Args("GetItemProduto", args));
+    const size_t moves = std::max<size_t>(1, std::min<size_t>(products.RowCount(), 3));
+    for (size_t p = 0; p < moves; ++p) {
+      const std::string product = products.RowCount() ? Text(products, "CDPRODUTO", p) : "";
+      Call(4, Args("GetItemCota",
+                   {{"cdFilial", TRemoteArg::FromString(Text(items, "CDFILIAL", row))},
+                    {"cdProduto", TRemoteArg::FromString(product)},
+                    {"nrColePreco", TRemoteArg::FromString(Text(items, "NRCOLEPRECO", row))}}));
+    }
+  }
+
+  fw::TDataPacket Call(int method, std::vector<TRemoteArg> args) {
+    const auto started = TClock::now();
+    try {
+      fw::TRemoteResult result = client_.Invoke(kMethods[method], args);
+      Latencies[method].push_back(
+          std::chrono::duration<float, std::micro>(TClock::now() - started).count());
+      if (result.Refused) Failed(result.RefusalMessage);
+      return std::move(result.Data);
+    } catch (const fw::ERemoteError& error) {
+      Latencies[method].push_back(
+          std::chrono::duration<float, std::micro>(TClock::now() - started).count());
+      Failed(error.what());
+      return {};
+    }
+  }
+
+  void Failed(const std::string& message) {
+    if (Errors++ == 0) FirstError = message;
+  }
+
+  fw::TTcpAppServer client_;
+  std::mt19937 random_;
+  TClock::time_point deadline_;
+  std::map<std::string, TRemoteArg> dates_;
+};
+
+double Percentile(const std::vector<float>& sorted, double fraction) {
+  if (sorted.empty()) return 0;
+  const size_t at = std::min(sorted.size() - 1, static_cast<size_t>(fraction * sorted.size()));
+  return sorted[at];
+}
+
+void RunLevel(const TServer& server, int clients, int seconds) {
+  const double rssStart = ResidentMiB(server.Pid);
+  const double ownStart = OwnCpuSeconds(), serverStart = ProcessCpuSeconds(server.Pid);
+  const auto started = TClock::now();
+  const auto deadline = started + std::chrono::seconds(seconds);
+  std::vector<std::unique_ptr<TUser>> users;
+  for (int i = 0; i < clients; ++i)
+    users.push_back(
+        std::make_unique<TUser>(server.Port, static_cast<unsigned>(1000 + i), deadline));
+  std::vector<std::thread> threads;
+  for (auto& user : users) threads.emplace_back([&user] { user->Run(); });
+  for (auto& thread : threads) thread.join();
+  const double elapsed = std::chrono::duration<double>(TClock::now() - started).count();
+  const double own = OwnCpuSeconds() - ownStart;
+  const double serverCpu = ProcessCpuSeconds(server.Pid) - serverStart;
+  const double rssEnd = ResidentMiB(server.Pid);
+
+  std::vector<float> all, perMethod[5];
+  long errors = 0;
+  std::string firstError;
+  for (const auto& user : users) {
+    for (int m = 0; m < 5; ++m) {
+      perMethod[m].insert(perMethod[m].end(), user->Latencies[m].begin(), user->Latencies[m].end());
+      all.insert(all.end(), user->Latencies[m].begin(), user->Latencies[m].end());
+    }
+    errors += user->Errors;
+    if (firstError.empty()) firstError = user->FirstError;
+  }
+  std::sort(all.begin(), all.end());
+  const double cores = static_cast<double>(std::thread::hardware_concurrency());
+  std::printf(
+      "%3d clients: %8.0f calls/s  p50 %7.3f ms  p99 %7.3f ms  max %7.1f ms  p99/p50 %5.1f  "
+      "errors %ld  server RSS %.1f -> %.1f MiB\n",
+      clients, static_cast<double>(all.size()) / elapsed, Percentile(all, 0.50) / 1000,
+      Percentile(all, 0.99) / 1000, all.empty() ? 0.0 : all.back() / 1000,
+      Percentile(all, 0.50) > 0 ? Percentile(all, 0.99) / Percentile(all, 0.50) : 0.0, errors,
+      rssStart, rssEnd);
+  std::printf(
+      "             generator %.1f us CPU per call (%.0f%% of %g cores); server %.1f us CPU per "
+      "call (%.0f%%)\n",
+      all.empty() ? 0.0 : own * 1e6 / static_cast<double>(all.size()), 100 * own / elapsed / cores,
+      cores, all.empty() ? 0.0 : serverCpu * 1e6 / static_cast<double>(all.size()),
+      100 * serverCpu / elapsed / cores);
+  for (int m = 0; m < 5; ++m) {
+    std::sort(perMethod[m].begin(), perMethod[m].end());
+    std::printf("             %-15s %6.1f%% of calls  p50 %7.3f ms  p99 %7.3f ms\n", kMethods[m],
+                all.empty() ? 0.0
+                            : 100.0 * static_cast<double>(perMethod[m].size()) /
+                                  static_cast<double>(all.size()),
+                Percentile(perMethod[m], 0.50) / 1000, Percentile(perMethod[m], 0.99) / 1000);
+  }
+  if (errors != 0) std::printf("             first error: %s\n", firstError.c_str());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::signal(SIGPIPE, SIG_IGN);
+  TOptions options = ParseOptions(argc, argv);
+  try {
+    TServer server(options);
+    std::printf("%d s per level; %u cores shared by the server and this generator\n",
+                options.Seconds, std::thread::hardware_concurrency());
+    for (const int clients : options.Clients) RunLevel(server, clients, options.Seconds);
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "bench_load: %s\n", failure.what());
+    return 1;
+  }
+  return 0;
+}
