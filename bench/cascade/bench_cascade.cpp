@@ -15,6 +15,9 @@
 // What the server adds to that (decoding, binding, the packet, the threads, the client's
 // decoding) is the ratio.
 //
+// Last, on SQLite, how the pages are read: GetItens in process with the pages read through
+// read(), as the server reads them, and through a memory map, as it once did.
+//
 //   bench_cascade [--scale 5000] [--rounds 40] [--cache DIR] [--postgres CLUSTER] [--workers 4]
 //                 [--shape NAME]...   (the month, which the first-query measure takes, and these)
 //
@@ -25,6 +28,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -391,6 +395,87 @@ double Floor(app::IConnection& db, TEcho& echo, const std::vector<TCall>& calls,
   return total;
 }
 
+// ------------------------------------------------------------------ reading pages
+
+// How SQLite reads the file's pages, which the server's connections settle: through read() into
+// SQLite's own page cache (as the server does: a file cut short under a memory map kills the
+// process), or through a memory map of the file. GetItens of one month and of all dates, the
+// branch and the month turning at each run as many users' calls do (the same call again would
+// find its pages in the connection's cache either way), in process, the two alternately.
+void CompareReads(const std::string& path, int rounds) {
+  struct TWay {
+    const char* Name;
+    const char* Pragmas;
+    sqlite3* Db = nullptr;
+    std::vector<double> Times[2] = {};
+  } ways[] = {{"read() (the server)", app::kSqliteConnectionPragmas},
+              {"memory map", "PRAGMA mmap_size = 1073741824"}};
+  app::TFilterShape month;
+  month.RequestDates = true;
+  const char* statements[2] = {app::SqlFor("GetItens", app::TDialect::Sqlite, month),
+                               app::SqlFor("GetItens", app::TDialect::Sqlite)};
+  std::vector<std::string> branches;
+  for (auto& way : ways) {
+    if (sqlite3_open_v2(path.c_str(), &way.Db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+      throw std::runtime_error("cannot open " + path);
+    sqlite3_exec(way.Db, way.Pragmas, nullptr, nullptr, nullptr);
+  }
+  sqlite3_stmt* list = nullptr;
+  sqlite3_prepare_v2(ways[0].Db, "SELECT CDFILIAL FROM FILIAL ORDER BY 1", -1, &list, nullptr);
+  while (sqlite3_step(list) == SQLITE_ROW)
+    branches.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list, 0)));
+  sqlite3_finalize(list);
+  if (branches.empty()) throw std::runtime_error("no branches in " + path);
+  size_t rows = 0;
+  for (int round = 0; round < rounds; ++round) {
+    // A different branch each round, spread over the table; the months of July 2023 to June 2024.
+    const std::string branch = branches[static_cast<size_t>(round) * 37 % branches.size()];
+    const int m = round % 12, year = m < 6 ? 2023 : 2024, number = m < 6 ? m + 7 : m - 5;
+    char from[16], to[16];
+    std::snprintf(from, sizeof(from), "%04d-%02d-01", year, number);
+    std::snprintf(to, sizeof(to), "%04d-%02d-01", number == 12 ? year + 1 : year,
+                  number == 12 ? 1 : number + 1);
+    for (int which = 0; which < 2; ++which) {
+      for (size_t turn = 0; turn < 2; ++turn) {
+        TWay& way = ways[(turn + static_cast<size_t>(round)) % 2];
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v3(way.Db, statements[which], -1, SQLITE_PREPARE_PERSISTENT, &statement,
+                           nullptr);
+        auto bind = [&](const char* name, const std::string& value) {
+          const int at = sqlite3_bind_parameter_index(statement, name);
+          if (at > 0) sqlite3_bind_text(statement, at, value.c_str(), -1, SQLITE_TRANSIENT);
+        };
+        bind(":cdFilial", branch);
+        bind(":dtSoliIni", from);
+        bind(":dtSoliFim", to);
+        const auto start = TClock::now();
+        size_t bytes = 0;
+        while (sqlite3_step(statement) == SQLITE_ROW) {
+          for (int column = 0; column < sqlite3_column_count(statement); ++column)
+            bytes += static_cast<size_t>(sqlite3_column_bytes(statement, column));
+          ++rows;
+        }
+        way.Times[which].push_back(Since(start));
+        sqlite3_finalize(statement);
+        gSink = gSink + bytes;
+      }
+    }
+  }
+  std::printf(
+      "\nSQLite pages read through read() or a memory map: GetItens in process, a different "
+      "branch and month each round (%d rounds, %zu rows), ms:\n",
+      rounds, rows / 2);
+  for (int which = 0; which < 2; ++which) {
+    std::printf("  %-10s", which == 0 ? "one month" : "all dates");
+    for (auto& way : ways)
+      std::printf("  %s p50 %6.2f p90 %6.2f", way.Name, Percentile(way.Times[which], 0.5),
+                  Percentile(way.Times[which], 0.9));
+    std::printf("  read()/map %.2f\n",
+                Percentile(ways[0].Times[which], 0.5) / Percentile(ways[1].Times[which], 0.5));
+  }
+  for (auto& way : ways) sqlite3_close(way.Db);
+}
+
 // ------------------------------------------------------------------ engines
 
 struct TEngine {
@@ -582,6 +667,8 @@ int main(int argc, char** argv) {
                   engine.Name.c_str(), engine.First, engine.Second, warm,
                   warm > 0 ? engine.First / warm : 0.0);
     }
+    for (auto& engine : engines) engine.Server.reset();
+    CompareReads(engines[0].Db, 3 * options.Rounds);
     if (engines.size() == 1) std::printf("\n(no PostgreSQL cluster given: SQLite alone)\n");
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "bench_cascade: %s\n", failure.what());
