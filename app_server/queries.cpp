@@ -45,8 +45,6 @@ constexpr const char* kGetItemCota =
 // always has its product: ITEMSOLICITACAO.CDPRODUTO references PRODUTO).
 constexpr const char* kItemsOfRequest =
     "ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP";
-constexpr const char* kRequestOfItem =
-    "SOLICITACAO S ON S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = I.NRSOLICMP";
 constexpr const char* kProductOfItem = "PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO";
 
 constexpr const char* kRequestDates = "S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim";
