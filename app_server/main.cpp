@@ -171,6 +171,7 @@ int main(int argc, char** argv) {
       app::LogLine("banco de dados " + app::DescribeTarget(db) + ": " + event);
     };
     app::TTrackingService tracking(pool, serviceOptions);
+    tracking.Warm(serverOptions.Workers);
     app::TObjectRegistry registry;
     registry.Register(service::kServerName, &tracking);
     // The report of SUP00700: its own object, behind the same listener, limits and log.
