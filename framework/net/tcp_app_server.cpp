@@ -295,8 +295,9 @@ TRemoteResult TTcpAppServer::Invoke(const std::string& method, std::vector<TRemo
   TRemoteResult result = std::move(reply.Result);
   if (result.Refused) return result;
   if (!reply.HasPacket)
-    TransportFailure("Resposta inválida do servidor de aplicação: a resposta não traz pacote de "
-                     "dados.");
+    TransportFailure(
+        "Resposta inválida do servidor de aplicação: a resposta não traz pacote de "
+        "dados.");
   if (reply.HasRefs && result.Refs.size() != args.size()) {
     throw ERemoteError("Resposta inválida do servidor de aplicação: " +
                        std::to_string(result.Refs.size()) + " valores de retorno para " +

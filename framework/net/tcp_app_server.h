@@ -40,7 +40,7 @@ namespace fw {
 namespace wire {
 class TReplyReader;
 struct TReply;
-}
+}  // namespace wire
 
 // The server refused the login: wrong credentials, a disabled account, too many attempts. The
 // message is the server's.
