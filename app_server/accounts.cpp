@@ -80,7 +80,8 @@ std::optional<TAccount> FindAccount(IConnection& connection, const std::string& 
                    [&](const IRow& row) {
                      found = TAccount{std::string(row.Text(0)), std::string(row.Text(1)),
                                       std::string(row.Text(2)), row.Text(3) == "S"};
-                     return false;
+                     // One row by its key; stopping early would cost PostgreSQL its connection.
+                     return true;
                    });
   return found;
 }

@@ -164,6 +164,7 @@ void ExpectBothKindsAnswer(fw::TTcpAppServer& client) {
 TEST(PostgresEngine, TheDatabaseGoingAway_FailsCallsAtOnceAndTheServerReconnectsByItself) {
   TBehindProxy setup;
   auto client = Client(setup.Server->Port());
+  client.Connect();  // logged in while the database is there: no login can be checked without
   // Several connections in the pool, all of them used.
   std::vector<std::thread> warm;
   for (int i = 0; i < 4; ++i)
