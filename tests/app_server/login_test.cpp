@@ -196,7 +196,7 @@ TEST(Login, AConnectionThatDoesNotLogInInTime_IsClosedAndOneThatDidStaysOpen) {
 TEST(Login, BadLoginsAndAnyPasswordBytes_AreRefusedAndTheServerServesOn) {
   TOwnServer own;
   const int port = own.Server.Port();
-  const std::string secret = std::string("S3GR\0EDO\xff\xfe\n", 13);
+  const std::string secret = std::string("S3GR\0EDO\xff\xfe\n", 11);
   struct TCase {
     std::string Login, Password;
   };
