@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app_server/accounts.h"
 #include "app_server/iso_date.h"
 #include "framework/data/datetime.h"
 
@@ -534,6 +535,7 @@ class TGenerator {
   TDemoCounts Run() {
     MakeBranches();
     MakeOperators();
+    MakeAccounts();
     MakeReferenceTables();
     MakeProducts();
     MakeSuppliers();
@@ -649,6 +651,16 @@ class TGenerator {
     add('C', buyers);
     add('F', clerks);
     counts_.Operators = static_cast<long>(operators_.size());
+  }
+
+  // The account "demo" and one per operator (the operator's code), every password "demo". The
+  // hashes are the cheapest Argon2id allows, each with a salt of its own (see accounts.h), and
+  // are the only values that differ between two demos of the same seed.
+  void MakeAccounts() {
+    TTable insert(writer_, "USUARIO", "LOGIN, NMUSUARIO, SENHA, IDATIVO");
+    insert.Run({"demo", "Usuário de demonstração", HashPassword("demo", THashCost::Demo), "S"});
+    for (const auto& person : operators_)
+      insert.Run({person.Code, person.Name, HashPassword("demo", THashCost::Demo), "S"});
   }
 
   void MakeReferenceTables() {
@@ -1004,6 +1016,7 @@ TDemoCounts CreateDemoDatabase(const std::string& path, const TDemoOptions& opti
         "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA page_size = 8192; "
         "PRAGMA cache_size = -262144; PRAGMA temp_store = MEMORY;");
     db.Execute(kSchemaSql);
+    db.Execute(kAccountsSqliteSql);
     db.Execute("BEGIN");
     TSqliteWriter writer(db);
     counts = GenerateDemoData(writer, options);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app_server/accounts.h"
 #include "app_server/database_postgres.h"
 #include "app_server/demo_data.h"
 
@@ -199,7 +200,7 @@ constexpr const char* kDemoMark = "acomp-demo";
 constexpr const char* kTables =
     "NOTAFISCAL, ITEMAUTOFORN, AUTORIZACAOFORN, COMPRA, ITEMCOLETAPRECO, COLETAPRECO, "
     "APROVACAOGERENTE, ITEMSOLICITACAO, SOLICITACAO, FORNECEDOR, PRODUTO, UNIDADE, DESTINO, "
-    "OPERADOR, FILIAL";
+    "USUARIO, OPERADOR, FILIAL";
 constexpr size_t kFlushBytes = 16 * 1024 * 1024;
 
 class TSession {
@@ -368,6 +369,7 @@ TDemoCounts CreatePostgresDemo(const std::string& conninfo, const TDemoOptions& 
   }
 
   session.Execute(kPostgresSchemaSql);
+  session.Execute(kAccountsPostgresSql);
   TCopyWriter writer(session);
   const TDemoCounts counts = GenerateDemoData(writer, options);
   writer.Flush();

@@ -1,11 +1,17 @@
 // host-app: the purchasing host application. Opens the tracking module from its menu.
 //
-//   host-app [--server HOST:PORT[,HOST:PORT...]] [--localdb FILE] [--screenshot DIR]
+//   host-app [--server HOST:PORT[,HOST:PORT...]] [--localdb FILE] [--user LOGIN]
+//            [--password PASSWORD] [--screenshot DIR]
 //   host-app --relatorio SUP00700 --de dd/mm/aaaa --ate dd/mm/aaaa --pdf FILE
 //            [--filiais 0001,0003] [--situacoes A,D] [--data-base dd/mm/aaaa] [--previa PNG]
 //
+// At start the login dialog asks for the user and password (--user and --password only fill it
+// in, as scripts/run does for the demo), unless $ACOMP_USUARIO and $ACOMP_SENHA are both set:
+// then nothing is asked and every connection logs in with them.
+//
 // The second form writes a report without a window (a scheduled report) and exits: 0 when the
-// file was written, 1 when it was not (the reason on stderr), 2 for a bad command line.
+// file was written, 1 when it was not (the reason on stderr), 2 for a bad command line. It logs
+// in with $ACOMP_USUARIO and $ACOMP_SENHA.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <cstdio>
@@ -16,8 +22,10 @@
 
 #include "framework/db/local_query.h"
 #include "framework/host/config.h"
+#include "framework/net/failover_app_server.h"
 #include "framework/ui/application.h"
 #include "host_app/conversions.h"
+#include "host_app/login_dialog.h"
 #include "host_app/main_window.h"
 #include "host_app/module_loader.h"
 #include "host_app/qt_platform.h"
@@ -35,6 +43,30 @@ bool ParseServer(const QString& text, std::string& host, int& port) {
   } catch (const std::exception&) {
     return false;
   }
+}
+
+// The login dialog, checking each try against the configured servers. False when the user
+// cancels.
+bool AskLogin(const fw::TCredentials& prefill) {
+  fw::THostConfig& config = fw::HostConfig();
+  std::unique_ptr<fw::TFailoverAppServer> probe;
+  try {
+    probe = std::make_unique<fw::TFailoverAppServer>(
+        fw::ParseServerList(config.ServerHost, config.ServerPort), std::string());
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "host-app: %s\n", failure.what());
+    return false;
+  }
+  fw::TFailoverAppServer* client = probe.get();
+  hostapp::LoginDialog dialog(
+      [client](const fw::TCredentials& credentials) {
+        client->SetCredentials(credentials);
+        client->Connect();
+      },
+      [client] { client->Cancel(); }, prefill);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  config.Credentials = dialog.Credentials();
+  return true;
 }
 }  // namespace
 
@@ -68,7 +100,15 @@ int main(int argc, char* argv[]) {
       QStringLiteral(
           "Abre a tela, faz uma consulta, grava as telas em PNG no diretório e termina."),
       QStringLiteral("DIR"));
-  parser.addOptions({server, localDatabase, screenshot});
+  const QCommandLineOption user(QStringLiteral("user"),
+                                QStringLiteral("Usuário sugerido no diálogo de entrada."),
+                                QStringLiteral("LOGIN"));
+  const QCommandLineOption password(
+      QStringLiteral("password"),
+      QStringLiteral("Senha sugerida no diálogo de entrada (só para a demonstração: outros "
+                     "usuários da máquina podem ler a linha de comando)."),
+      QStringLiteral("SENHA"));
+  parser.addOptions({server, localDatabase, user, password, screenshot});
   const QCommandLineOption report(
       QStringLiteral("relatorio"),
       QStringLiteral("Gera o relatório do módulo sem janela (SUP00700) e termina."),
@@ -121,6 +161,9 @@ int main(int argc, char* argv[]) {
       status = written ? 0 : 1;
     } else if (parser.isSet(screenshot)) {
       status = hostapp::RunScreenshotSession(window, parser.value(screenshot));
+    } else if (!config.HasCredentials() && !AskLogin({hostapp::FromQt(parser.value(user)),
+                                                      hostapp::FromQt(parser.value(password))})) {
+      status = 0;  // the user cancelled: nothing opened
     } else {
       window.ShowOnScreen();
       status = QApplication::exec();

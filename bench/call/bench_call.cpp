@@ -122,7 +122,7 @@ TSetup& Setup() {
 }
 
 void BM_Call_GetDestSolGere(benchmark::State& state) {
-  fw::TTcpAppServer client("127.0.0.1", Setup().Port, service::kServerName);
+  fw::TTcpAppServer client("127.0.0.1", Setup().Port, service::kServerName, {}, {"demo", "demo"});
   auto args = Setup().Args();
   for (auto _ : state) {
     const fw::TRemoteResult result = client.Invoke("GetDestSolGere", args);

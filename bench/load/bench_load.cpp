@@ -205,7 +205,7 @@ constexpr const char* kMethods[] = {"GetFilSoliGD", "GetItens", "GetDestSolGere"
 class TUser {
  public:
   TUser(int port, unsigned seed, TClock::time_point deadline)
-      : client_("127.0.0.1", port, service::kServerName, {5000, 60000}),
+      : client_("127.0.0.1", port, service::kServerName, {5000, 60000}, {"demo", "demo"}),
         random_(seed),
         deadline_(deadline) {}
 

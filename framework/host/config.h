@@ -3,12 +3,17 @@
 //
 // Read once from, in rising precedence: the defaults below, the file named by $ACOMP_CONFIG (or
 // ./acomp.conf when present), and the environment ($ACOMP_SERVER_HOST, $ACOMP_SERVER_PORT,
-// $ACOMP_PRODUCT_MASK, $ACOMP_LOCAL_DB). The file holds "key = value" lines with the keys
+// $ACOMP_PRODUCT_MASK, $ACOMP_LOCAL_DB, and the login: $ACOMP_USUARIO with $ACOMP_SENHA, taken
+// only when both are set). The file holds "key = value" lines with the keys
 // server_host, server_port, product_mask, local_db; "#" starts a comment.
 //
 // The server may be a list of application servers that serve the same database:
 // "server_host = app1:7450, app2:7450" (an entry without a port takes server_port). A connection
 // tries them in order and moves on to the next after a failure (failover_app_server.h).
+//
+// The login is kept here, in memory only, for the whole session: every connection the service
+// factory makes logs in with it (a reconnect after a server restart asks nothing). A password is
+// never read from the file.
 #pragma once
 
 #include <functional>
@@ -16,6 +21,7 @@
 #include <string>
 
 #include "framework/net/remote.h"
+#include "framework/net/tcp_app_server.h"
 
 namespace fw {
 
@@ -24,6 +30,9 @@ struct THostConfig {
   int ServerPort = 7450;
   std::string ProductMask = "00.000.000;0;_";
   std::string LocalDatabase = "demo/demo.db";
+  // The login every connection to the server makes (empty: none, as against a canned service).
+  TCredentials Credentials;
+  bool HasCredentials() const { return !Credentials.Login.empty(); }
   // Makes the connection to an application-server object: the TCP client over the list of
   // servers (connected at once) unless a test or the screen driver puts another in its place.
   std::function<std::unique_ptr<IAppServer>(const std::string& host, int port,

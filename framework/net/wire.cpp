@@ -238,7 +238,11 @@ class TReplyVisitor : public TVisitorBase {
       reply_.HasRefs = false;
       return std::move(reply_);
     }
-    if (!packetSeen_) Malformed("a resposta não traz pacote de dados");
+    if (!packetSeen_) {
+      if (reply_.Texts.empty()) Malformed("a resposta não traz pacote de dados");
+      return std::move(reply_);
+    }
+    reply_.HasPacket = true;
     reply_.Result.Data = std::move(packet_);
     return std::move(reply_);
   }
@@ -313,6 +317,11 @@ class TReplyVisitor : public TVisitorBase {
     if (top && top->Role == TRole::Row) return CellString(*top, text);
     if (top && top->InKey) {
       top->Key = KeyOf(text);
+      if (top->Role == TRole::Result && top->Key == TKey::Other) resultKey_ = text;
+      return true;
+    }
+    if (top && top->Role == TRole::Result && top->Key == TKey::Other && !reply_.Failed) {
+      reply_.Texts[resultKey_] = text;
       return true;
     }
     switch (RoleOfNext()) {
@@ -485,7 +494,8 @@ class TReplyVisitor : public TVisitorBase {
         if (looseRows_) return PlaceLooseRows();
         return true;
       case TRole::Result:
-        if (!failSeen_ && !packetSeen_) return Stop("a resposta não traz pacote de dados");
+        if (!failSeen_ && !packetSeen_ && reply_.Texts.empty())
+          return Stop("a resposta não traz pacote de dados");
         return true;
       default:
         return true;
@@ -692,6 +702,7 @@ class TReplyVisitor : public TVisitorBase {
   std::vector<TFrame> stack_;
   std::string error_;
   TReply reply_;
+  std::string resultKey_;  // the result's key being read, when not one of the packet's
   bool replySeen_ = false, resultSeen_ = false, failSeen_ = false, failMessageSeen_ = false;
   bool packetSeen_ = false, fieldsSeen_ = false, rowsSeen_ = false, fieldsDone_ = false;
   bool fieldNameSeen_ = false, fieldTypeSeen_ = false;

@@ -236,6 +236,7 @@ TEST(Log, ClientTextIsEscapedAndCapped_ErrorTextsAreUtf8AndShowNoPath) {
   TDatabases dbs;
   TServerProcess server(dbs.Served, dbs.Log("server"));
   TRawClient raw(server.Port());
+  raw.Login();
 
   // A method name that would forge a line of its own.
   raw.Send(RequestBytes(1, Full("X\n2024-01-01 00:00:00.000 127.0.0.1:1 linha forjada"), {}));
@@ -298,6 +299,7 @@ TEST(Limits, ConnectionsPastTheTotalOrPerAddress_AreRefusedWithAMessage) {
     EXPECT_TRUE(raw.ClosedByServer(3000));
   };
   auto served = [&](TRawClient& raw) {
+    raw.Login();
     raw.Send(RequestBytes(8, Full("GetFilSoli"), {}));
     const auto reply = raw.Read();
     EXPECT_FALSE(reply.Failed) << reply.ErrorMessage;
@@ -330,9 +332,11 @@ TEST(Limits, UnfinishedRequestsPastTheByteBudget_AreRefusedAndTheOthersGoOn) {
   };
   const std::string part(5u * 1024 * 1024, '0');
   TRawClient first(server.Port());
+  first.Login();
   first.Send(head(1) + part);
   ASSERT_TRUE(first.WaitUntilReadByServer());
   TRawClient second(server.Port());
+  second.Login();
   second.SendUntilRefused(head(2) + part);
   const auto refusal = second.Read();
   EXPECT_EQ(2u, refusal.MsgId);
@@ -406,14 +410,17 @@ TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
       dbs.Served, dbs.Log("server"),
       {"--workers", "1", "--max-queued-queries", "1", "--max-selection-codes", "5000000"});
   // A search that keeps the one query thread busy for a while: 1,000,000 request numbers.
-  TRawClient slow(server.Port());
+  // Logged in first: a login waits for a query thread too.
+  TRawClient slow(server.Port()), queued(server.Port()), busy(server.Port());
+  slow.Login();
+  queued.Login();
+  busy.Login();
   slow.Send(
       RequestBytes(1, Full("GetFilSoliGD"),
                    Args("GetFilSoliGD", {{"stLSolicita", TRemoteArg::FromInOut(CodeList(1000000))},
                                          {"stTSolicita", TRemoteArg::FromInOut("")}})));
   ASSERT_TRUE(slow.WaitUntilReadByServer());
   std::this_thread::sleep_for(100ms);  // parsed and handed to the query thread
-  TRawClient queued(server.Port()), busy(server.Port());
   const std::string search = RequestBytes(2, Full("GetItens"), Args("GetItens"));
   queued.Send(search);
   std::this_thread::sleep_for(50ms);
@@ -444,6 +451,9 @@ TEST(Scheduling, AQuickCallDoesNotOvertakeASearchWaitingBeforeIt) {
   TServerProcess server(dbs.Served, dbs.Log("server"),
                         {"--workers", "1", "--max-selection-codes", "5000000"});
   TRawClient slow(server.Port()), search(server.Port()), quick(server.Port());
+  slow.Login();
+  search.Login();
+  quick.Login();
   slow.Send(
       RequestBytes(1, Full("GetFilSoliGD"),
                    Args("GetFilSoliGD", {{"stLSolicita", TRemoteArg::FromInOut(CodeList(1000000))},
