@@ -144,7 +144,7 @@ bool QtBinding::ExportGrid(const fw::TDBGrid* grid, const QString& path) {
                            view->View ? view->View->window() : nullptr);
   progress.setWindowTitle(QStringLiteral("Exportar"));
   progress.setWindowModality(Qt::ApplicationModal);
-  progress.setMinimumDuration(500);
+  progress.setMinimumDuration(ExportProgressDelayMs);
   progress.setAutoClose(false);
   progress.setAutoReset(false);
   progress.setValue(0);

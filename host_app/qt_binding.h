@@ -108,6 +108,9 @@ class QtBinding : public QObject, public fw::IModelObserver {
   // view shows, and a progress box with "Cancelar" once it takes over half a second. Reports a
   // failure in the error box; false when it failed or was cancelled.
   bool ExportGrid(const fw::TDBGrid* grid, const QString& path);
+  // How long an export runs before its progress box shows. A test shortens it: how fast a
+  // build exports is not what it checks.
+  int ExportProgressDelayMs = 500;
   // Where an export goes: by default the save dialog; the tests answer it themselves. Given the
   // suggested file name and the dialog's filter; an empty answer cancels.
   std::function<QString(const QString& suggested, const QString& filter)> ChooseExportPath;
