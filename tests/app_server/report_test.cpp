@@ -28,7 +28,7 @@ double Day(int year, int month, int day) {
 
 fw::TTcpAppServer ReportClient(int port = 0) {
   return fw::TTcpAppServer("127.0.0.1", port == 0 ? Demo().Server->Port() : port,
-                           service::kReportServerName, {3000, 20000});
+                           service::kReportServerName, {3000, 20000}, DemoLogin());
 }
 
 std::vector<TRemoteArg> ReportArgs(double first, double last, std::string branches = "",

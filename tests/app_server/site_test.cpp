@@ -383,7 +383,8 @@ TEST(Limits, SelectionListsPastTheCodeLimit_AreRefused) {
   EXPECT_FALSE(client.Invoke("GetNrSolicita", branches).Refused);
 
   // The report's object keeps the same limit on both its lists.
-  fw::TTcpAppServer report("127.0.0.1", server.Port(), service::kReportServerName, {3000, 20000});
+  fw::TTcpAppServer report("127.0.0.1", server.Port(), service::kReportServerName, {3000, 20000},
+                           DemoLogin());
   std::vector<TRemoteArg> reportArgs = {
       TRemoteArg::FromDate(0),     TRemoteArg::FromDate(80000),
       TRemoteArg::FromString(""),  TRemoteArg::FromString(CodeList(1000)),
@@ -411,10 +412,11 @@ TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
       {"--workers", "1", "--max-queued-queries", "1", "--max-selection-codes", "5000000"});
   // A search that keeps the one query thread busy for a while: 1,000,000 request numbers.
   // Logged in first: a login waits for a query thread too.
-  TRawClient slow(server.Port()), queued(server.Port()), busy(server.Port());
+  TRawClient slow(server.Port()), queued(server.Port()), busy(server.Port()), report(server.Port());
   slow.Login();
   queued.Login();
   busy.Login();
+  report.Login();
   slow.Send(
       RequestBytes(1, Full("GetFilSoliGD"),
                    Args("GetFilSoliGD", {{"stLSolicita", TRemoteArg::FromInOut(CodeList(1000000))},
@@ -430,7 +432,6 @@ TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - sent, 250ms);
   EXPECT_EQ("Servidor ocupado; tente novamente em instantes.", refusal.ErrorMessage);
   // The report's search waits in the same queue, so it is turned away the same way.
-  TRawClient report(server.Port());
   report.Send(RequestBytes(
       3, std::string(service::kReportServerName) + "." + service::kReportMethodName,
       {TRemoteArg::FromDate(0), TRemoteArg::FromDate(80000), TRemoteArg::FromString("T"),
