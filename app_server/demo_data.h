@@ -16,8 +16,8 @@
 
 namespace app {
 
-// SQLite: the CREATE TABLE statements, then the CREATE INDEX statements (the same on
-// PostgreSQL), separated by semicolons.
+// SQLite: the CREATE TABLE statements, then the CREATE INDEX statements, separated by
+// semicolons.
 extern const char* const kSchemaSql;
 extern const char* const kIndexSql;
 
@@ -65,9 +65,11 @@ TDemoCounts GenerateDemoData(IDemoWriter& writer, const TDemoOptions& options);
 TDemoCounts CreateDemoDatabase(const std::string& path, const TDemoOptions& options);
 
 // The schema on PostgreSQL: the tables with their primary keys (the rows are loaded into
-// them), then the foreign keys (checked once, after the load); kIndexSql after that.
+// them), then the foreign keys (checked once, after the load), then the indexes (those of
+// SQLite, in PostgreSQL's terms).
 extern const char* const kPostgresSchemaSql;
 extern const char* const kPostgresForeignKeySql;
+extern const char* const kPostgresIndexSql;
 
 // Creates the schema and loads the demo data into the PostgreSQL database `conninfo` names, in
 // one transaction (a failure changes nothing). An earlier demo there is replaced; tables of the

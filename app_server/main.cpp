@@ -3,22 +3,34 @@
 //   app-server --db FILE|POSTGRES [--listen HOST:PORT] [--workers N]
 //              [--tls-cert FILE --tls-key FILE | --insecure]
 //   app-server --init-demo FILE|POSTGRES [--seed N] [--scale N]
+//   app-server --add-user LOGIN [--name NAME] --db FILE|POSTGRES
+//   app-server --disable-user LOGIN --db FILE|POSTGRES
 //
 // POSTGRES is a libpq URI ("postgresql://acomp@db1:5432/compras") or connection string
 // ("host=db1 dbname=compras"); anything else names a SQLite file. Serving prints one line to
 // stdout once it listens ("app-server escutando em 127.0.0.1:7450"), then logs one line per call
 // to stderr. SIGTERM or SIGINT stops it after the answers in flight are written.
+//
+// --add-user reads the password from the terminal without echo (twice), or as the first line of
+// standard input when that is not a terminal (a script); it is never taken as an argument, which
+// any user of the machine could read.
+#include <termios.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 
+#include "app_server/accounts.h"
 #include "app_server/database.h"
 #include "app_server/demo_data.h"
+#include "app_server/report_service.h"
 #include "app_server/server.h"
 #include "app_server/tracking_service.h"
 #include "service/contract.h"
+#include "service/report_contract.h"
 
 namespace {
 
@@ -27,6 +39,8 @@ const char* const kUsage =
     "  app-server --db BANCO [--listen HOST:PORTA] [--workers N]\n"
     "             [--tls-cert ARQUIVO --tls-key ARQUIVO | --insecure]\n"
     "  app-server --init-demo BANCO [--seed N] [--scale N]\n"
+    "  app-server --add-user USUARIO [--name NOME] --db BANCO\n"
+    "  app-server --disable-user USUARIO --db BANCO\n"
     "\n"
     "  BANCO é um arquivo SQLite ou um banco PostgreSQL, dado por URI\n"
     "  (postgresql://USUARIO@HOST:PORTA/BANCO) ou por parâmetros (\"host=... dbname=...\").\n"
@@ -42,6 +56,11 @@ const char* const kUsage =
     "                      ::1): os dados passam abertos pela rede\n"
     "  --init-demo BANCO   cria um banco de demonstração (substitui o arquivo, ou uma\n"
     "                      demonstração anterior no PostgreSQL)\n"
+    "  --add-user USUARIO  cria a conta (ou troca a senha e reativa uma existente); a senha\n"
+    "                      é lida do terminal, sem eco, ou da entrada padrão\n"
+    "  --name NOME         nome da pessoa da conta (padrão: o próprio usuário)\n"
+    "  --disable-user USUARIO  desativa a conta (o login passa a ser recusado)\n"
+    "  --login-timeout S   tempo para uma conexão fazer login antes de ser fechada (padrão 10)\n"
     "  --seed N            semente dos dados de demonstração (padrão 1)\n"
     "  --scale N           escala: 80 solicitações e cerca de 200 itens por unidade (padrão 1)\n"
     "  --message-timeout S tempo máximo para receber uma requisição inteira (padrão 60)\n"
@@ -84,10 +103,75 @@ bool SplitListen(const std::string& text, std::string& host, uint16_t& port) {
   return true;
 }
 
+// One line of the terminal without echo, or of standard input when it is not a terminal.
+bool ReadSecret(const char* prompt, std::string& secret) {
+  const bool terminal = ::isatty(STDIN_FILENO) == 1;
+  termios saved{};
+  if (terminal) {
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
+    ::tcgetattr(STDIN_FILENO, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  const bool read = static_cast<bool>(std::getline(std::cin, secret));
+  if (terminal) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fputs("\n", stderr);
+  }
+  if (!secret.empty() && secret.back() == '\r') secret.pop_back();
+  return read;
+}
+
+int AccountCommand(const std::string& db, const std::string& addUser, const std::string& name,
+                   const std::string& disableUser) {
+  try {
+    if (!disableUser.empty()) {
+      if (!app::DisableAccount(db, disableUser)) {
+        std::cerr << "app-server: não há a conta " << disableUser << " em "
+                  << app::DescribeTarget(db) << ".\n";
+        return 1;
+      }
+      std::printf("app-server: conta %s desativada em %s\n", disableUser.c_str(),
+                  app::DescribeTarget(db).c_str());
+      return 0;
+    }
+    if (const char* problem = app::LoginProblem(addUser)) {
+      std::cerr << "app-server: usuário inválido: " << problem << ".\n";
+      return 2;
+    }
+    std::string password, again;
+    if (!ReadSecret("Senha: ", password)) {
+      std::cerr << "app-server: nenhuma senha recebida.\n";
+      return 1;
+    }
+    if (::isatty(STDIN_FILENO) == 1 &&
+        (!ReadSecret("Repita a senha: ", again) || again != password)) {
+      std::cerr << "app-server: as senhas não conferem; nada foi alterado.\n";
+      return 1;
+    }
+    if (password.empty() || password.size() > app::kMaxPasswordBytes) {
+      std::cerr << "app-server: a senha deve ter de 1 a " << app::kMaxPasswordBytes
+                << " bytes; nada foi alterado.\n";
+      return 1;
+    }
+    const std::string hash = app::HashPassword(password, app::THashCost::Interactive);
+    const bool created = app::AddAccount(db, addUser, name.empty() ? addUser : name, hash);
+    std::printf("app-server: conta %s %s em %s\n", addUser.c_str(),
+                created ? "criada" : "atualizada (nova senha, ativa)",
+                app::DescribeTarget(db).c_str());
+    return 0;
+  } catch (const std::exception& failure) {
+    std::cerr << "app-server: " << failure.what() << "\n";
+    return 1;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string db, demo;
+  std::string db, demo, addUser, disableUser, accountName;
   long seed = 1, scale = 1;
   app::TServerOptions serverOptions;
   app::TTrackingService::TOptions serviceOptions;
@@ -116,6 +200,14 @@ int main(int argc, char** argv) {
       serverOptions.HandshakeTimeoutMs = static_cast<int>(Number(option, value(), 1, 3600)) * 1000;
     } else if (option == "--insecure") {
       serverOptions.AllowInsecure = true;
+    } else if (option == "--add-user") {
+      addUser = value();
+    } else if (option == "--disable-user") {
+      disableUser = value();
+    } else if (option == "--name") {
+      accountName = value();
+    } else if (option == "--login-timeout") {
+      serverOptions.LoginTimeoutMs = static_cast<int>(Number(option, value(), 1, 3600)) * 1000;
     } else if (option == "--seed") {
       seed = Number(option, value(), 0, 2147483647);
     } else if (option == "--scale") {
@@ -146,6 +238,11 @@ int main(int argc, char** argv) {
     }
   }
   if (db.empty() == demo.empty()) Usage(db.empty() ? "" : "use --db ou --init-demo, não ambos");
+  if (!addUser.empty() || !disableUser.empty()) {
+    if (db.empty()) Usage("--add-user e --disable-user pedem --db BANCO");
+    if (!addUser.empty() && !disableUser.empty()) Usage("use --add-user ou --disable-user");
+    return AccountCommand(db, addUser, accountName, disableUser);
+  }
 
   if (!demo.empty()) {
     try {
@@ -174,8 +271,21 @@ int main(int argc, char** argv) {
 
   try {
     // Fail at start, not at the first call, when the database cannot be read.
-    app::OpenDatabase(db)->Query("SELECT 1 FROM SOLICITACAO LIMIT 1", {}, 1, 10000,
-                                 [](const app::IRow&) { return true; });
+    {
+      auto check = app::OpenDatabase(db);
+      check->Query("SELECT 1 FROM SOLICITACAO LIMIT 1", {}, 1, 10000,
+                   [](const app::IRow&) { return true; });
+      // Without accounts no one could log in: say so now, with what to do.
+      try {
+        check->Query("SELECT 1 FROM USUARIO LIMIT 1", {}, 1, 10000,
+                     [](const app::IRow&) { return true; });
+      } catch (const app::EDatabaseError&) {
+        throw std::runtime_error("o banco " + app::DescribeTarget(db) +
+                                 " não tem a tabela de contas USUARIO; crie uma conta com "
+                                 "app-server --add-user USUARIO --db " +
+                                 app::DescribeTarget(db) + ".");
+      }
+    }
     // A SQLite file is checked at the start of every call: replaced, the pool reopens (see the
     // pool). A PostgreSQL server keeps its own files.
     app::TConnectionPool::TIdentity identity;
@@ -185,8 +295,15 @@ int main(int argc, char** argv) {
       app::LogLine("banco de dados " + app::DescribeTarget(db) + ": " + event);
     };
     app::TTrackingService tracking(pool, serviceOptions);
+    tracking.Warm(serverOptions.Workers);
+    app::TAccountAuthenticator authenticator(pool);
     app::TObjectRegistry registry;
     registry.Register(service::kServerName, &tracking);
+    // The report of SUP00700: its own object, behind the same listener, limits, log and login.
+    app::TReportService report(pool,
+                               {serviceOptions.QueryTimeLimitMs, serviceOptions.MaxSelectionCodes});
+    registry.Register(service::kReportServerName, &report);
+    registry.SetAuthenticator(&authenticator);
     app::TServer server(registry, serverOptions);
     server.Listen();
     std::printf("app-server escutando em %s:%u (banco %s, %d workers%s)\n",

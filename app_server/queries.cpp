@@ -1,64 +1,20 @@
 #include "app_server/queries.h"
 
+#include <array>
+#include <memory>
+#include <string>
+
 namespace app {
 
 namespace {
+
+// ------------------------------------------------------------------ statements without shapes
 
 constexpr const char* kGetFilSoli =
     R"SQL(SELECT '' AS IDMARCADO, F.CDFILIAL AS CDFILSOLI, F.NMFILIAL
   FROM FILIAL F
  WHERE EXISTS (SELECT 1 FROM SOLICITACAO S WHERE S.CDFILIAL = F.CDFILIAL)
  ORDER BY F.CDFILIAL)SQL";
-
-constexpr const char* kGetNrSolicita = R"SQL(SELECT '' AS IDMARCADO, S.NRSOLICMP
-  FROM SOLICITACAO S
- WHERE (:stTFilSoli = 'T' OR S.CDFILIAL IN (SELECT value FROM json_each(:lFilSoli)))
-   AND (:stDtSoli = 'T' OR (S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim))
-   AND (:stDtEntr = 'T' OR EXISTS (
-         SELECT 1 FROM ITEMSOLICITACAO I
-          WHERE I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
-            AND I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim))
- GROUP BY S.NRSOLICMP
- ORDER BY S.NRSOLICMP)SQL";
-
-constexpr const char* kGetFilSoliGD = R"SQL(SELECT F.CDFILIAL, F.NMFILIAL
-  FROM FILIAL F
- WHERE (:stTFilSoli = 'T' OR F.CDFILIAL IN (SELECT value FROM json_each(:lFilSoli)))
-   AND EXISTS (
-       SELECT 1
-         FROM SOLICITACAO S
-         JOIN ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
-         JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO
-        WHERE S.CDFILIAL = F.CDFILIAL
-          AND (:stDtSoli = 'T' OR (S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim))
-          AND (:stDtEntr = 'T' OR (I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim))
-          AND (:stTSolicita = 'T' OR S.NRSOLICMP IN (SELECT value FROM json_each(:lSolicita)))
-          AND (:stTCdProd = 'T' OR (P.CDARVPROD >= :cdProdIni
-                                    AND (:cdProdFin = '' OR P.CDARVPROD <= :cdProdFin))))
- ORDER BY F.CDFILIAL)SQL";
-
-constexpr const char* kGetItens =
-    R"SQL(SELECT I.STATUS, S.CDFILLAN, S.NRSOLICMP, S.CDOPERLANC, D.NMDESTSOLI, I.NRCOMPRA,
-       C.DTCONCOLEPREC, I.DTPROGENTR, O.NMOPERADOR, S.DTHRLANCSOL, I.QTSOLIPROD,
-       AI.QTEFETENTRAF, AI.NRAUTOFORN, A.DTAUTOFORN, N.CDOPERAPRO, I.CDDESTSOLI,
-       I.NRCOLEPRECO, I.CDFILIAL, N.DTEMISSAO, A.DTPROGENTAF
-  FROM SOLICITACAO S
-  JOIN ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
-  JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO
-  LEFT JOIN DESTINO D ON D.CDDESTSOLI = I.CDDESTSOLI
-  LEFT JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERSOLI
-  LEFT JOIN COLETAPRECO C ON C.CDFILIAL = I.CDFILIAL AND C.NRCOLEPRECO = I.NRCOLEPRECO
-  LEFT JOIN ITEMAUTOFORN AI ON AI.CDFILLAN = I.CDFILLAN AND AI.NRSOLICMP = I.NRSOLICMP
-                           AND AI.NRITEMSOLI = I.NRITEMSOLI
-  LEFT JOIN AUTORIZACAOFORN A ON A.CDFILIAL = AI.CDFILIAL AND A.NRAUTOFORN = AI.NRAUTOFORN
-  LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN
- WHERE S.CDFILIAL = :cdFilial
-   AND (:stDtSoli = 'T' OR (S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim))
-   AND (:stDtEntr = 'T' OR (I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim))
-   AND (:stTSolicita = 'T' OR S.NRSOLICMP IN (SELECT value FROM json_each(:lSolicita)))
-   AND (:stTCdProd = 'T' OR (P.CDARVPROD >= :cdProdIni
-                             AND (:cdProdFin = '' OR P.CDARVPROD <= :cdProdFin)))
- ORDER BY S.NRSOLICMP, S.CDFILLAN, I.NRITEMSOLI)SQL";
 
 constexpr const char* kGetDestSolGere =
     R"SQL(SELECT A.IDAPROVPRGER, G.NMOPERADOR, A.CDDESTSOLI, A.DTAPRSOLPRODGER
@@ -72,30 +28,6 @@ constexpr const char* kGetDestSolGere =
    AND A.IDAPROVPRGER IN ('S', 'N')
  ORDER BY A.NRNIVEL)SQL";
 
-constexpr const char* kGetItemProduto =
-    R"SQL(SELECT P.CDARVPROD, P.CDPRODUTO, P.NMPRODUTO, P.SGUNIDADE, I.QTSOLIPROD, P.VRCMPANTERIOR,
-       F.NMRAZSOCFORN, A.VRTOTALAF, N.NRNOTAFISC, N.DTEMISSAO, N.CDTIPOOPER, N.VRNOTAFISC,
-       N.DTAPROVACAO, O.NMOPERADOR, P.CDMARCA, S.CDFILLAN AS CDFILLANC, N.DTENTRSAID
-  FROM SOLICITACAO S
-  JOIN ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
-  JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO
-  LEFT JOIN ITEMAUTOFORN AI ON AI.CDFILLAN = I.CDFILLAN AND AI.NRSOLICMP = I.NRSOLICMP
-                           AND AI.NRITEMSOLI = I.NRITEMSOLI
-  LEFT JOIN AUTORIZACAOFORN A ON A.CDFILIAL = AI.CDFILIAL AND A.NRAUTOFORN = AI.NRAUTOFORN
-  LEFT JOIN FORNECEDOR F ON F.CDFORNECED = A.CDFORNECED
-  LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN
-  LEFT JOIN OPERADOR O ON O.CDOPERADOR = N.CDOPERAPRO
- WHERE S.CDFILIAL = :cdFilial
-   AND S.NRSOLICMP = :nrSoliCmp
-   AND S.CDFILLAN = :cdFilLan
-   AND COALESCE(I.NRCOMPRA, '') = :nrCompra
-   AND COALESCE(I.DTPROGENTR, '1899-12-30 00:00:00') >= :dtProgEntr
-   AND COALESCE(I.DTPROGENTR, '1899-12-30 00:00:00') < :dtProgEntrFim
-   AND (:stDtSoli = 'T' OR (S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim))
-   AND (:stTCdProd = 'T' OR (P.CDARVPROD >= :cdProdIni
-                             AND (:cdProdFin = '' OR P.CDARVPROD <= :cdProdFin)))
- ORDER BY P.CDARVPROD, I.NRITEMSOLI)SQL";
-
 constexpr const char* kGetItemCota =
     R"SQL(SELECT Q.NRCOLEPRECO, C.IDSITUCOLETA, B.NMOPERADOR, F.NMRAZSOCFORN, Q.VRPRECUNIITM
   FROM ITEMCOLETAPRECO Q
@@ -107,61 +39,191 @@ constexpr const char* kGetItemCota =
    AND Q.NRCOLEPRECO = :nrColePreco
  ORDER BY Q.VRPRECUNIITM, F.NMRAZSOCFORN)SQL";
 
-// PostgreSQL: the same statements but for the lists, bound as one text[] and compared with
-// = ANY, and the delivery date, a timestamp. GetFilSoli, GetDestSolGere and GetItemCota are the
-// same text on both engines.
-constexpr const char* kGetNrSolicitaPostgres = R"SQL(SELECT '' AS IDMARCADO, S.NRSOLICMP
-  FROM SOLICITACAO S
- WHERE (:stTFilSoli = 'T' OR S.CDFILIAL = ANY (:lFilSoli))
-   AND (:stDtSoli = 'T' OR (S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim))
-   AND (:stDtEntr = 'T' OR EXISTS (
-         SELECT 1 FROM ITEMSOLICITACAO I
-          WHERE I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
-            AND I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim))
- GROUP BY S.NRSOLICMP
- ORDER BY S.NRSOLICMP)SQL";
+// ------------------------------------------------------------------ fragments
 
-constexpr const char* kGetFilSoliGDPostgres = R"SQL(SELECT F.CDFILIAL, F.NMFILIAL
-  FROM FILIAL F
- WHERE (:stTFilSoli = 'T' OR F.CDFILIAL = ANY (:lFilSoli))
-   AND EXISTS (
-       SELECT 1
-         FROM SOLICITACAO S
-         JOIN ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
-         JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO
-        WHERE S.CDFILIAL = F.CDFILIAL
-          AND (:stDtSoli = 'T' OR (S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim))
-          AND (:stDtEntr = 'T' OR (I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim))
-          AND (:stTSolicita = 'T' OR S.NRSOLICMP = ANY (:lSolicita))
-          AND (:stTCdProd = 'T' OR (P.CDARVPROD >= :cdProdIni
-                                    AND (:cdProdFin = '' OR P.CDARVPROD <= :cdProdFin))))
- ORDER BY F.CDFILIAL)SQL";
+// The join of a request's items; the product's, where a product range asks for it (an item
+// always has its product: ITEMSOLICITACAO.CDPRODUTO references PRODUTO).
+constexpr const char* kItemsOfRequest =
+    "ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP";
+constexpr const char* kProductOfItem = "PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO";
 
-constexpr const char* kGetItensPostgres =
-    R"SQL(SELECT I.STATUS, S.CDFILLAN, S.NRSOLICMP, S.CDOPERLANC, D.NMDESTSOLI, I.NRCOMPRA,
+constexpr const char* kRequestDates = "S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim";
+constexpr const char* kDeliveryDates = "I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim";
+constexpr const char* kProductFrom = "P.CDARVPROD >= :cdProdIni";
+constexpr const char* kProductTo = "P.CDARVPROD <= :cdProdFin";
+
+// "column is one of the codes of the list parameter".
+std::string InList(TDialect dialect, const char* column, const char* list) {
+  if (dialect == TDialect::Sqlite)
+    return std::string(column) + " IN (SELECT value FROM json_each(:" + list + "))";
+  return std::string(column) + " = ANY (:" + list + ")";
+}
+
+// Conditions joined with AND, each on a line of its own under `indent`.
+class TConditions {
+ public:
+  void Add(std::string condition) { items_.push_back(std::move(condition)); }
+  bool Empty() const { return items_.empty(); }
+  // "WHERE a\n   AND b" (with `where` as the first word), or nothing.
+  std::string Text(const char* where, const std::string& indent) const {
+    std::string text;
+    for (size_t i = 0; i < items_.size(); ++i) {
+      text += i == 0 ? "\n" + indent + where + " " : "\n" + indent + "  AND ";
+      text += items_[i];
+    }
+    return text;
+  }
+
+ private:
+  std::vector<std::string> items_;
+};
+
+bool Product(const TFilterShape& shape) {
+  return shape.ProductFrom || shape.ProductTo;
+}
+
+void AddProduct(const TFilterShape& shape, TConditions& conditions) {
+  if (shape.ProductFrom) conditions.Add(kProductFrom);
+  if (shape.ProductTo) conditions.Add(kProductTo);
+}
+
+// ------------------------------------------------------------------ GetNrSolicita
+
+// Starts from the branches listed or from the request dates when given (an index of
+// SOLICITACAO on each); from the items due in the delivery range when that is the only
+// criterion.
+std::string NrSolicita(TDialect dialect, const TFilterShape& shape) {
+  TConditions where;
+  if (shape.DeliveryDates && !shape.BranchList && !shape.RequestDates) {
+    // The request numbers of the items due in the range: every item has its request
+    // (ITEMSOLICITACAO references SOLICITACAO), and nothing else of the request is asked.
+    where.Add(kDeliveryDates);
+    return "SELECT '' AS IDMARCADO, I.NRSOLICMP\n  FROM ITEMSOLICITACAO I" +
+           where.Text("WHERE", " ") + "\n GROUP BY I.NRSOLICMP\n ORDER BY I.NRSOLICMP";
+  }
+  std::string sql = "SELECT '' AS IDMARCADO, S.NRSOLICMP\n  FROM ";
+  if (shape.BranchList && dialect == TDialect::Sqlite) {
+    // SQLite would rather read every request in number order than sort those of a few
+    // branches; the list, first, makes it search each branch's (a code listed twice is
+    // harmless under the GROUP BY).
+    sql += "json_each(:lFilSoli) L\n  CROSS JOIN SOLICITACAO S ON S.CDFILIAL = L.value";
+    if (shape.RequestDates) where.Add(kRequestDates);
+  } else {
+    sql += "SOLICITACAO S";
+    if (shape.BranchList) where.Add(InList(dialect, "S.CDFILIAL", "lFilSoli"));
+    if (shape.RequestDates) where.Add(kRequestDates);
+  }
+  if (shape.DeliveryDates)
+    where.Add(std::string("EXISTS (\n         SELECT 1 FROM ITEMSOLICITACAO I\n") +
+              "          WHERE I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP\n" +
+              "            AND " + kDeliveryDates + ")");
+  sql += where.Text("WHERE", " ");
+  sql += "\n GROUP BY S.NRSOLICMP\n ORDER BY S.NRSOLICMP";
+  return sql;
+}
+
+// ------------------------------------------------------------------ GetFilSoliGD
+
+// Branches with at least one matching item, in one of three forms:
+// - per branch, whether one of its requests matches (EXISTS, correlated): the search of each
+//   branch stops at its first match, and finds no match at once when the request dates leave
+//   none, through the index on (CDFILIAL, DTHRLANCSOL). For the request dates, a branch list,
+//   and no criterion at all.
+// - the branches of the requests of the request list (IN, once), through the index on
+//   NRSOLICMP.
+// - the branches of the items due in the delivery range, or else of the products of the range
+//   (IN, once), through the index on DTPROGENTR or on CDPRODUTO; each item's request is looked
+//   up by its key (a subquery, so that no engine may trade the look-ups for a scan of every
+//   request).
+// PostgreSQL would fold a subquery into a join of its own choosing (a hash join over a scan of
+// a whole table, the per-branch search for the uncorrelated forms); OFFSET 0 keeps each the
+// search it is written as.
+std::string FilSoliGD(TDialect dialect, const TFilterShape& shape) {
+  const bool perBranch = !shape.RequestList && (shape.RequestDates || shape.BranchList ||
+                                                (!shape.DeliveryDates && !Product(shape)));
+  const bool fromItems = !perBranch && !shape.RequestList;
+  std::string select, from;
+  TConditions inner;
+  if (!fromItems) {
+    select = perBranch ? "SELECT 1" : "SELECT S.CDFILIAL";
+    from = std::string("SOLICITACAO S\n         JOIN ") + kItemsOfRequest;
+    if (Product(shape)) from += std::string("\n         JOIN ") + kProductOfItem;
+    if (perBranch) inner.Add("S.CDFILIAL = F.CDFILIAL");
+    if (shape.RequestList) inner.Add(InList(dialect, "S.NRSOLICMP", "lSolicita"));
+  } else {
+    select =
+        "SELECT (SELECT S.CDFILIAL FROM SOLICITACAO S\n"
+        "                WHERE S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = I.NRSOLICMP)";
+    if (shape.DeliveryDates) {
+      from = "ITEMSOLICITACAO I";
+      if (Product(shape)) from += std::string("\n         JOIN ") + kProductOfItem;
+    } else {
+      from = "PRODUTO P\n         JOIN ITEMSOLICITACAO I ON I.CDPRODUTO = P.CDPRODUTO";
+    }
+  }
+  if (shape.RequestDates) inner.Add(kRequestDates);
+  if (shape.DeliveryDates) inner.Add(kDeliveryDates);
+  AddProduct(shape, inner);
+  std::string subquery = select + "\n         FROM " + from + inner.Text("WHERE", "        ");
+  if (dialect == TDialect::Postgres) {
+    // For the first match of a branch PostgreSQL would read the request table from its start,
+    // counting on a match soon (none comes for a branch without requests: the whole table is
+    // read); in date order it takes the branch's index.
+    if (perBranch) subquery += "\n        ORDER BY S.DTHRLANCSOL";
+    subquery += "\n        OFFSET 0";
+  }
+
+  TConditions outer;
+  if (shape.BranchList) outer.Add(InList(dialect, "F.CDFILIAL", "lFilSoli"));
+  outer.Add((perBranch ? "EXISTS (\n       " : "F.CDFILIAL IN (\n       ") + subquery + ")");
+  return "SELECT F.CDFILIAL, F.NMFILIAL\n  FROM FILIAL F" + outer.Text("WHERE", " ") +
+         "\n ORDER BY F.CDFILIAL";
+}
+
+// ------------------------------------------------------------------ GetItens
+
+// The items of one requesting branch: from its requests in the request-date range (the index on
+// (CDFILIAL, DTHRLANCSOL)), or from the requests of the list (the index on NRSOLICMP). The
+// requester's name is joined per request, before the items.
+std::string Itens(TDialect dialect, const TFilterShape& shape) {
+  const char* join = dialect == TDialect::Sqlite ? "CROSS JOIN" : "JOIN";
+  std::string sql =
+      R"SQL(SELECT I.STATUS, S.CDFILLAN, S.NRSOLICMP, S.CDOPERLANC, D.NMDESTSOLI, I.NRCOMPRA,
        C.DTCONCOLEPREC, I.DTPROGENTR, O.NMOPERADOR, S.DTHRLANCSOL, I.QTSOLIPROD,
        AI.QTEFETENTRAF, AI.NRAUTOFORN, A.DTAUTOFORN, N.CDOPERAPRO, I.CDDESTSOLI,
        I.NRCOLEPRECO, I.CDFILIAL, N.DTEMISSAO, A.DTPROGENTAF
   FROM SOLICITACAO S
-  JOIN ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
-  JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO
-  LEFT JOIN DESTINO D ON D.CDDESTSOLI = I.CDDESTSOLI
   LEFT JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERSOLI
+  )SQL";
+  sql += std::string(join) + " " + kItemsOfRequest;
+  if (Product(shape)) sql += std::string("\n  JOIN ") + kProductOfItem;
+  sql += R"SQL(
+  LEFT JOIN DESTINO D ON D.CDDESTSOLI = I.CDDESTSOLI
   LEFT JOIN COLETAPRECO C ON C.CDFILIAL = I.CDFILIAL AND C.NRCOLEPRECO = I.NRCOLEPRECO
   LEFT JOIN ITEMAUTOFORN AI ON AI.CDFILLAN = I.CDFILLAN AND AI.NRSOLICMP = I.NRSOLICMP
                            AND AI.NRITEMSOLI = I.NRITEMSOLI
   LEFT JOIN AUTORIZACAOFORN A ON A.CDFILIAL = AI.CDFILIAL AND A.NRAUTOFORN = AI.NRAUTOFORN
-  LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN
- WHERE S.CDFILIAL = :cdFilial
-   AND (:stDtSoli = 'T' OR (S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim))
-   AND (:stDtEntr = 'T' OR (I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim))
-   AND (:stTSolicita = 'T' OR S.NRSOLICMP = ANY (:lSolicita))
-   AND (:stTCdProd = 'T' OR (P.CDARVPROD >= :cdProdIni
-                             AND (:cdProdFin = '' OR P.CDARVPROD <= :cdProdFin)))
- ORDER BY S.NRSOLICMP, S.CDFILLAN, I.NRITEMSOLI)SQL";
+  LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN)SQL";
+  TConditions where;
+  where.Add("S.CDFILIAL = :cdFilial");
+  if (shape.RequestList) where.Add(InList(dialect, "S.NRSOLICMP", "lSolicita"));
+  if (shape.RequestDates) where.Add(kRequestDates);
+  if (shape.DeliveryDates) where.Add(kDeliveryDates);
+  AddProduct(shape, where);
+  sql += where.Text("WHERE", " ");
+  sql += "\n ORDER BY S.NRSOLICMP, S.CDFILLAN, I.NRITEMSOLI";
+  return sql;
+}
 
-constexpr const char* kGetItemProdutoPostgres =
-    R"SQL(SELECT P.CDARVPROD, P.CDPRODUTO, P.NMPRODUTO, P.SGUNIDADE, I.QTSOLIPROD, P.VRCMPANTERIOR,
+// ------------------------------------------------------------------ GetItemProduto
+
+// One request, by its key; the filter's request dates and product range on top.
+std::string ItemProduto(TDialect dialect, const TFilterShape& shape) {
+  const char* none =
+      dialect == TDialect::Sqlite ? "'1899-12-30 00:00:00'" : "TIMESTAMP '1899-12-30 00:00:00'";
+  const std::string due = std::string("COALESCE(I.DTPROGENTR, ") + none + ")";
+  std::string sql =
+      R"SQL(SELECT P.CDARVPROD, P.CDPRODUTO, P.NMPRODUTO, P.SGUNIDADE, I.QTSOLIPROD, P.VRCMPANTERIOR,
        F.NMRAZSOCFORN, A.VRTOTALAF, N.NRNOTAFISC, N.DTEMISSAO, N.CDTIPOOPER, N.VRNOTAFISC,
        N.DTAPROVACAO, O.NMOPERADOR, P.CDMARCA, S.CDFILLAN AS CDFILLANC, N.DTENTRSAID
   FROM SOLICITACAO S
@@ -172,40 +234,107 @@ constexpr const char* kGetItemProdutoPostgres =
   LEFT JOIN AUTORIZACAOFORN A ON A.CDFILIAL = AI.CDFILIAL AND A.NRAUTOFORN = AI.NRAUTOFORN
   LEFT JOIN FORNECEDOR F ON F.CDFORNECED = A.CDFORNECED
   LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN
-  LEFT JOIN OPERADOR O ON O.CDOPERADOR = N.CDOPERAPRO
- WHERE S.CDFILIAL = :cdFilial
-   AND S.NRSOLICMP = :nrSoliCmp
-   AND S.CDFILLAN = :cdFilLan
-   AND COALESCE(I.NRCOMPRA, '') = :nrCompra
-   AND COALESCE(I.DTPROGENTR, TIMESTAMP '1899-12-30 00:00:00') >= :dtProgEntr
-   AND COALESCE(I.DTPROGENTR, TIMESTAMP '1899-12-30 00:00:00') < :dtProgEntrFim
-   AND (:stDtSoli = 'T' OR (S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim))
-   AND (:stTCdProd = 'T' OR (P.CDARVPROD >= :cdProdIni
-                             AND (:cdProdFin = '' OR P.CDARVPROD <= :cdProdFin)))
- ORDER BY P.CDARVPROD, I.NRITEMSOLI)SQL";
+  LEFT JOIN OPERADOR O ON O.CDOPERADOR = N.CDOPERAPRO)SQL";
+  TConditions where;
+  where.Add("S.CDFILIAL = :cdFilial");
+  where.Add("S.NRSOLICMP = :nrSoliCmp");
+  where.Add("S.CDFILLAN = :cdFilLan");
+  where.Add("COALESCE(I.NRCOMPRA, '') = :nrCompra");
+  where.Add(due + " >= :dtProgEntr");
+  where.Add(due + " < :dtProgEntrFim");
+  if (shape.RequestDates) where.Add(kRequestDates);
+  AddProduct(shape, where);
+  sql += where.Text("WHERE", " ");
+  sql += "\n ORDER BY P.CDARVPROD, I.NRITEMSOLI";
+  return sql;
+}
 
-struct TEntry {
+// ------------------------------------------------------------------ the table
+
+// The criteria of each method, as bits of a shape: request dates, delivery dates, branch list,
+// request list, product from, product to.
+constexpr unsigned kRequestDatesBit = 1, kDeliveryDatesBit = 2, kBranchListBit = 4,
+                   kRequestListBit = 8, kProductFromBit = 16, kProductToBit = 32, kAllBits = 63;
+
+unsigned Bits(const TFilterShape& shape) {
+  return (shape.RequestDates ? kRequestDatesBit : 0u) |
+         (shape.DeliveryDates ? kDeliveryDatesBit : 0u) | (shape.BranchList ? kBranchListBit : 0u) |
+         (shape.RequestList ? kRequestListBit : 0u) | (shape.ProductFrom ? kProductFromBit : 0u) |
+         (shape.ProductTo ? kProductToBit : 0u);
+}
+
+TFilterShape ShapeOfBits(unsigned bits) {
+  TFilterShape shape;
+  shape.RequestDates = bits & kRequestDatesBit;
+  shape.DeliveryDates = bits & kDeliveryDatesBit;
+  shape.BranchList = bits & kBranchListBit;
+  shape.RequestList = bits & kRequestListBit;
+  shape.ProductFrom = bits & kProductFromBit;
+  shape.ProductTo = bits & kProductToBit;
+  return shape;
+}
+
+using TComposer = std::string (*)(TDialect, const TFilterShape&);
+
+struct TMethodEntry {
   const char* Method;
-  const char* Sqlite;
-  const char* Postgres;
+  unsigned Criteria;      // the bits the method has
+  TComposer Compose;      // nullptr: one fixed statement
+  const char* Statement;  // the fixed statement
 };
 
-constexpr TEntry kStatements[] = {
-    {"GetFilSoli", kGetFilSoli, kGetFilSoli},
-    {"GetNrSolicita", kGetNrSolicita, kGetNrSolicitaPostgres},
-    {"GetFilSoliGD", kGetFilSoliGD, kGetFilSoliGDPostgres},
-    {"GetItens", kGetItens, kGetItensPostgres},
-    {"GetDestSolGere", kGetDestSolGere, kGetDestSolGere},
-    {"GetItemProduto", kGetItemProduto, kGetItemProdutoPostgres},
-    {"GetItemCota", kGetItemCota, kGetItemCota},
+constexpr TMethodEntry kMethods[] = {
+    {"GetFilSoli", 0, nullptr, kGetFilSoli},
+    {"GetNrSolicita", kRequestDatesBit | kDeliveryDatesBit | kBranchListBit, NrSolicita, nullptr},
+    {"GetFilSoliGD", kAllBits, FilSoliGD, nullptr},
+    {"GetItens", kAllBits & ~kBranchListBit, Itens, nullptr},
+    {"GetDestSolGere", 0, nullptr, kGetDestSolGere},
+    {"GetItemProduto", kRequestDatesBit | kProductFromBit | kProductToBit, ItemProduto, nullptr},
+    {"GetItemCota", 0, nullptr, kGetItemCota},
 };
+constexpr size_t kMethodCount = std::size(kMethods);
+
+// Every composed statement, made once: [dialect][method][shape bits].
+struct TComposed {
+  std::array<std::array<std::array<std::string, kAllBits + 1>, kMethodCount>, 2> Text;
+  TComposed() {
+    for (int d = 0; d < 2; ++d) {
+      const TDialect dialect = d == 0 ? TDialect::Sqlite : TDialect::Postgres;
+      for (size_t m = 0; m < kMethodCount; ++m) {
+        if (kMethods[m].Compose == nullptr) continue;
+        for (unsigned bits = 0; bits <= kAllBits; ++bits)
+          if ((bits & ~kMethods[m].Criteria) == 0)
+            Text[d][m][bits] = kMethods[m].Compose(dialect, ShapeOfBits(bits));
+      }
+    }
+  }
+};
+
+const TComposed& Composed() {
+  static const auto composed = std::make_unique<TComposed>();
+  return *composed;
+}
 
 }  // namespace
 
-const char* SqlFor(std::string_view method, TDialect dialect) {
-  for (const auto& entry : kStatements)
-    if (method == entry.Method) return dialect == TDialect::Sqlite ? entry.Sqlite : entry.Postgres;
+const char* SqlFor(std::string_view method, TDialect dialect, const TFilterShape& shape) {
+  for (size_t m = 0; m < kMethodCount; ++m) {
+    if (method != kMethods[m].Method) continue;
+    if (kMethods[m].Compose == nullptr) return kMethods[m].Statement;
+    const unsigned bits = Bits(shape) & kMethods[m].Criteria;
+    return Composed().Text[dialect == TDialect::Sqlite ? 0 : 1][m][bits].c_str();
+  }
   return nullptr;
+}
+
+std::vector<TFilterShape> ShapesOf(std::string_view method) {
+  std::vector<TFilterShape> shapes;
+  for (const auto& entry : kMethods) {
+    if (method != entry.Method) continue;
+    for (unsigned bits = 0; bits <= kAllBits; ++bits)
+      if ((bits & ~entry.Criteria) == 0) shapes.push_back(ShapeOfBits(bits));
+  }
+  return shapes;
 }
 
 }  // namespace app

@@ -1,20 +1,50 @@
-// The statement behind each method of the tracking service, one per method and engine
-// (docs/service.md shows them and what binds to each parameter). The two engines' texts differ
-// only where they must: SQLite reads a selection list with json_each, PostgreSQL compares with
-// = ANY of a text[]; the delivery date's stand-in for "none" is text in one and a timestamp in
-// the other.
+// The statements behind the methods of the tracking service, per engine and per filter shape
+// (docs/service.md shows them, the indexes that serve them and what binds to each parameter).
 //
-// Parameters are named (":cdFilial"). Flags are bound as sent (a flag unrestricts only when it
-// is exactly "T"); dates as days (see TParam); selection lists as their codes.
+// A filtered search has one statement for each combination of the criteria a call restricts
+// (its shape), composed from fixed fragments: a criterion that is not restricted is left out of
+// the statement rather than switched off by its flag inside it, so that the planner sees only
+// the conditions that matter and can take the index that fits them; the most selective
+// criterion given decides which table the statement starts from. No text of the client ever
+// enters the SQL: the shape is a set of booleans, and the values are bound as parameters (a
+// selection list as one parameter).
+//
+// The engines' texts differ only where they must: SQLite reads a selection list with json_each,
+// PostgreSQL compares with = ANY of a text[]; the delivery date's stand-in for "none" is text in
+// one and a timestamp in the other; SQLite is told the join order with CROSS JOIN where its
+// planner would take a worse one (PostgreSQL keeps the written order, see database_postgres.cpp).
+//
+// Parameters are named (":cdFilial"). Dates are bound as days (see TParam); selection lists as
+// their codes; product codes normalised (tracking_service.h).
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 #include "app_server/database.h"
 
 namespace app {
 
-// nullptr for a method without a statement.
-const char* SqlFor(std::string_view method, TDialect dialect);
+// The criteria a call restricts. A method has some of them (docs/service.md lists which); the
+// others are ignored for it.
+struct TFilterShape {
+  bool RequestDates = false;   // stDtSoli is not "T"
+  bool DeliveryDates = false;  // stDtEntr is not "T"
+  bool BranchList = false;     // stTFilSoli is not "T"
+  bool RequestList = false;    // stTSolicita is not "T"
+  bool ProductFrom = false;    // stTCdProd is not "T" and cdProdIni is not blank
+  bool ProductTo = false;      // stTCdProd is not "T" and cdProdFin is not blank
+
+  bool operator==(const TFilterShape&) const = default;
+};
+
+// The statement for a call of `method` of that shape; nullptr for a method without one. The
+// same method, dialect and shape always give the same pointer (connections prepare each
+// statement once, keyed by it).
+const char* SqlFor(std::string_view method, TDialect dialect, const TFilterShape& shape = {});
+
+// Every shape of `method` that has a statement of its own: the combinations of the criteria the
+// method has (one empty shape for a method without criteria; none for an unknown method).
+std::vector<TFilterShape> ShapesOf(std::string_view method);
 
 }  // namespace app

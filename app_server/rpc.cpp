@@ -170,6 +170,21 @@ void EncodeErrorResponse(std::string& response, uint32_t msgid, std::string_view
   out.Nil();
 }
 
+void EncodeLoginResponse(std::string& response, uint32_t msgid, std::string_view login,
+                         std::string_view name) {
+  response.clear();
+  fw::wire::TWireWriter out(response);
+  out.Array(4);
+  out.Unsigned(1);
+  out.Unsigned(msgid);
+  out.Nil();
+  out.Map(2);
+  out.Str("usuario");
+  out.Str(login);
+  out.Str("nome");
+  out.Str(name);
+}
+
 namespace {
 
 void EncodeFailResponse(std::string& response, uint32_t msgid, std::string_view message) {

@@ -81,6 +81,29 @@ class IServiceObject {
   }
 };
 
+// Logging in: the method every connection must call first, and what the server answers.
+inline constexpr const char* kLoginMethod = "Sessao.Login";
+inline constexpr const char* kNotAuthenticated = "Sessão não autenticada.";
+inline constexpr const char* kBadCredentials = "Usuário ou senha inválidos.";
+inline constexpr const char* kTooManyAttempts =
+    "Muitas tentativas de acesso; tente novamente em instantes.";
+
+// What a login attempt came to, for the session to answer and log.
+struct TLoginOutcome {
+  bool Accepted = false;
+  std::string Login;    // the account's, when accepted
+  std::string Name;     // likewise
+  std::string Message;  // the refusal the client gets, when not accepted
+  std::string LogText;  // "\"demo\": aceito" or "\"demo\": recusado (senha incorreta)"
+};
+
+// Checks logins. The session calls it on a query thread.
+class IAuthenticator {
+ public:
+  virtual ~IAuthenticator() = default;
+  virtual TLoginOutcome Login(const std::string& address, const std::vector<TRpcValue>& params) = 0;
+};
+
 class TObjectRegistry {
  public:
   void Register(std::string name, IServiceObject* object) { objects_[std::move(name)] = object; }
@@ -88,9 +111,13 @@ class TObjectRegistry {
   // Whether "Object.Method" is a quick method of a known object; unknown names are quick too
   // (they are only answered with an error).
   bool IsQuick(std::string_view fullMethod) const;
+  // Set: every connection must log in (kLoginMethod) before any other call.
+  void SetAuthenticator(IAuthenticator* authenticator) { authenticator_ = authenticator; }
+  IAuthenticator* Authenticator() const { return authenticator_; }
 
  private:
   std::map<std::string, IServiceObject*, std::less<>> objects_;
+  IAuthenticator* authenticator_ = nullptr;
 };
 
 // One call as the log line reports it.
@@ -105,6 +132,10 @@ struct TCallOutcome {
 // Runs one request and writes the whole response message into `response`.
 TCallOutcome HandleRequest(const TObjectRegistry& registry, const TRpcRequest& request,
                            std::string& response);
+
+// A successful login: [1, msgid, nil, {"usuario": login, "nome": name}].
+void EncodeLoginResponse(std::string& response, uint32_t msgid, std::string_view login,
+                         std::string_view name);
 
 // The message is made safe first (SafeMessage).
 void EncodeErrorResponse(std::string& response, uint32_t msgid, std::string_view message);

@@ -1,5 +1,7 @@
 #include "app_server/server.h"
 
+#include "app_server/database.h"
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -231,6 +233,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
   TSession(TSocket socket, TShared& shared, bool counted, std::string refusal)
       : stream_(std::move(socket), shared.Tls.get()),
         timer_(stream_.Socket().get_executor()),
+        loginTimer_(stream_.Socket().get_executor()),
+        delayTimer_(stream_.Socket().get_executor()),
         shared_(shared),
         counted_(counted),
         refusingSlot_(!refusal.empty()),
@@ -267,6 +271,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
   const asio::ip::address& Address() const { return address_; }
 
   void Start() {
+    // The login deadline counts from the accept, the handshake inside it: a connection holds
+    // its slot unauthenticated for LoginTimeoutMs at most, however it spends them.
+    if (refusal_.empty() && shared_.Registry.Authenticator() != nullptr) ArmLoginDeadline();
     if (stream_.Encrypted()) {
       AwaitHandshake();
       return;
@@ -434,6 +441,17 @@ class TSession : public std::enable_shared_from_this<TSession> {
             messageTimerArmed_ = false;
             timer_.cancel();
           }
+          if (IAuthenticator* authenticator = shared_.Registry.Authenticator()) {
+            if (next.Request.Method == kLoginMethod) {
+              if (StartLogin(*authenticator, next.Request)) return;
+              break;
+            }
+            if (!authenticated_) {
+              Note(QuoteClientText(next.Request.Method) + " erro: " + kNotAuthenticated);
+              EncodeErrorResponse(response_, next.Request.MsgId, kNotAuthenticated);
+              break;
+            }
+          }
           // A quick call runs right here unless searches are waiting for a query thread: then
           // it waits in line behind them, so that no call overtakes one that came before it.
           if (shared_.Registry.IsQuick(next.Request.Method) &&
@@ -508,6 +526,102 @@ class TSession : public std::enable_shared_from_this<TSession> {
                  });
     });
     return true;
+  }
+
+  // Closes the connection when no login has succeeded by the deadline; a login being checked
+  // then is answered first.
+  void ArmLoginDeadline() {
+    loginTimer_.expires_after(std::chrono::milliseconds(shared_.Options.LoginTimeoutMs));
+    loginTimer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
+      if (error || self->closed_ || self->authenticated_) return;
+      self->loginExpired_ = true;
+      if (self->loginPending_) return;
+      self->Note("conexão encerrada: sem login em " +
+                 std::to_string(self->shared_.Options.LoginTimeoutMs / 1000) + " s");
+      self->Close();
+    });
+  }
+
+  // Checks a login on the query pool (the password hash takes CPU and memory by design); the
+  // answer comes back to this thread, a refusal only LoginFailureDelayMs after the request
+  // arrived. False, with the answer in response_, when the queue is full.
+  bool StartLogin(IAuthenticator& authenticator, const TRpcRequest& request) {
+    if (shared_.QueuedQueries.fetch_add(1) >= shared_.Options.MaxQueuedQueries) {
+      shared_.QueuedQueries.fetch_sub(1);
+      Note(std::string(kLoginMethod) + " erro: " + kBusy);
+      EncodeErrorResponse(response_, request.MsgId, kBusy);
+      return false;
+    }
+    busy_ = true;
+    loginPending_ = true;
+    auto self = shared_from_this();
+    const auto arrived = TClock::now();
+    asio::post(shared_.Queries,
+               [self, &authenticator, msgid = request.MsgId, params = request.Params, arrived]() {
+                 self->shared_.QueuedQueries.fetch_sub(1);
+                 TLoginOutcome outcome;
+                 std::string error;
+                 try {
+                   outcome = authenticator.Login(self->address_.to_string(), params);
+                 } catch (const EDatabaseError& failure) {
+                   error = std::string("Não foi possível verificar o acesso: ") + failure.what();
+                 } catch (const std::exception& failure) {
+                   error = "Falha interna no servidor de aplicação ao verificar o acesso.";
+                   outcome.LogText = failure.what();
+                 }
+                 asio::post(self->Executor(), [self, msgid, arrived, outcome = std::move(outcome),
+                                               error = std::move(error)]() {
+                   self->FinishLogin(msgid, arrived, outcome, error);
+                 });
+               });
+    return true;
+  }
+
+  void FinishLogin(uint32_t msgid, TClock::time_point arrived, const TLoginOutcome& outcome,
+                   const std::string& error) {
+    if (closed_) {
+      busy_ = loginPending_ = false;
+      return;
+    }
+    const std::string took =
+        " (" + std::to_string(static_cast<int>(Milliseconds(arrived))) + " ms)";
+    if (!error.empty()) {
+      Note(std::string(kLoginMethod) + " erro: " + error +
+           (outcome.LogText.empty() ? "" : " (" + outcome.LogText + ")"));
+      EncodeErrorResponse(response_, msgid, error);
+      AnswerLogin();
+      return;
+    }
+    Note(std::string(kLoginMethod) + " " + outcome.LogText + took);
+    if (outcome.Accepted) {
+      authenticated_ = true;
+      loginTimer_.cancel();
+      EncodeLoginResponse(response_, msgid, outcome.Login, outcome.Name);
+      AnswerLogin();
+      return;
+    }
+    EncodeErrorResponse(response_, msgid, outcome.Message);
+    delayTimer_.expires_at(arrived +
+                           std::chrono::milliseconds(shared_.Options.LoginFailureDelayMs));
+    delayTimer_.async_wait([self = shared_from_this()](const asio::error_code&) {
+      if (self->closed_) {
+        self->busy_ = self->loginPending_ = false;
+        return;
+      }
+      self->AnswerLogin();
+    });
+  }
+
+  // Writes the login's answer in response_ and goes on with the requests after it (or closes,
+  // when the login deadline passed meanwhile without a success).
+  void AnswerLogin() {
+    busy_ = false;
+    loginPending_ = false;
+    const bool expired = loginExpired_ && !authenticated_;
+    if (expired)
+      Note("conexão encerrada: sem login em " +
+           std::to_string(shared_.Options.LoginTimeoutMs / 1000) + " s");
+    if (Send(expired)) ProcessBuffered();
   }
 
   // An error answer, after which the connection closes.
@@ -606,6 +720,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
     closed_ = true;
     ReleaseBuffered();
     timer_.cancel();
+    loginTimer_.cancel();
+    delayTimer_.cancel();
     asio::error_code ignored;
     stream_.Socket().shutdown(TSocket::shutdown_both, ignored);
     stream_.Socket().close(ignored);
@@ -615,6 +731,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   TConnectionStream stream_;
   asio::steady_timer timer_;
+  asio::steady_timer loginTimer_;  // the login deadline
+  asio::steady_timer delayTimer_;  // a refused login's answer waits on it
   TShared& shared_;
   const bool counted_;
   const bool refusingSlot_;  // counted in shared_.Refusing
@@ -629,6 +747,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
   bool stopping_ = false;
   bool closed_ = false;
   bool messageTimerArmed_ = false;
+  bool authenticated_ = false;
+  bool loginPending_ = false;  // a login is being checked, or its refusal waits
+  bool loginExpired_ = false;  // the login deadline passed meanwhile
 };
 
 bool IsOutOfDescriptors(const asio::error_code& error) {

@@ -11,6 +11,10 @@
 // in flight is answered first, then its connection closes; after ShutdownGraceMs whatever is
 // left is dropped.
 //
+// Login (when the registry has an authenticator, see accounts.h): until a connection's
+// "Sessao.Login" succeeds, any other call is answered "Sessão não autenticada."; the login runs
+// on the query pool, like a search, within the same queue limit.
+//
 // Limits (each answered with an error in Portuguese, see docs/service.md): connections in all
 // and per client address (a connection past them gets its first request answered with the
 // refusal, then closes), bytes held for requests not yet whole across all connections (the
@@ -51,6 +55,11 @@ struct TServerOptions {
   std::string TlsKeyFile;          // PEM, unencrypted
   int HandshakeTimeoutMs = 10000;
   bool AllowInsecure = false;  // listen beyond loopback without TLS
+  // With an authenticator in the registry: a connection that has not logged in this long after
+  // it was accepted is closed, and a refused login is answered this long after it arrived,
+  // whatever the reason (so that the time tells nothing of it).
+  int LoginTimeoutMs = 10000;
+  int LoginFailureDelayMs = 1000;
 };
 
 class TServer {

@@ -1,5 +1,7 @@
 #include "app_server/tracking_service.h"
 
+#include <memory>
+
 #include "app_server/iso_date.h"
 #include "app_server/queries.h"
 #include "app_server/selection.h"
@@ -113,6 +115,90 @@ std::string NormalizeProductCode(std::string_view code) {
   return normalized;
 }
 
+TBoundCall BindCall(const service::TMethodDef& method, const std::vector<TRpcValue>& params,
+                    size_t maxCodes) {
+  TBoundCall call;
+  TNamedParams& bound = call.Params;
+  bound.reserve(params.size() + 4);
+  for (size_t i = 0; i < params.size(); ++i) {
+    const service::TParamDef& def = method.Params[i];
+    const std::string_view paramName = def.Name;
+    if (def.Kind == TParamKind::Date) {
+      if (!IsWireDateInRange(params[i].Number))
+        throw ERefusal("Data inválida em " + std::string(paramName) +
+                       ": fora do intervalo de 01/01/0001 a 31/12/9999.");
+      BindDate(paramName, params[i].Number, bound);
+    } else if (paramName == "stLFilSoli") {
+      bound.emplace_back("lFilSoli",
+                         ListParam(method, params, paramName, "stTFilSoli", "filiais", maxCodes));
+    } else if (paramName == "stLSolicita") {
+      bound.emplace_back("lSolicita", ListParam(method, params, paramName, "stTSolicita",
+                                                "solicitações", maxCodes));
+    } else if (paramName == "cdProdIni" || paramName == "cdProdFin") {
+      bound.emplace_back(std::string(paramName), NormalizeProductCode(params[i].Text));
+    } else {
+      bound.emplace_back(std::string(paramName), params[i].Text);
+    }
+  }
+
+  // A criterion restricts when its flag is there and is not exactly "T"; a blank end of the
+  // product range leaves that side open.
+  auto restricted = [&](std::string_view flag) {
+    const int at = service::ParamIndex(method, flag);
+    return at >= 0 && params[at].Text != "T";
+  };
+  auto given = [&](std::string_view name) {
+    for (const auto& param : bound)
+      if (param.first == name) return !param.second.Text.empty();
+    return false;
+  };
+  TFilterShape& shape = call.Shape;
+  shape.RequestDates = restricted("stDtSoli");
+  shape.DeliveryDates = restricted("stDtEntr");
+  shape.BranchList = restricted("stTFilSoli");
+  shape.RequestList = restricted("stTSolicita");
+  shape.ProductFrom = restricted("stTCdProd") && given("cdProdIni");
+  shape.ProductTo = restricted("stTCdProd") && given("cdProdFin");
+  return call;
+}
+
+void TTrackingService::Warm(int connections) {
+  // Nothing matches: no branch or request is empty, no date is of 1900, no product code is
+  // "~" (after every digit).
+  TNamedParams none;
+  for (const char* day : {"dtSoliIni", "dtEntrIni", "dtProgEntr"})
+    none.emplace_back(day, TParam::FromDay(1));
+  for (const char* day : {"dtSoliFim", "dtEntrFim", "dtProgEntrFim"})
+    none.emplace_back(day, TParam::FromDay(2));
+  for (const char* list : {"lFilSoli", "lSolicita"}) none.emplace_back(list, TParam::FromCodes({}));
+  for (const char* text :
+       {"cdFilial", "cdFilLan", "nrSoliCmp", "nrCompra", "cdDestSoli", "cdProduto", "nrColePreco"})
+    none.emplace_back(text, "");
+  none.emplace_back("cdProdIni", "~");
+  none.emplace_back("cdProdFin", "~");
+  TFilterShape dates, branches, requests;
+  dates.RequestDates = true;
+  branches.BranchList = true;
+  requests.RequestList = true;
+  const std::vector<std::pair<const char*, TFilterShape>> statements = {
+      {"GetFilSoli", {}},         {"GetNrSolicita", dates}, {"GetNrSolicita", branches},
+      {"GetFilSoliGD", dates},    {"GetFilSoliGD", {}},     {"GetFilSoliGD", branches},
+      {"GetFilSoliGD", requests}, {"GetItens", dates},      {"GetItens", {}},
+      {"GetItens", requests},     {"GetDestSolGere", {}},   {"GetItemProduto", dates},
+      {"GetItemProduto", {}},     {"GetItemCota", {}}};
+  // All held at once, so that the pool opens that many.
+  std::vector<std::unique_ptr<TConnectionPool::TLease>> leases;
+  for (int i = 0; i < connections; ++i) {
+    leases.emplace_back(new TConnectionPool::TLease(pool_.Acquire()));
+    IConnection& connection = **leases.back();
+    for (const auto& [method, shape] : statements) {
+      const int columns = static_cast<int>(service::FindMethod(method)->Fields.size());
+      connection.Query(SqlFor(method, connection.Dialect(), shape), none, columns,
+                       options_.QueryTimeLimitMs, [](const IRow&) { return true; });
+    }
+  }
+}
+
 bool TTrackingService::IsQuick(std::string_view method) const {
   return method == "GetFilSoli" || method == "GetDestSolGere" || method == "GetItemProduto" ||
          method == "GetItemCota";
@@ -150,28 +236,7 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
     if (const char* problem = TextProblem(value.Text)) throw ECallError(where() + ": " + problem);
   }
 
-  TNamedParams bound;
-  bound.reserve(params.size() + 4);
-  for (size_t i = 0; i < params.size(); ++i) {
-    const service::TParamDef& def = method->Params[i];
-    const std::string_view paramName = def.Name;
-    if (def.Kind == TParamKind::Date) {
-      if (!IsWireDateInRange(params[i].Number))
-        throw ERefusal("Data inválida em " + std::string(paramName) +
-                       ": fora do intervalo de 01/01/0001 a 31/12/9999.");
-      BindDate(paramName, params[i].Number, bound);
-    } else if (paramName == "stLFilSoli") {
-      bound.emplace_back("lFilSoli", ListParam(*method, params, paramName, "stTFilSoli", "filiais",
-                                               options_.MaxSelectionCodes));
-    } else if (paramName == "stLSolicita") {
-      bound.emplace_back("lSolicita", ListParam(*method, params, paramName, "stTSolicita",
-                                                "solicitações", options_.MaxSelectionCodes));
-    } else if (paramName == "cdProdIni" || paramName == "cdProdFin") {
-      bound.emplace_back(std::string(paramName), NormalizeProductCode(params[i].Text));
-    } else {
-      bound.emplace_back(std::string(paramName), params[i].Text);
-    }
-  }
+  const TBoundCall call = BindCall(*method, params, options_.MaxSelectionCodes);
 
   const auto& fields = method->Fields;
   out.Map(2);
@@ -179,8 +244,8 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
   fw::wire::TPacketWriter packet(out, fields);
   {
     auto connection = pool_.Acquire();
-    const char* sql = SqlFor(methodName, connection->Dialect());
-    connection->Query(sql, bound, static_cast<int>(fields.size()), options_.QueryTimeLimitMs,
+    const char* sql = SqlFor(methodName, connection->Dialect(), call.Shape);
+    connection->Query(sql, call.Params, static_cast<int>(fields.size()), options_.QueryTimeLimitMs,
                       [&](const IRow& row) {
                         packet.BeginRow();
                         for (size_t column = 0; column < fields.size(); ++column)

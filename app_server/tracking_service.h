@@ -14,7 +14,9 @@
 #pragma once
 
 #include "app_server/database.h"
+#include "app_server/queries.h"
 #include "app_server/rpc.h"
+#include "service/contract.h"
 
 namespace app {
 
@@ -34,10 +36,28 @@ class TTrackingService : public IServiceObject {
   // filtered searches GetNrSolicita, GetFilSoliGD and GetItens are not.
   bool IsQuick(std::string_view method) const override;
 
+  // Before the first call: opens `connections` database connections and, on each, runs the
+  // statements of the filter panel's usual shapes (a date window, all dates, a list) and of the
+  // look-ups, for a filter that matches nothing: the first user's first query then finds the
+  // connection open, its statements prepared and the indexes' upper pages read, as every later
+  // query does. Raises EDatabaseError.
+  void Warm(int connections);
+
  private:
   TConnectionPool& pool_;
   TOptions options_;
 };
+
+// A call's parameters as its statement takes them (dates as days, lists as codes, product codes
+// normalised; docs/service.md), and its shape: the criteria it restricts. `params` are the
+// method's, of the right kinds. Raises ERefusal for a date out of range, a malformed list or one
+// of more than `maxCodes` codes.
+struct TBoundCall {
+  TNamedParams Params;
+  TFilterShape Shape;
+};
+TBoundCall BindCall(const service::TMethodDef& method, const std::vector<TRpcValue>& params,
+                    size_t maxCodes = TTrackingService::TOptions{}.MaxSelectionCodes);
 
 // Why a string parameter cannot be used as text (nullptr when it can): not UTF-8 (as the wire
 // requires), or holding the character U+0000, which PostgreSQL's text cannot hold.

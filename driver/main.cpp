@@ -27,7 +27,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: screen-driver [--service canned | --service tcp:HOST:PORT[,HOST:PORT...]]\n"
-    "                     [--localdb FILE]\n"
+    "                     [--user LOGIN --password PASSWORD] [--localdb FILE]\n"
     "                     [--product-mask MASK] [SCRIPT]\n";
 
 struct TOptions {
@@ -39,6 +39,9 @@ struct TOptions {
   std::string ProductMask;
   bool HasProductMask = false;
   std::string Script = "-";
+  // The login, over $ACOMP_USUARIO and $ACOMP_SENHA (which keep the password off the command
+  // line, where other users of the machine can read it).
+  fw::TCredentials Credentials;
 };
 
 bool ParseOptions(int argc, char** argv, TOptions& options, std::string& error) {
@@ -74,6 +77,10 @@ bool ParseOptions(int argc, char** argv, TOptions& options, std::string& error) 
       options.Remote = true;
       options.Host = service.substr(4);
       options.Port = servers.front().Port;
+    } else if (arg == "--user") {
+      if (!value(options.Credentials.Login)) return false;
+    } else if (arg == "--password") {
+      if (!value(options.Credentials.Password)) return false;
     } else if (arg == "--localdb") {
       if (!value(options.LocalDb)) return false;
       options.HasLocalDb = true;
@@ -226,6 +233,9 @@ int main(int argc, char** argv) {
     config.ServerHost = options.Host;
     config.ServerPort = options.Port;
   }
+  if (!options.Credentials.Login.empty()) config.Credentials.Login = options.Credentials.Login;
+  if (!options.Credentials.Password.empty())
+    config.Credentials.Password = options.Credentials.Password;
 
   int status = 0;
   std::optional<driver::TScriptError> failure;
@@ -238,8 +248,10 @@ int main(int argc, char** argv) {
     if (options.Remote)
       config.ServiceFactory = [&session](const std::string& host, int port,
                                          const std::string& serverName) {
-        return session.Record(std::make_unique<fw::TFailoverAppServer>(
-            fw::ParseServerList(host, port), serverName, fw::ConnectionOptions(fw::HostConfig())));
+        auto server = std::make_unique<fw::TFailoverAppServer>(
+            fw::ParseServerList(host, port), serverName, fw::ConnectionOptions(fw::HostConfig()));
+        server->SetCredentials(fw::HostConfig().Credentials);
+        return session.Record(std::move(server));
       };
     status = session.Run(commands);
     failure = session.ScriptError();

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "framework/data/datetime.h"
+#include "grid_export/grid_export.h"
 #include "service/canned_service.h"
 #include "service/contract.h"
 
@@ -94,6 +95,12 @@ void ValidateKey(const TCommand& command) {
   fw::TShiftState shift = 0;
   if (command.Args.size() > 2 && !ParseModifiers(command.Args[2], shift))
     Fail(command, "unknown modifiers '" + command.Args[2] + "'");
+}
+
+// The format comes from the extension, so a script finds a typo before anything runs.
+void ValidateExport(const TCommand& command) {
+  if (!gridexport::FormatOfPath(command.Args[1]))
+    Fail(command, "export writes a .xlsx or .csv file, not '" + command.Args[1] + "'");
 }
 
 void ValidateFind(const TCommand& command) {
@@ -212,6 +219,7 @@ const std::map<std::string, std::pair<TCommandDef, const char*>>& CommandTable()
       {"row", {{2, 2, [](const TCommand& c) { Count(c, c.Args[1], 1, "row"); }}, "row GRID N"}},
       {"column", {{2, 2, {}}, "column GRID FIELD"}},
       {"dblclick", {{1, 2, {}}, "dblclick GRID [FIELD]"}},
+      {"export", {{2, 2, ValidateExport}, "export GRID FILE"}},
       {"pick", {{0, -1, {}}, "pick KEY..."}},
       {"pick-cancel", {{0, 0, {}}, "pick-cancel"}},
       {"find", {{2, 3, ValidateFind}, "find FIELD VALUE [começa|contém]"}},

@@ -7,6 +7,7 @@
 #include "framework/host/config.h"
 #include "framework/platform.h"
 #include "framework/ui/application.h"
+#include "grid_export/grid_export.h"
 #include "service/contract.h"
 
 namespace driver {
@@ -302,6 +303,16 @@ void TSession::Execute(const TCommand& command) {
       if (scriptError_) return;
     }
     if (name == "dblclick" && !app->UserDblClick(grid)) ignored(args[0] + " cannot take the focus");
+  } else if (name == "export") {
+    // The host's grid menu: the rows as the grid shows them, without moving its cursor.
+    auto* grid = Input<fw::TDBGrid>(command, args[0], "a grid");
+    try {
+      const gridexport::TGridSource source(*grid);
+      gridexport::Export(source, args[1]);
+      Event("exported " + std::to_string(source.RowCount()) + " rows to " + args[1]);
+    } catch (const gridexport::EExportError& failure) {
+      app->Platform()->ShowError(failure.what());
+    }
   } else if (name == "pick") {
     platform_.PickAnswers.emplace_back(args);
   } else if (name == "pick-cancel") {

@@ -1,8 +1,8 @@
 // The server's side of a connection, from the bytes a client sends to the answers it gets:
 // TRequestDecoder splits the stream into messages (in reads of the sizes the input's first
-// byte picks), every call goes through HandleRequest to the real tracking service on a scale 1
-// demo database, and every answer must be a response the project's client decodes, with the
-// request's msgid and a message that is plain UTF-8.
+// byte picks), every call goes through HandleRequest to the real tracking and report services
+// on a scale 1 demo database, and every answer must be a response the project's client decodes,
+// with the request's msgid and a message that is plain UTF-8.
 #include <unistd.h>
 
 #include <cstdint>
@@ -14,10 +14,12 @@
 
 #include "app_server/database.h"
 #include "app_server/demo_data.h"
+#include "app_server/report_service.h"
 #include "app_server/rpc.h"
 #include "app_server/tracking_service.h"
 #include "framework/net/wire.h"
 #include "service/contract.h"
+#include "service/report_contract.h"
 
 namespace {
 
@@ -25,6 +27,7 @@ struct TService {
   std::string Dir;
   std::unique_ptr<app::TConnectionPool> Pool;
   std::unique_ptr<app::TTrackingService> Tracking;
+  std::unique_ptr<app::TReportService> Report;
   app::TObjectRegistry Registry;
 
   TService() {
@@ -39,6 +42,9 @@ struct TService {
     options.MaxSelectionCodes = 1000;
     Tracking = std::make_unique<app::TTrackingService>(*Pool, options);
     Registry.Register(service::kServerName, Tracking.get());
+    Report = std::make_unique<app::TReportService>(
+        *Pool, app::TReportService::TOptions{options.QueryTimeLimitMs, options.MaxSelectionCodes});
+    Registry.Register(service::kReportServerName, Report.get());
   }
   ~TService() {
     std::error_code ignored;

@@ -8,6 +8,7 @@
 
 #include "framework/net/wire.h"
 #include "service/contract.h"
+#include "service/report_contract.h"
 
 namespace {
 
@@ -57,6 +58,19 @@ void ServerRequests(const std::filesystem::path& folder) {
   uint32_t msgid = 1;
   for (const auto& method : service::Methods()) {
     Write(folder, std::string("call-") + method.Name, 0, Request(msgid++, method, Args(method)));
+  }
+  // The report's object, with a list of each kind.
+  {
+    const service::TMethodDef& report = service::ReportMethod();
+    std::string bytes;
+    TWireWriter writer(bytes);
+    fw::wire::EncodeRequest(writer, msgid++,
+                            std::string(service::kReportServerName) + "." + report.Name,
+                            Args(report, {{"stTFilSoli", TRemoteArg::FromString("")},
+                                          {"stLFilSoli", TRemoteArg::FromString("'0001','0002'")},
+                                          {"stTStatus", TRemoteArg::FromString("")},
+                                          {"stLStatus", TRemoteArg::FromString("'A','5'")}}));
+    Write(folder, std::string("call-") + report.Name, 0, bytes);
   }
   const service::TMethodDef& items = *service::FindMethod("GetItens");
   Write(folder, "list-and-range", 16,

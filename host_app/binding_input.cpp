@@ -123,6 +123,12 @@ bool QtBinding::KeyPressed(QObject* watched, QKeyEvent* event) {
     }
   }
   if (view->Kind == ControlKind::RadioButton && key == 32 && !shortcut) return false;
+  // Copying from a grid is the host's own command (unless the screen's menu claims the key).
+  if (view->Kind == ControlKind::Grid && !shortcut && shift == fw::ssCtrl &&
+      (key == 'C' || key == 45)) {
+    CopyGrid(static_cast<fw::TDBGrid*>(control), false);
+    return true;
+  }
   Traced("UserKey", control, fw::Application->UserKey(control, key, shift), key);
   AfterUserEvent(form);
   return true;

@@ -38,31 +38,38 @@ std::string ModuleLoader::DefaultLibraryDirectory() {
   return (executable.parent_path().parent_path() / "lib").lexically_normal().string();
 }
 
-ModuleLoader::Result ModuleLoader::Run(const std::string& fileName, const std::string& entry) {
+void* ModuleLoader::Open(const std::string& fileName, const std::string& entry, Result& failure) {
   const std::string path = (std::filesystem::path(directory_) / fileName).string();
-  void* handle = nullptr;
-  if (auto found = opened_.find(path); found != opened_.end()) {
-    handle = found->second;
-  } else {
-    std::error_code error;
-    if (!std::filesystem::exists(path, error))
-      return {
-          Status::NotInstalled,
-          "O módulo " + fileName + " não está instalado (não encontrado em " + directory_ + ")."};
-    handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle) {
-      const char* reason = dlerror();
-      return {Status::Broken, "Não foi possível carregar o módulo " + fileName + ": " +
-                                  (reason ? reason : "erro desconhecido") + "."};
-    }
-    if (!EntryOf(handle, entry)) {
-      dlclose(handle);
-      return {Status::Broken,
-              "O módulo " + fileName + " não tem o ponto de entrada " + entry + "."};
-    }
-    opened_[path] = handle;
-    if (TEntry load = EntryOf(handle, "Initialize")) RunEntry(load);
+  if (auto found = opened_.find(path); found != opened_.end()) return found->second;
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) {
+    failure = {
+        Status::NotInstalled,
+        "O módulo " + fileName + " não está instalado (não encontrado em " + directory_ + ")."};
+    return nullptr;
   }
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* reason = dlerror();
+    failure = {Status::Broken, "Não foi possível carregar o módulo " + fileName + ": " +
+                                   (reason ? reason : "erro desconhecido") + "."};
+    return nullptr;
+  }
+  if (!EntryOf(handle, entry)) {
+    dlclose(handle);
+    failure = {Status::Broken,
+               "O módulo " + fileName + " não tem o ponto de entrada " + entry + "."};
+    return nullptr;
+  }
+  opened_[path] = handle;
+  if (TEntry load = EntryOf(handle, "Initialize")) RunEntry(load);
+  return handle;
+}
+
+ModuleLoader::Result ModuleLoader::Run(const std::string& fileName, const std::string& entry) {
+  Result failure;
+  void* handle = Open(fileName, entry, failure);
+  if (!handle) return failure;
   TEntry start = EntryOf(handle, entry);
   if (!start)
     return {Status::Broken, "O módulo " + fileName + " não tem o ponto de entrada " + entry + "."};
@@ -70,7 +77,7 @@ ModuleLoader::Result ModuleLoader::Run(const std::string& fileName, const std::s
   return {};
 }
 
-ModuleLoader::Result ModuleLoader::StartModule(const std::string& moduleName) {
+std::optional<std::string> ModuleLoader::PackageOf(const std::string& moduleName) const {
   std::string lower = moduleName;
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -78,9 +85,35 @@ ModuleLoader::Result ModuleLoader::StartModule(const std::string& moduleName) {
        {"lib" + moduleName + ".so", "lib" + lower + ".so", "libpkg_" + lower + ".so"}) {
     std::error_code error;
     if (std::filesystem::exists(std::filesystem::path(directory_) / candidate, error))
-      return Run(candidate, "IniProc");
+      return candidate;
   }
+  return std::nullopt;
+}
+
+ModuleLoader::Result ModuleLoader::StartModule(const std::string& moduleName) {
+  if (const auto package = PackageOf(moduleName)) return Run(*package, "IniProc");
   return {Status::NotInstalled, "O módulo " + moduleName + " não está instalado."};
+}
+
+ModuleLoader::Result ModuleLoader::RunReport(
+    const std::string& moduleName,
+    const std::vector<std::pair<std::string, std::string>>& options) {
+  const auto package = PackageOf(moduleName);
+  if (!package) return {Status::NotInstalled, "O módulo " + moduleName + " não está instalado."};
+  Result failure;
+  void* handle = Open(*package, kReportEntry, failure);
+  if (!handle) return failure;
+  using TReportEntry = int (*)(const char* const*, char*, int);
+  auto report = reinterpret_cast<TReportEntry>(dlsym(handle, kReportEntry));
+  std::vector<const char*> list;
+  for (const auto& [name, value] : options) {
+    list.push_back(name.c_str());
+    list.push_back(value.c_str());
+  }
+  list.push_back(nullptr);
+  std::vector<char> message(4096, '\0');
+  const int status = report(list.data(), message.data(), static_cast<int>(message.size()));
+  return {status == 0 ? Status::Started : Status::Broken, message.data()};
 }
 
 void ModuleLoader::FinalizeAll() {

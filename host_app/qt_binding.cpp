@@ -259,6 +259,9 @@ QtBinding::ControlView* QtBinding::Build(fw::TControl* control, FormView* form, 
       grid->OnCellClick = [this, key](const QModelIndex& index, bool doubleClick) {
         CellClicked(const_cast<fw::TControl*>(key), index, doubleClick);
       };
+      grid->OnContextMenu = [this, key](const QPoint& at) {
+        GridMenuRequested(const_cast<fw::TControl*>(key), at);
+      };
       // A width the user drags is kept for the next query and reload of this grid.
       connect(grid->horizontalHeader(), &QHeaderView::sectionResized, this,
               [this, key](int column, int, int width) {

@@ -17,6 +17,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QRect>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -27,6 +28,7 @@
 
 class QAction;
 class QEventLoop;
+class QMenu;
 class QFocusEvent;
 class QKeyEvent;
 class QLineEdit;
@@ -93,6 +95,27 @@ class QtBinding : public QObject, public fw::IModelObserver {
   void EnterRemoteCall() { ++remoteCalls_; }
   void LeaveRemoteCall();
   bool InRemoteCall() const { return remoteCalls_ > 0; }
+
+  // The host's own commands on every grid (binding_grids.cpp): its context menu, Ctrl+C and the
+  // exports. They read the rows as the grid shows them and never reach the model: no cursor
+  // moves, no handler of the screens runs.
+  //
+  // Copies to the clipboard, as tab-separated shown texts: the current row with the titles
+  // (a grid that selects rows), or the current cell's text (one that selects cells); with
+  // `allRows`, every row with the titles.
+  void CopyGrid(const fw::TDBGrid* grid, bool allRows);
+  // Writes the grid to `path` (.xlsx or .csv by the extension), with the column widths the
+  // view shows, and a progress box with "Cancelar" once it takes over half a second. Reports a
+  // failure in the error box; false when it failed or was cancelled.
+  bool ExportGrid(const fw::TDBGrid* grid, const QString& path);
+  // How long an export runs before its progress box shows. A test shortens it: how fast a
+  // build exports is not what it checks.
+  int ExportProgressDelayMs = 500;
+  // Where an export goes: by default the save dialog; the tests answer it themselves. Given the
+  // suggested file name and the dialog's filter; an empty answer cancels.
+  std::function<QString(const QString& suggested, const QString& filter)> ChooseExportPath;
+  // The menu a right click on a grid opens (built anew each time).
+  QMenu* GridMenu(fw::TControl* grid);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -179,6 +202,8 @@ class QtBinding : public QObject, public fw::IModelObserver {
   void SplitterDragged(fw::TControl* splitter, int delta);
   void CloseRequested(fw::TForm* form);
   void WindowActivated(fw::TForm* form);
+  void GridMenuRequested(fw::TControl* grid, const QPoint& globalPos);
+  void ChooseAndExport(fw::TControl* grid, bool spreadsheet);
   std::string WidgetText(const ControlView& view) const;
   void AfterUserEvent(fw::TForm* form);
 

@@ -298,6 +298,11 @@ void GridView::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void GridView::mouseMoveEvent(QMouseEvent*) {}
 
+void GridView::contextMenuEvent(QContextMenuEvent* event) {
+  if (OnContextMenu) OnContextMenu(event->globalPos());
+  event->accept();
+}
+
 bool GridView::viewportEvent(QEvent* event) {
   if (event->type() != QEvent::ToolTip) return QTableView::viewportEvent(event);
   // A cell's text the column is too narrow for reads whole in a tooltip; others show none.

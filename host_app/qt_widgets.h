@@ -172,8 +172,11 @@ class GridView : public QTableView {
  public:
   explicit GridView(QWidget* parent = nullptr);
   std::function<void(const QModelIndex& index, bool doubleClick)> OnCellClick;
+  // A right click (or the menu key): the host's own grid menu, at this global position.
+  std::function<void(const QPoint& globalPos)> OnContextMenu;
 
  protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;

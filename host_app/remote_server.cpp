@@ -1,5 +1,6 @@
 #include "host_app/remote_server.h"
 
+#include "framework/host/config.h"
 #include "host_app/qt_platform.h"
 
 namespace hostapp {
@@ -26,6 +27,7 @@ CancellableServiceFactory(QtPlatform& platform, fw::TTcpAppServer::TOptions opti
     auto server = std::make_unique<CancellableAppServer>(
         std::make_unique<fw::TFailoverAppServer>(fw::ParseServerList(host, port), name, options),
         platform);
+    server->Client().SetCredentials(fw::HostConfig().Credentials);
     server->Connect();
     return std::unique_ptr<fw::IAppServer>(std::move(server));
   };

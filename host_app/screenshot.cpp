@@ -17,6 +17,7 @@
 #include "framework/host/services.h"
 #include "framework/ui/application.h"
 #include "host_app/dialogs.h"
+#include "host_app/login_dialog.h"
 #include "host_app/main_window.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_platform.h"
@@ -67,15 +68,6 @@ int RunScreenshotSession(MainWindow& window, const QString& directory) {
     return 1;
   }
   window.Platform().Interactive = false;
-  window.show();
-  Settle();
-  if (!window.OpenRequestTracking()) return 1;
-  Settle();
-  fw::TForm* request = fw::Application ? fw::Application->ActiveForm() : nullptr;
-  if (!request) {
-    std::fprintf(stderr, "A tela de acompanhamento não foi aberta.\n");
-    return 1;
-  }
 
   int failures = 0;
   auto save = [&](QWidget* widget, const char* name) {
@@ -88,6 +80,25 @@ int RunScreenshotSession(MainWindow& window, const QString& directory) {
       ++failures;
     }
   };
+  // The login dialog as a refused try leaves it.
+  {
+    LoginDialog login({}, {}, {"demo", "errada"});
+    login.show();
+    login.ShowFailure(QStringLiteral("Usuário ou senha inválidos."));
+    save(&login, "entrar.png");
+    login.hide();
+  }
+
+  window.show();
+  Settle();
+  if (!window.OpenRequestTracking()) return 1;
+  Settle();
+  fw::TForm* request = fw::Application ? fw::Application->ActiveForm() : nullptr;
+  if (!request) {
+    std::fprintf(stderr, "A tela de acompanhamento não foi aberta.\n");
+    return 1;
+  }
+
   save(window.Binding().WindowOf(request), "cmp09500-filtro.png");
 
   // Leaving the filter panel for the branch grid runs the query, level by level.

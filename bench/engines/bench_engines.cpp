@@ -8,7 +8,8 @@
 //   bench_engines --sqlite big.db --postgres "host=... dbname=..." [--rounds 200] [--workers 4]
 //                 [--clients 8]
 //
-// Both databases must hold the same seed and scale (app-server --init-demo). The filters: a
+// Both databases must hold the same seed and scale (app-server --init-demo); the clients log in
+// as the demo's "demo", or as $ACOMP_USUARIO with $ACOMP_SENHA when both are set. The filters: a
 // request-date window of 7 days, 1 day or 31 days, starting at a day of the data's year, with
 // no other restriction, as a buyer's first query of the day.
 //
@@ -44,6 +45,13 @@
 extern char** environ;
 
 namespace {
+
+fw::TCredentials Login() {
+  const char* login = std::getenv("ACOMP_USUARIO");
+  const char* password = std::getenv("ACOMP_SENHA");
+  if (login && password) return {login, password};
+  return {"demo", "demo"};
+}
 
 using TClock = std::chrono::steady_clock;
 
@@ -176,7 +184,7 @@ double Throughput(int port, int clients, double seconds) {
   for (int c = 0; c < clients; ++c)
     threads.emplace_back([&, c] {
       try {
-        fw::TTcpAppServer client("127.0.0.1", port, service::kServerName);
+        fw::TTcpAppServer client("127.0.0.1", port, service::kServerName, {}, Login());
         TTimes ignored;
         const double first = fw::EncodeDateTime({2023, 7, 1});
         for (long round = c; TClock::now() < until; round += clients) {
@@ -255,8 +263,8 @@ int main(int argc, char** argv) {
   try {
     TServer onSqlite(sqlite, workers);
     TServer onPostgres(postgres, workers);
-    fw::TTcpAppServer a("127.0.0.1", onSqlite.Port(), service::kServerName);
-    fw::TTcpAppServer b("127.0.0.1", onPostgres.Port(), service::kServerName);
+    fw::TTcpAppServer a("127.0.0.1", onSqlite.Port(), service::kServerName, {}, Login());
+    fw::TTcpAppServer b("127.0.0.1", onPostgres.Port(), service::kServerName, {}, Login());
     TTimes sqliteTimes, postgresTimes;
     const double first = fw::EncodeDateTime({2023, 7, 1});
     const int lengths[] = {7, 1, 31};

@@ -8,18 +8,21 @@
 //
 // Printed per client count: calls per second, latency p50 / p99 / max, errors, the server's
 // resident memory at the start and at the end, and what the generator itself cost (CPU time per
-// call and share of the machine), since it runs on the same cores as the server.
+// call and share of the machine), since it runs on the same cores as the server. With a
+// PostgreSQL cluster the same levels run against a server on the same demo there, and a table
+// puts the engines side by side. --soak S then keeps 32 clients (--soak-clients) on each server
+// for S seconds, the server's memory read every tenth of it: what a long busy spell makes it
+// keep.
 //
-//   bench_load                              # a scale 50 demo database made for the run
-//   bench_load --db FILE_OR_ADDRESS         # the server's --db, passed as given
+//   bench_load                              # the scale 50 demo (bench/common/demo_cache.h)
+//   bench_load --scale 5000 --postgres "host=/tmp/pg port=5432 user=postgres" --soak 60
+//   bench_load --db FILE_OR_ADDRESS         # the server's --db, passed as given; that one alone
 //   bench_load --clients 1,8 --seconds 5 --server-arg --workers --server-arg 2
 //   bench_load --connect 127.0.0.1:7450 --server-pid 1234   # a server already running
-#include <fcntl.h>
-#include <poll.h>
+//
+// The cluster is a libpq connection string without a database ($ACOMP_TEST_PG by default).
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,10 +30,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -38,11 +41,11 @@
 #include <thread>
 #include <vector>
 
+#include "bench/common/demo_cache.h"
+#include "bench/common/server.h"
 #include "framework/data/datetime.h"
 #include "framework/net/tcp_app_server.h"
 #include "service/contract.h"
-
-extern char** environ;
 
 namespace {
 
@@ -50,10 +53,12 @@ using TClock = std::chrono::steady_clock;
 using fw::TRemoteArg;
 
 struct TOptions {
-  std::string Db;  // empty: a demo database made for the run
+  std::string Db;  // empty: the cached demo at Scale, on SQLite and (with Cluster) PostgreSQL
   int Scale = 50;
+  std::string Cache, Cluster;
   std::vector<int> Clients = {1, 8, 32, 64};
   int Seconds = 20;
+  int Soak = 0, SoakClients = 32;
   std::vector<std::string> ServerArgs;
   int ConnectPort = 0;   // a server already running on 127.0.0.1 (none is started)
   pid_t ServerPid = -1;  // its process, for its memory and CPU
@@ -63,7 +68,8 @@ struct TOptions {
   std::fprintf(
       stderr,
       "bench_load: %s\n"
-      "usage: bench_load [--db ARG] [--scale N] [--clients 1,8,32,64] [--seconds S]\n"
+      "usage: bench_load [--db ARG | --scale N [--cache DIR] [--postgres CLUSTER]]\n"
+      "                  [--clients 1,8,32,64] [--seconds S] [--soak S [--soak-clients N]]\n"
       "                  [--server-arg ARG]... [--connect 127.0.0.1:PORT [--server-pid N]]\n",
       problem.c_str());
   std::exit(2);
@@ -71,6 +77,7 @@ struct TOptions {
 
 TOptions ParseOptions(int argc, char** argv) {
   TOptions options;
+  if (const char* cluster = std::getenv("ACOMP_TEST_PG")) options.Cluster = cluster;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     auto value = [&]() -> std::string {
@@ -81,8 +88,16 @@ TOptions ParseOptions(int argc, char** argv) {
       options.Db = value();
     } else if (option == "--scale") {
       options.Scale = std::stoi(value());
+    } else if (option == "--cache") {
+      options.Cache = value();
+    } else if (option == "--postgres") {
+      options.Cluster = value();
     } else if (option == "--seconds") {
       options.Seconds = std::stoi(value());
+    } else if (option == "--soak") {
+      options.Soak = std::stoi(value());
+    } else if (option == "--soak-clients") {
+      options.SoakClients = std::stoi(value());
     } else if (option == "--clients") {
       options.Clients.clear();
       std::stringstream list(value());
@@ -101,23 +116,8 @@ TOptions ParseOptions(int argc, char** argv) {
     }
   }
   if (options.Clients.empty() || options.Seconds < 1) Usage("nothing to run");
+  if (options.Scale < 1 || options.Soak < 0 || options.SoakClients < 1) Usage("bad numbers");
   return options;
-}
-
-pid_t Spawn(std::vector<std::string> arguments, int out, int err) {
-  arguments.insert(arguments.begin(), APP_SERVER_PATH);
-  std::vector<char*> argv;
-  for (auto& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
-  pid_t pid = -1;
-  const int failed = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (failed != 0) throw std::runtime_error("cannot start app-server");
-  return pid;
 }
 
 std::string ProcStatus(pid_t pid, const std::string& key) {
@@ -151,65 +151,12 @@ double OwnCpuSeconds() {
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// The server for the whole run, and the demo database when it makes one.
-struct TServer {
-  std::string Dir;
+// The server under load: one this run starts (and stops), or one already running.
+struct TTarget {
+  std::string Name;  // the engine, as the summary shows it
+  std::unique_ptr<bench::TServer> Owned = nullptr;
   pid_t Pid = -1;
   int Port = 0;
-  bool Owned = true;
-
-  explicit TServer(TOptions& options) {
-    if (options.ConnectPort != 0) {
-      Port = options.ConnectPort;
-      Pid = options.ServerPid;
-      Owned = false;
-      return;
-    }
-    char pattern[] = "/tmp/bench-load-XXXXXX";
-    Dir = ::mkdtemp(pattern);
-    const int log = ::open((Dir + "/server.log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (options.Db.empty()) {
-      options.Db = Dir + "/demo.db";
-      int status = 0;
-      const auto started = TClock::now();
-      ::waitpid(
-          Spawn({"--init-demo", options.Db, "--scale", std::to_string(options.Scale)}, log, log),
-          &status, 0);
-      if (status != 0) throw std::runtime_error("app-server --init-demo failed");
-      std::printf("demo database, scale %d: %.1f s, %.1f MB\n", options.Scale,
-                  std::chrono::duration<double>(TClock::now() - started).count(),
-                  static_cast<double>(std::filesystem::file_size(options.Db)) / 1e6);
-    }
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    std::vector<std::string> arguments = {"--db", options.Db, "--listen", "127.0.0.1:0"};
-    arguments.insert(arguments.end(), options.ServerArgs.begin(), options.ServerArgs.end());
-    Pid = Spawn(arguments, out[1], log);
-    ::close(out[1]);
-    ::close(log);
-    std::string line;
-    char buffer[512];
-    ssize_t count;
-    while (line.find('\n') == std::string::npos &&
-           (count = ::read(out[0], buffer, sizeof(buffer))) > 0)
-      line.append(buffer, static_cast<size_t>(count));
-    ::close(out[0]);
-    const size_t at = line.find("127.0.0.1:");
-    if (at == std::string::npos) throw std::runtime_error("app-server did not start: " + line);
-    Port = std::stoi(line.substr(at + 10));
-    std::printf("%s", line.c_str());
-  }
-
-  ~TServer() {
-    if (!Owned) return;
-    if (Pid > 0) {
-      ::kill(Pid, SIGTERM);
-      int status = 0;
-      ::waitpid(Pid, &status, 0);
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(Dir, ignored);
-  }
 };
 
 // The arguments of a method by name; the rest as the screens send them when unused (dates 0,
@@ -258,7 +205,7 @@ constexpr const char* kMethods[] = {"GetFilSoliGD", "GetItens", "GetDestSolGere"
 class TUser {
  public:
   TUser(int port, unsigned seed, TClock::time_point deadline)
-      : client_("127.0.0.1", port, service::kServerName, {5000, 60000}),
+      : client_("127.0.0.1", port, service::kServerName, {5000, 60000}, {"demo", "demo"}),
         random_(seed),
         deadline_(deadline) {}
 
@@ -356,7 +303,17 @@ double Percentile(const std::vector<float>& sorted, double fraction) {
   return sorted[at];
 }
 
-void RunLevel(const TServer& server, int clients, int seconds) {
+// What a level measured, for the summary.
+struct TLevel {
+  int Clients = 0;
+  double CallsPerSecond = 0, P50 = 0, P99 = 0;  // ms
+  long Errors = 0;
+  double RssStart = 0, RssEnd = 0, RssMax = 0;  // MiB
+};
+
+// `clients` users for `seconds`; with `samples`, the server's memory read that many times along
+// the way (printed).
+TLevel RunLevel(const TTarget& server, int clients, int seconds, int samples = 0) {
   const double rssStart = ResidentMiB(server.Pid);
   const double ownStart = OwnCpuSeconds(), serverStart = ProcessCpuSeconds(server.Pid);
   const auto started = TClock::now();
@@ -367,6 +324,20 @@ void RunLevel(const TServer& server, int clients, int seconds) {
         std::make_unique<TUser>(server.Port, static_cast<unsigned>(1000 + i), deadline));
   std::vector<std::thread> threads;
   for (auto& user : users) threads.emplace_back([&user] { user->Run(); });
+  double rssMax = rssStart;
+  if (samples > 0) {
+    std::printf("             server RSS every %g s: %.1f", seconds / double(samples), rssStart);
+    for (int sample = 1; sample <= samples; ++sample) {
+      std::this_thread::sleep_until(started +
+                                    std::chrono::milliseconds(1000LL * seconds * sample / samples) -
+                                    std::chrono::milliseconds(50));
+      const double rss = ResidentMiB(server.Pid);
+      rssMax = std::max(rssMax, rss);
+      std::printf(" %.1f", rss);
+      std::fflush(stdout);
+    }
+    std::printf(" MiB\n");
+  }
   for (auto& thread : threads) thread.join();
   const double elapsed = std::chrono::duration<double>(TClock::now() - started).count();
   const double own = OwnCpuSeconds() - ownStart;
@@ -385,14 +356,21 @@ void RunLevel(const TServer& server, int clients, int seconds) {
     if (firstError.empty()) firstError = user->FirstError;
   }
   std::sort(all.begin(), all.end());
+  TLevel level;
+  level.Clients = clients;
+  level.CallsPerSecond = static_cast<double>(all.size()) / elapsed;
+  level.P50 = Percentile(all, 0.50) / 1000;
+  level.P99 = Percentile(all, 0.99) / 1000;
+  level.Errors = errors;
+  level.RssStart = rssStart;
+  level.RssEnd = rssEnd;
+  level.RssMax = std::max(rssMax, rssEnd);
   const double cores = static_cast<double>(std::thread::hardware_concurrency());
   std::printf(
       "%3d clients: %8.0f calls/s  p50 %7.3f ms  p99 %7.3f ms  max %7.1f ms  p99/p50 %5.1f  "
       "errors %ld  server RSS %.1f -> %.1f MiB\n",
-      clients, static_cast<double>(all.size()) / elapsed, Percentile(all, 0.50) / 1000,
-      Percentile(all, 0.99) / 1000, all.empty() ? 0.0 : all.back() / 1000,
-      Percentile(all, 0.50) > 0 ? Percentile(all, 0.99) / Percentile(all, 0.50) : 0.0, errors,
-      rssStart, rssEnd);
+      clients, level.CallsPerSecond, level.P50, level.P99, all.empty() ? 0.0 : all.back() / 1000,
+      level.P50 > 0 ? level.P99 / level.P50 : 0.0, errors, rssStart, rssEnd);
   std::printf(
       "             generator %.1f us CPU per call (%.0f%% of %g cores); server %.1f us CPU per "
       "call (%.0f%%)\n",
@@ -409,6 +387,47 @@ void RunLevel(const TServer& server, int clients, int seconds) {
   }
   if (errors != 0) std::printf("             first error: %s\n", firstError.c_str());
   std::fflush(stdout);
+  return level;
+}
+
+// The engines side by side per level; then, against one client, each level's throughput and
+// its p99 against its p50.
+void PrintSummary(const std::vector<TTarget>& targets,
+                  const std::vector<std::vector<TLevel>>& levels,
+                  const std::vector<TLevel>& soaks) {
+  std::printf("\n%-8s", "clients");
+  for (const auto& target : targets)
+    std::printf(" | %-10s %8s %8s %8s %6s %5s %6s", target.Name.c_str(), "calls/s", "p50 ms",
+                "p99 ms", "x 1", "p99/50", "errors");
+  std::printf("\n");
+  for (size_t row = 0; row < levels[0].size(); ++row) {
+    std::printf("%-8d", levels[0][row].Clients);
+    for (size_t t = 0; t < targets.size(); ++t) {
+      const TLevel& level = levels[t][row];
+      const TLevel* one = nullptr;
+      for (const auto& other : levels[t])
+        if (other.Clients == 1) one = &other;
+      std::printf(" | %-10s %8.0f %8.3f %8.3f %6.2f %5.1f %6ld", "", level.CallsPerSecond,
+                  level.P50, level.P99,
+                  one && one->CallsPerSecond > 0 ? level.CallsPerSecond / one->CallsPerSecond : 0.0,
+                  level.P50 > 0 ? level.P99 / level.P50 : 0.0, level.Errors);
+    }
+    std::printf("\n");
+  }
+  for (size_t t = 0; t < soaks.size(); ++t) {
+    const TLevel& soak = soaks[t];
+    std::printf(
+        "soak %-10s %d clients: server RSS %.1f -> %.1f MiB (most %.1f): %+.1f%%, errors %ld\n",
+        targets[t].Name.c_str(), soak.Clients, soak.RssStart, soak.RssEnd, soak.RssMax,
+        soak.RssStart > 0 ? 100 * (soak.RssMax - soak.RssStart) / soak.RssStart : 0.0, soak.Errors);
+  }
+  std::fflush(stdout);
+}
+
+// The engine a --db argument names, for the summary.
+std::string EngineOf(const std::string& db) {
+  const bool postgres = db.rfind("postgres", 0) == 0 || db.find('=') != std::string::npos;
+  return postgres ? "PostgreSQL" : "SQLite";
 }
 
 }  // namespace
@@ -417,10 +436,49 @@ int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
   TOptions options = ParseOptions(argc, argv);
   try {
-    TServer server(options);
+    // Each target and the database its server is started on (none: a server already running).
+    std::vector<TTarget> targets;
+    std::vector<std::string> dbs;
+    if (options.ConnectPort != 0) {
+      targets.push_back({"server", nullptr, options.ServerPid, options.ConnectPort});
+      dbs.emplace_back();
+    } else if (!options.Db.empty()) {
+      targets.push_back({EngineOf(options.Db)});
+      dbs.push_back(options.Db);
+    } else {
+      targets.push_back({"SQLite"});
+      dbs.push_back(bench::SqliteDemo(options.Scale, bench::CacheDir(options.Cache)));
+      if (!options.Cluster.empty()) {
+        targets.push_back({"PostgreSQL"});
+        dbs.push_back(bench::PostgresDemo(options.Scale, options.Cluster));
+      }
+      std::printf("demo scale %d (version %s)\n", options.Scale, bench::DemoVersion());
+    }
     std::printf("%d s per level; %u cores shared by the server and this generator\n",
                 options.Seconds, std::thread::hardware_concurrency());
-    for (const int clients : options.Clients) RunLevel(server, clients, options.Seconds);
+
+    std::vector<std::vector<TLevel>> levels(targets.size());
+    std::vector<TLevel> soaks;
+    for (size_t t = 0; t < targets.size(); ++t) {
+      TTarget& target = targets[t];
+      // One server at a time, started just before its levels: the other's memory and
+      // connections have no place in its figures.
+      if (!dbs[t].empty()) {
+        target.Owned = std::make_unique<bench::TServer>(dbs[t], options.ServerArgs);
+        target.Pid = target.Owned->Pid();
+        target.Port = target.Owned->Port();
+        std::printf("\n== %s: app-server --db %s on 127.0.0.1:%d\n", target.Name.c_str(),
+                    dbs[t].c_str(), target.Port);
+      }
+      for (const int clients : options.Clients)
+        levels[t].push_back(RunLevel(target, clients, options.Seconds));
+      if (options.Soak > 0) {
+        std::printf("soak, %d clients for %d s:\n", options.SoakClients, options.Soak);
+        soaks.push_back(RunLevel(target, options.SoakClients, options.Soak, 6));
+      }
+      target.Owned.reset();
+    }
+    PrintSummary(targets, levels, soaks);
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "bench_load: %s\n", failure.what());
     return 1;

@@ -47,6 +47,7 @@ THostConfig& HostConfig() {
     defaults.ServiceFactory = [](const std::string& host, int port, const std::string& name) {
       auto server = std::make_unique<TFailoverAppServer>(ParseServerList(host, port), name,
                                                          ConnectionOptions(HostConfig()));
+      server->SetCredentials(HostConfig().Credentials);
       server->Connect();
       return std::unique_ptr<IAppServer>(std::move(server));
     };
@@ -87,6 +88,9 @@ void LoadConfigEnvironment(THostConfig& config) {
   };
   for (const auto& [variable, key] : variables)
     if (const char* value = std::getenv(variable)) Apply(config, key, value);
+  const char* login = std::getenv("ACOMP_USUARIO");
+  const char* password = std::getenv("ACOMP_SENHA");
+  if (login && password && *login) config.Credentials = {login, password};
 }
 
 void LoadHostConfig() {

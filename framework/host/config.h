@@ -3,9 +3,9 @@
 //
 // Read once from, in rising precedence: the defaults below, the file named by $ACOMP_CONFIG (or
 // ./acomp.conf when present), and the environment ($ACOMP_SERVER_HOST, $ACOMP_SERVER_PORT,
-// $ACOMP_PRODUCT_MASK, $ACOMP_LOCAL_DB, $ACOMP_TLS, $ACOMP_TLS_CA). The file holds
-// "key = value" lines with the keys server_host, server_port, product_mask, local_db, tls,
-// tls_ca; "#" starts a comment.
+// $ACOMP_PRODUCT_MASK, $ACOMP_LOCAL_DB, $ACOMP_TLS, $ACOMP_TLS_CA, and the login: $ACOMP_USUARIO
+// with $ACOMP_SENHA, taken only when both are set). The file holds "key = value" lines with the
+// keys server_host, server_port, product_mask, local_db, tls, tls_ca; "#" starts a comment.
 //
 // Encryption: "tls = on" (or yes, sim, true, 1) makes every connection to the servers speak
 // TLS, checking the server's certificate against the authorities in tls_ca (the system's when
@@ -15,6 +15,10 @@
 // The server may be a list of application servers that serve the same database:
 // "server_host = app1:7450, app2:7450" (an entry without a port takes server_port). A connection
 // tries them in order and moves on to the next after a failure (failover_app_server.h).
+//
+// The login is kept here, in memory only, for the whole session: every connection the service
+// factory makes logs in with it (a reconnect after a server restart asks nothing). A password is
+// never read from the file.
 #pragma once
 
 #include <functional>
@@ -33,6 +37,9 @@ struct THostConfig {
   std::string LocalDatabase = "demo/demo.db";
   bool Tls = false;
   std::string TlsCaFile;
+  // The login every connection to the server makes (empty: none, as against a canned service).
+  TCredentials Credentials;
+  bool HasCredentials() const { return !Credentials.Login.empty(); }
   // Makes the connection to an application-server object: the TCP client over the list of
   // servers (connected at once) unless a test or the screen driver puts another in its place.
   std::function<std::unique_ptr<IAppServer>(const std::string& host, int port,

@@ -78,6 +78,10 @@ TFailoverAppServer::TFailoverAppServer(std::vector<TServerAddress> servers, std:
         std::make_unique<TTcpAppServer>(address.Host, address.Port, serverName, options));
 }
 
+void TFailoverAppServer::SetCredentials(const TCredentials& credentials) {
+  for (auto& server : servers_) server->SetCredentials(credentials);
+}
+
 void TFailoverAppServer::Connect() {
   ConnectFrom(0);
 }
@@ -91,6 +95,9 @@ void TFailoverAppServer::ConnectFrom(size_t first) {
       current_ = i;
       lastAnswer_ = std::chrono::steady_clock::now();
       return;
+    } catch (const ELoginRefused&) {
+      current_ = i;
+      throw;
     } catch (const ERemoteError& failure) {
       if (servers_.size() == 1) throw;
       if (std::string_view(failure.what()) == TTcpAppServer::kCancelledMessage) {

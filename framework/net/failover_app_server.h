@@ -14,6 +14,10 @@
 //   repeated.
 // - `error` and `fail` replies change nothing: the server answered.
 //
+// - Each server's connection logs in with the credentials set (see TTcpAppServer); a login
+//   refusal is raised as it is, without trying the other servers, which share the accounts
+//   (and would count the same attempt again against the throttle).
+//
 // With one server in the list this is exactly TTcpAppServer.
 #pragma once
 
@@ -42,7 +46,10 @@ class TFailoverAppServer : public IAppServer {
   TFailoverAppServer(std::vector<TServerAddress> servers, std::string serverName,
                      TTcpAppServer::TOptions options = {});
 
-  // Connects to the first server of the list that takes the connection. Raises ERemoteError.
+  // For every server's connections from now on.
+  void SetCredentials(const TCredentials& credentials);
+  // Connects to the first server of the list that takes the connection. Raises ERemoteError
+  // (ELoginRefused when the login is refused).
   void Connect();
   TRemoteResult Invoke(const std::string& method, std::vector<TRemoteArg>& args) override;
 

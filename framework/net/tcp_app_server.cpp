@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -133,10 +134,15 @@ TTcpAppServer::TTcpAppServer(std::string host, int port, std::string serverName)
     : TTcpAppServer(std::move(host), port, std::move(serverName), TOptions()) {}
 
 TTcpAppServer::TTcpAppServer(std::string host, int port, std::string serverName, TOptions options)
+    : TTcpAppServer(std::move(host), port, std::move(serverName), options, TCredentials()) {}
+
+TTcpAppServer::TTcpAppServer(std::string host, int port, std::string serverName, TOptions options,
+                             TCredentials credentials)
     : host_(std::move(host)),
       port_(port),
       serverName_(std::move(serverName)),
       options_(options),
+      credentials_(std::move(credentials)),
       wakeFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 TTcpAppServer::~TTcpAppServer() {
@@ -239,6 +245,24 @@ void TTcpAppServer::ConnectNow() {
   ::freeaddrinfo(addresses);
   if (socket_ < 0) throw ERemoteError(failure + " (" + reason + ").");
   if (options_.Tls) StartTls(deadline);
+  if (!credentials_.Empty()) LogIn();
+}
+
+void TTcpAppServer::LogIn() {
+  std::vector<TRemoteArg> args{TRemoteArg::FromString(credentials_.Login),
+                               TRemoteArg::FromString(credentials_.Password)};
+  wire::TReply reply = Exchange(kLoginMethod, args);
+  // The password leaves no copy behind in the request buffer.
+  std::fill(request_.begin(), request_.end(), '\0');
+  if (reply.Failed) {
+    Disconnect();
+    throw ELoginRefused(reply.ErrorMessage.empty() ? "Acesso recusado pelo servidor de aplicação."
+                                                   : reply.ErrorMessage);
+  }
+  const auto name = reply.Texts.find("nome");
+  if (reply.HasPacket || reply.Result.Refused || name == reply.Texts.end())
+    TransportFailure("Resposta inválida do servidor de aplicação ao login em " + Address() + ".");
+  userName_ = name->second;
 }
 
 void TTcpAppServer::TransportFailure(const std::string& message) {
@@ -279,6 +303,35 @@ TRemoteResult TTcpAppServer::Invoke(const std::string& method, std::vector<TRemo
     Disconnect();
   if (socket_ < 0) ConnectNow();
 
+  wire::TReply reply = Exchange(fullName, args);
+  if (reply.Failed)
+    throw ERemoteError(reply.ErrorMessage.empty() ? "Erro no servidor de aplicação."
+                                                  : reply.ErrorMessage);
+
+  TRemoteResult result = std::move(reply.Result);
+  if (result.Refused) return result;
+  if (!reply.HasPacket)
+    TransportFailure(
+        "Resposta inválida do servidor de aplicação: a resposta não traz pacote de "
+        "dados.");
+  if (reply.HasRefs && result.Refs.size() != args.size()) {
+    throw ERemoteError("Resposta inválida do servidor de aplicação: " +
+                       std::to_string(result.Refs.size()) + " valores de retorno para " +
+                       std::to_string(args.size()) + " parâmetros de " + fullName + ".");
+  }
+  result.Refs.resize(args.size());
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i].Kind != TRemoteArg::TKind::InOutString) {
+      result.Refs[i].reset();
+      continue;
+    }
+    if (result.Refs[i]) args[i].Text = *result.Refs[i];
+  }
+  return result;
+}
+
+wire::TReply TTcpAppServer::Exchange(const std::string& fullName,
+                                     const std::vector<TRemoteArg>& args) {
   const uint32_t msgid = nextMsgId_++;
   if (nextMsgId_ == 0) nextMsgId_ = 1;
   request_.clear();
@@ -355,26 +408,7 @@ TRemoteResult TTcpAppServer::Invoke(const std::string& method, std::vector<TRemo
                      std::to_string(reply.MsgId) + " em vez de " + std::to_string(msgid) + ".");
   }
   lastAnswer_ = TClock::now();
-  if (reply.Failed)
-    throw ERemoteError(reply.ErrorMessage.empty() ? "Erro no servidor de aplicação."
-                                                  : reply.ErrorMessage);
-
-  TRemoteResult result = std::move(reply.Result);
-  if (result.Refused) return result;
-  if (reply.HasRefs && result.Refs.size() != args.size()) {
-    throw ERemoteError("Resposta inválida do servidor de aplicação: " +
-                       std::to_string(result.Refs.size()) + " valores de retorno para " +
-                       std::to_string(args.size()) + " parâmetros de " + fullName + ".");
-  }
-  result.Refs.resize(args.size());
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i].Kind != TRemoteArg::TKind::InOutString) {
-      result.Refs[i].reset();
-      continue;
-    }
-    if (result.Refs[i]) args[i].Text = *result.Refs[i];
-  }
-  return result;
+  return reply;
 }
 
 }  // namespace fw

@@ -14,6 +14,11 @@
 //   that check; a close in that second surfaces as a transport failure of the call.)
 // - A reply with `error` or `fail` leaves the connection open.
 //
+// Login: with credentials set, every connection the client opens logs in first
+// ("Sessao.Login"), so a reconnect after a server restart needs nothing from the user. A refusal
+// raises ELoginRefused with the server's message ("Usuário ou senha inválidos.") and closes the
+// connection. The credentials stay in this object's memory only.
+//
 // Cancel() abandons the connect or call in flight from another thread (the host's window, while
 // the call runs on a worker): every wait polls a wake-up descriptor beside the socket, so the
 // call ends at once, closes the connection and raises "Operação cancelada pelo usuário.".
@@ -45,7 +50,21 @@ namespace fw {
 
 namespace wire {
 class TReplyReader;
-}
+struct TReply;
+}  // namespace wire
+
+// The server refused the login: wrong credentials, a disabled account, too many attempts. The
+// message is the server's.
+class ELoginRefused : public ERemoteError {
+ public:
+  using ERemoteError::ERemoteError;
+};
+
+struct TCredentials {
+  std::string Login;
+  std::string Password;
+  bool Empty() const { return Login.empty() && Password.empty(); }
+};
 
 class TTcpAppServer : public IAppServer {
  public:
@@ -59,11 +78,20 @@ class TTcpAppServer : public IAppServer {
   // serverName: the object's registered name, "CMP09500.rdmAcompSoli".
   TTcpAppServer(std::string host, int port, std::string serverName);
   TTcpAppServer(std::string host, int port, std::string serverName, TOptions options);
+  TTcpAppServer(std::string host, int port, std::string serverName, TOptions options,
+                TCredentials credentials);
   ~TTcpAppServer() override;
   TTcpAppServer(const TTcpAppServer&) = delete;
   TTcpAppServer& operator=(const TTcpAppServer&) = delete;
 
-  // Opens the connection (closing any open one). Raises ERemoteError naming host and port:
+  // Used by every connect from now on (the open connection, if any, stays as it is).
+  void SetCredentials(TCredentials credentials) { credentials_ = std::move(credentials); }
+  // The account's name as the last login's answer gave it.
+  const std::string& UserName() const { return userName_; }
+  static constexpr const char* kLoginMethod = "Sessao.Login";
+
+  // Opens the connection (closing any open one) and logs in when credentials are set. Raises
+  // ELoginRefused, or ERemoteError naming host and port:
   // "Não foi possível conectar ao servidor de aplicação em 127.0.0.1:7450 (conexão recusada)."
   void Connect();
   void Disconnect();
@@ -108,6 +136,9 @@ class TTcpAppServer : public IAppServer {
   TIo SendSome(const char* data, size_t size);
   TIo ReceiveSome(char* data, size_t size);
   void CloseTls();
+  void LogIn();
+  // Sends one request and reads its reply; transport failures close the connection and raise.
+  wire::TReply Exchange(const std::string& fullName, const std::vector<TRemoteArg>& args);
   // Waits until `socket` is ready for `events`, the deadline passes or Cancel is called.
   TWait Wait(int socket, short events, std::chrono::steady_clock::time_point deadline) const;
   [[noreturn]] void TransportFailure(const std::string& message);
@@ -116,6 +147,8 @@ class TTcpAppServer : public IAppServer {
   int port_;
   std::string serverName_;
   TOptions options_;
+  TCredentials credentials_;
+  std::string userName_;
   int socket_ = -1;
   ssl_ctx_st* tlsContext_ = nullptr;  // made at the first encrypted connect
   ssl_st* tls_ = nullptr;             // while connected with Tls

@@ -197,13 +197,11 @@ TKey KeyOf(std::string_view key) {
 
 constexpr size_t kMaxDepth = 32;
 
-// What a header's count may reserve ahead: a count is only what the sender claims (a reply of
-// a few bytes can announce four billion rows), so past this the vectors grow as values arrive.
-constexpr uint32_t kMaxReserve = 65536;
-
-uint32_t Reservable(uint32_t count) {
-  return count < kMaxReserve ? count : kMaxReserve;
-}
+// What a header's count may reserve ahead while a reply still arrives: a count is only what the
+// sender claims (a reply of a few bytes can announce four billion rows), so past this the
+// vectors grow as values arrive. A whole message bounds it by its own size instead: every
+// element takes at least one of its bytes.
+constexpr size_t kMaxReserve = 65536;
 
 // A cell kept aside when "rows" comes before "fields" (our own encoder never does that).
 struct TLooseCell {
@@ -219,6 +217,9 @@ class TReplyVisitor : public TVisitorBase {
   explicit TReplyVisitor(bool barePacket) : barePacket_(barePacket) { stack_.reserve(8); }
 
   void Restart() { *this = TReplyVisitor(barePacket_); }
+
+  // The message is whole and this many bytes long: counts may reserve up to what it can hold.
+  void SetWholeSize(size_t bytes) { reserveBudget_ = bytes; }
 
   // After a complete parse: the reply, or ERemoteError.
   TReply Finish() {
@@ -238,7 +239,11 @@ class TReplyVisitor : public TVisitorBase {
       reply_.HasRefs = false;
       return std::move(reply_);
     }
-    if (!packetSeen_) Malformed("a resposta não traz pacote de dados");
+    if (!packetSeen_) {
+      if (reply_.Texts.empty()) Malformed("a resposta não traz pacote de dados");
+      return std::move(reply_);
+    }
+    reply_.HasPacket = true;
     reply_.Result.Data = std::move(packet_);
     return std::move(reply_);
   }
@@ -313,6 +318,11 @@ class TReplyVisitor : public TVisitorBase {
     if (top && top->Role == TRole::Row) return CellString(*top, text);
     if (top && top->InKey) {
       top->Key = KeyOf(text);
+      if (top->Role == TRole::Result && top->Key == TKey::Other) resultKey_ = text;
+      return true;
+    }
+    if (top && top->Role == TRole::Result && top->Key == TKey::Other && !reply_.Failed) {
+      reply_.Texts[resultKey_] = text;
       return true;
     }
     switch (RoleOfNext()) {
@@ -379,18 +389,19 @@ class TReplyVisitor : public TVisitorBase {
           break;
         case TRole::Refs:
           reply_.HasRefs = true;
-          reply_.Result.Refs.reserve(Reservable(count));
+          reply_.Result.Refs.reserve(Reservable(count, 1));
           break;
         case TRole::Fields:
           if (fieldsSeen_) return Stop("\"fields\" repetido");
           fieldsSeen_ = true;
-          fields_.reserve(Reservable(count));
+          fields_.reserve(Reservable(count, 1));
           break;
         case TRole::Rows:
           if (rowsSeen_) return Stop("\"rows\" repetido");
           rowsSeen_ = true;
           if (fieldsDone_) {
-            for (auto& column : packet_.Columns()) column.Reserve(Reservable(count));
+            const size_t rows = Reservable(count, packet_.Columns().size());
+            for (auto& column : packet_.Columns()) column.Reserve(rows);
           } else {
             looseRows_ = true;
           }
@@ -485,7 +496,8 @@ class TReplyVisitor : public TVisitorBase {
         if (looseRows_) return PlaceLooseRows();
         return true;
       case TRole::Result:
-        if (!failSeen_ && !packetSeen_) return Stop("a resposta não traz pacote de dados");
+        if (!failSeen_ && !packetSeen_ && reply_.Texts.empty())
+          return Stop("a resposta não traz pacote de dados");
         return true;
       default:
         return true;
@@ -692,6 +704,14 @@ class TReplyVisitor : public TVisitorBase {
   std::vector<TFrame> stack_;
   std::string error_;
   TReply reply_;
+  std::string resultKey_;  // the result's key being read, when not one of the packet's
+  size_t reserveBudget_ = kMaxReserve;
+
+  // What `count` elements of `width` values each may reserve ahead.
+  size_t Reservable(uint32_t count, size_t width) const {
+    const size_t most = reserveBudget_ / (width ? width : 1);
+    return count < most ? count : most;
+  }
   bool replySeen_ = false, resultSeen_ = false, failSeen_ = false, failMessageSeen_ = false;
   bool packetSeen_ = false, fieldsSeen_ = false, rowsSeen_ = false, fieldsDone_ = false;
   bool fieldNameSeen_ = false, fieldTypeSeen_ = false;
@@ -707,6 +727,7 @@ class TReplyVisitor : public TVisitorBase {
 
 TReply DecodeWhole(std::string_view bytes, bool barePacket) {
   TReplyVisitor visitor(barePacket);
+  visitor.SetWholeSize(bytes.size());
   size_t offset = 0;
   bool ok = false;
   try {

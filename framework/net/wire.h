@@ -5,7 +5,8 @@
 //   request  [0, msgid, "CMP09500.rdmAcompSoli.GetItens", [param...]]
 //   response [1, msgid, error, result]
 //     error  nil, or {"message": str} when the call itself failed
-//     result {"data": packet, "refs": [nil | str ...]}, or {"fail": {"message": str}}
+//     result {"data": packet, "refs": [nil | str ...]}, or {"fail": {"message": str}}, or (the
+//            login's) a map of texts {"usuario": str, "nome": str}
 //   packet   {"fields": [{"name": str, "type": "string"|"datetime"|"float", "size": int}...],
 //             "rows": [[nil | str | float64 ...]...]}
 // Dates are float64 days since 30/12/1899, the fraction being the time of day.
@@ -15,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -96,6 +98,9 @@ struct TReply {
   std::string ErrorMessage;  // its message
   TRemoteResult Result;      // when not Failed: a refusal, or the packet and the refs
   bool HasRefs = false;      // the result carried "refs" (Result.Refs holds them, nil as nullopt)
+  bool HasPacket = false;    // the result carried "data"
+  // The result's other keys whose values are texts: a login's answer, which has no packet.
+  std::map<std::string, std::string> Texts;
 };
 
 // Decodes one response as its bytes arrive, straight into the packet's columns.

@@ -315,7 +315,9 @@ TEST(Differential, HundredsOfGeneratedCalls_GetTheSameAnswerFromBothEngines) {
   ASSERT_GE(calls.size(), 200u);
 
   TRawClient a(onSqlite.Port());
+  a.Login();
   TRawClient b(onPostgres.Port());
+  b.Login();
   std::map<std::string, int> withRows, empty, refused, errors;
   size_t rows = 0;
   uint32_t msgid = 1;

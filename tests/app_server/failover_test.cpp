@@ -47,6 +47,7 @@ struct TTwoServers {
     fw::HostConfig().ServerHost =
         (first.empty() ? "127.0.0.1:" + std::to_string(First.Port()) : first) +
         ", 127.0.0.1:" + std::to_string(Second.Port());
+    fw::HostConfig().Credentials = DemoLogin();
     Connection.ServerName = service::kServerName;
     Connection.BeforeConnect = [this](fw::TComponent*) {
       Connection.Host = fw::HostConfig().ServerHost;

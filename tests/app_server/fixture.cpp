@@ -99,7 +99,16 @@ std::string ServedValue(const std::string& query) {
 
 fw::TTcpAppServer Client(int port, int callTimeoutMs) {
   return fw::TTcpAppServer("127.0.0.1", port == 0 ? Demo().Server->Port() : port,
-                           service::kServerName, {3000, callTimeoutMs});
+                           service::kServerName, {3000, callTimeoutMs}, DemoLogin());
+}
+
+fw::TCredentials DemoLogin() {
+  return {"demo", "demo"};
+}
+
+std::string LoginBytes(uint32_t msgid, const std::string& login, const std::string& password) {
+  return RequestBytes(msgid, "Sessao.Login",
+                      {fw::TRemoteArg::FromString(login), fw::TRemoteArg::FromString(password)});
 }
 
 std::vector<fw::TRemoteArg> Args(const std::string& method,
@@ -201,6 +210,12 @@ void TRawClient::SendUntilRefused(const std::string& bytes) {
     if (count <= 0) return;
     sent += static_cast<size_t>(count);
   }
+}
+
+void TRawClient::Login() {
+  Send(LoginBytes(0xFFFF, "demo", "demo"));
+  const fw::wire::TReply reply = Read(10000);
+  if (reply.Failed) throw std::runtime_error("login refused: " + reply.ErrorMessage);
 }
 
 void TRawClient::ShutdownWrite() {

@@ -61,7 +61,11 @@ void InitDemo(const std::string& location, int seed, int scale, const std::strin
 // A query of the database the shared server serves (not the SQLite copy Sql reads).
 std::string ServedValue(const std::string& query);
 
+// A client of the server on `port` (0: the shared one), logged in as the demo's "demo".
 fw::TTcpAppServer Client(int port = 0, int callTimeoutMs = 10000);
+fw::TCredentials DemoLogin();
+// [0, msgid, "Sessao.Login", [login, password]].
+std::string LoginBytes(uint32_t msgid, const std::string& login, const std::string& password);
 
 // The arguments of a contract method: dates 0, flags "T", lists and strings empty, except
 // those given by name.
@@ -81,6 +85,8 @@ class TRawClient {
   explicit TRawClient(int port, const char* source = nullptr);
   ~TRawClient();
   void Send(const std::string& bytes);
+  // Logs in as "demo" (raises when refused): what every connection does before its calls.
+  void Login();
   // Sends as much as the server takes of `bytes`, stopping quietly when it hangs up.
   void SendUntilRefused(const std::string& bytes);
   void ShutdownWrite();

@@ -164,6 +164,7 @@ void ExpectBothKindsAnswer(fw::TTcpAppServer& client) {
 TEST(PostgresEngine, TheDatabaseGoingAway_FailsCallsAtOnceAndTheServerReconnectsByItself) {
   TBehindProxy setup;
   auto client = Client(setup.Server->Port());
+  client.Connect();  // logged in while the database is there: no login can be checked without
   // Several connections in the pool, all of them used.
   std::vector<std::thread> warm;
   for (int i = 0; i < 4; ++i)
@@ -266,6 +267,7 @@ TEST(PostgresEngine, BehindAPoolerInTransactionMode_EveryCallGetsTheRightAnswer)
     calls.push_back({"GetItens", Args("GetItens", {{"cdFilial", TRemoteArg::FromString(branch)}})});
   std::vector<std::string> requestBytes, expected;
   TRawClient straight(Demo().Server->Port());
+  straight.Login();
   for (size_t i = 0; i < calls.size(); ++i) {
     requestBytes.push_back(
         RequestBytes(static_cast<uint32_t>(i + 1), Full(calls[i].first), calls[i].second));
@@ -280,6 +282,7 @@ TEST(PostgresEngine, BehindAPoolerInTransactionMode_EveryCallGetsTheRightAnswer)
   for (int c = 0; c < 8; ++c)
     clients.emplace_back([&, c] {
       TRawClient client(c % 2 == 0 ? first.Port() : second.Port());
+      client.Login();
       for (int round = 0; round < 30; ++round) {
         const size_t i = static_cast<size_t>(c + round * 5) % calls.size();
         client.Send(requestBytes[i]);

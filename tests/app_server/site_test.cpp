@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "service/report_contract.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {
@@ -235,6 +236,7 @@ TEST(Log, ClientTextIsEscapedAndCapped_ErrorTextsAreUtf8AndShowNoPath) {
   TDatabases dbs;
   TServerProcess server(dbs.Served, dbs.Log("server"));
   TRawClient raw(server.Port());
+  raw.Login();
 
   // A method name that would forge a line of its own.
   raw.Send(RequestBytes(1, Full("X\n2024-01-01 00:00:00.000 127.0.0.1:1 linha forjada"), {}));
@@ -297,6 +299,7 @@ TEST(Limits, ConnectionsPastTheTotalOrPerAddress_AreRefusedWithAMessage) {
     EXPECT_TRUE(raw.ClosedByServer(3000));
   };
   auto served = [&](TRawClient& raw) {
+    raw.Login();
     raw.Send(RequestBytes(8, Full("GetFilSoli"), {}));
     const auto reply = raw.Read();
     EXPECT_FALSE(reply.Failed) << reply.ErrorMessage;
@@ -329,9 +332,11 @@ TEST(Limits, UnfinishedRequestsPastTheByteBudget_AreRefusedAndTheOthersGoOn) {
   };
   const std::string part(5u * 1024 * 1024, '0');
   TRawClient first(server.Port());
+  first.Login();
   first.Send(head(1) + part);
   ASSERT_TRUE(first.WaitUntilReadByServer());
   TRawClient second(server.Port());
+  second.Login();
   second.SendUntilRefused(head(2) + part);
   const auto refusal = second.Read();
   EXPECT_EQ(2u, refusal.MsgId);
@@ -376,6 +381,28 @@ TEST(Limits, SelectionListsPastTheCodeLimit_AreRefused) {
   // With its flag "T" a list is not read, however long.
   branches[7] = TRemoteArg::FromInOut("T");
   EXPECT_FALSE(client.Invoke("GetNrSolicita", branches).Refused);
+
+  // The report's object keeps the same limit on both its lists.
+  fw::TTcpAppServer report("127.0.0.1", server.Port(), service::kReportServerName, {3000, 20000},
+                           DemoLogin());
+  std::vector<TRemoteArg> reportArgs = {
+      TRemoteArg::FromDate(0),     TRemoteArg::FromDate(80000),
+      TRemoteArg::FromString(""),  TRemoteArg::FromString(CodeList(1000)),
+      TRemoteArg::FromString("T"), TRemoteArg::FromString("")};
+  EXPECT_FALSE(report.Invoke(service::kReportMethodName, reportArgs).Refused);
+  reportArgs[3] = TRemoteArg::FromString(CodeList(1001));
+  auto refused = report.Invoke(service::kReportMethodName, reportArgs);
+  ASSERT_TRUE(refused.Refused);
+  EXPECT_EQ(
+      "A lista de filiais selecionadas tem 1001 códigos; o limite é 1000. Restrinja a seleção.",
+      refused.RefusalMessage);
+  reportArgs[3] = TRemoteArg::FromString("");
+  reportArgs[4] = TRemoteArg::FromString("");
+  reportArgs[5] = TRemoteArg::FromString(CodeList(2000));
+  refused = report.Invoke(service::kReportMethodName, reportArgs);
+  ASSERT_TRUE(refused.Refused);
+  EXPECT_NE(std::string::npos, refused.RefusalMessage.find("A lista de situações selecionadas tem"))
+      << refused.RefusalMessage;
 }
 
 TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
@@ -384,14 +411,18 @@ TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
       dbs.Served, dbs.Log("server"),
       {"--workers", "1", "--max-queued-queries", "1", "--max-selection-codes", "5000000"});
   // A search that keeps the one query thread busy for a while: 1,000,000 request numbers.
-  TRawClient slow(server.Port());
+  // Logged in first: a login waits for a query thread too.
+  TRawClient slow(server.Port()), queued(server.Port()), busy(server.Port()), report(server.Port());
+  slow.Login();
+  queued.Login();
+  busy.Login();
+  report.Login();
   slow.Send(
       RequestBytes(1, Full("GetFilSoliGD"),
                    Args("GetFilSoliGD", {{"stLSolicita", TRemoteArg::FromInOut(CodeList(1000000))},
                                          {"stTSolicita", TRemoteArg::FromInOut("")}})));
   ASSERT_TRUE(slow.WaitUntilReadByServer());
   std::this_thread::sleep_for(100ms);  // parsed and handed to the query thread
-  TRawClient queued(server.Port()), busy(server.Port());
   const std::string search = RequestBytes(2, Full("GetItens"), Args("GetItens"));
   queued.Send(search);
   std::this_thread::sleep_for(50ms);
@@ -400,6 +431,12 @@ TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
   const auto refusal = busy.Read();
   EXPECT_LT(std::chrono::steady_clock::now() - sent, 250ms);
   EXPECT_EQ("Servidor ocupado; tente novamente em instantes.", refusal.ErrorMessage);
+  // The report's search waits in the same queue, so it is turned away the same way.
+  report.Send(RequestBytes(
+      3, std::string(service::kReportServerName) + "." + service::kReportMethodName,
+      {TRemoteArg::FromDate(0), TRemoteArg::FromDate(80000), TRemoteArg::FromString("T"),
+       TRemoteArg::FromString(""), TRemoteArg::FromString("T"), TRemoteArg::FromString("")}));
+  EXPECT_EQ("Servidor ocupado; tente novamente em instantes.", report.Read().ErrorMessage);
   EXPECT_FALSE(slow.Read(120000).Failed);
   EXPECT_FALSE(queued.Read(120000).Failed);
   // The refused connection stays usable.
@@ -415,6 +452,9 @@ TEST(Scheduling, AQuickCallDoesNotOvertakeASearchWaitingBeforeIt) {
   TServerProcess server(dbs.Served, dbs.Log("server"),
                         {"--workers", "1", "--max-selection-codes", "5000000"});
   TRawClient slow(server.Port()), search(server.Port()), quick(server.Port());
+  slow.Login();
+  search.Login();
+  quick.Login();
   slow.Send(
       RequestBytes(1, Full("GetFilSoliGD"),
                    Args("GetFilSoliGD", {{"stLSolicita", TRemoteArg::FromInOut(CodeList(1000000))},

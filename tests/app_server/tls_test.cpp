@@ -1,8 +1,11 @@
 // Encryption end to end: app-server processes with certificates the tests make at run time, and
 // the TCP client with TLS on. What a certificate that does not check out, a client and server
-// that disagree about TLS, a handshake left hanging and a paused server come to.
+// that disagree about TLS, a handshake left hanging, the login deadline around the handshake and
+// a paused server come to. The clients log in as the demo's "demo" over the TLS stream.
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdio>
@@ -44,7 +47,7 @@ fw::TTcpAppServer TlsClient(int port, const std::string& caFile,
   options.CallTimeoutMs = callMs;
   options.Tls = true;
   options.TlsCaFile = caFile;
-  return fw::TTcpAppServer(host, port, service::kServerName, options);
+  return fw::TTcpAppServer(host, port, service::kServerName, options, DemoLogin());
 }
 
 // The message Connect raised, or "" when it connected.
@@ -242,6 +245,52 @@ TEST(Tls, AHandshakeThatNeverCompletes_IsClosedInTimeAndOthersAreServed) {
   EXPECT_GT(BranchCount(good), 0u);
   EXPECT_TRUE(good.Connected());
   EXPECT_NE(std::string::npos, server.Log().find("negociação TLS não concluída"));
+}
+
+// The login deadline runs from the accept, the handshake inside it: a client that spends most of
+// it on a late handshake is closed at the deadline, not a whole deadline after the handshake. One
+// that logged in over TLS stays past it.
+TEST(Tls, TheLoginDeadline_CountsFromTheAcceptWithTheHandshakeInside) {
+  TSite site;
+  TServerProcess server(
+      Demo().Served, site.Log("server"),
+      TlsArguments(site.Server, {"--login-timeout", "2", "--handshake-timeout", "5"}));
+  auto good = TlsClient(server.Port(), site.Authority.CertificateFile());
+  EXPECT_GT(BranchCount(good), 0u);
+
+  TRawClient late(server.Port());
+  const auto accepted = TClock::now();
+  timeval patience{8, 0};  // a server that never closes fails the test instead of hanging it
+  ::setsockopt(late.Fd(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof(patience));
+  std::this_thread::sleep_for(1500ms);
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  ASSERT_NE(nullptr, context);
+  ASSERT_EQ(
+      1, SSL_CTX_load_verify_locations(context, site.Authority.CertificateFile().c_str(), nullptr));
+  SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+  SSL* tls = SSL_new(context);
+  SSL_set_fd(tls, late.Fd());
+  const int handshake = SSL_connect(tls);
+  char byte = 0;
+  const int read = handshake == 1 ? SSL_read(tls, &byte, 1) : 0;
+  const double closedAfter = Seconds(accepted);
+  SSL_free(tls);
+  SSL_CTX_free(context);
+  EXPECT_EQ(1, handshake);
+  EXPECT_LE(read, 0);
+  EXPECT_GE(closedAfter, 1.9);
+  EXPECT_LT(closedAfter, 3.0);
+
+  // The client would reconnect unseen; the log tells it logged in once, on one connection.
+  EXPECT_GT(BranchCount(good), 0u);
+  EXPECT_EQ(0, server.Stop());  // stopped, everything is in the log
+  const std::string log = server.Log();
+  EXPECT_NE(std::string::npos, log.find("sem login em 2 s")) << log;
+  size_t logins = 0;
+  for (size_t at = log.find("Sessao.Login"); at != std::string::npos;
+       at = log.find("Sessao.Login", at + 1))
+    ++logins;
+  EXPECT_EQ(1u, logins) << log;
 }
 
 TEST(Tls, ConnectionLimits_HoldOverTls) {

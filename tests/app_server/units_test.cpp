@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "app_server/demo_data.h"
@@ -267,17 +268,46 @@ TEST(DemoData, PurchaseOrdersGoToASupplierWhoQuotedEachProductAtItsQuotedPrice) 
                           "(CDFILIAL, NRAUTOFORN) WHERE N.CDFORNECED <> A.CDFORNECED"));
 }
 
+// The page shows each method's statement, and for a filtered search each form of its
+// statements with every criterion it takes restricted (a call's statement is its form without
+// the lines of the criteria it leaves open), exactly as the server runs them.
 TEST(Documentation, QuotesEveryStatementAsTheServerRunsIt) {
   std::ifstream file(std::string(SOURCE_DIR) + "/docs/service.md");
   std::stringstream text;
   text << file.rdbuf();
-  for (const auto& method : service::Methods()) {
+  auto shape = [](const std::string& criteria) {
+    app::TFilterShape made;
+    made.RequestDates = criteria.find("request-dates") != std::string::npos;
+    made.DeliveryDates = criteria.find("delivery-dates") != std::string::npos;
+    made.BranchList = criteria.find("branch-list") != std::string::npos;
+    made.RequestList = criteria.find("request-list") != std::string::npos;
+    made.ProductFrom = made.ProductTo = criteria.find("products") != std::string::npos;
+    return made;
+  };
+  const std::vector<std::pair<std::string, std::string>> forms = {
+      {"GetFilSoli", ""},
+      {"GetNrSolicita", "request-dates delivery-dates branch-list"},
+      {"GetNrSolicita", "request-dates delivery-dates"},
+      {"GetNrSolicita", "delivery-dates"},
+      {"GetFilSoliGD", "request-dates delivery-dates branch-list products"},
+      {"GetFilSoliGD", "request-dates delivery-dates branch-list request-list products"},
+      {"GetFilSoliGD", "delivery-dates products"},
+      {"GetFilSoliGD", "products"},
+      {"GetItens", "request-dates delivery-dates request-list products"},
+      {"GetDestSolGere", ""},
+      {"GetItemProduto", "request-dates products"},
+      {"GetItemCota", ""}};
+  std::set<std::string> methods;
+  for (const auto& [method, criteria] : forms) {
+    methods.insert(method);
     for (const auto dialect : {app::TDialect::Sqlite, app::TDialect::Postgres}) {
-      const char* sql = app::SqlFor(method.Name, dialect);
-      ASSERT_NE(nullptr, sql) << method.Name;
-      EXPECT_NE(std::string::npos, text.str().find(sql)) << method.Name << " is not quoted as is";
+      const char* sql = app::SqlFor(method, dialect, shape(criteria));
+      ASSERT_NE(nullptr, sql) << method;
+      EXPECT_NE(std::string::npos, text.str().find(std::string("```sql\n") + sql + "\n```"))
+          << method << " (" << criteria << ") is not quoted as is";
     }
   }
+  EXPECT_EQ(methods.size(), service::Methods().size());
 }
 
 }  // namespace

@@ -95,6 +95,8 @@ TEST(ParseScript, ReportsBadCommandsWithTheirLine) {
       {"refs GetItens stDtSoli\n", 1, "expected NAME=VALUE"},
       {"expect no-message now\n", 1, "too many arguments"},
       {"expect\n", 1, "missing argument of 'expect'"},
+      {"export dbgItens itens.txt\n", 1, "export writes a .xlsx or .csv file, not 'itens.txt'"},
+      {"export dbgItens\n", 1, "missing argument of 'export'"},
   };
   for (const auto& c : cases) {
     const auto [line, message] = ErrorOf(c.Script);
@@ -118,6 +120,8 @@ row dbgPadrao 2
 column dbgItens NRSOLICMP
 dblclick dbgItens
 dblclick dbgItens NRSOLICMP
+export dbgItens itens.xlsx
+export dbgItens "/tmp/Itens da filial.CSV"
 pick 0001 0003
 pick
 pick-cancel
@@ -153,7 +157,7 @@ expect busy-off
 expect loaded SUP00700
 expect cursor default
 )";
-  EXPECT_EQ(ParseScript(script).size(), 47u);
+  EXPECT_EQ(ParseScript(script).size(), 49u);
 }
 
 TEST(ParseScript, ServeBlockTakesHeaderRowsAndTheirLines) {

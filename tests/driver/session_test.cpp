@@ -2,6 +2,11 @@
 // that cannot run, driven against a small test form instead of the package.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -282,6 +287,60 @@ TEST_F(SessionTest, ServeRows_AreLoadedAndShownAsTheGridDisplaysThem) {
                        "  busy hidden\n"));
   EXPECT_TRUE(Contains(run.Out, "FAIL line 12: expected \"C3\" in row 3, got no row 3 (2 rows)"));
   EXPECT_EQ(run.Out.find("FAIL"), run.Out.rfind("FAIL")) << "one failure only: " << run.Out;
+}
+
+std::string ReadAll(const std::string& command) {
+  std::string text;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  for (size_t read; pipe && (read = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    text.append(buffer, read);
+  if (pipe) pclose(pipe);
+  return text;
+}
+
+// `export GRID FILE`: what the host's grid menu writes, so that a script can check it; a path
+// that cannot be written is the message a user would see, and the run goes on.
+TEST_F(SessionTest, Export_WritesTheGridAsShown_AFailureIsAMessage) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("driver-export-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string csv = (dir / "cotacoes.csv").string();
+  const std::string xlsx = (dir / "cotacoes.xlsx").string();
+  const std::string missing = (dir / "nao" / "existe.xlsx").string();
+  const TRun run =
+      Run("serve GetItemCota\n"
+          "NRCOLEPRECO | VRPRECUNIITM\n"
+          "C1 | 1234.5\n"
+          "C2 |\n"
+          "end\n"
+          "start\n"
+          "click sbtCarregar\n"
+          "row dbgCotacao 2\n"
+          "export dbgCotacao " +
+          csv +
+          "\n"
+          "export dbgCotacao " +
+          xlsx +
+          "\n"
+          "expect no-message\n"
+          "expect current cdsCotacao 2\n"
+          "export dbgCotacao " +
+          missing +
+          "\n"
+          "expect message \"Não foi possível gravar o arquivo " +
+          missing + ": a pasta não existe.\"\n");
+  EXPECT_EQ(0, run.Status) << run.Out;
+  EXPECT_TRUE(Contains(run.Out, "> export dbgCotacao " + csv + "\n  exported 2 rows to " + csv))
+      << run.Out;
+
+  std::ifstream in(csv, std::ios::binary);
+  const std::string written((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ("\xEF\xBB\xBFNRCOLEPRECO;VRPRECUNIITM\r\nC1;1234,500\r\nC2;\r\n", written);
+  const std::string sheet = ReadAll("unzip -p '" + xlsx + "' xl/worksheets/sheet1.xml");
+  EXPECT_NE(std::string::npos, sheet.find("<v>1234.5</v>")) << sheet;
+  EXPECT_FALSE(fs::exists(dir / "nao"));
+  fs::remove_all(dir);
 }
 
 TEST_F(SessionTest, CallChecks_CountOnlyCallsSinceThePreviousCheck) {

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDateEdit>
 #include <QHeaderView>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -35,7 +37,9 @@
 #include "host_app/qt_widgets.h"
 #include "host_app/remote_server.h"
 #include "service/canned_service.h"
+#include "service/report_contract.h"
 #include "test_form.h"
+#include "tests/report_module/report_rows.h"
 
 namespace hostapp::testing {
 namespace {
@@ -343,6 +347,94 @@ TEST_F(EndToEndTest, QueryFromTheFilterThenTheItemScreenByDoubleClick) {
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
   EXPECT_EQ(items->currentIndex().row(), 1);
   EXPECT_EQ(items->window()->focusWidget(), items) << "the focus goes back to the items grid";
+}
+
+// The report service as the print module reaches it: answers GetRelAcomp with the items given.
+class ReportStandIn : public fw::IAppServer {
+ public:
+  explicit ReportStandIn(std::vector<fw::TRemoteArg>* lastArgs) : lastArgs_(lastArgs) {}
+  fw::TRemoteResult Invoke(const std::string& method, std::vector<fw::TRemoteArg>& args) override {
+    if (method != service::kReportMethodName) throw fw::ERemoteError("Método desconhecido.");
+    *lastArgs_ = args;
+    fw::TRemoteResult result;
+    result.Data = report_test::MakePacket({{{"CDFILIAL", "0001"},
+                                            {"NMFILIAL", "Matriz"},
+                                            {"NRSOLICMP", "0000000101"},
+                                            {"NRITEMSOLI", "1"},
+                                            {"STATUS", "A"},
+                                            {"DTHRLANCSOL", "04/03/2024 10:00:00"},
+                                            {"IDAPROVNIV1", "P"}}});
+    result.Refs.resize(args.size());
+    return result;
+  }
+
+ private:
+  std::vector<fw::TRemoteArg>* lastArgs_;
+};
+
+TEST_F(EndToEndTest, PrintButton_OpensTheReportModule_WhichAsksTheReportServiceThroughTheHost) {
+  std::vector<std::string> objects;
+  std::vector<fw::TRemoteArg> reportArgs;
+  fw::HostConfig().ServiceFactory =
+      [&](const std::string&, int, const std::string& name) -> std::unique_ptr<fw::IAppServer> {
+    objects.push_back(name);
+    if (name == service::kReportServerName) return std::make_unique<ReportStandIn>(&reportArgs);
+    return canned.Connect();
+  };
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  auto* branches = Widget<QTableView>(request, "dbgPadrao");
+  ASSERT_NE(branches, nullptr);
+  QTest::mouseClick(branches->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+  QApplication::processEvents();
+  auto* print = Widget<QToolButton>(request, "sbtImprimir");
+  ASSERT_TRUE(print && print->isEnabled());
+
+  QString dialogTitle, previewTitle, pageCount;
+  // The preview, once "Visualizar" opens it inside the dialog.
+  QTimer previewWatch;
+  previewWatch.setInterval(10);
+  QObject::connect(&previewWatch, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->windowTitle().endsWith(QStringLiteral("Visualização"))) return;
+    previewWatch.stop();
+    previewTitle = modal->windowTitle();
+    for (QLabel* label : modal->findChildren<QLabel*>())
+      if (label->text().startsWith(QStringLiteral("de "))) pageCount = label->text();
+    modal->close();
+  });
+  ModalWatch dialog([&](QWidget* modal) {
+    dialogTitle = modal->windowTitle();
+    const auto dates = modal->findChildren<QDateEdit*>();
+    if (dates.size() >= 2) {
+      dates[0]->setDate(QDate(2024, 3, 1));
+      dates[1]->setDate(QDate(2024, 3, 31));
+    }
+    for (QPushButton* button : modal->findChildren<QPushButton*>())
+      if (button->text() == QStringLiteral("&Visualizar")) {
+        previewWatch.start();
+        button->click();
+      }
+    previewWatch.stop();
+    modal->close();
+  });
+  QTest::mouseClick(print, Qt::LeftButton);
+  QApplication::processEvents();
+
+  ASSERT_TRUE(dialog.Seen()) << "the print button opens the report's dialog";
+  EXPECT_EQ(QStringLiteral("Relatório de Acompanhamento de Solicitações"), dialogTitle);
+  EXPECT_EQ(QStringLiteral("Relatório de Acompanhamento de Solicitações — Visualização"),
+            previewTitle);
+  EXPECT_EQ(QStringLiteral("de 1"), pageCount);
+  EXPECT_EQ(std::vector<std::string>{}, window->Platform().Messages)
+      << "no 'não está instalado' any more";
+  // Through the host's connection and factory, to the report's own object.
+  ASSERT_NE(objects.end(), std::find(objects.begin(), objects.end(), "SUP00700.rdmRelAcomp"));
+  ASSERT_EQ(6u, reportArgs.size());
+  EXPECT_EQ("01/03/2024", fw::DateTimeToText(reportArgs[0].Date));
+  EXPECT_EQ("31/03/2024", fw::DateTimeToText(reportArgs[1].Date));
+  EXPECT_EQ("T", reportArgs[2].Text) << "every branch";
+  EXPECT_EQ("T", reportArgs[4].Text) << "every status";
 }
 
 TEST_F(EndToEndTest, InvertedRequestDates_AreReportedInABoxAndNothingIsAsked) {

@@ -6,7 +6,8 @@
 #
 # --status N      the exit status the driver must end with (default 0: every check held)
 # --app-server    creates the demo database in a temporary folder, serves it on a free local port
-#                 and points the driver at it (--service tcp:127.0.0.1:PORT --localdb demo.db)
+#                 and points the driver at it (--service tcp:127.0.0.1:PORT --localdb demo.db),
+#                 logged in as the demo's "demo" (ACOMP_USUARIO, ACOMP_SENHA)
 # --demo-localdb  only creates the demo database, as the driver's local database (product look-up)
 # --postgres      with --app-server: the server serves the same demo loaded into a database of
 #                 its own in the PostgreSQL cluster $ACOMP_TEST_PG names (dropped at the end); the
@@ -112,6 +113,7 @@ elif [[ -n $app_server ]]; then
     exit 1
   fi
   driver_args=(--service "tcp:127.0.0.1:$port" --localdb "$work/demo.db" "${driver_args[@]}")
+  export ACOMP_USUARIO=demo ACOMP_SENHA=demo
 fi
 
 "$driver" "${driver_args[@]}" "$script" >"$work/transcript" 2>"$work/stderr"

@@ -1,0 +1,179 @@
+#include "app_server/report_service.h"
+
+#include "app_server/iso_date.h"
+#include "app_server/selection.h"
+#include "app_server/tracking_service.h"
+#include "service/report_contract.h"
+
+namespace app {
+
+namespace {
+
+// Each approval level is joined by its key (the item's destination and the level), so that a
+// level a destination lacks reads null, and a pending one "P" without a date.
+constexpr const char* kReportSqlite =
+    R"SQL(SELECT S.CDFILIAL, F.NMFILIAL, S.NRSOLICMP, S.CDFILLAN, I.NRITEMSOLI, P.CDARVPROD,
+       P.NMPRODUTO, I.QTSOLIPROD, I.STATUS, O.NMOPERADOR, S.DTHRLANCSOL,
+       G1.IDAPROVPRGER, G1.DTAPRSOLPRODGER, G2.IDAPROVPRGER, G2.DTAPRSOLPRODGER,
+       G3.IDAPROVPRGER, G3.DTAPRSOLPRODGER, C.DTCONCOLEPREC, AI.NRAUTOFORN, A.DTAUTOFORN,
+       A.DTPROGENTAF, N.NRNOTAFISC, N.DTEMISSAO, N.DTENTRSAID, N.DTAPROVACAO
+  FROM SOLICITACAO S
+  JOIN FILIAL F ON F.CDFILIAL = S.CDFILIAL
+  JOIN ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
+  JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO
+  LEFT JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERSOLI
+  LEFT JOIN APROVACAOGERENTE G1 ON G1.CDFILLAN = I.CDFILLAN AND G1.NRSOLICMP = I.NRSOLICMP
+                               AND G1.CDDESTSOLI = I.CDDESTSOLI AND G1.NRNIVEL = 1
+  LEFT JOIN APROVACAOGERENTE G2 ON G2.CDFILLAN = I.CDFILLAN AND G2.NRSOLICMP = I.NRSOLICMP
+                               AND G2.CDDESTSOLI = I.CDDESTSOLI AND G2.NRNIVEL = 2
+  LEFT JOIN APROVACAOGERENTE G3 ON G3.CDFILLAN = I.CDFILLAN AND G3.NRSOLICMP = I.NRSOLICMP
+                               AND G3.CDDESTSOLI = I.CDDESTSOLI AND G3.NRNIVEL = 3
+  LEFT JOIN COLETAPRECO C ON C.CDFILIAL = I.CDFILIAL AND C.NRCOLEPRECO = I.NRCOLEPRECO
+  LEFT JOIN ITEMAUTOFORN AI ON AI.CDFILLAN = I.CDFILLAN AND AI.NRSOLICMP = I.NRSOLICMP
+                           AND AI.NRITEMSOLI = I.NRITEMSOLI
+  LEFT JOIN AUTORIZACAOFORN A ON A.CDFILIAL = AI.CDFILIAL AND A.NRAUTOFORN = AI.NRAUTOFORN
+  LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN
+ WHERE S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim
+   AND (:stTFilSoli = 'T' OR S.CDFILIAL IN (SELECT value FROM json_each(:lFilSoli)))
+   AND (:stTStatus = 'T' OR I.STATUS IN (SELECT value FROM json_each(:lStatus)))
+ ORDER BY S.CDFILIAL, S.NRSOLICMP, S.CDFILLAN, I.NRITEMSOLI)SQL";
+
+constexpr const char* kReportPostgres =
+    R"SQL(SELECT S.CDFILIAL, F.NMFILIAL, S.NRSOLICMP, S.CDFILLAN, I.NRITEMSOLI, P.CDARVPROD,
+       P.NMPRODUTO, I.QTSOLIPROD, I.STATUS, O.NMOPERADOR, S.DTHRLANCSOL,
+       G1.IDAPROVPRGER, G1.DTAPRSOLPRODGER, G2.IDAPROVPRGER, G2.DTAPRSOLPRODGER,
+       G3.IDAPROVPRGER, G3.DTAPRSOLPRODGER, C.DTCONCOLEPREC, AI.NRAUTOFORN, A.DTAUTOFORN,
+       A.DTPROGENTAF, N.NRNOTAFISC, N.DTEMISSAO, N.DTENTRSAID, N.DTAPROVACAO
+  FROM SOLICITACAO S
+  JOIN FILIAL F ON F.CDFILIAL = S.CDFILIAL
+  JOIN ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
+  JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO
+  LEFT JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERSOLI
+  LEFT JOIN APROVACAOGERENTE G1 ON G1.CDFILLAN = I.CDFILLAN AND G1.NRSOLICMP = I.NRSOLICMP
+                               AND G1.CDDESTSOLI = I.CDDESTSOLI AND G1.NRNIVEL = 1
+  LEFT JOIN APROVACAOGERENTE G2 ON G2.CDFILLAN = I.CDFILLAN AND G2.NRSOLICMP = I.NRSOLICMP
+                               AND G2.CDDESTSOLI = I.CDDESTSOLI AND G2.NRNIVEL = 2
+  LEFT JOIN APROVACAOGERENTE G3 ON G3.CDFILLAN = I.CDFILLAN AND G3.NRSOLICMP = I.NRSOLICMP
+                               AND G3.CDDESTSOLI = I.CDDESTSOLI AND G3.NRNIVEL = 3
+  LEFT JOIN COLETAPRECO C ON C.CDFILIAL = I.CDFILIAL AND C.NRCOLEPRECO = I.NRCOLEPRECO
+  LEFT JOIN ITEMAUTOFORN AI ON AI.CDFILLAN = I.CDFILLAN AND AI.NRSOLICMP = I.NRSOLICMP
+                           AND AI.NRITEMSOLI = I.NRITEMSOLI
+  LEFT JOIN AUTORIZACAOFORN A ON A.CDFILIAL = AI.CDFILIAL AND A.NRAUTOFORN = AI.NRAUTOFORN
+  LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN
+ WHERE S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim
+   AND (:stTFilSoli = 'T' OR S.CDFILIAL = ANY (:lFilSoli))
+   AND (:stTStatus = 'T' OR I.STATUS = ANY (:lStatus))
+ ORDER BY S.CDFILIAL, S.NRSOLICMP, S.CDFILLAN, I.NRITEMSOLI)SQL";
+
+bool IsList(std::string_view name) {
+  return name == "stLFilSoli" || name == "stLStatus";
+}
+
+TParam ListParam(const std::string& flag, const std::string& text, const char* listName,
+                 const char* what, size_t maxCodes) {
+  if (flag == "T") return TParam::FromCodes({});
+  TSelectionParse parsed = ParseSelectionList(text, maxCodes);
+  if (parsed.TooMany)
+    throw ERefusal(std::string("A lista de ") + what + " selecionadas tem " +
+                   std::to_string(parsed.Count) + " códigos; o limite é " +
+                   std::to_string(maxCodes) + ". Restrinja a seleção.");
+  if (!parsed.Ok)
+    throw ERefusal(std::string("A lista de ") + what + " selecionadas está malformada (" +
+                   listName + ", posição " + std::to_string(parsed.ErrorPosition) +
+                   ": esperava-se " + parsed.Expected + ").");
+  return TParam::FromCodes(std::move(parsed.Codes));
+}
+
+void WriteCell(fw::wire::TPacketWriter& packet, fw::TFieldType type, const IRow& row, int column) {
+  if (row.IsNull(column)) return packet.Null();
+  switch (type) {
+    case fw::TFieldType::ftString:
+      return packet.String(row.Text(column));
+    case fw::TFieldType::ftFloat:
+      return packet.Number(row.Number(column));
+    case fw::TFieldType::ftDateTime: {
+      if (row.IsNumber(column)) return packet.Number(row.Number(column));
+      const auto days = IsoTextToDays(row.Text(column));
+      if (days) return packet.Number(*days);
+      return packet.Null();
+    }
+  }
+}
+
+}  // namespace
+
+const char* ReportSql(TDialect dialect) {
+  return dialect == TDialect::Sqlite ? kReportSqlite : kReportPostgres;
+}
+
+size_t TReportService::Invoke(std::string_view methodName, const std::vector<TRpcValue>& params,
+                              fw::wire::TWireWriter& out) {
+  const service::TMethodDef& method = service::ReportMethod();
+  if (methodName != method.Name)
+    throw ECallError("Método desconhecido: " + std::string(service::kReportServerName) + "." +
+                     QuoteClientText(methodName) + ".");
+  const std::string name = method.Name;
+  if (params.size() != method.Params.size())
+    throw ECallError("O método " + name + " espera " + std::to_string(method.Params.size()) +
+                     " parâmetros; recebeu " + std::to_string(params.size()) + ".");
+  for (size_t i = 0; i < params.size(); ++i) {
+    const service::TParamDef& def = method.Params[i];
+    const TRpcValue& value = params[i];
+    const auto where = [&] {
+      return "Parâmetro " + std::to_string(i + 1) + " (" + def.Name + ") de " + name;
+    };
+    if (def.Kind == service::TParamKind::Date) {
+      if (value.Kind != TRpcValue::TKind::Float && value.Kind != TRpcValue::TKind::Integer)
+        throw ECallError(where() + ": esperava-se data (número), veio " + KindName(value.Kind) +
+                         ".");
+      continue;
+    }
+    if (value.Kind != TRpcValue::TKind::String)
+      throw ECallError(where() + ": esperava-se texto, veio " + KindName(value.Kind) + ".");
+    if (value.Text.size() > fw::wire::kMaxStringSize && !IsList(def.Name))
+      throw ECallError(where() + " excede o limite de 64 KiB.");
+    if (const char* problem = TextProblem(value.Text)) throw ECallError(where() + ": " + problem);
+  }
+  for (const int date : {0, 1})
+    if (!IsWireDateInRange(params[date].Number))
+      throw ERefusal("Data inválida em " + std::string(method.Params[date].Name) +
+                     ": fora do intervalo de 01/01/0001 a 31/12/9999.");
+
+  // A range covers whole days: from the start of the first day to the start of the day after
+  // the last.
+  TNamedParams bound;
+  bound.emplace_back("dtSoliIni", TParam::FromDay(WireDay(params[0].Number)));
+  bound.emplace_back("dtSoliFim", TParam::FromDay(WireDay(params[1].Number) + 1));
+  bound.emplace_back("stTFilSoli", params[2].Text);
+  bound.emplace_back("lFilSoli", ListParam(params[2].Text, params[3].Text, "stLFilSoli", "filiais",
+                                           options_.MaxSelectionCodes));
+  bound.emplace_back("stTStatus", params[4].Text);
+  bound.emplace_back("lStatus", ListParam(params[4].Text, params[5].Text, "stLStatus", "situações",
+                                          options_.MaxSelectionCodes));
+
+  const auto& fields = method.Fields;
+  out.Map(2);
+  out.Str("data");
+  fw::wire::TPacketWriter packet(out, fields);
+  {
+    auto connection = pool_.Acquire();
+    connection->Query(ReportSql(connection->Dialect()), bound, static_cast<int>(fields.size()),
+                      options_.QueryTimeLimitMs, [&](const IRow& row) {
+                        packet.BeginRow();
+                        for (size_t column = 0; column < fields.size(); ++column)
+                          WriteCell(packet, fields[column].Type, row, static_cast<int>(column));
+                        if ((packet.Rows() & 1023) == 0 && out.Size() > fw::wire::kMaxMessageSize)
+                          throw ERefusal(
+                              "O resultado excede o limite de 64 MiB por mensagem; restrinja o "
+                              "filtro.");
+                        return true;
+                      });
+  }
+  packet.Finish();
+  out.Str("refs");
+  out.Array(static_cast<uint32_t>(params.size()));
+  for (size_t i = 0; i < params.size(); ++i) out.Nil();
+  return packet.Rows();
+}
+
+}  // namespace app

@@ -1,0 +1,308 @@
+// The host's items grid against Qt's own QTableView over a plain QAbstractTableModel, the same
+// 100,000 rows, in the same run, on Qt's offscreen platform.
+//
+// The host's grid is the request screen's items grid (dbgItens) as the host shows it: the real
+// package opened from the main window's menu, the filter typed, the cascade answered by a canned
+// service with 100,000 items (the rows of bench_wire), the items tab in view. Every cell it paints
+// is asked of the framework's grid (the field's display text: status names, dates, quantities in
+// the grid's formats). The peer is a QTableView of the same size, columns and widths over a model
+// that holds those same texts, ready, as QStrings: what a plain Qt grid would paint.
+//
+// Measured, alternately, several times each (medians):
+// - first paint: the model reset with the 100,000 rows (the load), then the grid painted whole;
+// - a scroll of 1,000 rows: one row down at a time, the grid's rows painted after each step.
+//
+//   bench_grid [--repetitions 15] [--rows 100000] [--scroll 1000]
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/data/datetime.h"
+#include "framework/host/config.h"
+#include "framework/ui/application.h"
+#include "host_app/main_window.h"
+#include "host_app/module_loader.h"
+#include "host_app/qt_binding.h"
+#include "host_app/qt_widgets.h"
+#include "service/canned_service.h"
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+double Since(TClock::time_point start) {
+  return std::chrono::duration<double, std::milli>(TClock::now() - start).count();
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// The 20 fields of GetItens with production-like values (bench_wire's rows); later stages of an
+// item leave some fields null.
+fw::TDataPacket MakeItems(size_t rows) {
+  static const char* const kNames[] = {"Marcos Silva Martins",     "Bruna Oliveira Cardoso",
+                                       "Fábio Silva Nascimento",   "Daniel Nascimento Castro",
+                                       "João Rodrigues Fernandes", "Ana Paula Gonçalves"};
+  static const char* const kDestinations[] = {"Consumo Interno", "Manutenção Predial", "Revenda",
+                                              "Tecnologia da Informação"};
+  static const char kStatuses[] = {'A', 'B', 'C', 'D', '7', '5', '4', '3', '2', '1'};
+  const auto& fields = service::FindMethod("GetItens")->Fields;
+  fw::TDataPacket packet(fields);
+  auto& columns = packet.Columns();
+  uint64_t state = 42;
+  auto next = [&] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return state >> 33;
+  };
+  const double base = fw::EncodeDateTime({2024, 1, 1});
+  for (size_t row = 0; row < rows; ++row) {
+    const uint64_t r = next();
+    const bool purchased = r % 10 < 7;
+    const bool invoiced = r % 10 < 4;
+    char text[32];
+    for (size_t f = 0; f < columns.size(); ++f) {
+      fw::TColumn& column = columns[f];
+      const std::string& name = fields[f].Name;
+      const bool needsPurchase = name == "NRCOMPRA" || name == "QTEFETENTRAF" ||
+                                 name == "NRAUTOFORN" || name == "DTAUTOFORN" ||
+                                 name == "DTPROGENTAF" || name == "DTCONCOLEPREC";
+      const bool needsInvoice = name == "CDOPERAPRO" || name == "DTEMISSAO";
+      if ((needsPurchase && !purchased) || (needsInvoice && !invoiced)) {
+        column.AppendNull();
+      } else if (column.Type() == fw::TFieldType::ftDateTime) {
+        column.AppendNumber(base + static_cast<double>(next() % 365) + (next() % 86400) / 86400.0);
+      } else if (column.Type() == fw::TFieldType::ftFloat) {
+        column.AppendNumber(static_cast<double>(next() % 100000) / 8.0);
+      } else if (name == "STATUS") {
+        column.AppendString(std::string(1, kStatuses[r % 10]));
+      } else if (name == "NMOPERADOR") {
+        column.AppendString(kNames[next() % 6]);
+      } else if (name == "NMDESTSOLI") {
+        column.AppendString(kDestinations[next() % 4]);
+      } else if (name == "CDOPERLANC" || name == "CDOPERAPRO") {
+        column.AppendString(std::string("MSILVA") + std::to_string(next() % 100));
+      } else {
+        const int width = fields[f].Size;
+        std::snprintf(text, sizeof(text), "%0*llu", width,
+                      static_cast<unsigned long long>(next() % 10000000000ull) %
+                          (width >= 10 ? 10000000000ull : 10000ull));
+        column.AppendString(std::string(text).substr(0, static_cast<size_t>(width)));
+      }
+    }
+  }
+  return packet;
+}
+
+// Qt's own way: every cell's text ready in the model, and its alignment per column.
+class TPlainModel : public QAbstractTableModel {
+ public:
+  TPlainModel(const QAbstractItemModel& source) {
+    rows_ = source.rowCount();
+    columns_ = source.columnCount();
+    cells_.reserve(static_cast<size_t>(rows_) * static_cast<size_t>(columns_));
+    for (int row = 0; row < rows_; ++row)
+      for (int column = 0; column < columns_; ++column)
+        cells_.push_back(source.index(row, column).data().toString());
+    for (int column = 0; column < columns_; ++column) {
+      titles_.push_back(source.headerData(column, Qt::Horizontal).toString());
+      alignments_.push_back(source.index(0, column).data(Qt::TextAlignmentRole));
+    }
+  }
+  void Reset() {
+    beginResetModel();
+    endResetModel();
+  }
+  int rowCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : rows_;
+  }
+  int columnCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : columns_;
+  }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid()) return {};
+    if (role == Qt::DisplayRole)
+      return cells_[static_cast<size_t>(index.row()) * static_cast<size_t>(columns_) +
+                    static_cast<size_t>(index.column())];
+    if (role == Qt::TextAlignmentRole) return alignments_[static_cast<size_t>(index.column())];
+    return {};
+  }
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (role != Qt::DisplayRole) return {};
+    return orientation == Qt::Horizontal ? QVariant(titles_[static_cast<size_t>(section)])
+                                         : QVariant(QString());
+  }
+
+ private:
+  int rows_ = 0, columns_ = 0;
+  std::vector<QString> cells_, titles_;
+  std::vector<QVariant> alignments_;
+};
+
+// One of the two grids, measured the same way.
+struct TGrid {
+  const char* Name;
+  QTableView* View;
+  std::function<void()> Reset;  // the model takes the rows again
+  std::vector<double> FirstPaint, Scroll;
+};
+
+void FirstPaint(TGrid& grid) {
+  grid.View->verticalScrollBar()->setValue(0);
+  const auto start = TClock::now();
+  grid.Reset();
+  grid.View->repaint();
+  grid.FirstPaint.push_back(Since(start));
+}
+
+void Scroll(TGrid& grid, int rows) {
+  QScrollBar* bar = grid.View->verticalScrollBar();
+  bar->setValue(0);
+  grid.View->repaint();
+  const auto start = TClock::now();
+  for (int step = 1; step <= rows; ++step) {
+    bar->setValue(step);
+    grid.View->viewport()->repaint();
+  }
+  grid.Scroll.push_back(Since(start));
+  if (bar->value() != rows)
+    std::fprintf(stderr, "%s: scrolled to %d only\n", grid.Name, bar->value());
+}
+
+template <typename T>
+T* WidgetOf(hostapp::MainWindow& window, fw::TForm* form, const char* name) {
+  fw::TComponent* control = form ? form->FindComponent(name) : nullptr;
+  return control ? dynamic_cast<T*>(window.Binding().WidgetOf(control)) : nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int repetitions = 15, rows = 100000, scroll = 1000;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string option = argv[i];
+    if (option == "--repetitions") repetitions = std::max(1, std::atoi(argv[i + 1]));
+    if (option == "--rows") rows = std::max(100, std::atoi(argv[i + 1]));
+    if (option == "--scroll") scroll = std::max(1, std::atoi(argv[i + 1]));
+  }
+  scroll = std::min(scroll, rows / 2);
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication application(argc, argv);
+
+  service::TCannedAppServer canned;
+  canned.ServeText("GetFilSoliGD", {"CDFILIAL", "NMFILIAL"}, {{"0001", "Matriz"}});
+  canned.Serve("GetItens", MakeItems(static_cast<size_t>(rows)));
+  canned.ServeText("GetDestSolGere",
+                   {"IDAPROVPRGER", "NMOPERADOR", "CDDESTSOLI", "DTAPRSOLPRODGER"},
+                   {{"S", "Carlos Souza", "001", "04/03/2024 10:15:00"}});
+  fw::HostConfig().ServiceFactory = [&canned](const std::string&, int, const std::string&) {
+    return canned.Connect();
+  };
+
+  {
+    hostapp::ModuleLoader loader(PKG_CMP09500_DIR);
+    hostapp::MainWindow window(loader);
+    window.resize(1280, 800);
+    window.show();
+    QApplication::processEvents();
+
+    // "Compras > Acompanhamento da Solicitação", the request dates typed, the filter left.
+    for (QAction* menu : window.menuBar()->actions())
+      if (menu->menu())
+        for (QAction* action : menu->menu()->actions())
+          if (action->text() == QStringLiteral("&Acompanhamento da Solicitação")) action->trigger();
+    QApplication::processEvents();
+    fw::TForm* request = fw::Application->FindForm("frmAcompSoli");
+    auto* branches = WidgetOf<QTableView>(window, request, "dbgPadrao");
+    auto* items = WidgetOf<QTableView>(window, request, "dbgItens");
+    auto* pages = request ? window.Binding().TabsOf(dynamic_cast<fw::TPageControl*>(
+                                request->FindComponent("pgcPadrao")))
+                          : nullptr;
+    if (!branches || !items || !pages) {
+      std::fprintf(stderr, "bench_grid: the request screen did not open\n");
+      return 1;
+    }
+    for (const char* name : {"depSolicitacaoIni", "depSolicitacaoFin"}) {
+      auto* edit =
+          qobject_cast<QLineEdit*>(window.Binding().FocusWidgetOf(request->FindComponent(name)));
+      QTest::mouseClick(edit, Qt::LeftButton, {}, QPoint(3, edit->height() / 2));
+      QApplication::processEvents();
+      QTest::keyClicks(edit, QString::fromLatin1(name[14] == 'I' ? "01012024" : "31122024"));
+    }
+    QTest::mouseClick(branches->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+    QApplication::processEvents();
+    QTabBar* bar = pages->tabBar();
+    for (int tab = 0; tab < bar->count(); ++tab)
+      if (bar->tabText(tab).remove(QLatin1Char('&')) == QStringLiteral("Itens"))
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(tab).center());
+    QApplication::processEvents();
+    if (items->model()->rowCount() != rows || !items->isVisible()) {
+      std::fprintf(stderr, "bench_grid: the items grid shows %d rows, not %d\n",
+                   items->model()->rowCount(), rows);
+      return 1;
+    }
+    auto* hostModel = static_cast<hostapp::GridModel*>(items->model());
+
+    // The peer: the same texts, columns, widths, row height, font and size.
+    TPlainModel plainModel(*hostModel);
+    QTableView plain;
+    plain.setModel(&plainModel);
+    plain.setFont(items->font());
+    plain.setWordWrap(false);
+    plain.setEditTriggers(QAbstractItemView::NoEditTriggers);
+    plain.setSelectionMode(QAbstractItemView::SingleSelection);
+    plain.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    plain.verticalHeader()->setDefaultSectionSize(items->verticalHeader()->defaultSectionSize());
+    plain.verticalHeader()->setFixedWidth(items->verticalHeader()->width());
+    for (int column = 0; column < plainModel.columnCount(); ++column)
+      plain.setColumnWidth(column, items->columnWidth(column));
+    plain.resize(items->size());
+    plain.show();
+    QApplication::processEvents();
+
+    TGrid host{"host grid", items, [hostModel] { hostModel->Reload(); }, {}, {}};
+    TGrid peer{"QTableView", &plain, [&plainModel] { plainModel.Reset(); }, {}, {}};
+    for (int repetition = 0; repetition < repetitions; ++repetition) {
+      TGrid& first = repetition % 2 == 0 ? host : peer;
+      TGrid& second = repetition % 2 == 0 ? peer : host;
+      for (TGrid* grid : {&first, &second}) FirstPaint(*grid);
+      for (TGrid* grid : {&first, &second}) Scroll(*grid, scroll);
+    }
+
+    const int visible = items->rowAt(items->viewport()->height() - 1) - items->rowAt(0) + 1;
+    std::printf(
+        "bench_grid: %d rows, %d columns, %dx%d grid (%d rows in view), %d repetitions; "
+        "medians in ms, offscreen\n\n",
+        rows, hostModel->columnCount(), items->width(), items->height(), visible, repetitions);
+    std::printf("%-26s %12s %12s %8s\n", "", "host grid", "QTableView", "ratio");
+    const double hostFirst = Median(host.FirstPaint), peerFirst = Median(peer.FirstPaint);
+    const double hostScroll = Median(host.Scroll), peerScroll = Median(peer.Scroll);
+    std::printf("%-26s %12.2f %12.2f %8.2f\n", "first paint", hostFirst, peerFirst,
+                hostFirst / peerFirst);
+    const std::string scrolled = "scroll of " + std::to_string(scroll) + " rows";
+    std::printf("%-26s %12.2f %12.2f %8.2f\n", scrolled.c_str(), hostScroll, peerScroll,
+                hostScroll / peerScroll);
+    std::printf("%-26s %12.3f %12.3f\n", "  per row scrolled", hostScroll / scroll,
+                peerScroll / scroll);
+
+    fw::DoneApplication();
+    loader.FinalizeAll();
+  }
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  return 0;
+}

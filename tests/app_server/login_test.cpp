@@ -1,0 +1,366 @@
+// Logging in, against real app-server processes: what a connection may do before and after,
+// refusals that look alike, the throttle, the login deadline, bad input, and the accounts that
+// --add-user and --disable-user keep. Each test that fails logins has a server of its own, so
+// that the throttle it trips reaches no other test.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <future>
+#include <set>
+#include <thread>
+
+#include "app_server/accounts.h"
+#include "framework/host/config.h"
+#include "framework/host/net_connection.h"
+#include "service/contract.h"
+#include "tests/app_server/fixture.h"
+
+namespace testing_app {
+namespace {
+
+using namespace std::chrono_literals;
+using fw::TRemoteArg;
+using fw::wire::TWireWriter;
+using TClock = std::chrono::steady_clock;
+
+constexpr const char* kBad = "Usuário ou senha inválidos.";
+constexpr const char* kTooMany = "Muitas tentativas de acesso; tente novamente em instantes.";
+
+// A server of the test's own on a database of its own (the engine under test).
+struct TOwnServer {
+  TOwnDemo Db;
+  TTempDir Dir;
+  TServerProcess Server;
+  explicit TOwnServer(const std::vector<std::string>& extra = {})
+      : Server(Db.Location(), Dir.Path() + "/server.log", extra) {}
+  // The log once the server is stopped (everything written).
+  std::string StoppedLog() {
+    EXPECT_EQ(0, Server.Stop());
+    return Server.Log();
+  }
+};
+
+struct TAttempt {
+  fw::wire::TReply Reply;
+  double Seconds = 0;
+};
+
+TAttempt TryLogin(int port, const std::string& login, const std::string& password,
+                  const char* source = nullptr) {
+  TRawClient raw(port, source);
+  const auto started = TClock::now();
+  raw.Send(LoginBytes(7, login, password));
+  TAttempt attempt;
+  attempt.Reply = raw.Read(10000);
+  attempt.Seconds = std::chrono::duration<double>(TClock::now() - started).count();
+  return attempt;
+}
+
+// Runs app-server with `input` on its standard input (not a terminal); the exit status.
+int RunWithInput(const std::string& arguments, const std::string& input,
+                 const std::string& logPath) {
+  const std::string command =
+      std::string(APP_SERVER_PATH) + " " + arguments + " >>" + logPath + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "w");
+  if (pipe == nullptr) return -1;
+  std::fwrite(input.data(), 1, input.size(), pipe);
+  const int status = ::pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Quoted(const std::string& text) {
+  return "'" + text + "'";
+}
+
+TEST(Login, BeforeLoggingIn_EveryCallIsRefusedAndTheConnectionStaysUsable) {
+  TRawClient raw(Demo().Server->Port());
+  uint32_t msgid = 1;
+  for (const auto& method : service::Methods()) {
+    raw.Send(RequestBytes(msgid, Full(method.Name), Args(method.Name)));
+    const auto reply = raw.Read();
+    EXPECT_EQ(msgid++, reply.MsgId);
+    EXPECT_TRUE(reply.Failed) << method.Name;
+    EXPECT_EQ("Sessão não autenticada.", reply.ErrorMessage) << method.Name;
+  }
+  // Unknown objects and methods tell nothing either until then.
+  raw.Send(RequestBytes(50, "Outro.Objeto.Metodo", {}));
+  EXPECT_EQ("Sessão não autenticada.", raw.Read().ErrorMessage);
+  raw.Login();
+  raw.Send(RequestBytes(51, Full("GetFilSoli"), {}));
+  EXPECT_FALSE(raw.Read().Failed);
+}
+
+TEST(Login, AnAcceptedLogin_AnswersTheAccountThenEverySevenMethodAnswers) {
+  TRawClient raw(Demo().Server->Port());
+  raw.Send(LoginBytes(3, "demo", "demo"));
+  const auto reply = raw.Read();
+  ASSERT_FALSE(reply.Failed) << reply.ErrorMessage;
+  EXPECT_EQ(3u, reply.MsgId);
+  EXPECT_EQ("demo", reply.Texts.at("usuario"));
+  EXPECT_EQ("Usuário de demonstração", reply.Texts.at("nome"));
+  uint32_t msgid = 10;
+  for (const auto& method : service::Methods()) {
+    raw.Send(RequestBytes(msgid, Full(method.Name), Args(method.Name)));
+    const auto answer = raw.Read();
+    EXPECT_FALSE(answer.Failed) << method.Name << ": " << answer.ErrorMessage;
+    EXPECT_EQ(msgid++, answer.MsgId);
+  }
+  // A demo operator is an account too, with its own name.
+  const std::string code = SqlValue("SELECT MIN(CDOPERADOR) FROM OPERADOR");
+  const std::string name =
+      SqlValue("SELECT NMOPERADOR FROM OPERADOR WHERE CDOPERADOR = '" + code + "'");
+  const auto operatorLogin = TryLogin(Demo().Server->Port(), code, "demo");
+  ASSERT_FALSE(operatorLogin.Reply.Failed) << operatorLogin.Reply.ErrorMessage;
+  EXPECT_EQ(name, operatorLogin.Reply.Texts.at("nome"));
+}
+
+// Any demo operator's login (the same on both engines: the same seed).
+std::string OperatorLogin(const char* which = "MIN") {
+  return SqlValue(std::string("SELECT ") + which + "(CDOPERADOR) FROM OPERADOR");
+}
+
+TEST(Login, WrongPasswordUnknownLoginAndDisabledAccount_GetOneAnswerAfterTheSameDelay) {
+  TOwnServer own;
+  const std::string disabled = OperatorLogin();
+  ASSERT_EQ(0, RunAppServer({"--disable-user", disabled, "--db", own.Db.Location()},
+                            own.Dir.Path() + "/disable.log"));
+  const int port = own.Server.Port();
+  // At once, each from an address of its own, so that the throttle stays out of it.
+  auto wrong = std::async(std::launch::async,
+                          [&] { return TryLogin(port, "demo", "errada", "127.0.0.11"); });
+  auto unknown = std::async(std::launch::async,
+                            [&] { return TryLogin(port, "ninguem", "demo", "127.0.0.12"); });
+  auto off = std::async(std::launch::async,
+                        [&] { return TryLogin(port, disabled, "demo", "127.0.0.13"); });
+  const TAttempt attempts[] = {wrong.get(), unknown.get(), off.get()};
+  double fastest = 1e9, slowest = 0;
+  for (const TAttempt& attempt : attempts) {
+    EXPECT_TRUE(attempt.Reply.Failed);
+    EXPECT_EQ(kBad, attempt.Reply.ErrorMessage);
+    EXPECT_FALSE(attempt.Reply.Texts.count("usuario"));
+    fastest = std::min(fastest, attempt.Seconds);
+    slowest = std::max(slowest, attempt.Seconds);
+  }
+  EXPECT_GE(fastest, 0.95);
+  EXPECT_LT(slowest - fastest, 0.5) << fastest << " s to " << slowest << " s";
+  // The log tells the operator which it was; the client was not told.
+  const std::string log = own.StoppedLog();
+  EXPECT_NE(std::string::npos, log.find("\"demo\": recusado (senha incorreta)")) << log;
+  EXPECT_NE(std::string::npos, log.find("\"ninguem\": recusado (usuário desconhecido)")) << log;
+  EXPECT_NE(std::string::npos, log.find("\"" + disabled + "\": recusado (conta desativada)"))
+      << log;
+  EXPECT_EQ(std::string::npos, log.find("errada")) << log;
+}
+
+TEST(Login, FiveFailuresLockTheAddressAndTheLoginForAMinute) {
+  TOwnServer own;
+  const int port = own.Server.Port();
+  const std::string target = OperatorLogin();
+  std::vector<std::future<TAttempt>> failures;
+  for (int i = 0; i < 5; ++i)
+    failures.push_back(std::async(std::launch::async,
+                                  [&] { return TryLogin(port, target, "chute", "127.0.0.21"); }));
+  for (auto& failure : failures) EXPECT_EQ(kBad, failure.get().Reply.ErrorMessage);
+
+  // From that address, even the right password of another account; for that login, even from
+  // elsewhere and with its right password.
+  auto fromAddress =
+      std::async(std::launch::async, [&] { return TryLogin(port, "demo", "demo", "127.0.0.21"); });
+  auto forLogin =
+      std::async(std::launch::async, [&] { return TryLogin(port, target, "demo", "127.0.0.22"); });
+  EXPECT_EQ(kTooMany, fromAddress.get().Reply.ErrorMessage);
+  EXPECT_EQ(kTooMany, forLogin.get().Reply.ErrorMessage);
+  // Others go on as before.
+  const auto other = TryLogin(port, "demo", "demo", "127.0.0.22");
+  EXPECT_FALSE(other.Reply.Failed) << other.Reply.ErrorMessage;
+  const std::string log = own.StoppedLog();
+  EXPECT_NE(std::string::npos, log.find("recusado (muitas tentativas")) << log;
+}
+
+TEST(Login, AConnectionThatDoesNotLogInInTime_IsClosedAndOneThatDidStaysOpen) {
+  TOwnServer own({"--login-timeout", "1"});
+  TRawClient silent(own.Server.Port()), idle(own.Server.Port());
+  idle.Login();
+  const auto started = TClock::now();
+  EXPECT_TRUE(silent.ClosedByServer(5000));
+  EXPECT_GE(TClock::now() - started, 800ms);
+  std::this_thread::sleep_for(500ms);
+  idle.Send(RequestBytes(2, Full("GetFilSoli"), {}));
+  EXPECT_FALSE(idle.Read().Failed);
+  EXPECT_NE(std::string::npos, own.StoppedLog().find("sem login em 1 s"));
+}
+
+TEST(Login, BadLoginsAndAnyPasswordBytes_AreRefusedAndTheServerServesOn) {
+  TOwnServer own;
+  const int port = own.Server.Port();
+  const std::string secret = std::string("S3GR\0EDO\xff\xfe\n", 11);
+  struct TCase {
+    std::string Login, Password;
+  };
+  const std::vector<TCase> cases = {
+      {std::string(64 * 1024, 'a'), "demo"},
+      {"", "demo"},
+      {std::string("de\0mo", 5), "demo"},
+      {"\xff\xfe\xc3", "demo"},
+      {"demo\n2024-01-01 00:00:00.000 linha forjada", "demo"},
+      {"demo", secret},
+      {"demo", std::string(1024 * 1024, 'x')},
+  };
+  std::vector<std::future<TAttempt>> attempts;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const std::string source = "127.0.0." + std::to_string(30 + i);
+    attempts.push_back(std::async(std::launch::async, [&, i, source] {
+      return TryLogin(port, cases[i].Login, cases[i].Password, source.c_str());
+    }));
+  }
+  for (auto& attempt : attempts) EXPECT_EQ(kBad, attempt.get().Reply.ErrorMessage);
+
+  // The wrong shapes: a refusal too, and the connection stays open.
+  TRawClient raw(port, "127.0.0.50");
+  raw.Send(RequestBytes(1, "Sessao.Login", {TRemoteArg::FromString("demo")}));
+  EXPECT_EQ(kBad, raw.Read().ErrorMessage);
+  raw.Send(RequestBytes(2, "Sessao.Login", 2, [](TWireWriter& w) {
+    w.Unsigned(1);
+    w.Nil();
+  }));
+  EXPECT_EQ(kBad, raw.Read().ErrorMessage);
+  raw.Login();
+
+  const auto good = TryLogin(port, "demo", "demo", "127.0.0.51");
+  EXPECT_FALSE(good.Reply.Failed) << good.Reply.ErrorMessage;
+  const std::string log = own.StoppedLog();
+  EXPECT_EQ(std::string::npos, log.find("S3GR")) << "a password reached the log";
+  EXPECT_EQ(std::string::npos, log.find("\n2024-01-01 00:00:00.000 linha forjada"));
+  EXPECT_EQ(std::string::npos, log.find(std::string(200, 'a'))) << "a login quoted whole";
+}
+
+TEST(Accounts, AddUserReadsThePasswordFromStandardInputAndDisableUserEndsTheAccess) {
+  TOwnDemo db;
+  TTempDir dir;
+  const std::string log = dir.Path() + "/accounts.log";
+  const std::string args =
+      "--add-user maria --name " + Quoted("Maria da Silva") + " --db " + Quoted(db.Location());
+  ASSERT_EQ(0, RunWithInput(args, "primeira senha\n", log));
+  TServerProcess server(db.Location(), dir.Path() + "/server.log");
+  auto first = TryLogin(server.Port(), "maria", "primeira senha");
+  ASSERT_FALSE(first.Reply.Failed) << first.Reply.ErrorMessage;
+  EXPECT_EQ("Maria da Silva", first.Reply.Texts.at("nome"));
+  EXPECT_EQ("maria", first.Reply.Texts.at("usuario"));
+
+  // Adding it again sets a new password; the old one is refused from then on.
+  ASSERT_EQ(0, RunWithInput(args, "segunda senha\n", log));
+  EXPECT_EQ(kBad, TryLogin(server.Port(), "maria", "primeira senha").Reply.ErrorMessage);
+  EXPECT_FALSE(TryLogin(server.Port(), "maria", "segunda senha").Reply.Failed);
+
+  ASSERT_EQ(0, RunAppServer({"--disable-user", "maria", "--db", db.Location()}, log));
+  EXPECT_EQ(kBad, TryLogin(server.Port(), "maria", "segunda senha").Reply.ErrorMessage);
+  EXPECT_EQ(1, RunAppServer({"--disable-user", "ninguem", "--db", db.Location()}, log));
+  // No password, or one for a login no account may have: nothing changes.
+  EXPECT_EQ(1, RunWithInput("--add-user jose --db " + Quoted(db.Location()), "", log));
+  EXPECT_EQ(2, RunWithInput("--add-user " + Quoted(" jose") + " --db " + Quoted(db.Location()),
+                            "x\n", log));
+  EXPECT_EQ(kBad, TryLogin(server.Port(), "jose", "").Reply.ErrorMessage);
+
+  EXPECT_EQ(0, server.Stop());
+  const std::string serverLog = server.Log();
+  EXPECT_EQ(std::string::npos, serverLog.find("senha\"")) << serverLog;
+  EXPECT_EQ(std::string::npos, serverLog.find("primeira")) << serverLog;
+}
+
+TEST(Accounts, AServedDatabaseWithoutAccounts_IsRefusedAtStartWithWhatToDo) {
+  TOwnDemo db;
+  db.Execute("DROP TABLE USUARIO");
+  TTempDir dir;
+  EXPECT_EQ(1, RunAppServer({"--db", db.Location(), "--listen", "127.0.0.1:0"},
+                            dir.Path() + "/server.log"));
+  std::ifstream file(dir.Path() + "/server.log");
+  const std::string text((std::istreambuf_iterator<char>(file)), {});
+  EXPECT_NE(std::string::npos, text.find("--add-user")) << text;
+}
+
+TEST(Accounts, PasswordsAreStoredAsArgon2idHashesWithASaltEach) {
+  const auto rows = Sql("SELECT SENHA FROM USUARIO");
+  ASSERT_GT(rows.size(), 10u);
+  std::set<std::string> distinct;
+  for (const auto& row : rows) {
+    EXPECT_EQ(0u, row[0].rfind("$argon2id$", 0)) << row[0];
+    EXPECT_TRUE(app::VerifyPassword(row[0], "demo"));
+    EXPECT_FALSE(app::VerifyPassword(row[0], "Demo"));
+    distinct.insert(row[0]);
+  }
+  EXPECT_EQ(rows.size(), distinct.size());
+  // What --add-user stores costs what an interactive login may: 64 MiB, not the demo's least.
+  const std::string hash = app::HashPassword("x", app::THashCost::Interactive);
+  EXPECT_NE(std::string::npos, hash.find("m=65536")) << hash;
+  EXPECT_FALSE(app::VerifyPassword("", "x"));
+  EXPECT_FALSE(app::VerifyPassword("$argon2id$v=19$m=8,t=1,p=1$garbage", "x"));
+}
+
+TEST(Login, AClientLogsInAgainByItselfAfterTheServerRestarts) {
+  TOwnDemo db;
+  TTempDir dir;
+  auto first = std::make_unique<TServerProcess>(db.Location(), dir.Path() + "/first.log");
+  const int port = first->Port();
+  fw::HostConfig().ServerHost = "127.0.0.1:" + std::to_string(port);
+  fw::HostConfig().Credentials = DemoLogin();
+  fw::TNetConnection connection(nullptr, "netAcompSoli");
+  connection.ServerName = service::kServerName;
+  connection.Host = fw::HostConfig().ServerHost;
+  connection.Port = port;
+  auto call = [&] {
+    std::vector<TRemoteArg> none;
+    return connection.AppServer().Invoke("GetFilSoli", none).Data.RowCount();
+  };
+  EXPECT_GT(call(), 0u);
+  EXPECT_EQ(0, first->Stop());
+  first.reset();
+  TServerProcess second(db.Location(), dir.Path() + "/second.log",
+                        {"--listen", "127.0.0.1:" + std::to_string(port)});
+  std::this_thread::sleep_for(1100ms);  // past the client's idle check
+  EXPECT_GT(call(), 0u);
+  EXPECT_EQ(0, second.Stop());
+  EXPECT_NE(std::string::npos, second.Log().find("Sessao.Login \"demo\": aceito"));
+  fw::HostConfig().Credentials = {};
+}
+
+// ---------------------------------------------------------------------------------------------
+
+using TThrottleClock = app::TLoginThrottle::TClock;
+
+TEST(LoginThrottle, CountsFailuresWithinTheWindowAndLocksForTheLockout) {
+  app::TLoginThrottle throttle;
+  const auto t0 = TThrottleClock::time_point{} + std::chrono::hours(1);
+  // Four failures, a success: the login starts over, the address does not.
+  for (int i = 0; i < 4; ++i) throttle.Failed("10.0.0.1", "ana", t0);
+  throttle.Succeeded("ana");
+  throttle.Failed("10.0.0.2", "ana", t0);
+  EXPECT_FALSE(throttle.Locked("10.0.0.2", "ana", t0));
+  throttle.Failed("10.0.0.1", "bia", t0);
+  EXPECT_TRUE(throttle.Locked("10.0.0.1", "carla", t0));
+  EXPECT_FALSE(throttle.Locked("10.0.0.3", "carla", t0));
+  EXPECT_TRUE(throttle.Locked("10.0.0.1", "carla", t0 + 59s));
+  EXPECT_FALSE(throttle.Locked("10.0.0.1", "carla", t0 + 61s));
+
+  // Failures spread wider than the window never lock.
+  for (int i = 0; i < 20; ++i) throttle.Failed("10.0.0.9", "davi", t0 + i * 16s);
+  EXPECT_FALSE(throttle.Locked("10.0.0.9", "davi", t0 + 20 * 16s));
+}
+
+TEST(LoginThrottle, AFloodOfDistinctLoginsDoesNotUnlockALockedOne) {
+  app::TLoginThrottle::TOptions options;
+  options.MaxEntries = 50;
+  app::TLoginThrottle throttle(options);
+  const auto t0 = TThrottleClock::time_point{} + std::chrono::hours(1);
+  // Built by appending: GCC 12 at -O3 sees a false overlap in "x" + std::to_string(i).
+  auto numbered = [](std::string head, int number) { return head += std::to_string(number); };
+  for (int i = 0; i < 5; ++i) throttle.Failed(numbered("10.0.0.", i), "alvo", t0);
+  for (int i = 0; i < 1000; ++i)
+    throttle.Failed(numbered(numbered("10.1.", i / 250) + ".", i % 250), numbered("x", i), t0 + 1s);
+  EXPECT_TRUE(throttle.Locked("10.9.9.9", "alvo", t0 + 2s));
+}
+
+}  // namespace
+}  // namespace testing_app
