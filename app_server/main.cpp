@@ -1,6 +1,7 @@
 // app-server: the application server of the tracking service.
 //
 //   app-server --db FILE|POSTGRES [--listen HOST:PORT] [--workers N]
+//              [--tls-cert FILE --tls-key FILE | --insecure]
 //   app-server --init-demo FILE|POSTGRES [--seed N] [--scale N]
 //   app-server --add-user LOGIN [--name NAME] --db FILE|POSTGRES
 //   app-server --disable-user LOGIN --db FILE|POSTGRES
@@ -36,6 +37,7 @@ namespace {
 const char* const kUsage =
     "Uso:\n"
     "  app-server --db BANCO [--listen HOST:PORTA] [--workers N]\n"
+    "             [--tls-cert ARQUIVO --tls-key ARQUIVO | --insecure]\n"
     "  app-server --init-demo BANCO [--seed N] [--scale N]\n"
     "  app-server --add-user USUARIO [--name NOME] --db BANCO\n"
     "  app-server --disable-user USUARIO --db BANCO\n"
@@ -46,6 +48,12 @@ const char* const kUsage =
     "  --db BANCO          banco a servir (somente leitura)\n"
     "  --listen HOST:PORTA endereço de escuta (padrão 127.0.0.1:7450; porta 0: qualquer livre)\n"
     "  --workers N         threads que atendem as chamadas (padrão 4)\n"
+    "  --tls-cert ARQUIVO  certificado do servidor (PEM, com a cadeia): as conexões passam a\n"
+    "                      usar TLS 1.2 ou posterior, e só TLS\n"
+    "  --tls-key ARQUIVO   chave privada do certificado (PEM, sem senha)\n"
+    "  --handshake-timeout S  tempo máximo da negociação TLS de uma conexão (padrão 10)\n"
+    "  --insecure          permite escutar sem TLS num endereço que não é o local (127.0.0.1,\n"
+    "                      ::1): os dados passam abertos pela rede\n"
     "  --init-demo BANCO   cria um banco de demonstração (substitui o arquivo, ou uma\n"
     "                      demonstração anterior no PostgreSQL)\n"
     "  --add-user USUARIO  cria a conta (ou troca a senha e reativa uma existente); a senha\n"
@@ -184,6 +192,14 @@ int main(int argc, char** argv) {
         Usage("endereço inválido para --listen: " + text + " (esperado HOST:PORTA)");
     } else if (option == "--workers") {
       serverOptions.Workers = static_cast<int>(Number(option, value(), 1, 256));
+    } else if (option == "--tls-cert") {
+      serverOptions.TlsCertificateFile = value();
+    } else if (option == "--tls-key") {
+      serverOptions.TlsKeyFile = value();
+    } else if (option == "--handshake-timeout") {
+      serverOptions.HandshakeTimeoutMs = static_cast<int>(Number(option, value(), 1, 3600)) * 1000;
+    } else if (option == "--insecure") {
+      serverOptions.AllowInsecure = true;
     } else if (option == "--add-user") {
       addUser = value();
     } else if (option == "--disable-user") {
@@ -290,9 +306,10 @@ int main(int argc, char** argv) {
     registry.SetAuthenticator(&authenticator);
     app::TServer server(registry, serverOptions);
     server.Listen();
-    std::printf("app-server escutando em %s:%u (banco %s, %d workers)\n",
+    std::printf("app-server escutando em %s:%u (banco %s, %d workers%s)\n",
                 serverOptions.Host.c_str(), static_cast<unsigned>(server.Port()),
-                app::DescribeTarget(db).c_str(), serverOptions.Workers);
+                app::DescribeTarget(db).c_str(), serverOptions.Workers,
+                serverOptions.TlsCertificateFile.empty() ? "" : ", TLS");
     std::fflush(stdout);
     server.Run();
     app::LogLine("parado");

@@ -22,14 +22,14 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app_server/tls_stream.h"
+
 namespace app {
 
 namespace {
 
 using asio::ip::tcp;
 using TClock = std::chrono::steady_clock;
-// The transport of one connection. Every read, write and close of a session goes through this
-// type, so that an encrypted stream can take its place here.
 using TSocket = tcp::socket;
 
 constexpr size_t kReadChunk = 64 * 1024;
@@ -47,6 +47,9 @@ constexpr int kMaxRefusing = 16;
 // After the descriptors ran out, how long accepting pauses.
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 constexpr const char* kBusy = "Servidor ocupado; tente novamente em instantes.";
+constexpr const char* kTlsRequired =
+    "Este servidor de aplicação aceita somente conexões criptografadas (TLS); ative tls na "
+    "configuração do cliente.";
 
 // "2024-03-05 14:07:09.123"; the date and time are formatted once a second.
 std::string Timestamp() {
@@ -185,9 +188,10 @@ struct TShared {
   std::map<asio::ip::address, int> PerAddress;
   int Refusing = 0;
   bool Stopping = false;
-  std::function<void()> LastSessionGone;  // while stopping
-  std::atomic<size_t> PendingBytes{0};    // held by requests not yet whole
-  std::atomic<int> QueuedQueries{0};      // searches waiting for a query thread
+  std::function<void()> LastSessionGone;    // while stopping
+  std::atomic<size_t> PendingBytes{0};      // held by requests not yet whole
+  std::atomic<int> QueuedQueries{0};        // searches waiting for a query thread
+  std::unique_ptr<asio::ssl::context> Tls;  // set when connections are encrypted
 };
 
 // "GetItens 1.8 ms 37 linhas"; a call that waited for a query thread says how long, apart:
@@ -219,22 +223,28 @@ std::string LogText(const TRpcRequest& request, const TCallOutcome& outcome, dou
 // except the calls that go to the query pool, whose answers come back to that thread.
 //
 // A session past a connection limit is a refusal: it reads the first request only to answer it
-// with `refusal` and closes.
+// with `refusal` and closes. So is a client that speaks plain MessagePack to an encrypted
+// server: it is answered in plain that the server wants TLS.
+//
+// On an encrypted server the TLS handshake comes first, and must be done within the handshake
+// time-out (the refusal wait for a refusal); the requests follow as on a plain connection.
 class TSession : public std::enable_shared_from_this<TSession> {
  public:
   TSession(TSocket socket, TShared& shared, bool counted, std::string refusal)
-      : socket_(std::move(socket)),
-        timer_(socket_.get_executor()),
-        loginTimer_(socket_.get_executor()),
-        delayTimer_(socket_.get_executor()),
+      : stream_(std::move(socket), shared.Tls.get()),
+        timer_(stream_.Socket().get_executor()),
+        loginTimer_(stream_.Socket().get_executor()),
+        delayTimer_(stream_.Socket().get_executor()),
         shared_(shared),
         counted_(counted),
+        refusingSlot_(!refusal.empty()),
         refusal_(std::move(refusal)) {
     asio::error_code ignored;
-    socket_.set_option(tcp::no_delay(true), ignored);
-    socket_.set_option(asio::socket_base::keep_alive(true), ignored);
-    socket_.non_blocking(true, ignored);
-    const auto endpoint = socket_.remote_endpoint(ignored);
+    TSocket& connection = stream_.Socket();
+    connection.set_option(tcp::no_delay(true), ignored);
+    connection.set_option(asio::socket_base::keep_alive(true), ignored);
+    connection.non_blocking(true, ignored);
+    const auto endpoint = connection.remote_endpoint(ignored);
     if (!ignored) address_ = endpoint.address();
     peer_ = ignored ? "?" : endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
   }
@@ -251,19 +261,24 @@ class TSession : public std::enable_shared_from_this<TSession> {
         if (found != shared_.PerAddress.end() && --found->second == 0)
           shared_.PerAddress.erase(found);
       }
-      if (!refusal_.empty()) --shared_.Refusing;
+      if (refusingSlot_) --shared_.Refusing;
       if (shared_.Stopping && shared_.Sessions.empty()) lastGone = shared_.LastSessionGone;
     }
     if (lastGone) lastGone();
   }
 
-  asio::any_io_executor Executor() { return socket_.get_executor(); }
+  asio::any_io_executor Executor() { return stream_.Socket().get_executor(); }
   const asio::ip::address& Address() const { return address_; }
 
   void Start() {
-    if (!refusal_.empty()) ArmTimer(kRefusalWait, "");
+    // The login deadline counts from the accept, the handshake inside it: a connection holds
+    // its slot unauthenticated for LoginTimeoutMs at most, however it spends them.
     if (refusal_.empty() && shared_.Registry.Authenticator() != nullptr) ArmLoginDeadline();
-    ReadMore();
+    if (stream_.Encrypted()) {
+      AwaitHandshake();
+      return;
+    }
+    Serve();
   }
 
   // From the server's Stop, on this session's thread.
@@ -273,6 +288,67 @@ class TSession : public std::enable_shared_from_this<TSession> {
   }
 
  private:
+  void Serve() {
+    if (!refusal_.empty()) ArmTimer(kRefusalWait, "");
+    ReadMore();
+  }
+
+  // Looks at the first byte before the handshake: a client that starts with anything but a
+  // TLS record is not speaking TLS, and is told so in plain.
+  void AwaitHandshake() {
+    if (refusal_.empty())
+      ArmTimer(std::chrono::milliseconds(shared_.Options.HandshakeTimeoutMs),
+               "negociação TLS não concluída: tempo esgotado");
+    else
+      ArmTimer(kRefusalWait, "");
+    AwaitFirstByte();
+  }
+
+  void AwaitFirstByte() {
+    stream_.Socket().async_wait(
+        TSocket::wait_read, [self = shared_from_this()](const asio::error_code& error) {
+          if (self->closed_) return;
+          if (error) {
+            self->Close();
+            return;
+          }
+          unsigned char first = 0;
+          asio::error_code peeked;
+          const size_t count = self->stream_.Socket().receive(asio::buffer(&first, 1),
+                                                              TSocket::message_peek, peeked);
+          if (peeked == asio::error::would_block || peeked == asio::error::try_again) {
+            self->AwaitFirstByte();
+            return;
+          }
+          if (peeked || count == 0) {
+            self->Close();
+            return;
+          }
+          if (first != kTlsHandshakeRecord) {
+            self->Note("conexão recusada: cliente sem TLS");
+            self->stream_.DropEncryption();
+            if (self->refusal_.empty()) self->refusal_ = kTlsRequired;
+            self->timer_.cancel();
+            self->Serve();
+            return;
+          }
+          self->Handshake();
+        });
+  }
+
+  void Handshake() {
+    stream_.AsyncHandshake([self = shared_from_this()](const asio::error_code& error) {
+      if (self->closed_) return;
+      if (error) {
+        self->Note("negociação TLS recusada (" + error.message() + ")");
+        self->Close();
+        return;
+      }
+      self->timer_.cancel();
+      self->Serve();
+    });
+  }
+
   void ReadMore() {
     if (closed_) return;
     if (refusal_.empty()) {
@@ -288,11 +364,10 @@ class TSession : public std::enable_shared_from_this<TSession> {
       }
     }
     char* room = decoder_.Room(kReadChunk);
-    socket_.async_read_some(
-        asio::buffer(room, decoder_.RoomSize()),
-        [self = shared_from_this()](const asio::error_code& error, size_t count) {
-          self->OnRead(error, count);
-        });
+    stream_.AsyncReadSome(asio::buffer(room, decoder_.RoomSize()),
+                          [self = shared_from_this()](const asio::error_code& error, size_t count) {
+                            self->OnRead(error, count);
+                          });
   }
 
   void OnRead(const asio::error_code& error, size_t count) {
@@ -562,7 +637,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
     asio::error_code error;
     size_t written = 0;
     while (written < response_.size()) {
-      written += socket_.write_some(
+      written += stream_.WriteNow(
           asio::buffer(response_.data() + written, response_.size() - written), error);
       if (error) break;
     }
@@ -574,8 +649,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
     busy_ = true;
     ArmTimer(std::chrono::milliseconds(shared_.Options.WriteTimeoutMs),
              "resposta não lida pelo cliente: tempo esgotado");
-    asio::async_write(
-        socket_, asio::buffer(response_.data() + written, response_.size() - written),
+    stream_.AsyncWrite(
+        asio::buffer(response_.data() + written, response_.size() - written),
         [self = shared_from_this(), closeAfter](const asio::error_code& failure, size_t) {
           self->OnWritten(failure, closeAfter);
         });
@@ -613,20 +688,21 @@ class TSession : public std::enable_shared_from_this<TSession> {
   void Drain() {
     ReleaseBuffered();
     asio::error_code ignored;
-    socket_.shutdown(TSocket::shutdown_send, ignored);
+    stream_.Socket().shutdown(TSocket::shutdown_send, ignored);
     ArmTimer(kDrainTime, "");
     DrainMore();
   }
 
   void DrainMore() {
     if (closed_) return;
-    socket_.async_read_some(asio::buffer(drain_, sizeof(drain_)),
-                            [self = shared_from_this()](const asio::error_code& error, size_t) {
-                              if (error)
-                                self->Close();
-                              else
-                                self->DrainMore();
-                            });
+    stream_.Socket().async_read_some(
+        asio::buffer(drain_, sizeof(drain_)),
+        [self = shared_from_this()](const asio::error_code& error, size_t) {
+          if (error)
+            self->Close();
+          else
+            self->DrainMore();
+        });
   }
 
   void ArmTimer(TClock::duration after, std::string why) {
@@ -647,19 +723,20 @@ class TSession : public std::enable_shared_from_this<TSession> {
     loginTimer_.cancel();
     delayTimer_.cancel();
     asio::error_code ignored;
-    socket_.shutdown(TSocket::shutdown_both, ignored);
-    socket_.close(ignored);
+    stream_.Socket().shutdown(TSocket::shutdown_both, ignored);
+    stream_.Socket().close(ignored);
   }
 
   void Note(const std::string& text) { LogLine(peer_ + " " + text); }
 
-  TSocket socket_;
+  TConnectionStream stream_;
   asio::steady_timer timer_;
   asio::steady_timer loginTimer_;  // the login deadline
   asio::steady_timer delayTimer_;  // a refused login's answer waits on it
   TShared& shared_;
   const bool counted_;
-  const std::string refusal_;
+  const bool refusingSlot_;  // counted in shared_.Refusing
+  std::string refusal_;
   asio::ip::address address_;
   std::string peer_;
   TRequestDecoder decoder_;
@@ -699,6 +776,13 @@ long RaiseDescriptorLimit() {
   return limit.rlim_cur == RLIM_INFINITY ? 1L << 20 : static_cast<long>(limit.rlim_cur);
 }
 
+// 127.0.0.0/8 and ::1, written as IPv6 too (::ffff:127.0.0.1).
+bool IsLoopback(const asio::ip::address& address) {
+  if (address.is_v6() && address.to_v6().is_v4_mapped())
+    return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).is_loopback();
+  return address.is_loopback();
+}
+
 }  // namespace
 
 // Each worker thread runs a reactor of its own (an io_context used by that thread only), which
@@ -708,7 +792,7 @@ struct TServer::TImpl {
   TImpl(const TObjectRegistry& registry, TServerOptions options)
       : Workers(options.Workers < 1 ? 1 : options.Workers),
         Queries(static_cast<size_t>(Workers)),
-        Shared{registry, options, Queries, {}, {}, 0, {}, 0, false, {}, {0}, {0}} {
+        Shared{registry, options, Queries, {}, {}, 0, {}, 0, false, {}, {0}, {0}, {}} {
     for (int i = 0; i < Workers; ++i) {
       Reactors.push_back(std::make_unique<asio::io_context>(1));
       Guards.emplace_back(Reactors.back()->get_executor());
@@ -944,6 +1028,17 @@ void TServer::Listen() {
   if (error)
     throw std::runtime_error("Endereço de escuta inválido: " + options.Host + " (" +
                              error.message() + ").");
+  if (options.TlsCertificateFile.empty() != options.TlsKeyFile.empty())
+    throw std::runtime_error(
+        "Para TLS são precisos o certificado e a chave (--tls-cert e "
+        "--tls-key).");
+  if (options.TlsCertificateFile.empty() && !IsLoopback(address) && !options.AllowInsecure)
+    throw std::runtime_error(
+        "Recusado escutar em " + options.Host +
+        " sem criptografia: os dados de compras passariam abertos pela rede. Use --tls-cert e "
+        "--tls-key, ou --insecure para aceitar o risco.");
+  if (!options.TlsCertificateFile.empty())
+    impl_->Shared.Tls = MakeServerTlsContext(options.TlsCertificateFile, options.TlsKeyFile);
   const tcp::endpoint endpoint(address, options.Port);
   auto& acceptor = *impl_->Acceptor;
   acceptor.open(endpoint.protocol(), error);

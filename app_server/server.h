@@ -23,6 +23,11 @@
 // once and the connection stays open). At the process's descriptor limit the server stops
 // accepting for a moment, closes what waits to be accepted, and goes on serving the
 // connections it has.
+//
+// Encryption: with a certificate and key every connection speaks TLS 1.2 or later; the
+// handshake must be done within HandshakeTimeoutMs, and a client that speaks plain MessagePack
+// is answered (in plain) that the server wants TLS, then closed. Without them the server only
+// listens on a loopback address, unless AllowInsecure says otherwise.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +51,10 @@ struct TServerOptions {
   int MaxConnectionsPerAddress = 100;
   size_t MaxPendingBytes = 256u * 1024u * 1024u;
   int MaxQueuedQueries = 256;
+  std::string TlsCertificateFile;  // PEM, the server's certificate first, then its chain
+  std::string TlsKeyFile;          // PEM, unencrypted
+  int HandshakeTimeoutMs = 10000;
+  bool AllowInsecure = false;  // listen beyond loopback without TLS
   // With an authenticator in the registry: a connection that has not logged in this long after
   // it was accepted is closed, and a refused login is answered this long after it arrived,
   // whatever the reason (so that the time tells nothing of it).

@@ -248,8 +248,8 @@ int main(int argc, char** argv) {
     if (options.Remote)
       config.ServiceFactory = [&session](const std::string& host, int port,
                                          const std::string& serverName) {
-        auto server =
-            std::make_unique<fw::TFailoverAppServer>(fw::ParseServerList(host, port), serverName);
+        auto server = std::make_unique<fw::TFailoverAppServer>(
+            fw::ParseServerList(host, port), serverName, fw::ConnectionOptions(fw::HostConfig()));
         server->SetCredentials(fw::HostConfig().Credentials);
         return session.Record(std::move(server));
       };

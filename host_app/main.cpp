@@ -45,14 +45,15 @@ bool ParseServer(const QString& text, std::string& host, int& port) {
   }
 }
 
-// The login dialog, checking each try against the configured servers. False when the user
-// cancels.
+// The login dialog, checking each try against the configured servers, over the same transport
+// (TLS or not) as the screens' connections. False when the user cancels.
 bool AskLogin(const fw::TCredentials& prefill) {
   fw::THostConfig& config = fw::HostConfig();
   std::unique_ptr<fw::TFailoverAppServer> probe;
   try {
     probe = std::make_unique<fw::TFailoverAppServer>(
-        fw::ParseServerList(config.ServerHost, config.ServerPort), std::string());
+        fw::ParseServerList(config.ServerHost, config.ServerPort), std::string(),
+        fw::ConnectionOptions(config));
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "host-app: %s\n", failure.what());
     return false;
@@ -146,7 +147,8 @@ int main(int argc, char* argv[]) {
     hostapp::ModuleLoader loader(hostapp::ModuleLoader::DefaultLibraryDirectory());
     hostapp::MainWindow window(loader);
     // Calls run beside the window, which offers to cancel one that takes long.
-    config.ServiceFactory = hostapp::CancellableServiceFactory(window.Platform());
+    config.ServiceFactory =
+        hostapp::CancellableServiceFactory(window.Platform(), fw::ConnectionOptions(config));
     if (parser.isSet(report)) {
       // No window: messages go to stderr and nothing waits for a user.
       window.Platform().Interactive = false;

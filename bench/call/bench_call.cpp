@@ -4,6 +4,10 @@
 // and the same SQL run directly on SQLite. The ratio call / (round trip + SQL) is the protocol's
 // overhead. The round trip to a thread of the same process is shown too, for reference.
 //
+// Encryption: the same call to a second server speaking TLS (a self-signed certificate made at
+// start with the openssl tool), against the plain call; and what a connection costs to open,
+// with and without the TLS handshake.
+//
 // Reading pages: GetItens for one branch and one month at a time, cycling through every branch
 // and month of a scale 50 database, straight on SQLite, with the pages read through a memory
 // map (as the server once did) and through read() (as it does now: a file cut short under a map
@@ -22,6 +26,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <stdexcept>
@@ -54,11 +59,30 @@ pid_t Spawn(std::vector<std::string> arguments, int out, int err) {
   return pid;
 }
 
-// The demo database, the server, and the keys of an item with three approval levels.
+// Starts app-server with the arguments; returns the port it listens on.
+int StartServer(const std::vector<std::string>& arguments, int log, pid_t& pid) {
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  pid = Spawn(arguments, out[1], log);
+  ::close(out[1]);
+  std::string line;
+  char buffer[256];
+  ssize_t count;
+  while (line.find('\n') == std::string::npos &&
+         (count = ::read(out[0], buffer, sizeof(buffer))) > 0)
+    line.append(buffer, static_cast<size_t>(count));
+  ::close(out[0]);
+  const size_t at = line.find("127.0.0.1:");
+  if (at == std::string::npos) throw std::runtime_error("app-server did not start");
+  return std::stoi(line.substr(at + 10));
+}
+
+// The demo database, the servers (plain and TLS), and the keys of an item with three approval
+// levels.
 struct TSetup {
-  std::string Dir, Db, Db50;
-  pid_t Server = -1;
-  int Port = 0;
+  std::string Dir, Db, Db50, Certificate;
+  pid_t Server = -1, TlsServer = -1;
+  int Port = 0, TlsPort = 0;
   std::vector<std::string> Keys;  // nrSoliCmp, cdFilial, cdFilLan, cdDestSoli
 
   TSetup() {
@@ -70,19 +94,18 @@ struct TSetup {
     ::waitpid(Spawn({"--init-demo", Db}, log, log), &status, 0);
     Db50 = Dir + "/demo50.db";
     ::waitpid(Spawn({"--init-demo", Db50, "--scale", "50"}, log, log), &status, 0);
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    Server = Spawn({"--db", Db, "--listen", "127.0.0.1:0"}, out[1], log);
-    ::close(out[1]);
+    Port = StartServer({"--db", Db, "--listen", "127.0.0.1:0"}, log, Server);
+    Certificate = Dir + "/cert.pem";
+    const std::string key = Dir + "/key.pem";
+    const std::string makeCertificate =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 "
+        "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout " +
+        key + " -out " + Certificate + " 2>/dev/null";
+    if (std::system(makeCertificate.c_str()) != 0) throw std::runtime_error("openssl req");
+    TlsPort = StartServer(
+        {"--db", Db, "--listen", "127.0.0.1:0", "--tls-cert", Certificate, "--tls-key", key}, log,
+        TlsServer);
     ::close(log);
-    std::string line;
-    char buffer[256];
-    ssize_t count;
-    while (line.find('\n') == std::string::npos &&
-           (count = ::read(out[0], buffer, sizeof(buffer))) > 0)
-      line.append(buffer, static_cast<size_t>(count));
-    ::close(out[0]);
-    Port = std::stoi(line.substr(line.find("127.0.0.1:") + 10));
 
     sqlite3* db = nullptr;
     sqlite3_open_v2(Db.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
@@ -102,9 +125,11 @@ struct TSetup {
   }
 
   ~TSetup() {
-    ::kill(Server, SIGTERM);
-    int status = 0;
-    ::waitpid(Server, &status, 0);
+    for (const pid_t pid : {Server, TlsServer}) {
+      ::kill(pid, SIGTERM);
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+    }
     std::error_code ignored;
     std::filesystem::remove_all(Dir, ignored);
   }
@@ -121,13 +146,46 @@ TSetup& Setup() {
   return setup;
 }
 
-void BM_Call_GetDestSolGere(benchmark::State& state) {
-  fw::TTcpAppServer client("127.0.0.1", Setup().Port, service::kServerName, {}, {"demo", "demo"});
+fw::TTcpAppServer::TOptions ClientOptions(bool tls) {
+  fw::TTcpAppServer::TOptions options;
+  options.Tls = tls;
+  if (tls) options.TlsCaFile = Setup().Certificate;
+  return options;
+}
+
+void Call(benchmark::State& state, bool tls) {
+  fw::TTcpAppServer client("127.0.0.1", tls ? Setup().TlsPort : Setup().Port, service::kServerName,
+                           ClientOptions(tls), {"demo", "demo"});
   auto args = Setup().Args();
   for (auto _ : state) {
     const fw::TRemoteResult result = client.Invoke("GetDestSolGere", args);
     if (result.Data.RowCount() != 3) state.SkipWithError("expected 3 rows");
   }
+}
+
+void BM_Call_GetDestSolGere(benchmark::State& state) {
+  Call(state, false);
+}
+void BM_Call_GetDestSolGere_Tls(benchmark::State& state) {
+  Call(state, true);
+}
+
+// Opening a connection (the certificate checked, with TLS) and closing it. No login: its
+// password hash is the same on both transports and would hide what TLS adds.
+void Connect(benchmark::State& state, bool tls) {
+  fw::TTcpAppServer client("127.0.0.1", tls ? Setup().TlsPort : Setup().Port, service::kServerName,
+                           ClientOptions(tls));
+  for (auto _ : state) {
+    client.Connect();
+    client.Disconnect();
+  }
+}
+
+void BM_Connect(benchmark::State& state) {
+  Connect(state, false);
+}
+void BM_Connect_Tls(benchmark::State& state) {
+  Connect(state, true);
 }
 
 // Sizes of the real request and response, for the raw round trip.
@@ -302,6 +360,10 @@ BENCHMARK_CAPTURE(SqlScan, ReadAsTheServer, app::kSqliteConnectionPragmas)
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 BENCHMARK(BM_Call_GetDestSolGere)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Call_GetDestSolGere_Tls)->Unit(benchmark::kMicrosecond)->UseRealTime();
+// A fixed count: each connection leaves a port in TIME_WAIT for a minute.
+BENCHMARK(BM_Connect)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(500);
+BENCHMARK(BM_Connect_Tls)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(500);
 BENCHMARK(BM_RawLoopbackRoundTrip)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_RawLoopbackRoundTripInThread)->Unit(benchmark::kMicrosecond)->UseRealTime();
 BENCHMARK(BM_SqlDirect_GetDestSolGere)->Unit(benchmark::kMicrosecond)->UseRealTime();
@@ -334,6 +396,14 @@ class TRatioReporter : public benchmark::ConsoleReporter {
       std::printf(
           "call / (raw round trip between threads + SQL)   = %.2f / (%.2f + %.2f) us = %.2f\n",
           call, rawThread, sql, call / (rawThread + sql));
+    const double tls = Time("BM_Call_GetDestSolGere_Tls");
+    if (call > 0 && tls > 0)
+      std::printf("call over TLS / plain call = %.2f / %.2f us = %.2f\n", tls, call, tls / call);
+    const double connect = Time("BM_Connect");
+    const double connectTls = Time("BM_Connect_Tls");
+    if (connect > 0 && connectTls > 0)
+      std::printf("connect with TLS handshake / plain connect = %.2f / %.2f us = %.2f\n",
+                  connectTls, connect, connectTls / connect);
     const double mapped = Time("SqlScan/MemoryMap");
     const double server = Time("SqlScan/ReadAsTheServer");
     if (mapped > 0 && server > 0)

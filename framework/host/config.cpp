@@ -30,6 +30,13 @@ void Apply(THostConfig& config, const std::string& key, const std::string& value
     config.ProductMask = value;
   } else if (key == "local_db") {
     config.LocalDatabase = value;
+  } else if (key == "tls" && !value.empty()) {
+    std::string lower;
+    for (const char c : value) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    config.Tls = !(lower == "off" || lower == "no" || lower == "não" || lower == "nao" ||
+                   lower == "false" || lower == "0");
+  } else if (key == "tls_ca") {
+    config.TlsCaFile = value;
   }
 }
 }  // namespace
@@ -38,7 +45,8 @@ THostConfig& HostConfig() {
   static THostConfig config = [] {
     THostConfig defaults;
     defaults.ServiceFactory = [](const std::string& host, int port, const std::string& name) {
-      auto server = std::make_unique<TFailoverAppServer>(ParseServerList(host, port), name);
+      auto server = std::make_unique<TFailoverAppServer>(ParseServerList(host, port), name,
+                                                         ConnectionOptions(HostConfig()));
       server->SetCredentials(HostConfig().Credentials);
       server->Connect();
       return std::unique_ptr<IAppServer>(std::move(server));
@@ -46,6 +54,13 @@ THostConfig& HostConfig() {
     return defaults;
   }();
   return config;
+}
+
+TTcpAppServer::TOptions ConnectionOptions(const THostConfig& config) {
+  TTcpAppServer::TOptions options;
+  options.Tls = config.Tls;
+  options.TlsCaFile = config.TlsCaFile;
+  return options;
 }
 
 bool LoadConfigFile(THostConfig& config, const std::string& path) {
@@ -68,6 +83,8 @@ void LoadConfigEnvironment(THostConfig& config) {
       {"ACOMP_SERVER_PORT", "server_port"},
       {"ACOMP_PRODUCT_MASK", "product_mask"},
       {"ACOMP_LOCAL_DB", "local_db"},
+      {"ACOMP_TLS", "tls"},
+      {"ACOMP_TLS_CA", "tls_ca"},
   };
   for (const auto& [variable, key] : variables)
     if (const char* value = std::getenv(variable)) Apply(config, key, value);

@@ -3,9 +3,14 @@
 //
 // Read once from, in rising precedence: the defaults below, the file named by $ACOMP_CONFIG (or
 // ./acomp.conf when present), and the environment ($ACOMP_SERVER_HOST, $ACOMP_SERVER_PORT,
-// $ACOMP_PRODUCT_MASK, $ACOMP_LOCAL_DB, and the login: $ACOMP_USUARIO with $ACOMP_SENHA, taken
-// only when both are set). The file holds "key = value" lines with the keys
-// server_host, server_port, product_mask, local_db; "#" starts a comment.
+// $ACOMP_PRODUCT_MASK, $ACOMP_LOCAL_DB, $ACOMP_TLS, $ACOMP_TLS_CA, and the login: $ACOMP_USUARIO
+// with $ACOMP_SENHA, taken only when both are set). The file holds "key = value" lines with the
+// keys server_host, server_port, product_mask, local_db, tls, tls_ca; "#" starts a comment.
+//
+// Encryption: "tls = on" (or yes, sim, true, 1) makes every connection to the servers speak
+// TLS, checking the server's certificate against the authorities in tls_ca (the system's when
+// not given). "off", "no", "não", "false", "0" turn it off; any other value but an empty one
+// turns it on, so that a mistyped setting never sends the data in the clear.
 //
 // The server may be a list of application servers that serve the same database:
 // "server_host = app1:7450, app2:7450" (an entry without a port takes server_port). A connection
@@ -30,6 +35,8 @@ struct THostConfig {
   int ServerPort = 7450;
   std::string ProductMask = "00.000.000;0;_";
   std::string LocalDatabase = "demo/demo.db";
+  bool Tls = false;
+  std::string TlsCaFile;
   // The login every connection to the server makes (empty: none, as against a canned service).
   TCredentials Credentials;
   bool HasCredentials() const { return !Credentials.Login.empty(); }
@@ -41,6 +48,8 @@ struct THostConfig {
 };
 
 THostConfig& HostConfig();
+// How a connection to the servers is made under `config`: the default time-outs, and TLS.
+TTcpAppServer::TOptions ConnectionOptions(const THostConfig& config);
 // Applies a config file's "key = value" lines; returns false when the file cannot be read.
 bool LoadConfigFile(THostConfig& config, const std::string& path);
 // Applies the environment variables.

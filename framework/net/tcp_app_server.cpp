@@ -3,6 +3,8 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -145,6 +147,7 @@ TTcpAppServer::TTcpAppServer(std::string host, int port, std::string serverName,
 
 TTcpAppServer::~TTcpAppServer() {
   Disconnect();
+  if (tlsContext_ != nullptr) SSL_CTX_free(tlsContext_);
   if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
@@ -174,6 +177,7 @@ std::string TTcpAppServer::Address() const {
 }
 
 void TTcpAppServer::Disconnect() {
+  CloseTls();
   if (socket_ >= 0) ::close(socket_);
   socket_ = -1;
   reader_.reset();
@@ -240,6 +244,7 @@ void TTcpAppServer::ConnectNow() {
   }
   ::freeaddrinfo(addresses);
   if (socket_ < 0) throw ERemoteError(failure + " (" + reason + ").");
+  if (options_.Tls) StartTls(deadline);
   if (!credentials_.Empty()) LogIn();
 }
 
@@ -261,6 +266,7 @@ void TTcpAppServer::LogIn() {
 }
 
 void TTcpAppServer::TransportFailure(const std::string& message) {
+  tlsClean_ = false;  // a record may be half sent
   Disconnect();
   throw ERemoteError(message);
 }
@@ -270,7 +276,17 @@ bool TTcpAppServer::PeerClosedWhileIdle() const {
   // connection, or sent something unasked for; either way the connection is not usable.
   pollfd poller{socket_, POLLIN, 0};
   if (::poll(&poller, 1, 0) <= 0) return false;
-  return (poller.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+  if ((poller.revents & (POLLIN | POLLHUP | POLLERR)) == 0) return false;
+  if (tls_ == nullptr) return true;
+  // Encrypted, what came may be a TLS record carrying nothing for the application; only a
+  // close, an error or data unasked for make the connection unusable.
+  ERR_clear_error();
+  char byte;
+  size_t count = 0;
+  const int peeked = SSL_peek_ex(tls_, &byte, 1, &count);
+  const bool waiting = peeked != 1 && SSL_get_error(tls_, peeked) == SSL_ERROR_WANT_READ;
+  ERR_clear_error();
+  return !waiting;
 }
 
 TRemoteResult TTcpAppServer::Invoke(const std::string& method, std::vector<TRemoteArg>& args) {
@@ -347,39 +363,39 @@ wire::TReply TTcpAppServer::Exchange(const std::string& fullName,
 
   size_t sent = 0;
   while (sent < request_.size()) {
-    const ssize_t count = ::send(socket_, request_.data() + sent, request_.size() - sent,
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (count > 0) {
-      sent += static_cast<size_t>(count);
-      continue;
+    const TIo io = SendSome(request_.data() + sent, request_.size() - sent);
+    switch (io.Status) {
+      case TIo::TStatus::Done:
+        sent += io.Count;
+        break;
+      case TIo::TStatus::Wait:
+        waitOrFail(io.Events);
+        break;
+      case TIo::TStatus::Closed:
+        TransportFailure(dropped(""));
+      case TIo::TStatus::Failed:
+        TransportFailure(dropped(" (" + io.Why + ")"));
     }
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      waitOrFail(POLLOUT);
-      continue;
-    }
-    TransportFailure(dropped(" (" + SystemErrorText(errno) + ")"));
   }
 
   if (!reader_) reader_ = std::make_unique<wire::TReplyReader>();
   wire::TReply reply;
   try {
-    // The answer cannot be there yet: wait first, then read what has come.
-    waitOrFail(POLLIN);
+    // The answer cannot be there yet: wait first, then read what has come. (Encrypted, a read
+    // comes first: the TLS layer may hold bytes already taken from the socket.)
+    if (tls_ == nullptr) waitOrFail(POLLIN);
     for (;;) {
       const auto room = reader_->Room();
-      const ssize_t count = ::recv(socket_, room.Data, room.Size, MSG_DONTWAIT);
-      if (count > 0) {
-        if (reader_->Received(static_cast<size_t>(count))) break;
+      const TIo io = ReceiveSome(room.Data, room.Size);
+      if (io.Status == TIo::TStatus::Done) {
+        if (io.Count > 0 && reader_->Received(io.Count)) break;
         continue;
       }
-      if (count == 0) TransportFailure(dropped(""));
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        waitOrFail(POLLIN);
+      if (io.Status == TIo::TStatus::Wait) {
+        waitOrFail(io.Events);
         continue;
       }
-      TransportFailure(dropped(" (" + SystemErrorText(errno) + ")"));
+      TransportFailure(dropped(io.Status == TIo::TStatus::Closed ? "" : " (" + io.Why + ")"));
     }
     reply = reader_->Take();
   } catch (const ERemoteError&) {

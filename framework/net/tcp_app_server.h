@@ -23,6 +23,14 @@
 // the call runs on a worker): every wait polls a wake-up descriptor beside the socket, so the
 // call ends at once, closes the connection and raises "Operação cancelada pelo usuário.".
 //
+// Encryption (TOptions::Tls): the connection speaks TLS 1.2 or later, the server's certificate
+// checked against the authorities in TlsCaFile (the system's when empty; the file may hold the
+// server's own certificate instead) and against the host as configured, a name or an IP
+// address. A certificate that fails (another authority, another host, expired) refuses the
+// connection with the reason, naming host and port: "Não foi possível conectar com segurança ao
+// servidor de aplicação em 10.0.0.5:7450 (certificado expirado em 2024-03-01).". The handshake
+// counts against ConnectTimeoutMs, and Cancel ends it as it ends the rest.
+//
 // System errors are reported in Portuguese (SystemErrorText), never in the C library's English.
 #pragma once
 
@@ -34,6 +42,9 @@
 #include <vector>
 
 #include "framework/net/remote.h"
+
+struct ssl_st;
+struct ssl_ctx_st;
 
 namespace fw {
 
@@ -60,6 +71,8 @@ class TTcpAppServer : public IAppServer {
   struct TOptions {
     int ConnectTimeoutMs = 5000;
     int CallTimeoutMs = 60000;
+    bool Tls = false;
+    std::string TlsCaFile = {};  // PEM; empty: the system's authorities
   };
 
   // serverName: the object's registered name, "CMP09500.rdmAcompSoli".
@@ -108,8 +121,21 @@ class TTcpAppServer : public IAppServer {
   class TOperation;
   enum class TWait { Ready, TimedOut, Cancelled };
 
+  // What a read or write on the connection came to.
+  struct TIo {
+    enum class TStatus { Done, Wait, Closed, Failed } Status;
+    size_t Count = 0;  // Done: bytes moved (0: try again)
+    short Events = 0;  // Wait: what to wait for
+    std::string Why;   // Failed
+  };
+
   std::string Address() const;
   void ConnectNow();
+  // The TLS handshake on the connected socket_, by `deadline`. Raises ERemoteError.
+  void StartTls(std::chrono::steady_clock::time_point deadline);
+  TIo SendSome(const char* data, size_t size);
+  TIo ReceiveSome(char* data, size_t size);
+  void CloseTls();
   void LogIn();
   // Sends one request and reads its reply; transport failures close the connection and raise.
   wire::TReply Exchange(const std::string& fullName, const std::vector<TRemoteArg>& args);
@@ -124,6 +150,9 @@ class TTcpAppServer : public IAppServer {
   TCredentials credentials_;
   std::string userName_;
   int socket_ = -1;
+  ssl_ctx_st* tlsContext_ = nullptr;  // made at the first encrypted connect
+  ssl_st* tls_ = nullptr;             // while connected with Tls
+  bool tlsClean_ = false;             // a close_notify may be sent on closing
   uint32_t nextMsgId_ = 1;
   std::chrono::steady_clock::time_point lastAnswer_;
   std::string request_;                         // reused between calls

@@ -62,12 +62,25 @@ int StatusOf(int status) {
 
 }  // namespace
 
-int RunAppServer(const std::vector<std::string>& arguments, const std::string& logPath) {
+int RunAppServer(const std::vector<std::string>& arguments, const std::string& logPath,
+                 int timeoutMs) {
   const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   const pid_t pid = Spawn(arguments, log, log);
   ::close(log);
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  if (timeoutMs <= 0) {
+    ::waitpid(pid, &status, 0);
+    return StatusOf(status);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   return StatusOf(status);
 }
 
@@ -106,13 +119,16 @@ TServerProcess::TServerProcess(const std::string& dbPath, const std::string& log
     line.append(buffer, static_cast<size_t>(count));
   }
   ::close(out[0]);
-  const std::string marker = "escutando em 127.0.0.1:";
+  // "escutando em HOST:PORT (...)": the port after the address's last colon.
+  const std::string marker = "escutando em ";
   const size_t at = line.find(marker);
-  if (at == std::string::npos) {
+  const size_t end = at == std::string::npos ? at : line.find(' ', at + marker.size());
+  const size_t colon = end == std::string::npos ? end : line.rfind(':', end);
+  if (colon == std::string::npos || colon < at) {
     Stop(2000);
     throw std::runtime_error("app-server did not start: " + line + Log());
   }
-  port_ = std::stoi(line.substr(at + marker.size()));
+  port_ = std::stoi(line.substr(colon + 1));
 }
 
 TServerProcess::~TServerProcess() {

@@ -10,8 +10,10 @@
 namespace testing_app {
 
 // Runs app-server with the arguments and waits; returns the exit status (-1 when it did not
-// exit normally). Its output goes to `logPath`.
-int RunAppServer(const std::vector<std::string>& arguments, const std::string& logPath);
+// exit normally, or was still running after `timeoutMs` when given, and was killed). Its output
+// goes to `logPath`.
+int RunAppServer(const std::vector<std::string>& arguments, const std::string& logPath,
+                 int timeoutMs = 0);
 
 // A temporary folder removed with its contents at the end.
 class TTempDir {
@@ -26,8 +28,9 @@ class TTempDir {
 
 class TServerProcess {
  public:
-  // Starts `app-server --db dbPath --listen 127.0.0.1:0` with the extra arguments and waits for
-  // it to listen. A `descriptorLimit` above 0 limits the descriptors it may open (`ulimit -n`).
+  // Starts `app-server --db dbPath --listen 127.0.0.1:0` with the extra arguments (a --listen
+  // among them takes the place of that one) and waits for it to listen. A `descriptorLimit` above 0
+  // limits the descriptors it may open (`ulimit -n`).
   TServerProcess(const std::string& dbPath, const std::string& logPath,
                  const std::vector<std::string>& extra = {}, int descriptorLimit = 0);
   ~TServerProcess();

@@ -2,7 +2,7 @@
 # Runs one driver scenario and compares its transcript with the expected one.
 #
 #   run_scenario.sh DRIVER SCRIPT EXPECTED [--status N] [--app-server APP_SERVER]
-#                   [--demo-localdb APP_SERVER] [-- DRIVER_ARGS...]
+#                   [--demo-localdb APP_SERVER] [--postgres] [--tls] [-- DRIVER_ARGS...]
 #
 # --status N      the exit status the driver must end with (default 0: every check held)
 # --app-server    creates the demo database in a temporary folder, serves it on a free local port
@@ -12,6 +12,9 @@
 # --postgres      with --app-server: the server serves the same demo loaded into a database of
 #                 its own in the PostgreSQL cluster $ACOMP_TEST_PG names (dropped at the end); the
 #                 driver's local database stays the SQLite file
+# --tls           with --app-server: the server speaks TLS with a self-signed certificate for
+#                 127.0.0.1 made here (openssl), and the driver trusts it through the host's
+#                 settings ($ACOMP_TLS, $ACOMP_TLS_CA)
 # A line "# driver-args: ARGS..." in the script adds those arguments (split at blanks) to the
 # driver's command line. The scenario fails on a different exit status or any difference in the
 # transcript.
@@ -23,12 +26,14 @@ want_status=0
 app_server=
 demo_only=
 postgres=
+tls=
 while [[ $# -gt 0 ]]; do
   case $1 in
     --status) want_status=$2; shift 2 ;;
     --app-server) app_server=$2; shift 2 ;;
     --demo-localdb) app_server=$2; demo_only=1; shift 2 ;;
     --postgres) postgres=1; shift ;;
+    --tls) tls=1; shift ;;
     --) shift; break ;;
     *) echo "run_scenario: unknown option $1" >&2; exit 2 ;;
   esac
@@ -73,6 +78,15 @@ if [[ -n $postgres ]]; then
   "$app_server" --init-demo "$served" >>"$work/init.log" 2>&1 ||
     { echo "run_scenario: app-server --init-demo failed:" >&2; cat "$work/init.log" >&2; exit 1; }
 fi
+server_args=()
+if [[ -n $tls ]]; then
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 \
+    -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+    -keyout "$work/key.pem" -out "$work/cert.pem" >"$work/openssl.log" 2>&1 ||
+    { echo "run_scenario: openssl failed:" >&2; cat "$work/openssl.log" >&2; exit 1; }
+  server_args=(--tls-cert "$work/cert.pem" --tls-key "$work/key.pem")
+  export ACOMP_TLS=on ACOMP_TLS_CA="$work/cert.pem"
+fi
 if [[ -n $demo_only ]]; then
   driver_args=(--localdb "$work/demo.db" "${driver_args[@]}")
 elif [[ -n $app_server ]]; then
@@ -80,7 +94,8 @@ elif [[ -n $app_server ]]; then
   for attempt in 1 2 3 4 5 6 7 8 9 10; do
     port=$((20000 + RANDOM % 40000))
     port_open "$port" && continue
-    "$app_server" --db "$served" --listen "127.0.0.1:$port" >"$work/server.log" 2>&1 &
+    "$app_server" --db "$served" --listen "127.0.0.1:$port" "${server_args[@]}" \
+      >"$work/server.log" 2>&1 &
     server_pid=$!
     for _ in $(seq 1 100); do
       port_open "$port" && break
