@@ -51,7 +51,8 @@ class Headless : public ::testing::Test {
   }
 
   TRun Report(const std::vector<std::string>& options, int port = 0) const {
-    std::string command = Quote(HOST_APP_PATH) +
+    // A scheduled report logs in from the environment, as nobody is there to type.
+    std::string command = "ACOMP_USUARIO=demo ACOMP_SENHA=demo " + Quote(HOST_APP_PATH) +
                           " --server 127.0.0.1:" + std::to_string(port ? port : server_->Port()) +
                           " --relatorio SUP00700";
     for (const std::string& option : options) {
