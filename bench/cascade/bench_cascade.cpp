@@ -489,6 +489,8 @@ struct TEngine {
 };
 
 std::unique_ptr<fw::TNetConnection> Connect(int port) {
+  // The connection logs in with the host's credentials, as the screens' do: the demo's account.
+  fw::HostConfig().Credentials = {"demo", "demo"};
   auto connection = std::make_unique<fw::TNetConnection>(nullptr, "netAcompSoli");
   connection->ServerName = service::kServerName;
   connection->Host = "127.0.0.1";
