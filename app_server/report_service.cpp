@@ -69,37 +69,6 @@ bool IsList(std::string_view name) {
   return name == "stLFilSoli" || name == "stLStatus";
 }
 
-TParam ListParam(const std::string& flag, const std::string& text, const char* listName,
-                 const char* what, size_t maxCodes) {
-  if (flag == "T") return TParam::FromCodes({});
-  TSelectionParse parsed = ParseSelectionList(text, maxCodes);
-  if (parsed.TooMany)
-    throw ERefusal(std::string("A lista de ") + what + " selecionadas tem " +
-                   std::to_string(parsed.Count) + " códigos; o limite é " +
-                   std::to_string(maxCodes) + ". Restrinja a seleção.");
-  if (!parsed.Ok)
-    throw ERefusal(std::string("A lista de ") + what + " selecionadas está malformada (" +
-                   listName + ", posição " + std::to_string(parsed.ErrorPosition) +
-                   ": esperava-se " + parsed.Expected + ").");
-  return TParam::FromCodes(std::move(parsed.Codes));
-}
-
-void WriteCell(fw::wire::TPacketWriter& packet, fw::TFieldType type, const IRow& row, int column) {
-  if (row.IsNull(column)) return packet.Null();
-  switch (type) {
-    case fw::TFieldType::ftString:
-      return packet.String(row.Text(column));
-    case fw::TFieldType::ftFloat:
-      return packet.Number(row.Number(column));
-    case fw::TFieldType::ftDateTime: {
-      if (row.IsNumber(column)) return packet.Number(row.Number(column));
-      const auto days = IsoTextToDays(row.Text(column));
-      if (days) return packet.Number(*days);
-      return packet.Null();
-    }
-  }
-}
-
 }  // namespace
 
 const char* ReportSql(TDialect dialect) {
@@ -145,11 +114,11 @@ size_t TReportService::Invoke(std::string_view methodName, const std::vector<TRp
   bound.emplace_back("dtSoliIni", TParam::FromDay(WireDay(params[0].Number)));
   bound.emplace_back("dtSoliFim", TParam::FromDay(WireDay(params[1].Number) + 1));
   bound.emplace_back("stTFilSoli", params[2].Text);
-  bound.emplace_back("lFilSoli", ListParam(params[2].Text, params[3].Text, "stLFilSoli", "filiais",
-                                           options_.MaxSelectionCodes));
+  bound.emplace_back("lFilSoli", SelectionParam(params[2].Text, params[3].Text, "stLFilSoli",
+                                                "filiais", options_.MaxSelectionCodes));
   bound.emplace_back("stTStatus", params[4].Text);
-  bound.emplace_back("lStatus", ListParam(params[4].Text, params[5].Text, "stLStatus", "situações",
-                                          options_.MaxSelectionCodes));
+  bound.emplace_back("lStatus", SelectionParam(params[4].Text, params[5].Text, "stLStatus",
+                                               "situações", options_.MaxSelectionCodes));
 
   const auto& fields = method.Fields;
   out.Map(2);

@@ -37,8 +37,16 @@ TParam ListParam(const service::TMethodDef& method, const std::vector<TRpcValue>
                  std::string_view listName, std::string_view flagName, const char* what,
                  size_t maxCodes) {
   const int flag = service::ParamIndex(method, flagName);
-  if (flag >= 0 && params[flag].Text == "T") return TParam::FromCodes({});
-  const std::string& text = params[service::ParamIndex(method, listName)].Text;
+  return SelectionParam(flag >= 0 ? params[flag].Text : std::string(),
+                        params[service::ParamIndex(method, listName)].Text, listName, what,
+                        maxCodes);
+}
+
+}  // namespace
+
+TParam SelectionParam(const std::string& flag, const std::string& text, std::string_view listName,
+                      const char* what, size_t maxCodes) {
+  if (flag == "T") return TParam::FromCodes({});
   TSelectionParse parsed = ParseSelectionList(text, maxCodes);
   if (parsed.TooMany)
     throw ERefusal(std::string("A lista de ") + what + " selecionadas tem " +
@@ -66,8 +74,6 @@ void WriteCell(fw::wire::TPacketWriter& packet, fw::TFieldType type, const IRow&
     }
   }
 }
-
-}  // namespace
 
 const char* TextProblem(std::string_view text) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());

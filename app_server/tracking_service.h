@@ -16,6 +16,7 @@
 #include "app_server/database.h"
 #include "app_server/queries.h"
 #include "app_server/rpc.h"
+#include "framework/net/wire.h"
 #include "service/contract.h"
 
 namespace app {
@@ -58,6 +59,15 @@ struct TBoundCall {
 };
 TBoundCall BindCall(const service::TMethodDef& method, const std::vector<TRpcValue>& params,
                     size_t maxCodes = TTrackingService::TOptions{}.MaxSelectionCodes);
+
+// A selection list as its statement takes it: no codes when `flag` is "T" (the list is not
+// read), else the codes of `text`. Raises ERefusal, naming `listName` and `what` ("filiais"),
+// when the list is malformed or holds more than `maxCodes` codes.
+TParam SelectionParam(const std::string& flag, const std::string& text, std::string_view listName,
+                      const char* what, size_t maxCodes);
+
+// One cell of an answer's row, by its field's type: dates as days whatever form they are stored in.
+void WriteCell(fw::wire::TPacketWriter& packet, fw::TFieldType type, const IRow& row, int column);
 
 // Why a string parameter cannot be used as text (nullptr when it can): not UTF-8 (as the wire
 // requires), or holding the character U+0000, which PostgreSQL's text cannot hold.
