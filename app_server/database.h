@@ -94,9 +94,11 @@ std::unique_ptr<IConnection> OpenSqlite(const std::string& path);
 // What every SQLite connection runs first: no memory map (see database_sqlite.cpp). Benchmarks
 // open their connections with it to measure what the server does.
 extern const char* const kSqliteConnectionPragmas;
-// What identifies the SQLite file now at `path`: device, inode, size and change time, so that
-// a file renamed over it, written over in place or truncated reads as another; empty when there
-// is no file there.
+// What identifies the SQLite file now at `path`: its device and inode, so that a file renamed
+// over it reads as another while writes to it (the site's other programs commit all the time)
+// do not; empty when there is no file there. A file truncated or written over in place by
+// something other than SQLite fails the calls that read it with SQLite's own report of the
+// damage.
 std::string SqliteFileIdentity(const std::string& path);
 
 // PostgreSQL, from a libpq connection string or URI ("postgresql://acomp@db1:5432/compras",

@@ -164,11 +164,10 @@ std::unique_ptr<IConnection> OpenSqlite(const std::string& path) {
 std::string SqliteFileIdentity(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return {};
-  // The change time moves with every write and cannot be set back (a copy keeping the
-  // modification time still changes it).
-  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" +
-         std::to_string(info.st_size) + ":" + std::to_string(info.st_ctim.tv_sec) + "." +
-         std::to_string(info.st_ctim.tv_nsec);
+  // The file, not its contents: the site's other programs write it all the time, and SQLite's
+  // locks give each read a consistent snapshot meanwhile (see docs/deployment.md). Only another
+  // file at the path (a rename over it, a restore) is a replacement.
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }
 
 }  // namespace app
