@@ -311,6 +311,7 @@ int main(int argc, char** argv) {
   }
 
   try {
+    app::SetDatabaseLog([](const std::string& line) { app::LogLine(line); });
     // Fail at start, not at the first call, when the database cannot be read.
     {
       auto check = app::OpenDatabase(db);
