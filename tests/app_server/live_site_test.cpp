@@ -167,6 +167,13 @@ TEST(LiveDatabase, LongWriterEvery50msForThirtySeconds_NoCallFailsInEitherJourna
 // A demo of some size, made once for the tests that need long reports (scale 250: 20,000
 // requests, about 50,000 items; the whole report is some 10 MiB, more than the kernel's socket
 // buffers hold). Under the sanitizers, where each report takes ten times as long, a smaller one.
+// Memory is measured in the plain build only: the sanitizers' allocator keeps what is freed in
+// quarantine and pads what is not, so a process's resident memory says little of what it holds.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMemoryMeasured = false;
+#else
+constexpr bool kMemoryMeasured = true;
+#endif
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kLargeScale = 60;
 #else
@@ -410,7 +417,9 @@ TEST(LiveSite, SixteenClientsThatNeverReadReports_HoldBoundedMemory) {
   // that pass it by the time it is reached (the three being made), and 32 MiB of slack for the
   // allocator's arenas.
   const size_t bound = baseline + 16 * 1024 + 3 * replyBytes / 1024 + 32 * 1024;
-  EXPECT_LT(peak, bound) << "reply of " << replyBytes << " bytes";
+  if (kMemoryMeasured) {
+    EXPECT_LT(peak, bound) << "reply of " << replyBytes << " bytes";
+  }
   EXPECT_LT(slowest, 0.5);
   std::printf(
       "16 clients not reading a report of %.1f MiB: peak %.1f MiB (baseline %.1f, bound %.1f); "
@@ -510,7 +519,9 @@ TEST(LiveSite, LongBurstOfHundredLogins_SearchesKeepTheirPaceAndMemoryStaysBound
   // Login threads: half the cores, 1 to 4; 19 MiB each, and 16 MiB of slack.
   const size_t threads = std::clamp(std::thread::hardware_concurrency() / 2, 1u, 4u);
   const size_t bound = baseline + threads * 19 * 1024 + 16 * 1024;
-  EXPECT_LT(peak, bound);
+  if (kMemoryMeasured) {
+    EXPECT_LT(peak, bound);
+  }
   std::printf(
       "100 logins at the site cost: %d accepted, %d busy; GetItens p50 %.1f ms before, during "
       "p50 %.1f ms p99 %.1f ms max %.1f ms (%zu calls); memory %.1f -> peak %.1f MiB (bound "
