@@ -414,9 +414,10 @@ TEST(LiveSite, SixteenClientsThatNeverReadReports_HoldBoundedMemory) {
     std::this_thread::sleep_for(100ms);
   }
   // Past what three reports made at once took at their peak: the budget (16 MiB), the replies
-  // that pass it by the time it is reached (the three being made), and 32 MiB of slack for the
-  // allocator's arenas.
-  const size_t bound = baseline + 16 * 1024 + 3 * replyBytes / 1024 + 32 * 1024;
+  // that pass it by the time it is reached (the three being made), and 64 MiB of slack for the
+  // allocator's arenas (four threads' worth). The server before went past it by a hundred MiB
+  // and grows with each client that does not read.
+  const size_t bound = baseline + 16 * 1024 + 3 * replyBytes / 1024 + 64 * 1024;
   if (kMemoryMeasured) {
     EXPECT_LT(peak, bound) << "reply of " << replyBytes << " bytes";
   }
