@@ -46,9 +46,8 @@ CREATE TABLE IF NOT EXISTS USUARIO (
 std::string HashPassword(std::string_view password, THashCost cost) {
   InitSodium();
   const bool demo = cost == THashCost::Demo;
-  const unsigned long long ops =
-      demo ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE;
-  const size_t memory = demo ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE;
+  const unsigned long long ops = demo ? crypto_pwhash_OPSLIMIT_MIN : kSiteHashPasses;
+  const size_t memory = demo ? crypto_pwhash_MEMLIMIT_MIN : kSiteHashMemoryBytes;
   char hash[crypto_pwhash_STRBYTES];
   if (crypto_pwhash_str(hash, password.data(), password.size(), ops, memory) != 0)
     throw std::runtime_error("Falha ao calcular o resumo da senha (memória insuficiente).");
@@ -60,7 +59,28 @@ bool VerifyPassword(const std::string& hash, std::string_view password) {
   // The library reads the hash as a C string of at most STRBYTES.
   if (hash.empty() || hash.size() >= crypto_pwhash_STRBYTES || hash.find('\0') != std::string::npos)
     return false;
+  if (HashMemoryBytes(hash) > kMaxHashMemoryBytes) return false;
   return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
+}
+
+size_t HashMemoryBytes(std::string_view hash) {
+  // "$argon2id$v=19$m=19456,t=2,p=1$salt$hash": m in KiB.
+  const size_t at = hash.find("$m=");
+  if (hash.rfind("$argon2", 0) != 0 || at == std::string_view::npos) return 0;
+  size_t kib = 0;
+  for (size_t i = at + 3; i < hash.size() && hash[i] >= '0' && hash[i] <= '9'; ++i) {
+    kib = kib * 10 + static_cast<size_t>(hash[i] - '0');
+    if (kib > (size_t{1} << 40)) break;  // absurd, and over any limit
+  }
+  return kib * 1024;
+}
+
+bool NeedsRehash(const std::string& hash) {
+  InitSodium();
+  if (crypto_pwhash_str_needs_rehash(hash.c_str(), crypto_pwhash_OPSLIMIT_MIN,
+                                     crypto_pwhash_MEMLIMIT_MIN) == 0)
+    return false;
+  return crypto_pwhash_str_needs_rehash(hash.c_str(), kSiteHashPasses, kSiteHashMemoryBytes) != 0;
 }
 
 const char* LoginProblem(std::string_view login) {
@@ -88,65 +108,6 @@ std::optional<TAccount> FindAccount(IConnection& connection, const std::string& 
 
 // ---------------------------------------------------------------------------------------------
 
-bool TLoginThrottle::IsLocked(TTable& table, const std::string& key, TClock::time_point now) {
-  const auto found = table.find(key);
-  return found != table.end() && now < found->second.LockedUntil;
-}
-
-void TLoginThrottle::Count(TTable& table, const std::string& key, TClock::time_point now) {
-  if (table.size() >= options_.MaxEntries && table.find(key) == table.end()) Prune(table, now);
-  TEntry& entry = table[key];
-  auto& failures = entry.Failures;
-  failures.erase(failures.begin(),
-                 std::find_if(failures.begin(), failures.end(),
-                              [&](TClock::time_point at) { return now - at < options_.Window; }));
-  failures.push_back(now);
-  if (static_cast<int>(failures.size()) >= options_.MaxFailures) {
-    entry.LockedUntil = now + options_.Lockout;
-    failures.clear();
-  }
-}
-
-void TLoginThrottle::Prune(TTable& table, TClock::time_point now) {
-  for (auto it = table.begin(); it != table.end();) {
-    const auto& entry = it->second;
-    const bool recent = !entry.Failures.empty() && now - entry.Failures.back() < options_.Window;
-    if (recent || now < entry.LockedUntil)
-      ++it;
-    else
-      it = table.erase(it);
-  }
-  // Still full (a flood of distinct logins): the entries that are not locked go. A locked one
-  // stays, so a flood cannot unlock what it locked.
-  if (table.size() < options_.MaxEntries) return;
-  for (auto it = table.begin(); it != table.end();) {
-    if (now < it->second.LockedUntil)
-      ++it;
-    else
-      it = table.erase(it);
-  }
-}
-
-bool TLoginThrottle::Locked(const std::string& address, const std::string& login,
-                            TClock::time_point now) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return IsLocked(addresses_, address, now) || IsLocked(logins_, login, now);
-}
-
-void TLoginThrottle::Failed(const std::string& address, const std::string& login,
-                            TClock::time_point now) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Count(addresses_, address, now);
-  Count(logins_, login, now);
-}
-
-void TLoginThrottle::Succeeded(const std::string& login) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  logins_.erase(login);
-}
-
-// ---------------------------------------------------------------------------------------------
-
 TLoginOutcome TAccountAuthenticator::Login(const std::string& address,
                                            const std::vector<TRpcValue>& params) {
   TLoginOutcome outcome;
@@ -160,16 +121,16 @@ TLoginOutcome TAccountAuthenticator::Login(const std::string& address,
   quoted += QuoteClientText(login, 64);
   quoted += '"';
   const std::string key = login.substr(0, kMaxLoginBytes + 1);
+  std::string note;  // what the writes had to say, for the log
   auto refuse = [&](const char* message, const std::string& why) {
     outcome.Message = message;
-    outcome.LogText = quoted + ": recusado (" + why + ")";
+    outcome.LogText = quoted + ": recusado (" + why + ")" + note;
     return outcome;
   };
   const auto now = TLoginThrottle::TClock::now();
-  if (throttle_.Locked(address, key, now))
-    return refuse(kTooManyAttempts, "muitas tentativas; bloqueado por um minuto");
 
   std::string why;
+  bool known = false;
   if (!shaped) {
     why = "esperava-se [usuário, senha] em texto";
   } else if (const char* problem = LoginProblem(login)) {
@@ -180,25 +141,108 @@ TLoginOutcome TAccountAuthenticator::Login(const std::string& address,
     std::optional<TAccount> account;
     {
       auto connection = pool_.Acquire();
+      known = throttle_.KnownPlace(address, key) || StoredKnownPlace(*connection, key, address);
+      const bool locked = !known && StoredLock(*connection, key);
+      switch (throttle_.Before(address, key, known, locked, now)) {
+        case TLoginThrottle::TVerdict::Check:
+          break;
+        case TLoginThrottle::TVerdict::Wait:
+          return refuse(kTooManyAttempts, "muitas tentativas; aguardando antes da próxima");
+        case TLoginThrottle::TVerdict::KnownPlacesOnly:
+          return refuse(kLockedToKnownPlaces, "conta bloqueada para endereços desconhecidos");
+      }
       account = FindAccount(*connection, login);
     }
     if (!account) {
       why = "usuário desconhecido";
+    } else if (HashMemoryBytes(account->Hash) > kMaxHashMemoryBytes) {
+      why = "resumo da senha com custo acima do limite; defina a senha de novo com --add-user";
     } else if (!VerifyPassword(account->Hash, params[1].Text)) {
       why = "senha incorreta";
     } else if (!account->Enabled) {
       why = "conta desativada";
     } else {
-      throttle_.Succeeded(key);
+      const bool knownHere = throttle_.KnownPlace(address, key);
+      throttle_.Succeeded(address, key, known);
+      if (!knownHere)
+        Store(
+            "o endereço conhecido", [&] { StoreKnownPlace(writeTarget_, key, address); }, note);
+      if (NeedsRehash(account->Hash)) {
+        const std::string rehashed = HashPassword(params[1].Text, THashCost::Interactive);
+        Store(
+            "a senha no custo atual",
+            [&] { StoreRehashed(writeTarget_, account->Login, account->Hash, rehashed); }, note);
+        if (note.empty()) note = "; senha regravada no custo atual";
+      }
       outcome.Accepted = true;
       outcome.Login = account->Login;
       outcome.Name = account->Name;
-      outcome.LogText = quoted + ": aceito";
+      outcome.LogText = quoted + ": aceito" + note;
       return outcome;
     }
   }
-  throttle_.Failed(address, key, now);
+  if (throttle_.Failed(address, key, known, now)) {
+    Store(
+        "o bloqueio", [&] { StoreLock(writeTarget_, key, 0); }, note);
+    if (note.empty()) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      storedLocks_.insert(key);
+    }
+    why += "; conta bloqueada para endereços desconhecidos até o administrador desbloquear";
+  }
   return refuse(kBadCredentials, why);
+}
+
+bool TAccountAuthenticator::StoredKnownPlace(IConnection& connection, const std::string& login,
+                                             const std::string& address) {
+  if (writeTarget_.empty()) return false;
+  bool found = false;
+  try {
+    connection.Query("SELECT 1 FROM USUARIO_LOCAL WHERE LOGIN = :login AND DSLOCAL = :place",
+                     {{"login", login}, {"place", address}}, 1, kLookupTimeLimitMs,
+                     [&](const IRow&) {
+                       found = true;
+                       return true;
+                     });
+  } catch (const EDatabaseError&) {
+    return false;  // no such table (a database no server could write): memory only
+  }
+  return found;
+}
+
+bool TAccountAuthenticator::StoredLock(IConnection& connection, const std::string& login) {
+  bool found = false;
+  bool read = false;
+  if (!writeTarget_.empty()) {
+    try {
+      connection.Query("SELECT 1 FROM USUARIO_BLOQUEIO WHERE LOGIN = :login", {{"login", login}}, 1,
+                       kLookupTimeLimitMs, [&](const IRow&) {
+                         found = true;
+                         return true;
+                       });
+      read = true;
+    } catch (const EDatabaseError&) {
+    }
+  }
+  // A lock this server wrote and no longer finds was cleared by an administrator.
+  if (read && !found) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (storedLocks_.erase(login) != 0) throttle_.Unlocked(login);
+  }
+  return found;
+}
+
+void TAccountAuthenticator::Store(const std::string& what, const std::function<void()>& write,
+                                  std::string& note) {
+  if (writeTarget_.empty()) {
+    note = "; " + what + " fica só na memória deste servidor";
+    return;
+  }
+  try {
+    write();
+  } catch (const std::exception& failure) {
+    note = "; não foi possível gravar " + what + " no banco: " + SafeMessage(failure.what(), 200);
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -252,7 +296,11 @@ class TSqliteWriter {
 
 class TPostgresWriter {
  public:
-  explicit TPostgresWriter(const std::string& conninfo) : conn_(ConnectPostgres(conninfo)) {}
+  explicit TPostgresWriter(const std::string& conninfo) : conn_(ConnectPostgres(conninfo)) {
+    // "already exists, skipping" and the like: not for the server's log.
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
+  }
   ~TPostgresWriter() { PQfinish(conn_); }
   TPostgresWriter(const TPostgresWriter&) = delete;
   TPostgresWriter& operator=(const TPostgresWriter&) = delete;
@@ -264,8 +312,11 @@ class TPostgresWriter {
       texts.push_back(value.c_str());
       lengths.push_back(static_cast<int>(value.size()));
     }
-    PGresult* result = PQexecParams(conn_, sql, static_cast<int>(values.size()), nullptr,
-                                    texts.data(), lengths.data(), nullptr, 0);
+    // Without values, as a plain query: it may hold several statements.
+    PGresult* result = values.empty()
+                           ? PQexec(conn_, sql)
+                           : PQexecParams(conn_, sql, static_cast<int>(values.size()), nullptr,
+                                          texts.data(), lengths.data(), nullptr, 0);
     const ExecStatusType status = PQresultStatus(result);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
       std::string reason = PQresultErrorMessage(result);
@@ -303,6 +354,7 @@ bool AddAccount(const std::string& target, const std::string& login, const std::
   if (IsPostgresTarget(target)) {
     TPostgresWriter writer(target);
     writer.Change(kAccountsPostgresSql, {});
+    writer.Change(kLoginStatePostgresSql, {});
     const bool exists = writer.Change(kExistsPostgres, {login}) > 0;
     writer.Change(kInsertAccountPostgres, {login, name, hash});
     return !exists;
@@ -310,6 +362,7 @@ bool AddAccount(const std::string& target, const std::string& login, const std::
   TSqliteWriter writer(target);
   writer.Execute("BEGIN IMMEDIATE");
   writer.Execute(kAccountsSqliteSql);
+  writer.Execute(kLoginStateSqliteSql);
   const bool exists = writer.Change(kExistsSqlite, {login}) > 0;
   writer.Change(kInsertAccountSqlite, {login, name, hash});
   writer.Execute("COMMIT");
@@ -323,6 +376,89 @@ bool DisableAccount(const std::string& target, const std::string& login) {
   }
   TSqliteWriter writer(target);
   return writer.Change("UPDATE USUARIO SET IDATIVO = 'N' WHERE LOGIN = ?1", {login}) > 0;
+}
+
+const char* const kLoginStateSqliteSql = R"SQL(
+CREATE TABLE IF NOT EXISTS USUARIO_LOCAL (
+  LOGIN         VARCHAR(64)  NOT NULL,
+  DSLOCAL       VARCHAR(64)  NOT NULL,
+  DTULTIMO      VARCHAR(19)  NOT NULL,
+  PRIMARY KEY (LOGIN, DSLOCAL)
+);
+CREATE TABLE IF NOT EXISTS USUARIO_BLOQUEIO (
+  LOGIN         VARCHAR(64)  NOT NULL PRIMARY KEY,
+  DTBLOQUEIO    VARCHAR(19)  NOT NULL
+);
+)SQL";
+
+const char* const kLoginStatePostgresSql = R"SQL(
+CREATE TABLE IF NOT EXISTS USUARIO_LOCAL (
+  LOGIN         VARCHAR(64)  COLLATE "C" NOT NULL,
+  DSLOCAL       VARCHAR(64)  COLLATE "C" NOT NULL,
+  DTULTIMO      VARCHAR(19)  NOT NULL,
+  PRIMARY KEY (LOGIN, DSLOCAL)
+);
+CREATE TABLE IF NOT EXISTS USUARIO_BLOQUEIO (
+  LOGIN         VARCHAR(64)  COLLATE "C" NOT NULL PRIMARY KEY,
+  DTBLOQUEIO    VARCHAR(19)  NOT NULL
+);
+)SQL";
+
+void CreateLoginState(const std::string& target) {
+  if (IsPostgresTarget(target)) {
+    TPostgresWriter(target).Change(kLoginStatePostgresSql, {});
+    return;
+  }
+  TSqliteWriter(target).Execute(kLoginStateSqliteSql);
+}
+
+void StoreKnownPlace(const std::string& target, const std::string& login,
+                     const std::string& place) {
+  if (IsPostgresTarget(target)) {
+    TPostgresWriter(target).Change(
+        "INSERT INTO USUARIO_LOCAL (LOGIN, DSLOCAL, DTULTIMO) VALUES ($1, $2, "
+        "to_char(now(), 'YYYY-MM-DD HH24:MI:SS')) ON CONFLICT (LOGIN, DSLOCAL) DO UPDATE SET "
+        "DTULTIMO = EXCLUDED.DTULTIMO",
+        {login, place});
+    return;
+  }
+  TSqliteWriter(target).Change(
+      "INSERT INTO USUARIO_LOCAL (LOGIN, DSLOCAL, DTULTIMO) VALUES (?1, ?2, datetime('now')) "
+      "ON CONFLICT (LOGIN, DSLOCAL) DO UPDATE SET DTULTIMO = excluded.DTULTIMO",
+      {login, place});
+}
+
+void StoreLock(const std::string& target, const std::string& login, int) {
+  if (IsPostgresTarget(target)) {
+    TPostgresWriter(target).Change(
+        "INSERT INTO USUARIO_BLOQUEIO (LOGIN, DTBLOQUEIO) VALUES ($1, "
+        "to_char(now(), 'YYYY-MM-DD HH24:MI:SS')) ON CONFLICT (LOGIN) DO NOTHING",
+        {login});
+    return;
+  }
+  TSqliteWriter(target).Change(
+      "INSERT INTO USUARIO_BLOQUEIO (LOGIN, DTBLOQUEIO) VALUES (?1, datetime('now')) "
+      "ON CONFLICT (LOGIN) DO NOTHING",
+      {login});
+}
+
+bool UnlockAccount(const std::string& target, const std::string& login) {
+  CreateLoginState(target);
+  if (IsPostgresTarget(target))
+    return TPostgresWriter(target).Change("DELETE FROM USUARIO_BLOQUEIO WHERE LOGIN = $1",
+                                          {login}) > 0;
+  return TSqliteWriter(target).Change("DELETE FROM USUARIO_BLOQUEIO WHERE LOGIN = ?1", {login}) > 0;
+}
+
+void StoreRehashed(const std::string& target, const std::string& login, const std::string& oldHash,
+                   const std::string& newHash) {
+  if (IsPostgresTarget(target)) {
+    TPostgresWriter(target).Change("UPDATE USUARIO SET SENHA = $3 WHERE LOGIN = $1 AND SENHA = $2",
+                                   {login, oldHash, newHash});
+    return;
+  }
+  TSqliteWriter(target).Change("UPDATE USUARIO SET SENHA = ?3 WHERE LOGIN = ?1 AND SENHA = ?2",
+                               {login, oldHash, newHash});
 }
 
 }  // namespace app

@@ -9,14 +9,17 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app_server/database.h"
+#include "app_server/login_throttle.h"
 #include "app_server/rpc.h"
 
 namespace app {
@@ -26,17 +29,31 @@ namespace app {
 inline constexpr size_t kMaxLoginBytes = 64;
 inline constexpr size_t kMaxPasswordBytes = 4096;
 
-// How hard a password hash is to compute. Interactive is what --add-user uses (libsodium's
-// interactive limits: 64 MiB and about a tenth of a second per check). Demo is the least the
-// library allows, for the demo database's accounts, whose password is "demo" anyway: a demo of
-// thousands of operators is created in a moment, and each account still has a salt of its own.
+// How hard a password hash is to compute. Interactive is the site's cost, what --add-user uses
+// and what a login rehashes an account's password to: Argon2id with 19 MiB and 2 passes, from
+// OWASP's table of equivalent settings (as strong as 64 MiB and 1 pass for less memory per
+// check; a few tens of milliseconds of one core). Demo is the least the library allows, for the
+// demo database's accounts, whose password is "demo" anyway: a demo of thousands of operators is
+// created in a moment, and each account still has a salt of its own.
 enum class THashCost { Interactive, Demo };
+inline constexpr size_t kSiteHashMemoryBytes = 19u * 1024u * 1024u;
+inline constexpr unsigned long long kSiteHashPasses = 2;
+// A stored hash that asks for more memory than this is not checked (the login is refused and
+// the log says why): the memory that concurrent checks may take stays bounded whatever the table
+// holds. 64 MiB is what --add-user used before the site cost was lowered.
+inline constexpr size_t kMaxHashMemoryBytes = 64u * 1024u * 1024u;
 
 // The Argon2id hash string of `password` ("$argon2id$v=19$m=...", with its salt). Raises
 // std::runtime_error when the library fails (out of memory).
 std::string HashPassword(std::string_view password, THashCost cost);
-// Whether `password` matches `hash`; false for a hash that is not one.
+// Whether `password` matches `hash`; false for a hash that is not one, or that asks for more
+// than kMaxHashMemoryBytes.
 bool VerifyPassword(const std::string& hash, std::string_view password);
+// The memory in bytes a check of `hash` takes (its m=), 0 when it is no Argon2 hash.
+size_t HashMemoryBytes(std::string_view hash);
+// Whether a hash that just matched should be stored again at the site's cost: true for any other
+// cost than the site's, except the demo cost, which the demo writes on purpose.
+bool NeedsRehash(const std::string& hash);
 
 // Why a login cannot be an account's (nullptr when it can): empty, over kMaxLoginBytes, not
 // UTF-8, or with a control character or a blank at either end.
@@ -56,57 +73,53 @@ struct TAccount {
 // Looks an account up; nullopt when there is none of that login. Raises EDatabaseError.
 std::optional<TAccount> FindAccount(IConnection& connection, const std::string& login);
 
-// Failed logins per client address and per login. Five failures of either within a minute lock
-// it for a minute: every login from that address, or for that login, is refused meanwhile
-// without a password being checked. A success clears the failures of its login (not of the
-// address: one known account must not reset the count of guesses at others).
-class TLoginThrottle {
- public:
-  using TClock = std::chrono::steady_clock;
-  struct TOptions {
-    int MaxFailures = 5;
-    TClock::duration Window = std::chrono::seconds(60);
-    TClock::duration Lockout = std::chrono::seconds(60);
-    // Past this many entries of either kind, the expired ones are dropped, then the oldest.
-    size_t MaxEntries = 100000;
-  };
+// What a try from an unknown place gets while its account is locked to its known places.
+inline constexpr const char* kLockedToKnownPlaces =
+    "Acesso bloqueado a partir deste endereço depois de muitas tentativas; entre de uma estação "
+    "de onde já entrou antes, ou peça ao administrador que desbloqueie a conta.";
 
-  TLoginThrottle() : TLoginThrottle(TOptions()) {}
-  explicit TLoginThrottle(TOptions options) : options_(options) {}
-
-  bool Locked(const std::string& address, const std::string& login, TClock::time_point now);
-  void Failed(const std::string& address, const std::string& login, TClock::time_point now);
-  void Succeeded(const std::string& login);
-
- private:
-  struct TEntry {
-    std::vector<TClock::time_point> Failures;  // within the window, oldest first
-    TClock::time_point LockedUntil{};
-  };
-  using TTable = std::map<std::string, TEntry, std::less<>>;
-
-  bool IsLocked(TTable& table, const std::string& key, TClock::time_point now);
-  void Count(TTable& table, const std::string& key, TClock::time_point now);
-  void Prune(TTable& table, TClock::time_point now);
-
-  TOptions options_;
-  std::mutex mutex_;
-  TTable addresses_;
-  TTable logins_;
-};
-
-// The accounts of the database the pool reads, behind the throttle.
+// The accounts of the database the pool reads, behind the throttle (login_throttle.h). With a
+// write target (--db as given), what several servers share is kept beside USUARIO: the known
+// places of each account (USUARIO_LOCAL) and the locks (USUARIO_BLOQUEIO, cleared by
+// --unlock-user); and a password stored at another cost is stored again at the site's after a
+// successful login. Without one, or when the database refuses the writes, all of it stays in
+// this server's memory.
 class TAccountAuthenticator : public IAuthenticator {
  public:
   explicit TAccountAuthenticator(TConnectionPool& pool,
                                  TLoginThrottle::TOptions throttle = TLoginThrottle::TOptions())
       : pool_(pool), throttle_(throttle) {}
+  void SetWriteTarget(std::string target) { writeTarget_ = std::move(target); }
   TLoginOutcome Login(const std::string& address, const std::vector<TRpcValue>& params) override;
 
  private:
+  // What the database says of the account at this address; read failures count as nothing.
+  bool StoredKnownPlace(IConnection& connection, const std::string& login,
+                        const std::string& address);
+  bool StoredLock(IConnection& connection, const std::string& login);
+  // The writes, each tried once; a failure is told in `note` for the log.
+  void Store(const std::string& what, const std::function<void()>& write, std::string& note);
+
   TConnectionPool& pool_;
   TLoginThrottle throttle_;
+  std::string writeTarget_;
+  std::mutex mutex_;
+  std::set<std::string> storedLocks_;  // locks this server wrote, to notice when cleared
 };
+
+// The tables of known places and locks on each engine (created by the server at start when it
+// may write, by --add-user and --unlock-user).
+extern const char* const kLoginStateSqliteSql;
+extern const char* const kLoginStatePostgresSql;
+// Creates them on `target` when missing. Raises std::runtime_error.
+void CreateLoginState(const std::string& target);
+void StoreKnownPlace(const std::string& target, const std::string& login, const std::string& place);
+void StoreLock(const std::string& target, const std::string& login, int failures);
+// --unlock-user: false when the account was not locked.
+bool UnlockAccount(const std::string& target, const std::string& login);
+// Replaces the hash of `login` when it is still `oldHash` (a password changed meanwhile stays).
+void StoreRehashed(const std::string& target, const std::string& login, const std::string& oldHash,
+                   const std::string& newHash);
 
 // --add-user and --disable-user, on a database `target` names (a file or a connection string;
 // see database.h). AddAccount creates the table when missing and, for a login that exists,

@@ -9,6 +9,7 @@
 // a JSON array for SQLite and a text[] for PostgreSQL).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -94,15 +95,32 @@ std::unique_ptr<IConnection> OpenSqlite(const std::string& path);
 // What every SQLite connection runs first: no memory map (see database_sqlite.cpp). Benchmarks
 // open their connections with it to measure what the server does.
 extern const char* const kSqliteConnectionPragmas;
-// What identifies the SQLite file now at `path`: device, inode, size and change time, so that
-// a file renamed over it, written over in place or truncated reads as another; empty when there
-// is no file there.
+// What identifies the SQLite file now at `path`: its device and inode, so that a file renamed
+// over it reads as another while writes to it (the site's other programs commit all the time)
+// do not; empty when there is no file there. A file truncated or written over in place by
+// something other than SQLite fails the calls that read it with SQLite's own report of the
+// damage.
 std::string SqliteFileIdentity(const std::string& path);
 
 // PostgreSQL, from a libpq connection string or URI ("postgresql://acomp@db1:5432/compras",
 // "host=db1 dbname=compras user=acomp"). Connects at once (EDatabaseError when it cannot); after
 // the server goes away, the next query connects again by itself.
+//
+// While a database cannot be reached, the attempts to connect to it are spaced, whichever
+// connection makes them: one at a time, 100 ms after the failure, then twice as long each time
+// up to kMaxConnectSpacing. Meanwhile one call that needs a connection waits for the next
+// attempt, due within kMaxConnectWait, and makes it; the others fail at once with the last
+// reason. So the database sees one attempt at a time at most, at most one query thread sleeps,
+// and the first call after the database is back works within that wait. Each failed attempt is
+// one line of the database log.
+inline constexpr std::chrono::milliseconds kMaxConnectSpacing{1000};
+inline constexpr std::chrono::milliseconds kMaxConnectWait{1000};
 std::unique_ptr<IConnection> OpenPostgres(const std::string& conninfo);
+
+// Where the database code writes what an operator should hear of (the server's log); nothing
+// until set.
+void SetDatabaseLog(std::function<void(const std::string&)> log);
+void DatabaseLog(const std::string& line);
 
 // Whether --db names a PostgreSQL database: a URI (postgresql:// or postgres://) or a key=value
 // connection string ("host=db1 dbname=compras"). Anything else is a SQLite file.

@@ -10,7 +10,24 @@ const char* const kGone =
 const char* const kChanged =
     "O banco de dados foi substituído ou alterado durante a consulta; tente novamente.";
 
+std::mutex logMutex;
+std::function<void(const std::string&)> logSink;
+
 }  // namespace
+
+void SetDatabaseLog(std::function<void(const std::string&)> log) {
+  std::lock_guard<std::mutex> lock(logMutex);
+  logSink = std::move(log);
+}
+
+void DatabaseLog(const std::string& line) {
+  std::function<void(const std::string&)> sink;
+  {
+    std::lock_guard<std::mutex> lock(logMutex);
+    sink = logSink;
+  }
+  if (sink) sink(line);
+}
 
 void TConnectionPool::TLease::TChecked::Query(const char* sql, const TNamedParams& params,
                                               int columns, int timeLimitMs,

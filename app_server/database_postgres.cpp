@@ -26,7 +26,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -232,6 +236,82 @@ class TResult {
   PGresult* result_;
 };
 
+// The attempts to connect to one database while it cannot be reached (see database.h). While
+// it can, connections are opened freely, several at once.
+class TConnectGate {
+ public:
+  // Returns when this caller may attempt; raises EDatabaseError with the last reason when it
+  // may not.
+  void Enter() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (last_.empty()) return;
+    if (trying_) throw EDatabaseError(last_);
+    const auto now = TClock::now();
+    if (now < next_) {
+      // One call waits for the attempt due, and makes it; the others meanwhile fail at once,
+      // so that no more than one query thread sleeps here.
+      if (waiting_ || next_ - now > kMaxConnectWait) throw EDatabaseError(last_);
+      waiting_ = true;
+      const auto due = next_;
+      lock.unlock();
+      std::this_thread::sleep_until(due);
+      lock.lock();
+      waiting_ = false;
+      if (last_.empty()) return;
+      if (trying_ || next_ != due) throw EDatabaseError(last_);
+    }
+    trying_ = true;
+  }
+
+  void Succeeded() {
+    std::string line;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      trying_ = false;
+      if (last_.empty()) return;
+      last_.clear();
+      spacing_ = TClock::duration::zero();
+      line = "banco de dados: conexão com o PostgreSQL restabelecida";
+    }
+    DatabaseLog(line);
+  }
+
+  void Failed(const std::string& reason) {
+    std::string line;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      trying_ = false;
+      spacing_ = spacing_ == TClock::duration::zero()
+                     ? TClock::duration(std::chrono::milliseconds(100))
+                     : std::min<TClock::duration>(spacing_ * 2, kMaxConnectSpacing);
+      next_ = TClock::now() + spacing_;
+      last_ = reason;
+      line =
+          reason + " (próxima tentativa em " +
+          std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(spacing_).count()) +
+          " ms)";
+    }
+    DatabaseLog(line);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string last_;  // the reason of the last failure; empty while the database answers
+  bool trying_ = false;
+  bool waiting_ = false;
+  TClock::time_point next_{};
+  TClock::duration spacing_{};
+};
+
+TConnectGate& GateOf(const std::string& conninfo) {
+  static std::mutex mutex;
+  static std::map<std::string, std::unique_ptr<TConnectGate>> gates;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto& gate = gates[conninfo];
+  if (!gate) gate = std::make_unique<TConnectGate>();
+  return *gate;
+}
+
 class TPostgresConnection : public IConnection {
  public:
   explicit TPostgresConnection(std::string conninfo) : conninfo_(std::move(conninfo)) { Connect(); }
@@ -304,7 +384,15 @@ class TPostgresConnection : public IConnection {
 
   void Connect() {
     Drop();
-    conn_ = ConnectPostgres(conninfo_);
+    TConnectGate& gate = GateOf(conninfo_);
+    gate.Enter();
+    try {
+      conn_ = ConnectPostgres(conninfo_);
+    } catch (const EDatabaseError& failure) {
+      gate.Failed(failure.what());
+      throw;
+    }
+    gate.Succeeded();
     PQsetnonblocking(conn_, 1);
     used_ = false;
   }

@@ -1,7 +1,10 @@
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <unordered_map>
 #include <vector>
 
@@ -65,7 +68,18 @@ const std::string& Written(const TParam& param, std::string& storage) {
 
 class TSqliteConnection : public IConnection {
  public:
-  explicit TSqliteConnection(const std::string& path) {
+  explicit TSqliteConnection(const std::string& path) : path_(path) {
+    Open();
+    file_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  }
+
+  ~TSqliteConnection() override {
+    Close();
+    if (file_ >= 0) ::close(file_);
+  }
+
+  void Open() {
+    const std::string& path = path_;
     // No mutex of SQLite's own: the pool lends a connection to one thread at a time.
     const int opened =
         sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -81,15 +95,93 @@ class TSqliteConnection : public IConnection {
     sqlite3_progress_handler(db_, 4000, &TSqliteConnection::Progress, this);
   }
 
-  ~TSqliteConnection() override {
+  void Close() {
     for (auto& entry : statements_) sqlite3_finalize(entry.second);
+    statements_.clear();
     sqlite3_close(db_);
+    db_ = nullptr;
   }
 
   TDialect Dialect() const override { return TDialect::Sqlite; }
 
   void Query(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
              const std::function<bool(const IRow&)>& onRow) override {
+    // In rollback-journal mode a read holds SQLite's shared lock from its first page to its
+    // end, and no writer that goes through SQLite can change the file meanwhile: a change seen
+    // while the lock is held was made by something else (a copy over the file, a cut), and what
+    // was read may mix two files. So the read takes the lock first, notes the file's size and
+    // change time, and compares them at the end. In WAL mode writers never touch the pages a
+    // reader's snapshot needs (checkpoints change the file legitimately), so nothing is noted.
+    struct TTransaction {
+      sqlite3* Db;
+      ~TTransaction() {
+        if (sqlite3_get_autocommit(Db) == 0)
+          sqlite3_exec(Db, "ROLLBACK", nullptr, nullptr, nullptr);
+      }
+    };
+    if (db_ == nullptr) Open();  // a reopening that failed before
+    std::string before;
+    const bool guarded = RollbackJournal();
+    if (guarded) {
+      // Written over in place since the last read without SQLite's change counter moving (a
+      // copy of another file): what SQLite cached of the old contents would be read as the new.
+      // A commit always moves the counter.
+      if (!lastStamp_.empty() && Stamp() != lastStamp_ && Counter() == lastCounter_) {
+        Close();
+        Open();
+      }
+    }
+    TTransaction transaction{db_};
+    if (guarded) {
+      Begin();
+      before = Stamp();
+    }
+    try {
+      Run(sql, params, columns, timeLimitMs, onRow);
+    } catch (const EQueryTimeout&) {
+      throw;
+    } catch (const EDatabaseError&) {
+      if (!before.empty() && Stamp() != before) throw EDatabaseError(kChangedInPlace);
+      throw;
+    }
+    if (!before.empty() && Stamp() != before) throw EDatabaseError(kChangedInPlace);
+    if (guarded) {
+      lastStamp_ = before;
+      lastCounter_ = Counter();
+    }
+  }
+
+ private:
+  uint32_t Counter() const {
+    unsigned char bytes[4] = {};
+    if (file_ < 0 || ::pread(file_, bytes, 4, 24) != 4) return 0;
+    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+  }
+
+  static constexpr const char* kChangedInPlace =
+      "O banco de dados foi substituído ou alterado durante a consulta; tente novamente.";
+
+  bool RollbackJournal() const {
+    unsigned char version = 0;  // the header's write version: 1 legacy, 2 WAL
+    return file_ >= 0 && ::pread(file_, &version, 1, 18) == 1 && version == 1;
+  }
+
+  std::string Stamp() const {
+    struct stat info {};
+    if (::fstat(file_, &info) != 0) return "?";
+    return std::to_string(info.st_size) + ":" + std::to_string(info.st_ctim.tv_sec) + "." +
+           std::to_string(info.st_ctim.tv_nsec);
+  }
+
+  // A read transaction with the shared lock taken (by reading the schema's first page).
+  void Begin() {
+    if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+      throw EDatabaseError(std::string("Falha no banco de dados: ") + sqlite3_errmsg(db_));
+    Run("SELECT 1 FROM sqlite_master LIMIT 1", {}, 1, 5000, [](const IRow&) { return false; });
+  }
+
+  void Run(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
+           const std::function<bool(const IRow&)>& onRow) {
     sqlite3_stmt* statement = Prepare(sql, columns);
     struct TReset {
       sqlite3_stmt* statement;
@@ -129,7 +221,6 @@ class TSqliteConnection : public IConnection {
     }
   }
 
- private:
   static int Progress(void* self) {
     return TClock::now() > static_cast<TSqliteConnection*>(self)->deadline_ ? 1 : 0;
   }
@@ -150,7 +241,11 @@ class TSqliteConnection : public IConnection {
     return statement;
   }
 
+  std::string path_;
   sqlite3* db_ = nullptr;
+  std::string lastStamp_;  // the file's size and change time at the end of the last read
+  uint32_t lastCounter_ = 0;
+  int file_ = -1;  // the file SQLite reads, for its header and its size and change time
   std::unordered_map<const char*, sqlite3_stmt*> statements_;
   TClock::time_point deadline_ = TClock::time_point::max();
 };
@@ -164,11 +259,10 @@ std::unique_ptr<IConnection> OpenSqlite(const std::string& path) {
 std::string SqliteFileIdentity(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return {};
-  // The change time moves with every write and cannot be set back (a copy keeping the
-  // modification time still changes it).
-  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino) + ":" +
-         std::to_string(info.st_size) + ":" + std::to_string(info.st_ctim.tv_sec) + "." +
-         std::to_string(info.st_ctim.tv_nsec);
+  // The file, not its contents: the site's other programs write it all the time, and SQLite's
+  // locks give each read a consistent snapshot meanwhile (see docs/deployment.md). Only another
+  // file at the path (a rename over it, a restore) is a replacement.
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }
 
 }  // namespace app

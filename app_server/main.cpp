@@ -5,6 +5,7 @@
 //   app-server --init-demo FILE|POSTGRES [--seed N] [--scale N]
 //   app-server --add-user LOGIN [--name NAME] --db FILE|POSTGRES
 //   app-server --disable-user LOGIN --db FILE|POSTGRES
+//   app-server --unlock-user LOGIN --db FILE|POSTGRES
 //
 // POSTGRES is a libpq URI ("postgresql://acomp@db1:5432/compras") or connection string
 // ("host=db1 dbname=compras"); anything else names a SQLite file. Serving prints one line to
@@ -41,6 +42,7 @@ const char* const kUsage =
     "  app-server --init-demo BANCO [--seed N] [--scale N]\n"
     "  app-server --add-user USUARIO [--name NOME] --db BANCO\n"
     "  app-server --disable-user USUARIO --db BANCO\n"
+    "  app-server --unlock-user USUARIO --db BANCO\n"
     "\n"
     "  BANCO é um arquivo SQLite ou um banco PostgreSQL, dado por URI\n"
     "  (postgresql://USUARIO@HOST:PORTA/BANCO) ou por parâmetros (\"host=... dbname=...\").\n"
@@ -60,6 +62,10 @@ const char* const kUsage =
     "                      é lida do terminal, sem eco, ou da entrada padrão\n"
     "  --name NOME         nome da pessoa da conta (padrão: o próprio usuário)\n"
     "  --disable-user USUARIO  desativa a conta (o login passa a ser recusado)\n"
+    "  --unlock-user USUARIO   desbloqueia a conta que, depois de muitas tentativas erradas,\n"
+    "                      só aceitava login de endereços de onde já entrara\n"
+    "  --max-login-failures N  tentativas erradas seguidas de endereços desconhecidos até a\n"
+    "                      conta aceitar login só dos endereços conhecidos (padrão 100)\n"
     "  --login-timeout S   tempo para uma conexão fazer login antes de ser fechada (padrão 10)\n"
     "  --seed N            semente dos dados de demonstração (padrão 1)\n"
     "  --scale N           escala: 80 solicitações e cerca de 200 itens por unidade (padrão 1)\n"
@@ -73,7 +79,18 @@ const char* const kUsage =
     "                                 todas as conexões (padrão 256)\n"
     "  --max-selection-codes N        códigos numa lista de seleção (padrão 100000)\n"
     "  --max-queued-queries N         pesquisas à espera de uma thread; além disso a chamada\n"
-    "                                 recebe \"Servidor ocupado\" na hora (padrão 256)\n";
+    "                                 recebe \"Servidor ocupado\" na hora (padrão 256)\n"
+    "  --max-unauthenticated N        conexões ainda sem login, ao todo (padrão: um quarto de\n"
+    "                                 --max-connections); além disso a mais antiga do endereço\n"
+    "                                 que mais tem é fechada para dar lugar à nova\n"
+    "  --max-unauthenticated-per-address N  conexões sem login de um mesmo endereço (padrão 16)\n"
+    "  --login-threads N              threads que conferem senhas (padrão: metade dos núcleos,\n"
+    "                                 de 1 a 4)\n"
+    "  --max-queued-logins N          logins à espera de conferência; além disso o login\n"
+    "                                 recebe \"Servidor ocupado\" na hora (padrão 64)\n"
+    "  --max-unsent-mib N             MiB de respostas ainda não lidas pelos clientes, somadas\n"
+    "                                 todas as conexões; além disso os relatórios esperam para\n"
+    "                                 começar (padrão 128)\n";
 
 [[noreturn]] void Usage(const std::string& problem) {
   if (!problem.empty()) std::cerr << "app-server: " << problem << "\n\n";
@@ -125,8 +142,14 @@ bool ReadSecret(const char* prompt, std::string& secret) {
 }
 
 int AccountCommand(const std::string& db, const std::string& addUser, const std::string& name,
-                   const std::string& disableUser) {
+                   const std::string& disableUser, const std::string& unlockUser) {
   try {
+    if (!unlockUser.empty()) {
+      const bool was = app::UnlockAccount(db, unlockUser);
+      std::printf("app-server: conta %s %s em %s\n", unlockUser.c_str(),
+                  was ? "desbloqueada" : "não estava bloqueada", app::DescribeTarget(db).c_str());
+      return 0;
+    }
     if (!disableUser.empty()) {
       if (!app::DisableAccount(db, disableUser)) {
         std::cerr << "app-server: não há a conta " << disableUser << " em "
@@ -171,7 +194,8 @@ int AccountCommand(const std::string& db, const std::string& addUser, const std:
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string db, demo, addUser, disableUser, accountName;
+  std::string db, demo, addUser, disableUser, unlockUser, accountName;
+  app::TLoginThrottle::TOptions throttleOptions;
   long seed = 1, scale = 1;
   app::TServerOptions serverOptions;
   app::TTrackingService::TOptions serviceOptions;
@@ -204,6 +228,10 @@ int main(int argc, char** argv) {
       addUser = value();
     } else if (option == "--disable-user") {
       disableUser = value();
+    } else if (option == "--unlock-user") {
+      unlockUser = value();
+    } else if (option == "--max-login-failures") {
+      throttleOptions.MaxFailures = static_cast<int>(Number(option, value(), 1, 1000000));
     } else if (option == "--name") {
       accountName = value();
     } else if (option == "--login-timeout") {
@@ -230,6 +258,18 @@ int main(int argc, char** argv) {
       serviceOptions.MaxSelectionCodes = static_cast<size_t>(Number(option, value(), 1, 100000000));
     } else if (option == "--max-queued-queries") {
       serverOptions.MaxQueuedQueries = static_cast<int>(Number(option, value(), 0, 1000000));
+    } else if (option == "--max-unauthenticated") {
+      serverOptions.MaxUnauthenticated = static_cast<int>(Number(option, value(), 1, 1000000));
+    } else if (option == "--max-unauthenticated-per-address") {
+      serverOptions.MaxUnauthenticatedPerAddress =
+          static_cast<int>(Number(option, value(), 1, 1000000));
+    } else if (option == "--login-threads") {
+      serverOptions.LoginThreads = static_cast<int>(Number(option, value(), 1, 64));
+    } else if (option == "--max-queued-logins") {
+      serverOptions.MaxQueuedLogins = static_cast<int>(Number(option, value(), 0, 1000000));
+    } else if (option == "--max-unsent-mib") {
+      serverOptions.MaxUnsentBytes =
+          static_cast<size_t>(Number(option, value(), 1, 1024 * 1024)) * 1024 * 1024;
     } else if (option == "--help" || option == "-h") {
       std::cout << kUsage;
       return 0;
@@ -238,10 +278,11 @@ int main(int argc, char** argv) {
     }
   }
   if (db.empty() == demo.empty()) Usage(db.empty() ? "" : "use --db ou --init-demo, não ambos");
-  if (!addUser.empty() || !disableUser.empty()) {
-    if (db.empty()) Usage("--add-user e --disable-user pedem --db BANCO");
-    if (!addUser.empty() && !disableUser.empty()) Usage("use --add-user ou --disable-user");
-    return AccountCommand(db, addUser, accountName, disableUser);
+  if (!addUser.empty() || !disableUser.empty() || !unlockUser.empty()) {
+    if (db.empty()) Usage("--add-user, --disable-user e --unlock-user pedem --db BANCO");
+    if (!addUser.empty() + !disableUser.empty() + !unlockUser.empty() > 1)
+      Usage("use só um de --add-user, --disable-user e --unlock-user");
+    return AccountCommand(db, addUser, accountName, disableUser, unlockUser);
   }
 
   if (!demo.empty()) {
@@ -270,6 +311,7 @@ int main(int argc, char** argv) {
   }
 
   try {
+    app::SetDatabaseLog([](const std::string& line) { app::LogLine(line); });
     // Fail at start, not at the first call, when the database cannot be read.
     {
       auto check = app::OpenDatabase(db);
@@ -296,7 +338,17 @@ int main(int argc, char** argv) {
     };
     app::TTrackingService tracking(pool, serviceOptions);
     tracking.Warm(serverOptions.Workers);
-    app::TAccountAuthenticator authenticator(pool);
+    app::TAccountAuthenticator authenticator(pool, throttleOptions);
+    // Known places, locks and rehashed passwords are written beside the accounts when the
+    // database lets this server write; otherwise they stay in its memory (the log says so).
+    try {
+      app::CreateLoginState(db);
+    } catch (const std::exception& failure) {
+      app::LogLine(std::string("aviso: endereços conhecidos e bloqueios de contas ficam só na "
+                               "memória deste servidor: ") +
+                   failure.what());
+    }
+    authenticator.SetWriteTarget(db);
     app::TObjectRegistry registry;
     registry.Register(service::kServerName, &tracking);
     // The report of SUP00700: its own object, behind the same listener, limits, log and login.

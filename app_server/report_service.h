@@ -31,6 +31,7 @@ class TReportService : public IServiceObject {
                 fw::wire::TWireWriter& out) override;
   // A search over a date range, never a look-up by key: it runs on the query pool.
   bool IsQuick(std::string_view) const override { return false; }
+  bool IsLong(std::string_view) const override { return true; }
 
  private:
   TConnectionPool& pool_;

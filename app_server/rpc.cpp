@@ -39,8 +39,9 @@ size_t Utf8Length(std::string_view text) {
 }
 
 // The escape for the character at the start of `text` (`length` bytes), or empty when it
-// stands as it is.
-std::string EscapeOf(std::string_view text, size_t length) {
+// stands as it is. With `quotes`, `"` and `\` are escaped too: quoted client text must not be
+// able to close its quotes and go on as the server's own words.
+std::string EscapeOf(std::string_view text, size_t length, bool quotes = false) {
   char escaped[16];
   if (length == 0) {
     std::snprintf(escaped, sizeof(escaped), "\\x%02x", static_cast<unsigned char>(text[0]));
@@ -55,6 +56,10 @@ std::string EscapeOf(std::string_view text, size_t length) {
         return "\\r";
       case '\t':
         return "\\t";
+      case '"':
+        return quotes ? "\\\"" : "";
+      case '\\':
+        return quotes ? "\\\\" : "";
       default:
         break;
     }
@@ -76,13 +81,13 @@ std::string EscapeOf(std::string_view text, size_t length) {
   return escaped;
 }
 
-std::string Escaped(std::string_view text, size_t maxBytes) {
+std::string Escaped(std::string_view text, size_t maxBytes, bool quotes) {
   std::string out;
   out.reserve(text.size() < maxBytes ? text.size() : maxBytes);
   size_t at = 0;
   while (at < text.size()) {
     const size_t length = Utf8Length(text.substr(at));
-    const std::string escape = EscapeOf(text.substr(at), length);
+    const std::string escape = EscapeOf(text.substr(at), length, quotes);
     const size_t adds = escape.empty() ? length : escape.size();
     if (out.size() + adds > maxBytes) {
       out += "…";
@@ -100,12 +105,12 @@ std::string Escaped(std::string_view text, size_t maxBytes) {
 }  // namespace
 
 std::string QuoteClientText(std::string_view text, size_t maxBytes) {
-  return Escaped(text, maxBytes);
+  return Escaped(text, maxBytes, true);
 }
 
 std::string SafeMessage(std::string_view text, size_t maxBytes) {
   if (text.size() <= maxBytes && IsPlainText(text)) return std::string(text);
-  return Escaped(text, maxBytes);
+  return Escaped(text, maxBytes, false);
 }
 
 bool IsPlainText(std::string_view text) {
@@ -156,6 +161,13 @@ bool TObjectRegistry::IsQuick(std::string_view fullMethod) const {
   if (dot == std::string_view::npos) return true;
   const IServiceObject* object = Find(fullMethod.substr(0, dot));
   return object == nullptr || object->IsQuick(fullMethod.substr(dot + 1));
+}
+
+bool TObjectRegistry::IsLong(std::string_view fullMethod) const {
+  const size_t dot = fullMethod.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  const IServiceObject* object = Find(fullMethod.substr(0, dot));
+  return object != nullptr && object->IsLong(fullMethod.substr(dot + 1));
 }
 
 void EncodeErrorResponse(std::string& response, uint32_t msgid, std::string_view message) {

@@ -79,6 +79,12 @@ class IServiceObject {
     (void)method;
     return false;
   }
+  // True for a method that reads a large part of the database and answers much (a report):
+  // such calls take at most all query threads but one, so that searches always find one.
+  virtual bool IsLong(std::string_view method) const {
+    (void)method;
+    return false;
+  }
 };
 
 // Logging in: the method every connection must call first, and what the server answers.
@@ -111,6 +117,7 @@ class TObjectRegistry {
   // Whether "Object.Method" is a quick method of a known object; unknown names are quick too
   // (they are only answered with an error).
   bool IsQuick(std::string_view fullMethod) const;
+  bool IsLong(std::string_view fullMethod) const;
   // Set: every connection must log in (kLoginMethod) before any other call.
   void SetAuthenticator(IAuthenticator* authenticator) { authenticator_ = authenticator; }
   IAuthenticator* Authenticator() const { return authenticator_; }
@@ -141,7 +148,8 @@ void EncodeLoginResponse(std::string& response, uint32_t msgid, std::string_view
 void EncodeErrorResponse(std::string& response, uint32_t msgid, std::string_view message);
 
 // Client text as the server quotes it: valid UTF-8 (a byte that is not is written \xff),
-// control characters escaped (\n, \t, \x1b; also U+0080..U+009F, U+2028 and U+2029), and at
+// control characters escaped (\n, \t, \x1b; also U+0080..U+009F, U+2028 and U+2029), `"` and
+// `\` escaped (\" and \\, so that no text can close the quotes around it), and at
 // most `maxBytes` of the result, ending in "…" when cut. "Get\nItens" stays readable on one line.
 std::string QuoteClientText(std::string_view text, size_t maxBytes = 80);
 // A message for the client or the log: the same escaping, cut at `maxBytes`.

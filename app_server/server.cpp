@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -22,6 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app_server/log_limit.h"
 #include "app_server/tls_stream.h"
 
 namespace app {
@@ -178,9 +180,18 @@ class TSession;
 
 // What the sessions share with the server.
 struct TShared {
+  TShared(const TObjectRegistry& registry, TServerOptions options, asio::thread_pool& queries,
+          asio::thread_pool& logins)
+      : Registry(registry),
+        Options(std::move(options)),
+        Queries(queries),
+        Logins(logins),
+        LogLimit(Options.LogLinesPerAddress) {}
+
   const TObjectRegistry& Registry;
   TServerOptions Options;
   asio::thread_pool& Queries;
+  asio::thread_pool& Logins;  // password checks
   std::mutex Mutex;
   // Every session, the ones being refused too (so that a stop reaches them).
   std::unordered_map<TSession*, std::weak_ptr<TSession>> Sessions;
@@ -192,6 +203,32 @@ struct TShared {
   std::atomic<size_t> PendingBytes{0};      // held by requests not yet whole
   std::atomic<int> QueuedQueries{0};        // searches waiting for a query thread
   std::unique_ptr<asio::ssl::context> Tls;  // set when connections are encrypted
+  std::atomic<int> QueuedLogins{0};         // logins waiting for a login thread
+  // Connections that have not logged in, by address, oldest first (under Mutex).
+  std::map<asio::ip::address, std::map<uint64_t, std::weak_ptr<TSession>>> Strangers;
+  int StrangerCount = 0;
+  uint64_t NextStranger = 1;
+  std::atomic<size_t> UnsentBytes{0};  // replies written but not yet taken by the clients
+  // Long calls waiting to start, and how many run (under Mutex); LongLimit is set at start.
+  std::deque<std::function<void()>> LongWaiting;
+  int LongRunning = 0;
+  int LongLimit = 1;
+  TLogLimiter LogLimit;
+
+  // Starts the long calls that may start now; call after anything that may allow one.
+  void StartLongCalls() {
+    std::vector<std::function<void()>> starting;
+    {
+      std::lock_guard<std::mutex> lock(Mutex);
+      while (!LongWaiting.empty() && LongRunning < LongLimit &&
+             UnsentBytes.load() < Options.MaxUnsentBytes) {
+        starting.push_back(std::move(LongWaiting.front()));
+        LongWaiting.pop_front();
+        ++LongRunning;
+      }
+    }
+    for (auto& call : starting) asio::post(Queries, std::move(call));
+  }
 };
 
 // "GetItens 1.8 ms 37 linhas"; a call that waited for a query thread says how long, apart:
@@ -246,14 +283,17 @@ class TSession : public std::enable_shared_from_this<TSession> {
     connection.non_blocking(true, ignored);
     const auto endpoint = connection.remote_endpoint(ignored);
     if (!ignored) address_ = endpoint.address();
-    peer_ = ignored ? "?" : endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+    addressText_ = ignored ? "?" : endpoint.address().to_string();
+    peer_ = ignored ? "?" : addressText_ + ":" + std::to_string(endpoint.port());
   }
 
   ~TSession() {
     ReleaseBuffered();
+    ReleaseUnsent();
     std::function<void()> lastGone;
     {
       std::lock_guard<std::mutex> lock(shared_.Mutex);
+      LeaveStrangersLocked();
       shared_.Sessions.erase(this);
       if (counted_) {
         --shared_.Served;
@@ -269,6 +309,22 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   asio::any_io_executor Executor() { return stream_.Socket().get_executor(); }
   const asio::ip::address& Address() const { return address_; }
+
+  // Counted among the connections that have not logged in, as the `number`th (under the
+  // shared mutex).
+  void JoinStrangersLocked(uint64_t number) {
+    strangerNumber_ = number;
+    shared_.Strangers[address_].emplace(number, weak_from_this());
+    ++shared_.StrangerCount;
+  }
+
+  // Closed to make room for a newcomer while strangers hold every place (on this session's
+  // thread); Admit took it off the count already.
+  void Evict() {
+    if (closed_ || authenticated_) return;
+    Note("conexão encerrada: sem login, vaga cedida a uma nova conexão");
+    Close();
+  }
 
   void Start() {
     // The login deadline counts from the accept, the handshake inside it: a connection holds
@@ -431,9 +487,19 @@ class TSession : public std::enable_shared_from_this<TSession> {
           return;
         case TStatus::Notification:
           Note(next.LogText);
+          if (Stranger()) {
+            Close();
+            return;
+          }
           continue;
         case TStatus::Refused:
           Note(next.LogText);
+          if (Stranger()) {
+            // Whoever has not logged in gets one answer for a malformed request, then the
+            // door: each byte of a stream of junk would be a request of its own.
+            Reply(next.MsgId, next.Message, true);
+            return;
+          }
           EncodeErrorResponse(response_, next.MsgId, next.Message);
           break;
         case TStatus::Call:
@@ -467,6 +533,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
       if (!Send(false)) return;
     }
   }
+
+  bool Stranger() const { return !authenticated_ && shared_.Registry.Authenticator() != nullptr; }
 
   // Accounts for the bytes the decoder holds against the budget of all connections; false
   // when they would pass it.
@@ -508,14 +576,28 @@ class TSession : public std::enable_shared_from_this<TSession> {
     busy_ = true;
     auto self = shared_from_this();
     const auto queued = TClock::now();
-    asio::post(shared_.Queries, [self, request = std::move(request), queued]() mutable {
+    const bool isLong = shared_.Registry.IsLong(request.Method);
+    auto call = [self, request = std::move(request), queued, isLong]() mutable {
       self->shared_.QueuedQueries.fetch_sub(1);
       const auto started = TClock::now();
       std::string response;
-      const TCallOutcome outcome = HandleRequest(self->shared_.Registry, request, response);
+      TCallOutcome outcome;
+      if (self->gone_) {
+        // The client left while the call waited (or the server stops): nobody would read it.
+        outcome.Message = "conexão encerrada antes do início";
+      } else {
+        outcome = HandleRequest(self->shared_.Registry, request, response);
+      }
       std::string line =
           LogText(request, outcome, Milliseconds(started),
                   std::chrono::duration<double, std::milli>(started - queued).count());
+      if (isLong) {
+        {
+          std::lock_guard<std::mutex> lock(self->shared_.Mutex);
+          --self->shared_.LongRunning;
+        }
+        self->shared_.StartLongCalls();
+      }
       asio::post(self->Executor(),
                  [self, response = std::move(response), line = std::move(line)]() mutable {
                    self->busy_ = false;
@@ -524,7 +606,16 @@ class TSession : public std::enable_shared_from_this<TSession> {
                    self->response_ = std::move(response);
                    if (self->Send(false)) self->ProcessBuffered();
                  });
-    });
+    };
+    if (!isLong) {
+      asio::post(shared_.Queries, std::move(call));
+      return true;
+    }
+    {
+      std::lock_guard<std::mutex> lock(shared_.Mutex);
+      shared_.LongWaiting.push_back(std::move(call));
+    }
+    shared_.StartLongCalls();
     return true;
   }
 
@@ -546,8 +637,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // answer comes back to this thread, a refusal only LoginFailureDelayMs after the request
   // arrived. False, with the answer in response_, when the queue is full.
   bool StartLogin(IAuthenticator& authenticator, const TRpcRequest& request) {
-    if (shared_.QueuedQueries.fetch_add(1) >= shared_.Options.MaxQueuedQueries) {
-      shared_.QueuedQueries.fetch_sub(1);
+    if (shared_.QueuedLogins.fetch_add(1) >= shared_.Options.MaxQueuedLogins) {
+      shared_.QueuedLogins.fetch_sub(1);
       Note(std::string(kLoginMethod) + " erro: " + kBusy);
       EncodeErrorResponse(response_, request.MsgId, kBusy);
       return false;
@@ -556,9 +647,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
     loginPending_ = true;
     auto self = shared_from_this();
     const auto arrived = TClock::now();
-    asio::post(shared_.Queries,
+    asio::post(shared_.Logins,
                [self, &authenticator, msgid = request.MsgId, params = request.Params, arrived]() {
-                 self->shared_.QueuedQueries.fetch_sub(1);
+                 self->shared_.QueuedLogins.fetch_sub(1);
                  TLoginOutcome outcome;
                  std::string error;
                  try {
@@ -595,6 +686,10 @@ class TSession : public std::enable_shared_from_this<TSession> {
     Note(std::string(kLoginMethod) + " " + outcome.LogText + took);
     if (outcome.Accepted) {
       authenticated_ = true;
+      {
+        std::lock_guard<std::mutex> lock(shared_.Mutex);
+        LeaveStrangersLocked();
+      }
       loginTimer_.cancel();
       EncodeLoginResponse(response_, msgid, outcome.Login, outcome.Name);
       AnswerLogin();
@@ -647,6 +742,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
       return false;
     }
     busy_ = true;
+    AddUnsent(response_.size());  // all of it is held until written
     ArmTimer(std::chrono::milliseconds(shared_.Options.WriteTimeoutMs),
              "resposta não lida pelo cliente: tempo esgotado");
     stream_.AsyncWrite(
@@ -660,6 +756,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   void OnWritten(const asio::error_code& error, bool closeAfter) {
     busy_ = false;
     timer_.cancel();
+    ReleaseUnsent();
     if (closed_) return;
     if (error) {
       Close();
@@ -715,10 +812,35 @@ class TSession : public std::enable_shared_from_this<TSession> {
         });
   }
 
+  // Off the count of connections that have not logged in (at login, and at the end).
+  void LeaveStrangersLocked() {
+    if (strangerNumber_ == 0) return;
+    const auto found = shared_.Strangers.find(address_);
+    if (found != shared_.Strangers.end() && found->second.erase(strangerNumber_) != 0) {
+      --shared_.StrangerCount;
+      if (found->second.empty()) shared_.Strangers.erase(found);
+    }
+    strangerNumber_ = 0;
+  }
+
+  void AddUnsent(size_t bytes) {
+    unsent_ += bytes;
+    shared_.UnsentBytes.fetch_add(bytes);
+  }
+
+  void ReleaseUnsent() {
+    if (unsent_ == 0) return;
+    shared_.UnsentBytes.fetch_sub(unsent_);
+    unsent_ = 0;
+    shared_.StartLongCalls();
+  }
+
   void Close() {
     if (closed_) return;
     closed_ = true;
+    gone_ = true;
     ReleaseBuffered();
+    ReleaseUnsent();
     timer_.cancel();
     loginTimer_.cancel();
     delayTimer_.cancel();
@@ -727,7 +849,14 @@ class TSession : public std::enable_shared_from_this<TSession> {
     stream_.Socket().close(ignored);
   }
 
-  void Note(const std::string& text) { LogLine(peer_ + " " + text); }
+  // A connection that has not logged in writes at most LogLinesPerAddress lines a second for
+  // its address; the rest are counted (TLogLimiter).
+  void Note(const std::string& text) {
+    if (!authenticated_ && shared_.Registry.Authenticator() != nullptr &&
+        !shared_.LogLimit.Allow(addressText_, TClock::now()))
+      return;
+    LogLine(peer_ + " " + text);
+  }
 
   TConnectionStream stream_;
   asio::steady_timer timer_;
@@ -738,7 +867,10 @@ class TSession : public std::enable_shared_from_this<TSession> {
   const bool refusingSlot_;  // counted in shared_.Refusing
   std::string refusal_;
   asio::ip::address address_;
+  std::string addressText_;
   std::string peer_;
+  uint64_t strangerNumber_ = 0;  // in shared_.Strangers while not 0
+  size_t unsent_ = 0;            // of response_, counted in shared_.UnsentBytes
   TRequestDecoder decoder_;
   size_t held_ = 0;  // of decoder_'s bytes, accounted in shared_.PendingBytes
   std::string response_;
@@ -746,6 +878,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   bool busy_ = false;  // an answer is being computed or written
   bool stopping_ = false;
   bool closed_ = false;
+  std::atomic<bool> gone_{false};  // closed_, for the query threads: a call not begun is dropped
   bool messageTimerArmed_ = false;
   bool authenticated_ = false;
   bool loginPending_ = false;  // a login is being checked, or its refusal waits
@@ -791,8 +924,10 @@ bool IsLoopback(const asio::ip::address& address) {
 struct TServer::TImpl {
   TImpl(const TObjectRegistry& registry, TServerOptions options)
       : Workers(options.Workers < 1 ? 1 : options.Workers),
-        Queries(static_cast<size_t>(Workers)),
-        Shared{registry, options, Queries, {}, {}, 0, {}, 0, false, {}, {0}, {0}, {}} {
+        Queries(std::make_unique<asio::thread_pool>(static_cast<size_t>(Workers))),
+        Logins(std::make_unique<asio::thread_pool>(static_cast<size_t>(LoginThreads(options)))),
+        Shared(registry, options, *Queries, *Logins) {
+    Shared.LongLimit = Workers > 1 ? Workers - 1 : 1;
     for (int i = 0; i < Workers; ++i) {
       Reactors.push_back(std::make_unique<asio::io_context>(1));
       Guards.emplace_back(Reactors.back()->get_executor());
@@ -801,9 +936,27 @@ struct TServer::TImpl {
     AcceptPause = std::make_unique<asio::steady_timer>(*Reactors[0]);
     Signals = std::make_unique<asio::signal_set>(*Reactors[0], SIGINT, SIGTERM);
     Grace = std::make_unique<asio::steady_timer>(*Reactors[0]);
+    LogTick = std::make_unique<asio::steady_timer>(*Reactors[0]);
   }
 
   ~TImpl() { ReleaseReserve(); }
+
+  // Half the cores, 1 to 4, unless set: a password check takes a core and its memory for tens
+  // of milliseconds, and the searches must keep the rest.
+  static int LoginThreads(const TServerOptions& options) {
+    if (options.LoginThreads > 0) return options.LoginThreads;
+    const int half = static_cast<int>(std::thread::hardware_concurrency() / 2);
+    return half < 1 ? 1 : half > 4 ? 4 : half;
+  }
+
+  // Once a second: how many lines each noisy address had left out.
+  void TellOmitted() {
+    for (const auto& line : Shared.LogLimit.TakeOmitted(TClock::now())) LogLine(line);
+    LogTick->expires_after(std::chrono::seconds(1));
+    LogTick->async_wait([this](const asio::error_code& error) {
+      if (!error) TellOmitted();
+    });
+  }
 
   void Accept() {
     asio::io_context& target = *Reactors[NextReactor++ % Reactors.size()];
@@ -836,9 +989,12 @@ struct TServer::TImpl {
     const auto& options = Shared.Options;
     std::string refusal;
     bool counted = false;
+    const bool stranger = Shared.Registry.Authenticator() != nullptr;
+    std::shared_ptr<TSession> evicted;
     {
       std::lock_guard<std::mutex> lock(Shared.Mutex);
       if (Shared.Stopping) return;
+      const auto strangers = Shared.Strangers.find(endpoint.address());
       if (Shared.Served >= options.MaxConnections) {
         refusal = "O servidor de aplicação atingiu o limite de " +
                   std::to_string(options.MaxConnections) +
@@ -848,7 +1004,15 @@ struct TServer::TImpl {
                   std::to_string(options.MaxConnectionsPerAddress) +
                   " conexões por endereço com o servidor de aplicação; feche as que não usa ou "
                   "tente novamente em instantes.";
+      } else if (stranger && strangers != Shared.Strangers.end() &&
+                 static_cast<int>(strangers->second.size()) >=
+                     options.MaxUnauthenticatedPerAddress) {
+        refusal = "O endereço " + endpoint.address().to_string() + " atingiu o limite de " +
+                  std::to_string(options.MaxUnauthenticatedPerAddress) +
+                  " conexões sem login com o servidor de aplicação; tente novamente em instantes.";
       } else {
+        if (stranger && Shared.StrangerCount >= options.MaxUnauthenticated)
+          evicted = TakeEvictedLocked();
         counted = true;
         ++Shared.Served;
         ++Shared.PerAddress[endpoint.address()];
@@ -860,12 +1024,31 @@ struct TServer::TImpl {
         ++Shared.Refusing;
       }
     }
+    if (evicted) asio::post(evicted->Executor(), [evicted] { evicted->Evict(); });
     auto session = std::make_shared<TSession>(std::move(socket), Shared, counted, refusal);
     {
       std::lock_guard<std::mutex> lock(Shared.Mutex);
       Shared.Sessions.emplace(session.get(), session);
+      if (stranger && counted) session->JoinStrangersLocked(Shared.NextStranger++);
     }
     asio::post(session->Executor(), [session] { session->Start(); });
+  }
+
+  // Every place for strangers is taken: the oldest connection of the address that holds the
+  // most goes (taken off the count here), so that whoever floods makes room for the others,
+  // a newcomer who logs in at once among them.
+  std::shared_ptr<TSession> TakeEvictedLocked() {
+    auto heaviest = Shared.Strangers.end();
+    for (auto it = Shared.Strangers.begin(); it != Shared.Strangers.end(); ++it)
+      if (heaviest == Shared.Strangers.end() || it->second.size() > heaviest->second.size())
+        heaviest = it;
+    if (heaviest == Shared.Strangers.end() || heaviest->second.empty()) return nullptr;
+    auto oldest = heaviest->second.begin();
+    std::shared_ptr<TSession> session = oldest->second.lock();
+    heaviest->second.erase(oldest);
+    --Shared.StrangerCount;
+    if (heaviest->second.empty()) Shared.Strangers.erase(heaviest);
+    return session;
   }
 
   // Closes every connection waiting to be accepted, with the descriptors kept for this, so that
@@ -946,6 +1129,7 @@ struct TServer::TImpl {
     asio::error_code ignored;
     Acceptor->close(ignored);
     AcceptPause->cancel();
+    LogTick->cancel();
     Signals->cancel(ignored);
     if (sessions.empty()) {
       Finish();
@@ -955,7 +1139,8 @@ struct TServer::TImpl {
     Grace->async_wait([this](const asio::error_code& error) {
       if (error) return;
       LogLine("parando: tempo de espera esgotado; conexões restantes descartadas");
-      Queries.stop();
+      Queries->stop();
+      Logins->stop();
       for (auto& reactor : Reactors) reactor->stop();
     });
     for (auto& session : sessions) {
@@ -971,7 +1156,9 @@ struct TServer::TImpl {
   }
 
   int Workers;
-  asio::thread_pool Queries;
+  // Destroyed before the reactors by ~TServer (see there); the shared state refers to them.
+  std::unique_ptr<asio::thread_pool> Queries;
+  std::unique_ptr<asio::thread_pool> Logins;
   // Shared outlives the reactors: sessions still queued in them refer to it when they go.
   TShared Shared;
   std::vector<std::unique_ptr<asio::io_context>> Reactors;
@@ -981,6 +1168,7 @@ struct TServer::TImpl {
   std::unique_ptr<asio::steady_timer> AcceptPause;
   std::unique_ptr<asio::signal_set> Signals;
   std::unique_ptr<asio::steady_timer> Grace;
+  std::unique_ptr<asio::steady_timer> LogTick;
   int Reserve[2] = {-1, -1};  // descriptors kept free for DropWaiting
   TClock::time_point LastAcceptNote{}, LastRefusalNote{};
   int RefusedSinceNote = 0;
@@ -992,13 +1180,26 @@ TServer::TServer(const TObjectRegistry& registry, TServerOptions options)
     : impl_(std::make_unique<TImpl>(registry, std::move(options))) {}
 
 TServer::~TServer() {
+  std::deque<std::function<void()>> waiting;
   {
     std::lock_guard<std::mutex> lock(impl_->Shared.Mutex);
     impl_->Shared.LastSessionGone = nullptr;
+    waiting.swap(impl_->Shared.LongWaiting);
   }
-  impl_->Queries.join();
+  // Calls that never started when the grace ran out hold their sessions: those go first, while
+  // their reactors and what they share are still there (a session outliving its reactor
+  // corrupted the heap). The pools' queues go the same way: stopped, joined, then shut down,
+  // which destroys what was still queued.
+  waiting.clear();
+  impl_->Queries->stop();
+  impl_->Logins->stop();
+  impl_->Queries->join();
+  impl_->Logins->join();
+  impl_->Queries.reset();
+  impl_->Logins.reset();
   // Sessions still queued go with their reactors, before anything they refer to.
   impl_->Grace.reset();
+  impl_->LogTick.reset();
   impl_->Signals.reset();
   impl_->AcceptPause.reset();
   impl_->Acceptor.reset();
@@ -1021,6 +1222,8 @@ void TServer::Listen() {
             std::to_string(descriptors));
     options.MaxConnections = fits;
   }
+  if (options.MaxUnauthenticated <= 0)
+    options.MaxUnauthenticated = options.MaxConnections / 4 < 1 ? 1 : options.MaxConnections / 4;
   impl_->TakeReserve();
 
   asio::error_code error;
@@ -1070,17 +1273,20 @@ void TServer::Run() {
     impl_->BeginStop();
   });
   impl_->Accept();
+  impl_->TellOmitted();
   Log().StartBuffering();
   std::vector<std::thread> threads;
   for (size_t i = 1; i < impl_->Reactors.size(); ++i)
     threads.emplace_back([this, i] { impl_->Reactors[i]->run(); });
   impl_->Reactors[0]->run();
   for (auto& thread : threads) thread.join();
-  impl_->Queries.join();
+  impl_->Queries->join();
+  impl_->Logins->join();
   {
     std::lock_guard<std::mutex> lock(impl_->Shared.Mutex);
     impl_->Shared.LastSessionGone = nullptr;
   }
+  for (const auto& line : impl_->Shared.LogLimit.TakeOmitted(TClock::now(), true)) LogLine(line);
   Log().StopBuffering();
 }
 

@@ -15,6 +15,13 @@
 // "Sessao.Login" succeeds, any other call is answered "Sessão não autenticada."; the login runs
 // on the query pool, like a search, within the same queue limit.
 //
+// Strangers: a connection that has not logged in is closed at its first malformed request, its
+// log lines are limited per address and second, and such connections have limits of their own
+// (MaxUnauthenticated). Password checks run on login threads of their own.
+//
+// Long calls (reports, IServiceObject::IsLong) take at most all query threads but one, and wait
+// to start while the replies not yet taken by their clients pass MaxUnsentBytes.
+//
 // Limits (each answered with an error in Portuguese, see docs/service.md): connections in all
 // and per client address (a connection past them gets its first request answered with the
 // refusal, then closes), bytes held for requests not yet whole across all connections (the
@@ -60,6 +67,23 @@ struct TServerOptions {
   // whatever the reason (so that the time tells nothing of it).
   int LoginTimeoutMs = 10000;
   int LoginFailureDelayMs = 1000;
+  // Connections that have not logged in yet (with an authenticator), in all (0: a quarter of
+  // MaxConnections) and per address. Past the total, the oldest such connection of the address
+  // that holds the most is closed to make room; past the per-address limit, the newcomer is
+  // refused. Logged-in users and users logging in always find room however many strangers come.
+  int MaxUnauthenticated = 0;
+  int MaxUnauthenticatedPerAddress = 16;
+  // Logins (password checks) run on threads of their own, never on the query threads: 0 means
+  // half the processor cores, 1 to 4. Past MaxQueuedLogins waiting, a login is answered busy.
+  int LoginThreads = 0;
+  int MaxQueuedLogins = 64;
+  // Reply bytes written but not yet taken by the clients, all connections together: past it,
+  // long calls (reports) wait to start until clients read. A connection holds one reply at most:
+  // it reads no further request until the client takes its answer.
+  size_t MaxUnsentBytes = 128u * 1024u * 1024u;
+  // Log lines a connection that has not logged in may cause per second and address; the rest
+  // are counted and told in one line.
+  int LogLinesPerAddress = 20;
 };
 
 class TServer {

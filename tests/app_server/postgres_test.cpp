@@ -13,6 +13,7 @@
 
 #include "app_server/database.h"
 #include "app_server/iso_date.h"
+#include "service/contract.h"
 #include "tests/app_server/fixture.h"
 #include "tests/app_server/tcp_proxy.h"
 
@@ -196,6 +197,66 @@ TEST(PostgresEngine, TheDatabaseGoingAway_FailsCallsAtOnceAndTheServerReconnects
       ExpectBothKindsAnswer(own);
     });
   for (auto& thread : again) thread.join();
+}
+
+// While the database is down, four clients calling without pause make a handful of connection
+// attempts, one at a time and spaced, not one each at once; every call fails with the reason
+// after at most the wait for the next attempt (and a turn in the queue: two query threads, four
+// callers); and the first call after the database is back works after at most that wait.
+TEST(PostgresEngine, WhileTheDatabaseIsDown_AttemptsAreSpacedAndTheFirstCallAfterWorks) {
+  TBehindProxy setup;
+  auto client = Client(setup.Server->Port());
+  client.Connect();
+  ExpectBothKindsAnswer(client);
+  std::vector<std::unique_ptr<fw::TTcpAppServer>> own;  // logged in while the database is up
+  for (int i = 0; i < 4; ++i) {
+    own.push_back(std::make_unique<fw::TTcpAppServer>(
+        "127.0.0.1", setup.Server->Port(), service::kServerName,
+        fw::TTcpAppServer::TOptions{3000, 10000, false, {}}, DemoLogin()));
+    own.back()->Connect();
+  }
+  setup.Proxy.Down();
+  std::atomic<int> calls{0}, slow{0};
+  std::vector<std::string> failures;
+  std::mutex mutex;
+  std::vector<std::thread> callers;
+  const auto until = TClock::now() + std::chrono::seconds(3);
+  for (int i = 0; i < 4; ++i)
+    callers.emplace_back([&, i] {
+      while (TClock::now() < until) {
+        const auto started = TClock::now();
+        auto args = Args("GetItens", {{"cdFilial", TRemoteArg::FromString("0001")}});
+        const std::string failure = FailureOf([&] { own[i]->Invoke("GetItens", args); });
+        ++calls;
+        if (SecondsSince(started) > 1.5) ++slow;
+        std::lock_guard<std::mutex> lock(mutex);
+        failures.push_back(failure);
+      }
+    });
+  for (auto& thread : callers) thread.join();
+  for (const auto& failure : failures)
+    EXPECT_EQ(0u, failure.find("Falha no banco de dados: ")) << failure;
+  EXPECT_EQ(0, slow.load());
+  setup.Proxy.Up();
+  const auto back = TClock::now();
+  auto branches = Args("GetFilSoli");
+  EXPECT_EQ(6u, client.Invoke("GetFilSoli", branches).Data.RowCount());
+  const double firstCall = SecondsSince(back);
+  EXPECT_LT(firstCall, 1.5);
+  ExpectBothKindsAnswer(client);
+  EXPECT_EQ(0, setup.Server->Stop());
+  const std::string log = setup.Server->Log();
+  size_t attempts = 0;
+  for (size_t at = log.find("próxima tentativa em"); at != std::string::npos;
+       at = log.find("próxima tentativa em", at + 1))
+    ++attempts;
+  // 100, 200, 400, 800 ms, then every second: some seven in three seconds.
+  EXPECT_GE(attempts, 3u) << log;
+  EXPECT_LE(attempts, 9u) << log;
+  EXPECT_GE(calls.load(), static_cast<int>(attempts));
+  EXPECT_NE(std::string::npos, log.find("conexão com o PostgreSQL restabelecida")) << log;
+  std::printf("database down 3 s: %d calls, %zu connection attempts; first call after: %.0f ms\n",
+              calls.load(), attempts, firstCall * 1000);
 }
 
 TEST(PostgresEngine, ARestartOfTheDatabase_IsNotSeenByTheNextCalls) {

@@ -438,7 +438,8 @@ TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
        TRemoteArg::FromString(""), TRemoteArg::FromString("T"), TRemoteArg::FromString("")}));
   EXPECT_EQ("Servidor ocupado; tente novamente em instantes.", report.Read().ErrorMessage);
   EXPECT_FALSE(slow.Read(120000).Failed);
-  EXPECT_FALSE(queued.Read(120000).Failed);
+  const auto queuedReply = queued.Read(120000);
+  EXPECT_FALSE(queuedReply.Failed) << queuedReply.ErrorMessage;
   // The refused connection stays usable.
   busy.Send(search);
   EXPECT_FALSE(busy.Read(120000).Failed);

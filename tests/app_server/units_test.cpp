@@ -104,6 +104,11 @@ TEST(ClientText, Quote_EscapesControlsAndBadUtf8AndCutsAtTheLimit) {
   EXPECT_EQ("aaaaaaaaaa…", app::QuoteClientText(std::string(100, 'a'), 10));
   EXPECT_EQ("S…", app::QuoteClientText("S\xc3\xa3o", 2));  // never half a character
   EXPECT_EQ("Falha: 'x\\n'", app::SafeMessage("Falha: 'x\n'"));
+  // Quotes and backslashes of the client's are escaped, so that quoted text cannot close its
+  // quotes; the server's own messages keep theirs.
+  EXPECT_EQ("admin\\\": aceito", app::QuoteClientText("admin\": aceito"));
+  EXPECT_EQ("a\\\\\\\"", app::QuoteClientText("a\\\""));
+  EXPECT_EQ("Método \"x\"", app::SafeMessage("Método \"x\""));
 }
 
 // A connection that once read a large request keeps the parse buffer it grew to; Compact gives it
