@@ -1,12 +1,12 @@
 #include "app_server/accounts.h"
 
 #include <sodium.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "app_server/database_postgres.h"
+#include "app_server/database_writer.h"
+#include "app_server/read_scope.h"
 #include "app_server/tracking_service.h"
 
 namespace app {
@@ -205,84 +205,6 @@ TLoginOutcome TAccountAuthenticator::Login(const std::string& address,
 
 namespace {
 
-// A read-write SQLite connection for the account commands.
-class TSqliteWriter {
- public:
-  explicit TSqliteWriter(const std::string& path) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-      const std::string reason = db_ ? sqlite3_errmsg(db_) : "sem memória";
-      sqlite3_close(db_);
-      throw std::runtime_error("Não foi possível abrir o banco " + path + ": " + reason + ".");
-    }
-    sqlite3_busy_timeout(db_, 5000);
-  }
-  ~TSqliteWriter() { sqlite3_close(db_); }
-  TSqliteWriter(const TSqliteWriter&) = delete;
-  TSqliteWriter& operator=(const TSqliteWriter&) = delete;
-
-  void Execute(const char* sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-      const std::string reason = error ? error : sqlite3_errmsg(db_);
-      sqlite3_free(error);
-      throw std::runtime_error("Falha ao gravar no banco: " + reason + ".");
-    }
-  }
-
-  // Runs `sql` with the texts bound in order; the number of rows it changed.
-  int Change(const char* sql, const std::vector<std::string>& values) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr) != SQLITE_OK)
-      throw std::runtime_error(std::string("Falha ao gravar no banco: ") + sqlite3_errmsg(db_) +
-                               ".");
-    for (size_t i = 0; i < values.size(); ++i)
-      sqlite3_bind_text(statement, static_cast<int>(i + 1), values[i].data(),
-                        static_cast<int>(values[i].size()), SQLITE_TRANSIENT);
-    const int status = sqlite3_step(statement);
-    sqlite3_finalize(statement);
-    if (status != SQLITE_DONE)
-      throw std::runtime_error(std::string("Falha ao gravar no banco: ") + sqlite3_errmsg(db_) +
-                               ".");
-    return sqlite3_changes(db_);
-  }
-
- private:
-  sqlite3* db_ = nullptr;
-};
-
-class TPostgresWriter {
- public:
-  explicit TPostgresWriter(const std::string& conninfo) : conn_(ConnectPostgres(conninfo)) {}
-  ~TPostgresWriter() { PQfinish(conn_); }
-  TPostgresWriter(const TPostgresWriter&) = delete;
-  TPostgresWriter& operator=(const TPostgresWriter&) = delete;
-
-  int Change(const char* sql, const std::vector<std::string>& values) {
-    std::vector<const char*> texts;
-    std::vector<int> lengths;
-    for (const auto& value : values) {
-      texts.push_back(value.c_str());
-      lengths.push_back(static_cast<int>(value.size()));
-    }
-    PGresult* result = PQexecParams(conn_, sql, static_cast<int>(values.size()), nullptr,
-                                    texts.data(), lengths.data(), nullptr, 0);
-    const ExecStatusType status = PQresultStatus(result);
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      std::string reason = PQresultErrorMessage(result);
-      while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
-      PQclear(result);
-      throw std::runtime_error("Falha ao gravar no banco: " + reason + ".");
-    }
-    const char* tuples = PQcmdTuples(result);
-    const int changed = tuples && *tuples ? std::atoi(tuples) : 0;
-    PQclear(result);
-    return changed;
-  }
-
- private:
-  PGconn* conn_;
-};
-
 const char* const kInsertAccountSqlite =
     "INSERT INTO USUARIO (LOGIN, NMUSUARIO, SENHA, IDATIVO) VALUES (?1, ?2, ?3, 'S') "
     "ON CONFLICT (LOGIN) DO UPDATE SET NMUSUARIO = ?2, SENHA = ?3, IDATIVO = 'S'";
@@ -300,29 +222,21 @@ bool AddAccount(const std::string& target, const std::string& login, const std::
     throw std::runtime_error("Usuário inválido: " + std::string(problem) + ".");
   if (const char* problem = TextProblem(name))
     throw std::runtime_error("Nome inválido: " + std::string(problem) + ".");
-  if (IsPostgresTarget(target)) {
-    TPostgresWriter writer(target);
-    writer.Change(kAccountsPostgresSql, {});
-    const bool exists = writer.Change(kExistsPostgres, {login}) > 0;
-    writer.Change(kInsertAccountPostgres, {login, name, hash});
-    return !exists;
-  }
-  TSqliteWriter writer(target);
-  writer.Execute("BEGIN IMMEDIATE");
-  writer.Execute(kAccountsSqliteSql);
-  const bool exists = writer.Change(kExistsSqlite, {login}) > 0;
-  writer.Change(kInsertAccountSqlite, {login, name, hash});
-  writer.Execute("COMMIT");
+  auto writer = OpenWriteConnection(target);
+  const bool postgres = writer->Dialect() == TDialect::Postgres;
+  writer->Execute(postgres ? "BEGIN" : "BEGIN IMMEDIATE");
+  writer->Execute(postgres ? kAccountsPostgresSql : kAccountsSqliteSql);
+  // A new account reads nothing until it is granted branches (read_scope.h).
+  UpgradeForReadScopes(*writer);
+  const bool exists = writer->Change(postgres ? kExistsPostgres : kExistsSqlite, {login}) > 0;
+  writer->Change(postgres ? kInsertAccountPostgres : kInsertAccountSqlite, {login, name, hash});
+  writer->Execute("COMMIT");
   return !exists;
 }
 
 bool DisableAccount(const std::string& target, const std::string& login) {
-  if (IsPostgresTarget(target)) {
-    TPostgresWriter writer(target);
-    return writer.Change("UPDATE USUARIO SET IDATIVO = 'N' WHERE LOGIN = $1", {login}) > 0;
-  }
-  TSqliteWriter writer(target);
-  return writer.Change("UPDATE USUARIO SET IDATIVO = 'N' WHERE LOGIN = ?1", {login}) > 0;
+  auto writer = OpenWriteConnection(target);
+  return writer->Change("UPDATE USUARIO SET IDATIVO = 'N' WHERE LOGIN = $1", {login}) > 0;
 }
 
 }  // namespace app

@@ -457,7 +457,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
           if (shared_.Registry.IsQuick(next.Request.Method) &&
               shared_.QueuedQueries.load(std::memory_order_relaxed) == 0) {
             const auto started = TClock::now();
-            const TCallOutcome outcome = HandleRequest(shared_.Registry, next.Request, response_);
+            const TCallOutcome outcome =
+                HandleRequest(shared_.Registry, next.Request, {login_}, response_);
             Note(LogText(next.Request, outcome, Milliseconds(started)));
           } else if (RunOnPool(next.Request)) {
             return;
@@ -508,11 +509,13 @@ class TSession : public std::enable_shared_from_this<TSession> {
     busy_ = true;
     auto self = shared_from_this();
     const auto queued = TClock::now();
-    asio::post(shared_.Queries, [self, request = std::move(request), queued]() mutable {
+    asio::post(shared_.Queries, [self, request = std::move(request), queued,
+                                 context = TCallContext{login_}]() mutable {
       self->shared_.QueuedQueries.fetch_sub(1);
       const auto started = TClock::now();
       std::string response;
-      const TCallOutcome outcome = HandleRequest(self->shared_.Registry, request, response);
+      const TCallOutcome outcome =
+          HandleRequest(self->shared_.Registry, request, context, response);
       std::string line =
           LogText(request, outcome, Milliseconds(started),
                   std::chrono::duration<double, std::milli>(started - queued).count());
@@ -595,8 +598,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
     Note(std::string(kLoginMethod) + " " + outcome.LogText + took);
     if (outcome.Accepted) {
       authenticated_ = true;
+      login_ = outcome.Login;
       loginTimer_.cancel();
-      EncodeLoginResponse(response_, msgid, outcome.Login, outcome.Name);
+      EncodeLoginResponse(response_, msgid, outcome.Login, outcome.Name, outcome.Scope);
       AnswerLogin();
       return;
     }
@@ -748,6 +752,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   bool closed_ = false;
   bool messageTimerArmed_ = false;
   bool authenticated_ = false;
+  std::string login_;          // the account logged in: what its calls may read is that account's
   bool loginPending_ = false;  // a login is being checked, or its refusal waits
   bool loginExpired_ = false;  // the login deadline passed meanwhile
 };
