@@ -99,9 +99,11 @@ void AddScope(const TScopeShape& scope, TConditions& conditions) {
 }
 
 // The scope's conditions for a call that names its branch (`S.CDFILIAL = :cdFilial`): the
-// branch named, tested once rather than on every request.
+// branch named, tested once (one look-up by the whole key) rather than on every request.
 void AddScopeOfNamedBranch(const TScopeShape& scope, TConditions& conditions) {
-  if (scope.Branches) conditions.Add(Granted(":cdFilial"));
+  if (scope.Branches)
+    conditions.Add(
+        "EXISTS (SELECT 1 FROM USUARIOFILIAL G WHERE G.LOGIN = :login AND G.CDFILIAL = :cdFilial)");
   if (scope.OwnRequests) conditions.Add(kOwnRequest);
 }
 

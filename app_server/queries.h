@@ -43,7 +43,8 @@ struct TFilterShape {
 // statement gains, where it meets the request (SOLICITACAO S) or the branch (FILIAL F):
 // - Branches: the branch is one of the account's, a semi-join on USUARIOFILIAL by its key
 //   (`F.CDFILIAL IN (SELECT G.CDFILIAL FROM USUARIOFILIAL G WHERE G.LOGIN = :login)`); where the
-//   call names its branch (GetItens, the look-ups by key) the named branch is tested, once;
+//   call names its branch (GetItens, the look-ups by key) the named branch is looked up, once
+//   (`EXISTS (... WHERE G.LOGIN = :login AND G.CDFILIAL = :cdFilial)`);
 // - OwnRequests: the request is the account's own (`S.CDOPERSOLI = :cdOperSoli`, through the
 //   index on (CDOPERSOLI, CDFILIAL, DTHRLANCSOL));
 // and GetItemCota answers only for a quotation of an item of a visible request (an EXISTS over
