@@ -41,8 +41,10 @@ struct TFilterShape {
 // What the caller's read scope adds to a statement (read_scope.h). An account that reads every
 // branch and every request adds nothing: its statements are the shapes' own. Otherwise each
 // statement gains, where it meets the request (SOLICITACAO S) or the branch (FILIAL F):
-// - Branches: the branch is one of the account's, a semi-join on USUARIOFILIAL by its key
-//   (`F.CDFILIAL IN (SELECT G.CDFILIAL FROM USUARIOFILIAL G WHERE G.LOGIN = :login)`); where the
+// - Branches: the branch is one of the account's, found in USUARIOFILIAL by its key: a statement
+//   of the branch table starts from the account's branches (`USUARIOFILIAL G JOIN FILIAL F ...
+//   WHERE G.LOGIN = :login`); a search of requests keeps those of its branches
+//   (`S.CDFILIAL IN (SELECT G.CDFILIAL FROM USUARIOFILIAL G WHERE G.LOGIN = :login)`); where the
 //   call names its branch (GetItens, the look-ups by key) the named branch is looked up, once
 //   (`EXISTS (... WHERE G.LOGIN = :login AND G.CDFILIAL = :cdFilial)`);
 // - OwnRequests: the request is the account's own (`S.CDOPERSOLI = :cdOperSoli`, through the
