@@ -88,7 +88,10 @@ class TSqliteWriter : public TWriteConnection {
 
 class TPostgresWriter : public TWriteConnection {
  public:
-  explicit TPostgresWriter(const std::string& conninfo) : conn_(ConnectPostgres(conninfo)) {}
+  explicit TPostgresWriter(const std::string& conninfo) : conn_(ConnectPostgres(conninfo)) {
+    // "relation already exists, skipping" and the like are not for the operator's terminal.
+    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+  }
   ~TPostgresWriter() override { PQfinish(conn_); }
   TPostgresWriter(const TPostgresWriter&) = delete;
   TPostgresWriter& operator=(const TPostgresWriter&) = delete;
