@@ -1,12 +1,12 @@
 #include "app_server/accounts.h"
 
 #include <sodium.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "app_server/database_postgres.h"
+#include "app_server/database_writer.h"
+#include "app_server/read_scope.h"
 #include "app_server/tracking_service.h"
 
 namespace app {
@@ -249,91 +249,6 @@ void TAccountAuthenticator::Store(const std::string& what, const std::function<v
 
 namespace {
 
-// A read-write SQLite connection for the account commands.
-class TSqliteWriter {
- public:
-  explicit TSqliteWriter(const std::string& path) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-      const std::string reason = db_ ? sqlite3_errmsg(db_) : "sem memória";
-      sqlite3_close(db_);
-      throw std::runtime_error("Não foi possível abrir o banco " + path + ": " + reason + ".");
-    }
-    sqlite3_busy_timeout(db_, 5000);
-  }
-  ~TSqliteWriter() { sqlite3_close(db_); }
-  TSqliteWriter(const TSqliteWriter&) = delete;
-  TSqliteWriter& operator=(const TSqliteWriter&) = delete;
-
-  void Execute(const char* sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-      const std::string reason = error ? error : sqlite3_errmsg(db_);
-      sqlite3_free(error);
-      throw std::runtime_error("Falha ao gravar no banco: " + reason + ".");
-    }
-  }
-
-  // Runs `sql` with the texts bound in order; the number of rows it changed.
-  int Change(const char* sql, const std::vector<std::string>& values) {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr) != SQLITE_OK)
-      throw std::runtime_error(std::string("Falha ao gravar no banco: ") + sqlite3_errmsg(db_) +
-                               ".");
-    for (size_t i = 0; i < values.size(); ++i)
-      sqlite3_bind_text(statement, static_cast<int>(i + 1), values[i].data(),
-                        static_cast<int>(values[i].size()), SQLITE_TRANSIENT);
-    const int status = sqlite3_step(statement);
-    sqlite3_finalize(statement);
-    if (status != SQLITE_DONE)
-      throw std::runtime_error(std::string("Falha ao gravar no banco: ") + sqlite3_errmsg(db_) +
-                               ".");
-    return sqlite3_changes(db_);
-  }
-
- private:
-  sqlite3* db_ = nullptr;
-};
-
-class TPostgresWriter {
- public:
-  explicit TPostgresWriter(const std::string& conninfo) : conn_(ConnectPostgres(conninfo)) {
-    // "already exists, skipping" and the like: not for the server's log.
-    PQsetNoticeProcessor(
-        conn_, [](void*, const char*) {}, nullptr);
-  }
-  ~TPostgresWriter() { PQfinish(conn_); }
-  TPostgresWriter(const TPostgresWriter&) = delete;
-  TPostgresWriter& operator=(const TPostgresWriter&) = delete;
-
-  int Change(const char* sql, const std::vector<std::string>& values) {
-    std::vector<const char*> texts;
-    std::vector<int> lengths;
-    for (const auto& value : values) {
-      texts.push_back(value.c_str());
-      lengths.push_back(static_cast<int>(value.size()));
-    }
-    // Without values, as a plain query: it may hold several statements.
-    PGresult* result = values.empty()
-                           ? PQexec(conn_, sql)
-                           : PQexecParams(conn_, sql, static_cast<int>(values.size()), nullptr,
-                                          texts.data(), lengths.data(), nullptr, 0);
-    const ExecStatusType status = PQresultStatus(result);
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      std::string reason = PQresultErrorMessage(result);
-      while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
-      PQclear(result);
-      throw std::runtime_error("Falha ao gravar no banco: " + reason + ".");
-    }
-    const char* tuples = PQcmdTuples(result);
-    const int changed = tuples && *tuples ? std::atoi(tuples) : 0;
-    PQclear(result);
-    return changed;
-  }
-
- private:
-  PGconn* conn_;
-};
-
 const char* const kInsertAccountSqlite =
     "INSERT INTO USUARIO (LOGIN, NMUSUARIO, SENHA, IDATIVO) VALUES (?1, ?2, ?3, 'S') "
     "ON CONFLICT (LOGIN) DO UPDATE SET NMUSUARIO = ?2, SENHA = ?3, IDATIVO = 'S'";
@@ -351,31 +266,22 @@ bool AddAccount(const std::string& target, const std::string& login, const std::
     throw std::runtime_error("Usuário inválido: " + std::string(problem) + ".");
   if (const char* problem = TextProblem(name))
     throw std::runtime_error("Nome inválido: " + std::string(problem) + ".");
-  if (IsPostgresTarget(target)) {
-    TPostgresWriter writer(target);
-    writer.Change(kAccountsPostgresSql, {});
-    writer.Change(kLoginStatePostgresSql, {});
-    const bool exists = writer.Change(kExistsPostgres, {login}) > 0;
-    writer.Change(kInsertAccountPostgres, {login, name, hash});
-    return !exists;
-  }
-  TSqliteWriter writer(target);
-  writer.Execute("BEGIN IMMEDIATE");
-  writer.Execute(kAccountsSqliteSql);
-  writer.Execute(kLoginStateSqliteSql);
-  const bool exists = writer.Change(kExistsSqlite, {login}) > 0;
-  writer.Change(kInsertAccountSqlite, {login, name, hash});
-  writer.Execute("COMMIT");
+  auto writer = OpenWriteConnection(target);
+  const bool postgres = writer->Dialect() == TDialect::Postgres;
+  writer->Execute(postgres ? "BEGIN" : "BEGIN IMMEDIATE");
+  writer->Execute(postgres ? kAccountsPostgresSql : kAccountsSqliteSql);
+  // A new account reads nothing until it is granted branches (read_scope.h).
+  UpgradeForReadScopes(*writer);
+  writer->Execute(postgres ? kLoginStatePostgresSql : kLoginStateSqliteSql);
+  const bool exists = writer->Change(postgres ? kExistsPostgres : kExistsSqlite, {login}) > 0;
+  writer->Change(postgres ? kInsertAccountPostgres : kInsertAccountSqlite, {login, name, hash});
+  writer->Execute("COMMIT");
   return !exists;
 }
 
 bool DisableAccount(const std::string& target, const std::string& login) {
-  if (IsPostgresTarget(target)) {
-    TPostgresWriter writer(target);
-    return writer.Change("UPDATE USUARIO SET IDATIVO = 'N' WHERE LOGIN = $1", {login}) > 0;
-  }
-  TSqliteWriter writer(target);
-  return writer.Change("UPDATE USUARIO SET IDATIVO = 'N' WHERE LOGIN = ?1", {login}) > 0;
+  auto writer = OpenWriteConnection(target);
+  return writer->Change("UPDATE USUARIO SET IDATIVO = 'N' WHERE LOGIN = $1", {login}) > 0;
 }
 
 const char* const kLoginStateSqliteSql = R"SQL(
@@ -405,38 +311,38 @@ CREATE TABLE IF NOT EXISTS USUARIO_BLOQUEIO (
 )SQL";
 
 void CreateLoginState(const std::string& target) {
-  if (IsPostgresTarget(target)) {
-    TPostgresWriter(target).Change(kLoginStatePostgresSql, {});
-    return;
-  }
-  TSqliteWriter(target).Execute(kLoginStateSqliteSql);
+  auto writer = OpenWriteConnection(target);
+  writer->Execute(writer->Dialect() == TDialect::Postgres ? kLoginStatePostgresSql
+                                                          : kLoginStateSqliteSql);
 }
 
 void StoreKnownPlace(const std::string& target, const std::string& login,
                      const std::string& place) {
-  if (IsPostgresTarget(target)) {
-    TPostgresWriter(target).Change(
+  auto writer = OpenWriteConnection(target);
+  if (writer->Dialect() == TDialect::Postgres) {
+    writer->Change(
         "INSERT INTO USUARIO_LOCAL (LOGIN, DSLOCAL, DTULTIMO) VALUES ($1, $2, "
         "to_char(now(), 'YYYY-MM-DD HH24:MI:SS')) ON CONFLICT (LOGIN, DSLOCAL) DO UPDATE SET "
         "DTULTIMO = EXCLUDED.DTULTIMO",
         {login, place});
     return;
   }
-  TSqliteWriter(target).Change(
+  writer->Change(
       "INSERT INTO USUARIO_LOCAL (LOGIN, DSLOCAL, DTULTIMO) VALUES (?1, ?2, datetime('now')) "
       "ON CONFLICT (LOGIN, DSLOCAL) DO UPDATE SET DTULTIMO = excluded.DTULTIMO",
       {login, place});
 }
 
 void StoreLock(const std::string& target, const std::string& login, int) {
-  if (IsPostgresTarget(target)) {
-    TPostgresWriter(target).Change(
+  auto writer = OpenWriteConnection(target);
+  if (writer->Dialect() == TDialect::Postgres) {
+    writer->Change(
         "INSERT INTO USUARIO_BLOQUEIO (LOGIN, DTBLOQUEIO) VALUES ($1, "
         "to_char(now(), 'YYYY-MM-DD HH24:MI:SS')) ON CONFLICT (LOGIN) DO NOTHING",
         {login});
     return;
   }
-  TSqliteWriter(target).Change(
+  writer->Change(
       "INSERT INTO USUARIO_BLOQUEIO (LOGIN, DTBLOQUEIO) VALUES (?1, datetime('now')) "
       "ON CONFLICT (LOGIN) DO NOTHING",
       {login});
@@ -444,21 +350,14 @@ void StoreLock(const std::string& target, const std::string& login, int) {
 
 bool UnlockAccount(const std::string& target, const std::string& login) {
   CreateLoginState(target);
-  if (IsPostgresTarget(target))
-    return TPostgresWriter(target).Change("DELETE FROM USUARIO_BLOQUEIO WHERE LOGIN = $1",
-                                          {login}) > 0;
-  return TSqliteWriter(target).Change("DELETE FROM USUARIO_BLOQUEIO WHERE LOGIN = ?1", {login}) > 0;
+  return OpenWriteConnection(target)->Change("DELETE FROM USUARIO_BLOQUEIO WHERE LOGIN = $1",
+                                             {login}) > 0;
 }
 
 void StoreRehashed(const std::string& target, const std::string& login, const std::string& oldHash,
                    const std::string& newHash) {
-  if (IsPostgresTarget(target)) {
-    TPostgresWriter(target).Change("UPDATE USUARIO SET SENHA = $3 WHERE LOGIN = $1 AND SENHA = $2",
-                                   {login, oldHash, newHash});
-    return;
-  }
-  TSqliteWriter(target).Change("UPDATE USUARIO SET SENHA = ?3 WHERE LOGIN = ?1 AND SENHA = ?2",
-                               {login, oldHash, newHash});
+  OpenWriteConnection(target)->Change(
+      "UPDATE USUARIO SET SENHA = $3 WHERE LOGIN = $1 AND SENHA = $2", {login, oldHash, newHash});
 }
 
 }  // namespace app

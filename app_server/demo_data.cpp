@@ -13,6 +13,7 @@
 
 #include "app_server/accounts.h"
 #include "app_server/iso_date.h"
+#include "app_server/read_scope.h"
 #include "framework/data/datetime.h"
 
 namespace app {
@@ -155,7 +156,8 @@ CREATE TABLE NOTAFISCAL (
 
 // The searches' indexes (docs/service.md, "Shapes and indexes"): a branch's requests by date and
 // in number order (each with the columns GetItens reads, so the table is not visited), requests
-// by number and by date, items by delivery date and by product.
+// by number and by date, items by delivery date and by product; for the read scopes
+// (read_scope.h), a requester's requests per branch by date, and the items of a quotation.
 const char* const kIndexSql = R"SQL(
 CREATE INDEX SOLICITACAO_FILIAL ON SOLICITACAO (CDFILIAL, DTHRLANCSOL, CDOPERSOLI, CDOPERLANC);
 CREATE INDEX SOLICITACAO_FILIAL_NUMERO
@@ -166,6 +168,9 @@ CREATE INDEX ITEMSOLICITACAO_ENTREGA ON ITEMSOLICITACAO (DTPROGENTR);
 CREATE INDEX ITEMSOLICITACAO_PRODUTO ON ITEMSOLICITACAO (CDPRODUTO);
 CREATE INDEX ITEMAUTOFORN_AF ON ITEMAUTOFORN (CDFILIAL, NRAUTOFORN);
 CREATE UNIQUE INDEX NOTAFISCAL_AF ON NOTAFISCAL (CDFILIAL, NRAUTOFORN);
+CREATE INDEX SOLICITACAO_SOLICITANTE
+  ON SOLICITACAO (CDOPERSOLI, CDFILIAL, DTHRLANCSOL, CDOPERLANC);
+CREATE INDEX ITEMSOLICITACAO_COLETA ON ITEMSOLICITACAO (CDFILIAL, NRCOLEPRECO);
 )SQL";
 
 namespace {
@@ -653,14 +658,27 @@ class TGenerator {
     counts_.Operators = static_cast<long>(operators_.size());
   }
 
-  // The account "demo" and one per operator (the operator's code), every password "demo". The
-  // hashes are the cheapest Argon2id allows, each with a salt of its own (see accounts.h), and
-  // are the only values that differ between two demos of the same seed.
+  // The account "demo", which reads every branch; "filial02", which reads branches 0002 and
+  // 0003; and one per operator (the operator's code, naming that operator), which reads as its
+  // function suggests: a requester its own requests, a buyer every branch, a manager and an
+  // invoice clerk their own branch. Every password is "demo". The hashes are the cheapest
+  // Argon2id allows, each with a salt of its own (see accounts.h), and are the only values that
+  // differ between two demos of the same seed.
   void MakeAccounts() {
-    TTable insert(writer_, "USUARIO", "LOGIN, NMUSUARIO, SENHA, IDATIVO");
-    insert.Run({"demo", "Usuário de demonstração", HashPassword("demo", THashCost::Demo), "S"});
-    for (const auto& person : operators_)
-      insert.Run({person.Code, person.Name, HashPassword("demo", THashCost::Demo), "S"});
+    TTable insert(writer_, "USUARIO",
+                  "LOGIN, NMUSUARIO, SENHA, IDATIVO, IDTODASFILIAIS, IDSOLIPROPRIAS, CDOPERADOR");
+    TTable granted(writer_, "USUARIOFILIAL", "LOGIN, CDFILIAL");
+    insert.Run({"demo", "Usuário de demonstração", HashPassword("demo", THashCost::Demo), "S", "S",
+                "N", nullptr});
+    insert.Run({"filial02", "Usuário das filiais 0002 e 0003",
+                HashPassword("demo", THashCost::Demo), "S", "N", "N", nullptr});
+    for (const char* branch : {"0002", "0003"}) granted.Run({"filial02", branch});
+    for (const auto& person : operators_) {
+      const bool allBranches = person.Role == 'S' || person.Role == 'C';
+      insert.Run({person.Code, person.Name, HashPassword("demo", THashCost::Demo), "S",
+                  allBranches ? "S" : "N", person.Role == 'S' ? "S" : "N", person.Code});
+      if (!allBranches) granted.Run({person.Code, person.Branch});
+    }
   }
 
   void MakeReferenceTables() {
@@ -1017,6 +1035,7 @@ TDemoCounts CreateDemoDatabase(const std::string& path, const TDemoOptions& opti
         "PRAGMA cache_size = -262144; PRAGMA temp_store = MEMORY;");
     db.Execute(kSchemaSql);
     db.Execute(kAccountsSqliteSql);
+    db.Execute(ReadScopeSchemaSql(TDialect::Sqlite));
     db.Execute("BEGIN");
     TSqliteWriter writer(db);
     counts = GenerateDemoData(writer, options);

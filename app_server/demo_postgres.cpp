@@ -15,6 +15,7 @@
 #include "app_server/accounts.h"
 #include "app_server/database_postgres.h"
 #include "app_server/demo_data.h"
+#include "app_server/read_scope.h"
 
 namespace app {
 
@@ -191,6 +192,9 @@ CREATE INDEX ITEMSOLICITACAO_ENTREGA ON ITEMSOLICITACAO (DTPROGENTR);
 CREATE INDEX ITEMSOLICITACAO_PRODUTO ON ITEMSOLICITACAO (CDPRODUTO);
 CREATE INDEX ITEMAUTOFORN_AF ON ITEMAUTOFORN (CDFILIAL, NRAUTOFORN);
 CREATE UNIQUE INDEX NOTAFISCAL_AF ON NOTAFISCAL (CDFILIAL, NRAUTOFORN);
+CREATE INDEX SOLICITACAO_SOLICITANTE ON SOLICITACAO (CDOPERSOLI, CDFILIAL, DTHRLANCSOL)
+  INCLUDE (CDFILLAN, NRSOLICMP, CDOPERLANC);
+CREATE INDEX ITEMSOLICITACAO_COLETA ON ITEMSOLICITACAO (CDFILIAL, NRCOLEPRECO);
 )SQL";
 
 namespace {
@@ -200,7 +204,7 @@ constexpr const char* kDemoMark = "acomp-demo";
 constexpr const char* kTables =
     "NOTAFISCAL, ITEMAUTOFORN, AUTORIZACAOFORN, COMPRA, ITEMCOLETAPRECO, COLETAPRECO, "
     "APROVACAOGERENTE, ITEMSOLICITACAO, SOLICITACAO, FORNECEDOR, PRODUTO, UNIDADE, DESTINO, "
-    "USUARIO, OPERADOR, FILIAL";
+    "USUARIOFILIAL, USUARIO, OPERADOR, FILIAL";
 constexpr size_t kFlushBytes = 16 * 1024 * 1024;
 
 class TSession {
@@ -370,6 +374,7 @@ TDemoCounts CreatePostgresDemo(const std::string& conninfo, const TDemoOptions& 
 
   session.Execute(kPostgresSchemaSql);
   session.Execute(kAccountsPostgresSql);
+  session.Execute(ReadScopeSchemaSql(TDialect::Postgres));
   TCopyWriter writer(session);
   const TDemoCounts counts = GenerateDemoData(writer, options);
   writer.Flush();

@@ -6,6 +6,9 @@
 //   app-server --add-user LOGIN [--name NAME] --db FILE|POSTGRES
 //   app-server --disable-user LOGIN --db FILE|POSTGRES
 //   app-server --unlock-user LOGIN --db FILE|POSTGRES
+//   app-server --grant-branches LOGIN 0001,0003 | --grant-all-branches LOGIN |
+//              --revoke-branches LOGIN | --own-requests LOGIN sim|nao | --operator LOGIN CODE |
+//              --show-user LOGIN   --db FILE|POSTGRES
 //
 // POSTGRES is a libpq URI ("postgresql://acomp@db1:5432/compras") or connection string
 // ("host=db1 dbname=compras"); anything else names a SQLite file. Serving prints one line to
@@ -27,6 +30,7 @@
 #include "app_server/accounts.h"
 #include "app_server/database.h"
 #include "app_server/demo_data.h"
+#include "app_server/read_scope.h"
 #include "app_server/report_service.h"
 #include "app_server/server.h"
 #include "app_server/tracking_service.h"
@@ -43,6 +47,8 @@ const char* const kUsage =
     "  app-server --add-user USUARIO [--name NOME] --db BANCO\n"
     "  app-server --disable-user USUARIO --db BANCO\n"
     "  app-server --unlock-user USUARIO --db BANCO\n"
+    "  app-server --grant-branches USUARIO 0001,0003 --db BANCO   (e as outras opções de escopo)\n"
+    "  app-server --show-user USUARIO --db BANCO\n"
     "\n"
     "  BANCO é um arquivo SQLite ou um banco PostgreSQL, dado por URI\n"
     "  (postgresql://USUARIO@HOST:PORTA/BANCO) ou por parâmetros (\"host=... dbname=...\").\n"
@@ -61,11 +67,22 @@ const char* const kUsage =
     "  --add-user USUARIO  cria a conta (ou troca a senha e reativa uma existente); a senha\n"
     "                      é lida do terminal, sem eco, ou da entrada padrão\n"
     "  --name NOME         nome da pessoa da conta (padrão: o próprio usuário)\n"
-    "  --disable-user USUARIO  desativa a conta (o login passa a ser recusado)\n"
+    "  --disable-user USUARIO  desativa a conta (o login passa a ser recusado; uma conexão\n"
+    "                      já aberta é recusada na chamada seguinte)\n"
     "  --unlock-user USUARIO   desbloqueia a conta que, depois de muitas tentativas erradas,\n"
     "                      só aceitava login de endereços de onde já entrara\n"
     "  --max-login-failures N  tentativas erradas seguidas de endereços desconhecidos até a\n"
     "                      conta aceitar login só dos endereços conhecidos (padrão 100)\n"
+    "  --grant-branches USUARIO FILIAIS  a conta passa a ler exatamente estas filiais\n"
+    "                      (0001,0003); cada uma deve existir em FILIAL\n"
+    "  --grant-all-branches USUARIO  a conta lê todas as filiais, também as criadas depois\n"
+    "  --revoke-branches USUARIO  a conta não lê filial nenhuma (nada)\n"
+    "  --own-requests USUARIO sim|nao  só as solicitações feitas pelo operador da conta, ou\n"
+    "                      todas as das suas filiais\n"
+    "  --operator USUARIO CODIGO  o operador (OPERADOR) da conta; \"\" o retira\n"
+    "  --show-user USUARIO mostra a conta e o que ela lê\n"
+    "                      (uma conta nova não lê nada até receber filiais; a mudança vale na\n"
+    "                      chamada seguinte da conta, sem reiniciar os servidores)\n"
     "  --login-timeout S   tempo para uma conexão fazer login antes de ser fechada (padrão 10)\n"
     "  --seed N            semente dos dados de demonstração (padrão 1)\n"
     "  --scale N           escala: 80 solicitações e cerca de 200 itens por unidade (padrão 1)\n"
@@ -191,11 +208,58 @@ int AccountCommand(const std::string& db, const std::string& addUser, const std:
   }
 }
 
+// A read scope command (read_scope.h): what to do, to which account, with what value.
+struct TScopeCommand {
+  std::string Option, Login, Value;
+};
+
+void PrintAccount(const app::TAccountReport& account, const std::string& db) {
+  std::printf("conta %s (%s), %s, em %s\n", account.Login.c_str(), account.Name.c_str(),
+              account.Enabled ? "ativa" : "desativada", app::DescribeTarget(db).c_str());
+  const std::string scope = fw::ScopeText(account.Scope, static_cast<size_t>(-1));
+  std::printf("  lê: %s\n", scope.c_str());
+  if (account.Scope.Operator.empty())
+    std::printf("  operador: nenhum\n");
+  else
+    std::printf("  operador: %s (%s)\n", account.Scope.Operator.c_str(),
+                account.OperatorName.c_str());
+}
+
+int ScopeCommand(const std::string& db, const TScopeCommand& command) {
+  try {
+    const std::string& login = command.Login;
+    if (command.Option == "--grant-branches") {
+      app::GrantBranches(db, login, command.Value);
+    } else if (command.Option == "--grant-all-branches") {
+      app::GrantAllBranches(db, login);
+    } else if (command.Option == "--revoke-branches") {
+      app::RevokeBranches(db, login);
+    } else if (command.Option == "--own-requests") {
+      const std::string& value = command.Value;
+      const bool yes = value == "sim" || value == "s" || value == "S";
+      const bool no = value == "nao" || value == "não" || value == "n" || value == "N";
+      if (!yes && !no) {
+        std::cerr << "app-server: --own-requests espera sim ou nao, recebeu \"" << value << "\".\n";
+        return 2;
+      }
+      app::SetOwnRequests(db, login, yes);
+    } else if (command.Option == "--operator") {
+      app::SetOperator(db, login, command.Value);
+    }
+    PrintAccount(app::ShowAccount(db, login), db);
+    return 0;
+  } catch (const std::exception& failure) {
+    std::cerr << "app-server: " << failure.what() << "\n";
+    return 1;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string db, demo, addUser, disableUser, unlockUser, accountName;
   app::TLoginThrottle::TOptions throttleOptions;
+  TScopeCommand scopeCommand;
   long seed = 1, scale = 1;
   app::TServerOptions serverOptions;
   app::TTrackingService::TOptions serviceOptions;
@@ -232,6 +296,17 @@ int main(int argc, char** argv) {
       unlockUser = value();
     } else if (option == "--max-login-failures") {
       throttleOptions.MaxFailures = static_cast<int>(Number(option, value(), 1, 1000000));
+    } else if (option == "--grant-branches" || option == "--own-requests" ||
+               option == "--operator") {
+      if (!scopeCommand.Option.empty()) Usage("use uma opção de escopo por vez");
+      scopeCommand.Login = value();
+      scopeCommand.Value = value();
+      scopeCommand.Option = option;
+    } else if (option == "--grant-all-branches" || option == "--revoke-branches" ||
+               option == "--show-user") {
+      if (!scopeCommand.Option.empty()) Usage("use uma opção de escopo por vez");
+      scopeCommand.Login = value();
+      scopeCommand.Option = option;
     } else if (option == "--name") {
       accountName = value();
     } else if (option == "--login-timeout") {
@@ -278,6 +353,12 @@ int main(int argc, char** argv) {
     }
   }
   if (db.empty() == demo.empty()) Usage(db.empty() ? "" : "use --db ou --init-demo, não ambos");
+  if (!scopeCommand.Option.empty()) {
+    if (db.empty()) Usage(scopeCommand.Option + " pede --db BANCO");
+    if (!addUser.empty() || !disableUser.empty() || !unlockUser.empty())
+      Usage("use " + scopeCommand.Option + " sem --add-user, --disable-user e --unlock-user");
+    return ScopeCommand(db, scopeCommand);
+  }
   if (!addUser.empty() || !disableUser.empty() || !unlockUser.empty()) {
     if (db.empty()) Usage("--add-user, --disable-user e --unlock-user pedem --db BANCO");
     if (!addUser.empty() + !disableUser.empty() + !unlockUser.empty() > 1)
@@ -327,6 +408,8 @@ int main(int argc, char** argv) {
                                  "app-server --add-user USUARIO --db " +
                                  app::DescribeTarget(db) + ".");
       }
+      // Nor without the accounts' read scopes: every call depends on them.
+      app::CheckReadScopeSchema(*check, db);
     }
     // A SQLite file is checked at the start of every call: replaced, the pool reopens (see the
     // pool). A PostgreSQL server keeps its own files.
@@ -338,7 +421,7 @@ int main(int argc, char** argv) {
     };
     app::TTrackingService tracking(pool, serviceOptions);
     tracking.Warm(serverOptions.Workers);
-    app::TAccountAuthenticator authenticator(pool, throttleOptions);
+    app::TAccountAuthenticator accounts(pool, throttleOptions);
     // Known places, locks and rehashed passwords are written beside the accounts when the
     // database lets this server write; otherwise they stay in its memory (the log says so).
     try {
@@ -348,7 +431,9 @@ int main(int argc, char** argv) {
                                "memória deste servidor: ") +
                    failure.what());
     }
-    authenticator.SetWriteTarget(db);
+    accounts.SetWriteTarget(db);
+    // The login's answer carries what the account reads (read_scope.h).
+    app::TScopedAuthenticator authenticator(accounts, pool);
     app::TObjectRegistry registry;
     registry.Register(service::kServerName, &tracking);
     // The report of SUP00700: its own object, behind the same listener, limits, log and login.

@@ -52,6 +52,14 @@ constexpr const char* kDeliveryDates = "I.DTPROGENTR >= :dtEntrIni AND I.DTPROGE
 constexpr const char* kProductFrom = "P.CDARVPROD >= :cdProdIni";
 constexpr const char* kProductTo = "P.CDARVPROD <= :cdProdFin";
 
+// The read scope (queries.h, TScopeShape): the branch is one of the account's; the request is
+// its own.
+std::string Granted(const char* branch) {
+  return std::string(branch) +
+         " IN (SELECT G.CDFILIAL FROM USUARIOFILIAL G WHERE G.LOGIN = :login)";
+}
+constexpr const char* kOwnRequest = "S.CDOPERSOLI = :cdOperSoli";
+
 // "column is one of the codes of the list parameter".
 std::string InList(TDialect dialect, const char* column, const char* list) {
   if (dialect == TDialect::Sqlite)
@@ -73,10 +81,44 @@ class TConditions {
     }
     return text;
   }
+  // "\n   AND a\n   AND b": more of a WHERE already written.
+  std::string More(const std::string& indent) const {
+    std::string text;
+    for (const auto& item : items_) text += "\n" + indent + "  AND " + item;
+    return text;
+  }
 
  private:
   std::vector<std::string> items_;
 };
+
+// The branches a statement over the branch table (GetFilSoli, GetFilSoliGD) starts from: all
+// of FILIAL, or, for an account of a list, the account's (USUARIOFILIAL G, by its key, each at
+// most once), each with its FILIAL row; the conditions on a branch then test G.CDFILIAL, so that
+// a branch that does not qualify costs no look-up of its FILIAL row. (Testing FILIAL's rows
+// against the list instead, as a semi-join, costs PostgreSQL a look-up of each of the account's
+// branches: a third more on a call of a few rows for an account of 255 branches.)
+std::string BranchesOf(TDialect dialect, const TScopeShape& scope) {
+  if (!scope.Branches) return "FILIAL F";
+  return std::string("USUARIOFILIAL G\n  ") +
+         (dialect == TDialect::Sqlite ? "CROSS JOIN" : "JOIN") +
+         " FILIAL F ON F.CDFILIAL = G.CDFILIAL";
+}
+
+// The scope's conditions on the request S.
+void AddScope(const TScopeShape& scope, TConditions& conditions) {
+  if (scope.Branches) conditions.Add(Granted("S.CDFILIAL"));
+  if (scope.OwnRequests) conditions.Add(kOwnRequest);
+}
+
+// The scope's conditions for a call that names its branch (`S.CDFILIAL = :cdFilial`): the
+// branch named, tested once (one look-up by the whole key) rather than on every request.
+void AddScopeOfNamedBranch(const TScopeShape& scope, TConditions& conditions) {
+  if (scope.Branches)
+    conditions.Add(
+        "EXISTS (SELECT 1 FROM USUARIOFILIAL G WHERE G.LOGIN = :login AND G.CDFILIAL = :cdFilial)");
+  if (scope.OwnRequests) conditions.Add(kOwnRequest);
+}
 
 bool Product(const TFilterShape& shape) {
   return shape.ProductFrom || shape.ProductTo;
@@ -87,17 +129,66 @@ void AddProduct(const TFilterShape& shape, TConditions& conditions) {
   if (shape.ProductTo) conditions.Add(kProductTo);
 }
 
+std::string FilSoli(TDialect dialect, const TFilterShape&, const TScopeShape& scope) {
+  if (scope == TScopeShape{}) return kGetFilSoli;
+  const char* branch = scope.Branches ? "G.CDFILIAL" : "F.CDFILIAL";
+  std::string sql = "SELECT '' AS IDMARCADO, F.CDFILIAL AS CDFILSOLI, F.NMFILIAL\n  FROM " +
+                    BranchesOf(dialect, scope) + "\n WHERE ";
+  if (scope.Branches) sql += "G.LOGIN = :login\n   AND ";
+  sql += std::string("EXISTS (SELECT 1 FROM SOLICITACAO S WHERE S.CDFILIAL = ") + branch;
+  if (scope.OwnRequests) sql += std::string(" AND ") + kOwnRequest;
+  sql += std::string(")\n ORDER BY ") + branch;
+  return sql;
+}
+
+// The look-ups by key, for a scope: the fixed statement with the scope's conditions before its
+// ORDER BY.
+std::string WithConditions(const char* fixed, const TConditions& conditions) {
+  std::string sql = fixed;
+  const size_t order = sql.rfind("\n ORDER BY");
+  return sql.substr(0, order) + conditions.More(" ") + sql.substr(order);
+}
+
+std::string DestSolGere(TDialect, const TFilterShape&, const TScopeShape& scope) {
+  TConditions scoped;
+  AddScopeOfNamedBranch(scope, scoped);
+  return WithConditions(kGetDestSolGere, scoped);
+}
+
+// A quotation is visible when it is the quotation of an item of a visible request.
+std::string ItemCota(TDialect dialect, const TFilterShape&, const TScopeShape& scope) {
+  if (scope == TScopeShape{}) return kGetItemCota;
+  TConditions visible;
+  visible.Add("I.CDFILIAL = :cdFilial AND I.NRCOLEPRECO = :nrColePreco");
+  AddScope(scope, visible);
+  TConditions scoped;
+  scoped.Add(std::string("EXISTS (\n       SELECT 1 FROM ITEMSOLICITACAO I\n         ") +
+             (dialect == TDialect::Sqlite ? "CROSS JOIN" : "JOIN") +
+             " SOLICITACAO S ON S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = I.NRSOLICMP" +
+             visible.Text("WHERE", "        ") + ")");
+  return WithConditions(kGetItemCota, scoped);
+}
+
 // ------------------------------------------------------------------ GetNrSolicita
 
 // Starts from the branches listed or from the request dates when given (an index of
 // SOLICITACAO on each); from the items due in the delivery range when that is the only
 // criterion.
-std::string NrSolicita(TDialect dialect, const TFilterShape& shape) {
+std::string NrSolicita(TDialect dialect, const TFilterShape& shape, const TScopeShape& scope) {
   TConditions where;
   if (shape.DeliveryDates && !shape.BranchList && !shape.RequestDates) {
     // The request numbers of the items due in the range: every item has its request
-    // (ITEMSOLICITACAO references SOLICITACAO), and nothing else of the request is asked.
+    // (ITEMSOLICITACAO references SOLICITACAO), and nothing else of the request is asked but
+    // whether the caller may read it (looked up by its key).
     where.Add(kDeliveryDates);
+    TConditions visible;
+    visible.Add("S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = I.NRSOLICMP");
+    AddScope(scope, visible);
+    // PostgreSQL would fold the look-up into a join over every request (OFFSET 0 keeps it a
+    // look-up per item, as in GetFilSoliGD).
+    if (!(scope == TScopeShape{}))
+      where.Add("EXISTS (SELECT 1 FROM SOLICITACAO S" + visible.Text("WHERE", "          ") +
+                (dialect == TDialect::Postgres ? " OFFSET 0)" : ")"));
     return "SELECT '' AS IDMARCADO, I.NRSOLICMP\n  FROM ITEMSOLICITACAO I" +
            where.Text("WHERE", " ") + "\n GROUP BY I.NRSOLICMP\n ORDER BY I.NRSOLICMP";
   }
@@ -113,6 +204,7 @@ std::string NrSolicita(TDialect dialect, const TFilterShape& shape) {
     if (shape.BranchList) where.Add(InList(dialect, "S.CDFILIAL", "lFilSoli"));
     if (shape.RequestDates) where.Add(kRequestDates);
   }
+  AddScope(scope, where);
   if (shape.DeliveryDates)
     where.Add(std::string("EXISTS (\n         SELECT 1 FROM ITEMSOLICITACAO I\n") +
               "          WHERE I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP\n" +
@@ -138,7 +230,8 @@ std::string NrSolicita(TDialect dialect, const TFilterShape& shape) {
 // PostgreSQL would fold a subquery into a join of its own choosing (a hash join over a scan of
 // a whole table, the per-branch search for the uncorrelated forms); OFFSET 0 keeps each the
 // search it is written as.
-std::string FilSoliGD(TDialect dialect, const TFilterShape& shape) {
+std::string FilSoliGD(TDialect dialect, const TFilterShape& shape, const TScopeShape& scope) {
+  const char* branch = scope.Branches ? "G.CDFILIAL" : "F.CDFILIAL";
   const bool perBranch = !shape.RequestList && (shape.RequestDates || shape.BranchList ||
                                                 (!shape.DeliveryDates && !Product(shape)));
   const bool fromItems = !perBranch && !shape.RequestList;
@@ -148,12 +241,16 @@ std::string FilSoliGD(TDialect dialect, const TFilterShape& shape) {
     select = perBranch ? "SELECT 1" : "SELECT S.CDFILIAL";
     from = std::string("SOLICITACAO S\n         JOIN ") + kItemsOfRequest;
     if (Product(shape)) from += std::string("\n         JOIN ") + kProductOfItem;
-    if (perBranch) inner.Add("S.CDFILIAL = F.CDFILIAL");
+    if (perBranch) inner.Add(std::string("S.CDFILIAL = ") + branch);
     if (shape.RequestList) inner.Add(InList(dialect, "S.NRSOLICMP", "lSolicita"));
+    if (scope.OwnRequests) inner.Add(kOwnRequest);
   } else {
+    // An item of a request the caller may not read gives no branch (null).
     select =
         "SELECT (SELECT S.CDFILIAL FROM SOLICITACAO S\n"
-        "                WHERE S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = I.NRSOLICMP)";
+        "                WHERE S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = I.NRSOLICMP";
+    if (scope.OwnRequests) select += std::string("\n                  AND ") + kOwnRequest;
+    select += ")";
     if (shape.DeliveryDates) {
       from = "ITEMSOLICITACAO I";
       if (Product(shape)) from += std::string("\n         JOIN ") + kProductOfItem;
@@ -174,10 +271,12 @@ std::string FilSoliGD(TDialect dialect, const TFilterShape& shape) {
   }
 
   TConditions outer;
-  if (shape.BranchList) outer.Add(InList(dialect, "F.CDFILIAL", "lFilSoli"));
-  outer.Add((perBranch ? "EXISTS (\n       " : "F.CDFILIAL IN (\n       ") + subquery + ")");
-  return "SELECT F.CDFILIAL, F.NMFILIAL\n  FROM FILIAL F" + outer.Text("WHERE", " ") +
-         "\n ORDER BY F.CDFILIAL";
+  if (scope.Branches) outer.Add("G.LOGIN = :login");
+  if (shape.BranchList) outer.Add(InList(dialect, branch, "lFilSoli"));
+  outer.Add((perBranch ? "EXISTS (\n       " : std::string(branch) + " IN (\n       ") + subquery +
+            ")");
+  return "SELECT F.CDFILIAL, F.NMFILIAL\n  FROM " + BranchesOf(dialect, scope) +
+         outer.Text("WHERE", " ") + "\n ORDER BY " + branch;
 }
 
 // ------------------------------------------------------------------ GetItens
@@ -185,7 +284,7 @@ std::string FilSoliGD(TDialect dialect, const TFilterShape& shape) {
 // The items of one requesting branch: from its requests in the request-date range (the index on
 // (CDFILIAL, DTHRLANCSOL)), or from the requests of the list (the index on NRSOLICMP). The
 // requester's name is joined per request, before the items.
-std::string Itens(TDialect dialect, const TFilterShape& shape) {
+std::string Itens(TDialect dialect, const TFilterShape& shape, const TScopeShape& scope) {
   const char* join = dialect == TDialect::Sqlite ? "CROSS JOIN" : "JOIN";
   std::string sql =
       R"SQL(SELECT I.STATUS, S.CDFILLAN, S.NRSOLICMP, S.CDOPERLANC, D.NMDESTSOLI, I.NRCOMPRA,
@@ -206,6 +305,7 @@ std::string Itens(TDialect dialect, const TFilterShape& shape) {
   LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN)SQL";
   TConditions where;
   where.Add("S.CDFILIAL = :cdFilial");
+  AddScopeOfNamedBranch(scope, where);
   if (shape.RequestList) where.Add(InList(dialect, "S.NRSOLICMP", "lSolicita"));
   if (shape.RequestDates) where.Add(kRequestDates);
   if (shape.DeliveryDates) where.Add(kDeliveryDates);
@@ -218,7 +318,7 @@ std::string Itens(TDialect dialect, const TFilterShape& shape) {
 // ------------------------------------------------------------------ GetItemProduto
 
 // One request, by its key; the filter's request dates and product range on top.
-std::string ItemProduto(TDialect dialect, const TFilterShape& shape) {
+std::string ItemProduto(TDialect dialect, const TFilterShape& shape, const TScopeShape& scope) {
   const char* none =
       dialect == TDialect::Sqlite ? "'1899-12-30 00:00:00'" : "TIMESTAMP '1899-12-30 00:00:00'";
   const std::string due = std::string("COALESCE(I.DTPROGENTR, ") + none + ")";
@@ -242,6 +342,7 @@ std::string ItemProduto(TDialect dialect, const TFilterShape& shape) {
   where.Add("COALESCE(I.NRCOMPRA, '') = :nrCompra");
   where.Add(due + " >= :dtProgEntr");
   where.Add(due + " < :dtProgEntrFim");
+  AddScopeOfNamedBranch(scope, where);
   if (shape.RequestDates) where.Add(kRequestDates);
   AddProduct(shape, where);
   sql += where.Text("WHERE", " ");
@@ -274,38 +375,51 @@ TFilterShape ShapeOfBits(unsigned bits) {
   return shape;
 }
 
-using TComposer = std::string (*)(TDialect, const TFilterShape&);
+using TComposer = std::string (*)(TDialect, const TFilterShape&, const TScopeShape&);
 
 struct TMethodEntry {
   const char* Method;
-  unsigned Criteria;      // the bits the method has
-  TComposer Compose;      // nullptr: one fixed statement
-  const char* Statement;  // the fixed statement
+  unsigned Criteria;  // the bits the method has
+  TComposer Compose;
 };
 
 constexpr TMethodEntry kMethods[] = {
-    {"GetFilSoli", 0, nullptr, kGetFilSoli},
-    {"GetNrSolicita", kRequestDatesBit | kDeliveryDatesBit | kBranchListBit, NrSolicita, nullptr},
-    {"GetFilSoliGD", kAllBits, FilSoliGD, nullptr},
-    {"GetItens", kAllBits & ~kBranchListBit, Itens, nullptr},
-    {"GetDestSolGere", 0, nullptr, kGetDestSolGere},
-    {"GetItemProduto", kRequestDatesBit | kProductFromBit | kProductToBit, ItemProduto, nullptr},
-    {"GetItemCota", 0, nullptr, kGetItemCota},
+    {"GetFilSoli", 0, FilSoli},
+    {"GetNrSolicita", kRequestDatesBit | kDeliveryDatesBit | kBranchListBit, NrSolicita},
+    {"GetFilSoliGD", kAllBits, FilSoliGD},
+    {"GetItens", kAllBits & ~kBranchListBit, Itens},
+    {"GetDestSolGere", 0, DestSolGere},
+    {"GetItemProduto", kRequestDatesBit | kProductFromBit | kProductToBit, ItemProduto},
+    {"GetItemCota", 0, ItemCota},
 };
 constexpr size_t kMethodCount = std::size(kMethods);
+constexpr size_t kScopeCount = 4;
 
-// Every composed statement, made once: [dialect][method][shape bits].
+size_t ScopeIndex(const TScopeShape& scope) {
+  return (scope.Branches ? 1u : 0u) | (scope.OwnRequests ? 2u : 0u);
+}
+
+TScopeShape ScopeOfIndex(size_t index) {
+  TScopeShape scope;
+  scope.Branches = (index & 1u) != 0;
+  scope.OwnRequests = (index & 2u) != 0;
+  return scope;
+}
+
+// Every statement, made once: [dialect][method][scope][shape bits].
 struct TComposed {
-  std::array<std::array<std::array<std::string, kAllBits + 1>, kMethodCount>, 2> Text;
+  std::array<
+      std::array<std::array<std::array<std::string, kAllBits + 1>, kScopeCount>, kMethodCount>, 2>
+      Text;
   TComposed() {
     for (int d = 0; d < 2; ++d) {
       const TDialect dialect = d == 0 ? TDialect::Sqlite : TDialect::Postgres;
-      for (size_t m = 0; m < kMethodCount; ++m) {
-        if (kMethods[m].Compose == nullptr) continue;
-        for (unsigned bits = 0; bits <= kAllBits; ++bits)
-          if ((bits & ~kMethods[m].Criteria) == 0)
-            Text[d][m][bits] = kMethods[m].Compose(dialect, ShapeOfBits(bits));
-      }
+      for (size_t m = 0; m < kMethodCount; ++m)
+        for (size_t scope = 0; scope < kScopeCount; ++scope)
+          for (unsigned bits = 0; bits <= kAllBits; ++bits)
+            if ((bits & ~kMethods[m].Criteria) == 0)
+              Text[d][m][scope][bits] =
+                  kMethods[m].Compose(dialect, ShapeOfBits(bits), ScopeOfIndex(scope));
     }
   }
 };
@@ -317,14 +431,20 @@ const TComposed& Composed() {
 
 }  // namespace
 
-const char* SqlFor(std::string_view method, TDialect dialect, const TFilterShape& shape) {
+const char* SqlFor(std::string_view method, TDialect dialect, const TFilterShape& shape,
+                   const TScopeShape& scope) {
   for (size_t m = 0; m < kMethodCount; ++m) {
     if (method != kMethods[m].Method) continue;
-    if (kMethods[m].Compose == nullptr) return kMethods[m].Statement;
     const unsigned bits = Bits(shape) & kMethods[m].Criteria;
-    return Composed().Text[dialect == TDialect::Sqlite ? 0 : 1][m][bits].c_str();
+    return Composed().Text[dialect == TDialect::Sqlite ? 0 : 1][m][ScopeIndex(scope)][bits].c_str();
   }
   return nullptr;
+}
+
+std::vector<TScopeShape> ScopeShapes() {
+  std::vector<TScopeShape> scopes;
+  for (size_t scope = 0; scope < kScopeCount; ++scope) scopes.push_back(ScopeOfIndex(scope));
+  return scopes;
 }
 
 std::vector<TFilterShape> ShapesOf(std::string_view method) {

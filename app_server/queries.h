@@ -38,10 +38,35 @@ struct TFilterShape {
   bool operator==(const TFilterShape&) const = default;
 };
 
-// The statement for a call of `method` of that shape; nullptr for a method without one. The
-// same method, dialect and shape always give the same pointer (connections prepare each
-// statement once, keyed by it).
-const char* SqlFor(std::string_view method, TDialect dialect, const TFilterShape& shape = {});
+// What the caller's read scope adds to a statement (read_scope.h). An account that reads every
+// branch and every request adds nothing: its statements are the shapes' own. Otherwise each
+// statement gains, where it meets the request (SOLICITACAO S) or the branch (FILIAL F):
+// - Branches: the branch is one of the account's, found in USUARIOFILIAL by its key: a statement
+//   of the branch table starts from the account's branches (`USUARIOFILIAL G JOIN FILIAL F ...
+//   WHERE G.LOGIN = :login`); a search of requests keeps those of its branches
+//   (`S.CDFILIAL IN (SELECT G.CDFILIAL FROM USUARIOFILIAL G WHERE G.LOGIN = :login)`); where the
+//   call names its branch (GetItens, the look-ups by key) the named branch is looked up, once
+//   (`EXISTS (... WHERE G.LOGIN = :login AND G.CDFILIAL = :cdFilial)`);
+// - OwnRequests: the request is the account's own (`S.CDOPERSOLI = :cdOperSoli`, through the
+//   index on (CDOPERSOLI, CDFILIAL, DTHRLANCSOL));
+// and GetItemCota answers only for a quotation of an item of a visible request (an EXISTS over
+// the index on ITEMSOLICITACAO (CDFILIAL, NRCOLEPRECO)). The login and the operator are bound as
+// parameters like any other value.
+struct TScopeShape {
+  bool Branches = false;     // a list of branches, not all
+  bool OwnRequests = false;  // only the requests the account made itself
+
+  bool operator==(const TScopeShape&) const = default;
+};
+
+// The statement for a call of `method` of that shape, for a caller of that scope; nullptr for a
+// method without one. The same method, dialect and shapes always give the same pointer
+// (connections prepare each statement once, keyed by it).
+const char* SqlFor(std::string_view method, TDialect dialect, const TFilterShape& shape = {},
+                   const TScopeShape& scope = {});
+
+// Every scope a statement has a form for: none, branches, own requests, both.
+std::vector<TScopeShape> ScopeShapes();
 
 // Every shape of `method` that has a statement of its own: the combinations of the criteria the
 // method has (one empty shape for a method without criteria; none for an unknown method).

@@ -1,6 +1,10 @@
 #include "app_server/report_service.h"
 
+#include <array>
+#include <string>
+
 #include "app_server/iso_date.h"
+#include "app_server/read_scope.h"
 #include "app_server/selection.h"
 #include "app_server/tracking_service.h"
 #include "service/report_contract.h"
@@ -69,14 +73,40 @@ bool IsList(std::string_view name) {
   return name == "stLFilSoli" || name == "stLStatus";
 }
 
+// The statement with the read scope's conditions on the request (queries.h, TScopeShape), before
+// its ORDER BY.
+std::string Scoped(const char* statement, const TScopeShape& scope) {
+  std::string sql = statement;
+  std::string conditions;
+  if (scope.Branches)
+    conditions +=
+        "\n   AND S.CDFILIAL IN (SELECT G.CDFILIAL FROM USUARIOFILIAL G WHERE G.LOGIN = :login)";
+  if (scope.OwnRequests) conditions += "\n   AND S.CDOPERSOLI = :cdOperSoli";
+  sql.insert(sql.rfind("\n ORDER BY"), conditions);
+  return sql;
+}
+
 }  // namespace
 
-const char* ReportSql(TDialect dialect) {
-  return dialect == TDialect::Sqlite ? kReportSqlite : kReportPostgres;
+const char* ReportSql(TDialect dialect, const TScopeShape& scope) {
+  // [dialect][branches][own requests], made once.
+  static const auto statements = [] {
+    std::array<std::string, 8> made;
+    for (int i = 0; i < 8; ++i) {
+      TScopeShape shape;
+      shape.Branches = (i & 2) != 0;
+      shape.OwnRequests = (i & 1) != 0;
+      made[static_cast<size_t>(i)] = Scoped(i < 4 ? kReportSqlite : kReportPostgres, shape);
+    }
+    return made;
+  }();
+  const int index = (dialect == TDialect::Sqlite ? 0 : 4) + (scope.Branches ? 2 : 0) +
+                    (scope.OwnRequests ? 1 : 0);
+  return statements[static_cast<size_t>(index)].c_str();
 }
 
 size_t TReportService::Invoke(std::string_view methodName, const std::vector<TRpcValue>& params,
-                              fw::wire::TWireWriter& out) {
+                              const TCallContext& context, fw::wire::TWireWriter& out) {
   const service::TMethodDef& method = service::ReportMethod();
   if (methodName != method.Name)
     throw ECallError("Método desconhecido: " + std::string(service::kReportServerName) + "." +
@@ -120,14 +150,20 @@ size_t TReportService::Invoke(std::string_view methodName, const std::vector<TRp
   bound.emplace_back("lStatus", SelectionParam(params[4].Text, params[5].Text, "stLStatus",
                                                "situações", options_.MaxSelectionCodes));
 
+  // Only the items the account may read, and so only those in the totals (read_scope.h).
+  auto connection = pool_.Acquire();
+  const TReadScope scope = ReadScopeOf(*connection, context.Login, options_.QueryTimeLimitMs);
+  if (const char* denial = scope.Denial()) throw ERefusal(denial);
+  scope.Bind(bound);
+
   const auto& fields = method.Fields;
   out.Map(2);
   out.Str("data");
   fw::wire::TPacketWriter packet(out, fields);
   {
-    auto connection = pool_.Acquire();
-    connection->Query(ReportSql(connection->Dialect()), bound, static_cast<int>(fields.size()),
-                      options_.QueryTimeLimitMs, [&](const IRow& row) {
+    connection->Query(ReportSql(connection->Dialect(), scope.Shape()), bound,
+                      static_cast<int>(fields.size()), options_.QueryTimeLimitMs,
+                      [&](const IRow& row) {
                         packet.BeginRow();
                         for (size_t column = 0; column < fields.size(); ++column)
                           WriteCell(packet, fields[column].Type, row, static_cast<int>(column));

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "app_server/database.h"
+#include "app_server/queries.h"
 #include "app_server/rpc.h"
 
 namespace app {
@@ -27,8 +28,9 @@ class TReportService : public IServiceObject {
 
   TReportService(TConnectionPool& pool, TOptions options) : pool_(pool), options_(options) {}
 
+  // The report holds only the items the call's account may read (read_scope.h).
   size_t Invoke(std::string_view method, const std::vector<TRpcValue>& params,
-                fw::wire::TWireWriter& out) override;
+                const TCallContext& context, fw::wire::TWireWriter& out) override;
   // A search over a date range, never a look-up by key: it runs on the query pool.
   bool IsQuick(std::string_view) const override { return false; }
   bool IsLong(std::string_view) const override { return true; }
@@ -38,7 +40,8 @@ class TReportService : public IServiceObject {
   TOptions options_;
 };
 
-// The statement of GetRelAcomp on each engine (docs/reports.md quotes both).
-const char* ReportSql(TDialect dialect);
+// The statement of GetRelAcomp on each engine (docs/reports.md quotes both), for a caller of
+// that read scope.
+const char* ReportSql(TDialect dialect, const TScopeShape& scope = {});
 
 }  // namespace app

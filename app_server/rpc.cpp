@@ -183,18 +183,19 @@ void EncodeErrorResponse(std::string& response, uint32_t msgid, std::string_view
 }
 
 void EncodeLoginResponse(std::string& response, uint32_t msgid, std::string_view login,
-                         std::string_view name) {
+                         std::string_view name, const fw::TAccountScope& scope) {
   response.clear();
   fw::wire::TWireWriter out(response);
   out.Array(4);
   out.Unsigned(1);
   out.Unsigned(msgid);
   out.Nil();
-  out.Map(2);
+  out.Map(2 + fw::kLoginScopeKeys);
   out.Str("usuario");
   out.Str(login);
   out.Str("nome");
   out.Str(name);
+  fw::WriteLoginScope(out, scope);
 }
 
 namespace {
@@ -216,7 +217,7 @@ void EncodeFailResponse(std::string& response, uint32_t msgid, std::string_view 
 }  // namespace
 
 TCallOutcome HandleRequest(const TObjectRegistry& registry, const TRpcRequest& request,
-                           std::string& response) {
+                           const TCallContext& context, std::string& response) {
   TCallOutcome outcome;
   outcome.Method = request.Method;
   // Messages may quote the client (a method name): what goes back and to the log is made safe.
@@ -251,7 +252,7 @@ TCallOutcome HandleRequest(const TObjectRegistry& registry, const TRpcRequest& r
   out.Unsigned(request.MsgId);
   out.Nil();
   try {
-    outcome.Rows = object->Invoke(methodName, request.Params, out);
+    outcome.Rows = object->Invoke(methodName, request.Params, context, out);
   } catch (const ECallError& failure) {
     return error(failure.what());
   } catch (const ERefusal& refusal) {

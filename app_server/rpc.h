@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/net/account.h"
 #include "framework/net/msgpack_stream.h"
 #include "framework/net/wire.h"
 
@@ -65,6 +66,12 @@ class ERefusal : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Who makes a call: the account its connection logged in as. Empty on a server without logins
+// (no authenticator), which the services answer as an account that reads nothing.
+struct TCallContext {
+  std::string Login;
+};
+
 // An object that methods are invoked on by name.
 class IServiceObject {
  public:
@@ -72,7 +79,7 @@ class IServiceObject {
   // Writes the result ({"data": packet, "refs": [...]}) and returns the packet's row count.
   // Raises ECallError or ERefusal (anything written before is then discarded).
   virtual size_t Invoke(std::string_view method, const std::vector<TRpcValue>& params,
-                        fw::wire::TWireWriter& out) = 0;
+                        const TCallContext& context, fw::wire::TWireWriter& out) = 0;
   // True for a method that only looks records up by key, so quick that it runs on the
   // connection's own thread; the others run on the query pool (see server.h).
   virtual bool IsQuick(std::string_view method) const {
@@ -97,10 +104,11 @@ inline constexpr const char* kTooManyAttempts =
 // What a login attempt came to, for the session to answer and log.
 struct TLoginOutcome {
   bool Accepted = false;
-  std::string Login;    // the account's, when accepted
-  std::string Name;     // likewise
-  std::string Message;  // the refusal the client gets, when not accepted
-  std::string LogText;  // "\"demo\": aceito" or "\"demo\": recusado (senha incorreta)"
+  std::string Login;        // the account's, when accepted
+  std::string Name;         // likewise
+  fw::TAccountScope Scope;  // likewise: what the account reads, for the client to show
+  std::string Message;      // the refusal the client gets, when not accepted
+  std::string LogText;      // "\"demo\": aceito" or "\"demo\": recusado (senha incorreta)"
 };
 
 // Checks logins. The session calls it on a query thread.
@@ -136,13 +144,15 @@ struct TCallOutcome {
   std::string Detail;   // for the log only: what the client is not shown (an internal failure)
 };
 
-// Runs one request and writes the whole response message into `response`.
+// Runs one request, made by `context`'s account, and writes the whole response message into
+// `response`.
 TCallOutcome HandleRequest(const TObjectRegistry& registry, const TRpcRequest& request,
-                           std::string& response);
+                           const TCallContext& context, std::string& response);
 
-// A successful login: [1, msgid, nil, {"usuario": login, "nome": name}].
+// A successful login: [1, msgid, nil, {"usuario": login, "nome": name, scope...}] (the scope's
+// keys: framework/net/account.h).
 void EncodeLoginResponse(std::string& response, uint32_t msgid, std::string_view login,
-                         std::string_view name);
+                         std::string_view name, const fw::TAccountScope& scope);
 
 // The message is made safe first (SafeMessage).
 void EncodeErrorResponse(std::string& response, uint32_t msgid, std::string_view message);

@@ -523,7 +523,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
           if (shared_.Registry.IsQuick(next.Request.Method) &&
               shared_.QueuedQueries.load(std::memory_order_relaxed) == 0) {
             const auto started = TClock::now();
-            const TCallOutcome outcome = HandleRequest(shared_.Registry, next.Request, response_);
+            const TCallOutcome outcome =
+                HandleRequest(shared_.Registry, next.Request, {login_}, response_);
             Note(LogText(next.Request, outcome, Milliseconds(started)));
           } else if (RunOnPool(next.Request)) {
             return;
@@ -577,7 +578,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
     auto self = shared_from_this();
     const auto queued = TClock::now();
     const bool isLong = shared_.Registry.IsLong(request.Method);
-    auto call = [self, request = std::move(request), queued, isLong]() mutable {
+    auto call = [self, request = std::move(request), queued, isLong,
+                 context = TCallContext{login_}]() mutable {
       self->shared_.QueuedQueries.fetch_sub(1);
       const auto started = TClock::now();
       std::string response;
@@ -586,7 +588,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
         // The client left while the call waited (or the server stops): nobody would read it.
         outcome.Message = "conexão encerrada antes do início";
       } else {
-        outcome = HandleRequest(self->shared_.Registry, request, response);
+        outcome = HandleRequest(self->shared_.Registry, request, context, response);
       }
       std::string line =
           LogText(request, outcome, Milliseconds(started),
@@ -690,8 +692,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
         std::lock_guard<std::mutex> lock(shared_.Mutex);
         LeaveStrangersLocked();
       }
+      login_ = outcome.Login;
       loginTimer_.cancel();
-      EncodeLoginResponse(response_, msgid, outcome.Login, outcome.Name);
+      EncodeLoginResponse(response_, msgid, outcome.Login, outcome.Name, outcome.Scope);
       AnswerLogin();
       return;
     }
@@ -881,6 +884,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   std::atomic<bool> gone_{false};  // closed_, for the query threads: a call not begun is dropped
   bool messageTimerArmed_ = false;
   bool authenticated_ = false;
+  std::string login_;          // the account logged in: what its calls may read is that account's
   bool loginPending_ = false;  // a login is being checked, or its refusal waits
   bool loginExpired_ = false;  // the login deadline passed meanwhile
 };

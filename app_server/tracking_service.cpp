@@ -4,6 +4,7 @@
 
 #include "app_server/iso_date.h"
 #include "app_server/queries.h"
+#include "app_server/read_scope.h"
 #include "app_server/selection.h"
 #include "service/contract.h"
 
@@ -182,6 +183,8 @@ void TTrackingService::Warm(int connections) {
     none.emplace_back(text, "");
   none.emplace_back("cdProdIni", "~");
   none.emplace_back("cdProdFin", "~");
+  none.emplace_back("login", "");
+  none.emplace_back("cdOperSoli", "");
   TFilterShape dates, branches, requests;
   dates.RequestDates = true;
   branches.BranchList = true;
@@ -192,16 +195,22 @@ void TTrackingService::Warm(int connections) {
       {"GetFilSoliGD", requests}, {"GetItens", dates},      {"GetItens", {}},
       {"GetItens", requests},     {"GetDestSolGere", {}},   {"GetItemProduto", dates},
       {"GetItemProduto", {}},     {"GetItemCota", {}}};
+  // Each call reads its account's scope first; an account of a list of branches has
+  // statements of its own.
+  TScopeShape branchList;
+  branchList.Branches = true;
   // All held at once, so that the pool opens that many.
   std::vector<std::unique_ptr<TConnectionPool::TLease>> leases;
   for (int i = 0; i < connections; ++i) {
     leases.emplace_back(new TConnectionPool::TLease(pool_.Acquire()));
     IConnection& connection = **leases.back();
-    for (const auto& [method, shape] : statements) {
-      const int columns = static_cast<int>(service::FindMethod(method)->Fields.size());
-      connection.Query(SqlFor(method, connection.Dialect(), shape), none, columns,
-                       options_.QueryTimeLimitMs, [](const IRow&) { return true; });
-    }
+    ReadScopeOf(connection, "", options_.QueryTimeLimitMs);
+    for (const auto& scope : {TScopeShape{}, branchList})
+      for (const auto& [method, shape] : statements) {
+        const int columns = static_cast<int>(service::FindMethod(method)->Fields.size());
+        connection.Query(SqlFor(method, connection.Dialect(), shape, scope), none, columns,
+                         options_.QueryTimeLimitMs, [](const IRow&) { return true; });
+      }
   }
 }
 
@@ -211,7 +220,7 @@ bool TTrackingService::IsQuick(std::string_view method) const {
 }
 
 size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<TRpcValue>& params,
-                                fw::wire::TWireWriter& out) {
+                                const TCallContext& context, fw::wire::TWireWriter& out) {
   const service::TMethodDef* method = service::FindMethod(methodName);
   if (method == nullptr || SqlFor(methodName, TDialect::Sqlite) == nullptr)
     throw ECallError("Método desconhecido: " + std::string(service::kServerName) + "." +
@@ -242,15 +251,21 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
     if (const char* problem = TextProblem(value.Text)) throw ECallError(where() + ": " + problem);
   }
 
-  const TBoundCall call = BindCall(*method, params, options_.MaxSelectionCodes);
+  TBoundCall call = BindCall(*method, params, options_.MaxSelectionCodes);
+
+  // What the account may read, as it stands now (read_scope.h): a change to it takes effect at
+  // this call. The statement of its scope finds only what it may read.
+  auto connection = pool_.Acquire();
+  const TReadScope scope = ReadScopeOf(*connection, context.Login, options_.QueryTimeLimitMs);
+  if (const char* denial = scope.Denial()) throw ERefusal(denial);
+  scope.Bind(call.Params);
 
   const auto& fields = method->Fields;
   out.Map(2);
   out.Str("data");
   fw::wire::TPacketWriter packet(out, fields);
   {
-    auto connection = pool_.Acquire();
-    const char* sql = SqlFor(methodName, connection->Dialect(), call.Shape);
+    const char* sql = SqlFor(methodName, connection->Dialect(), call.Shape, scope.Shape());
     connection->Query(sql, call.Params, static_cast<int>(fields.size()), options_.QueryTimeLimitMs,
                       [&](const IRow& row) {
                         packet.BeginRow();

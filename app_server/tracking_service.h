@@ -31,8 +31,9 @@ class TTrackingService : public IServiceObject {
 
   TTrackingService(TConnectionPool& pool, TOptions options) : pool_(pool), options_(options) {}
 
+  // Every call answers only what its account may read (read_scope.h).
   size_t Invoke(std::string_view method, const std::vector<TRpcValue>& params,
-                fw::wire::TWireWriter& out) override;
+                const TCallContext& context, fw::wire::TWireWriter& out) override;
   // The look-ups by key (a branch list, one item's approvals, products and prices); the
   // filtered searches GetNrSolicita, GetFilSoliGD and GetItens are not.
   bool IsQuick(std::string_view method) const override;

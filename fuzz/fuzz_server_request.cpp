@@ -1,8 +1,9 @@
 // The server's side of a connection, from the bytes a client sends to the answers it gets:
 // TRequestDecoder splits the stream into messages (in reads of the sizes the input's first
 // byte picks), every call goes through HandleRequest to the real tracking and report services
-// on a scale 1 demo database, and every answer must be a response the project's client decodes,
-// with the request's msgid and a message that is plain UTF-8.
+// on a scale 1 demo database (as an account that reads every branch or as one that reads two), and
+// every answer must be a response the project's client decodes, with the request's msgid and a
+// message that is plain UTF-8.
 #include <unistd.h>
 
 #include <cstdint>
@@ -108,7 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       if (next.Status == TStatus::Notification) continue;
       if (next.Status == TStatus::Call) {
-        app::HandleRequest(Service().Registry, next.Request, response);
+        // As the demo's accounts: one that reads every branch, one that reads two of them.
+        const app::TCallContext caller{next.Request.MsgId % 2 == 0 ? "demo" : "filial02"};
+        app::HandleRequest(Service().Registry, next.Request, caller, response);
         Check(response, next.Request.MsgId);
         continue;
       }

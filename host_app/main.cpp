@@ -46,8 +46,9 @@ bool ParseServer(const QString& text, std::string& host, int& port) {
 }
 
 // The login dialog, checking each try against the configured servers, over the same transport
-// (TLS or not) as the screens' connections. False when the user cancels.
-bool AskLogin(const fw::TCredentials& prefill) {
+// (TLS or not) as the screens' connections; `scope` gets what the account reads. False when the
+// user cancels.
+bool AskLogin(const fw::TCredentials& prefill, fw::TAccountScope& scope) {
   fw::THostConfig& config = fw::HostConfig();
   std::unique_ptr<fw::TFailoverAppServer> probe;
   try {
@@ -67,6 +68,7 @@ bool AskLogin(const fw::TCredentials& prefill) {
       [client] { client->Cancel(); }, prefill);
   if (dialog.exec() != QDialog::Accepted) return false;
   config.Credentials = dialog.Credentials();
+  scope = client->Scope();
   return true;
 }
 }  // namespace
@@ -146,9 +148,14 @@ int main(int argc, char* argv[]) {
   {
     hostapp::ModuleLoader loader(hostapp::ModuleLoader::DefaultLibraryDirectory());
     hostapp::MainWindow window(loader);
-    // Calls run beside the window, which offers to cancel one that takes long.
-    config.ServiceFactory =
-        hostapp::CancellableServiceFactory(window.Platform(), fw::ConnectionOptions(config));
+    // Calls run beside the window, which offers to cancel one that takes long. Every login
+    // tells the status bar what the account reads.
+    config.ServiceFactory = hostapp::CancellableServiceFactory(
+        window.Platform(), fw::ConnectionOptions(config),
+        [&window](const fw::TAccountScope& scope) {
+          window.SetAccount(fw::HostConfig().Credentials.Login, scope);
+        });
+    fw::TAccountScope scope;
     if (parser.isSet(report)) {
       // No window: messages go to stderr and nothing waits for a user.
       window.Platform().Interactive = false;
@@ -164,10 +171,13 @@ int main(int argc, char* argv[]) {
     } else if (parser.isSet(screenshot)) {
       status = hostapp::RunScreenshotSession(window, parser.value(screenshot));
     } else if (!config.HasCredentials() && !AskLogin({hostapp::FromQt(parser.value(user)),
-                                                      hostapp::FromQt(parser.value(password))})) {
+                                                      hostapp::FromQt(parser.value(password))},
+                                                     scope)) {
       status = 0;  // the user cancelled: nothing opened
     } else {
+      window.SetAccount(config.Credentials.Login, scope);
       window.ShowOnScreen();
+      if (scope.ReadsNothing()) window.Platform().ShowMessage(fw::kNoBranchAccess);
       status = QApplication::exec();
     }
     // The forms go first, while the binding still watches them; then the modules unload.

@@ -1,6 +1,7 @@
 #include "host_app/main_window.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMdiArea>
@@ -35,7 +36,7 @@ bool InstallPortugueseTexts() {
 }
 
 MainWindow::MainWindow(ModuleLoader& loader, QWidget* parent)
-    : QMainWindow(parent), loader_(loader), area_(new QMdiArea(this)) {
+    : QMainWindow(parent), loader_(loader), area_(new QMdiArea(this)), account_(new QLabel(this)) {
   setWindowTitle(QStringLiteral("Compras"));
   QApplication::setWindowIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
   setCentralWidget(area_);
@@ -55,6 +56,7 @@ MainWindow::MainWindow(ModuleLoader& loader, QWidget* parent)
   QAction* about = help->addAction(QStringLiteral("&Sobre"));
   connect(about, &QAction::triggered, this, [this] { ShowAbout(); });
   statusBar()->showMessage(QStringLiteral("Pronto"));
+  statusBar()->addPermanentWidget(account_);
   resize(kDesignedSize);
 }
 
@@ -76,7 +78,23 @@ MainWindow::~MainWindow() {
     fw::Application->SetPlatform(nullptr);
 }
 
+void MainWindow::SetAccount(const std::string& login, const fw::TAccountScope& scope) {
+  scope_ = scope;
+  std::string text = login;
+  const std::string reads = fw::ScopeText(scope);
+  if (!reads.empty()) text += " · " + reads;
+  account_->setText(ToQt(text));
+}
+
+QString MainWindow::AccountText() const {
+  return account_->text();
+}
+
 bool MainWindow::OpenRequestTracking() {
+  if (scope_.ReadsNothing()) {
+    platform_->ShowMessage(fw::kNoBranchAccess);
+    return false;
+  }
   const ModuleLoader::Result result = loader_.Run(kTrackingPackage, kTrackingEntry);
   if (result.Outcome == ModuleLoader::Status::Started) return true;
   platform_->ShowError(result.Message);

@@ -5,7 +5,11 @@
 
 #include <QMainWindow>
 #include <memory>
+#include <string>
 
+#include "framework/net/account.h"
+
+class QLabel;
 class QMdiArea;
 
 namespace hostapp {
@@ -33,8 +37,15 @@ class MainWindow : public QMainWindow {
   QtPlatform& Platform() const { return *platform_; }
 
   // "Compras > Acompanhamento da Solicitação": loads the package and calls IniProc. Returns
-  // whether the module started; a missing or broken package is reported to the user.
+  // whether the module started; a missing or broken package is reported to the user, and so is
+  // an account that reads no branch ("Sua conta não tem acesso a nenhuma filial."), for which
+  // nothing is loaded and nothing queried.
   bool OpenRequestTracking();
+  // The account logged in and what it reads, in the status bar ("demo · todas as filiais",
+  // "filial02 · filiais 0002, 0003", "MSILVA · minhas solicitações"; the login alone when the
+  // server does not say).
+  void SetAccount(const std::string& login, const fw::TAccountScope& scope);
+  QString AccountText() const;
   void ShowAbout();
 
   // The designed size (1300 x 820), made smaller where the screen's free area cannot hold it with
@@ -48,6 +59,8 @@ class MainWindow : public QMainWindow {
  private:
   ModuleLoader& loader_;
   QMdiArea* area_;
+  QLabel* account_;
+  fw::TAccountScope scope_;
   std::unique_ptr<QtBinding> binding_;
   std::unique_ptr<QtPlatform> platform_;
 };

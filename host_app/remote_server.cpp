@@ -22,13 +22,17 @@ fw::TRemoteResult CancellableAppServer::Invoke(const std::string& method,
 }
 
 std::function<std::unique_ptr<fw::IAppServer>(const std::string&, int, const std::string&)>
-CancellableServiceFactory(QtPlatform& platform, fw::TTcpAppServer::TOptions options) {
-  return [&platform, options](const std::string& host, int port, const std::string& name) {
+CancellableServiceFactory(QtPlatform& platform, fw::TTcpAppServer::TOptions options,
+                          std::function<void(const fw::TAccountScope&)> onLogin) {
+  return [&platform, options, onLogin](const std::string& host, int port, const std::string& name) {
     auto server = std::make_unique<CancellableAppServer>(
         std::make_unique<fw::TFailoverAppServer>(fw::ParseServerList(host, port), name, options),
         platform);
     server->Client().SetCredentials(fw::HostConfig().Credentials);
     server->Connect();
+    const fw::TAccountScope& scope = server->Client().Scope();
+    if (onLogin) onLogin(scope);
+    if (scope.ReadsNothing()) throw fw::ERemoteError(fw::kNoBranchAccess);
     return std::unique_ptr<fw::IAppServer>(std::move(server));
   };
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/net/account.h"
 #include "framework/net/failover_app_server.h"
 #include "framework/net/tcp_app_server.h"
 
@@ -32,9 +33,12 @@ class CancellableAppServer : public fw::IAppServer {
 
 // The host's service factory (fw::HostConfig().ServiceFactory): a client of the configured
 // server list ("host1:7450,host2:7450", failing over in order), connected at once, cancellable
-// from the window.
+// from the window. `onLogin` hears what the account reads, from each connection's login; an
+// account that reads nothing gets no connection ("Sua conta não tem acesso a nenhuma filial."),
+// so that no screen queries anything.
 std::function<std::unique_ptr<fw::IAppServer>(const std::string&, int, const std::string&)>
 CancellableServiceFactory(QtPlatform& platform,
-                          fw::TTcpAppServer::TOptions options = fw::TTcpAppServer::TOptions());
+                          fw::TTcpAppServer::TOptions options = fw::TTcpAppServer::TOptions(),
+                          std::function<void(const fw::TAccountScope&)> onLogin = {});
 
 }  // namespace hostapp

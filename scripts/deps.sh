@@ -11,7 +11,7 @@ packages=(
   libsimdjson-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   xvfb xauth x11vnc openbox fonts-dejavu-core fonts-dejavu-extra
-  poppler-utils unzip
+  poppler-utils unzip python3
 )
 
 missing=()

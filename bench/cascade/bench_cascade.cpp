@@ -15,6 +15,14 @@
 // What the server adds to that (decoding, binding, the packet, the threads, the client's
 // decoding) is the ratio.
 //
+// The cascades run as "demo", which reads every branch, and in the same rounds as restricted
+// accounts (docs/security.md, "Who reads what"): "restrita", granted every branch as a list (its
+// answers are demo's, row for row, so the ratio is what the scope's semi-join costs), and the
+// requester with most requests, who reads only its own (smaller answers, through the index of
+// a requester's requests). Their p50 against demo's p50 is the read scopes' ratio; beside it, the
+// median of each round's ratio (the account's cascade and demo's run one after the other in every
+// round), which the machine's load moves less than the ratio of two medians of a millisecond.
+//
 // Last, on SQLite, how the pages are read: GetItens in process with the pages read through
 // read(), as the server reads them, and through a memory map, as it once did.
 //
@@ -44,8 +52,10 @@
 #include <string>
 #include <vector>
 
+#include "app_server/accounts.h"
 #include "app_server/database.h"
 #include "app_server/queries.h"
+#include "app_server/read_scope.h"
 #include "app_server/tracking_service.h"
 #include "bench/common/demo_cache.h"
 #include "bench/common/server.h"
@@ -478,19 +488,28 @@ void CompareReads(const std::string& path, int rounds) {
 
 // ------------------------------------------------------------------ engines
 
+// A restricted account of the demo, as the bench measures it.
+struct TAccount {
+  std::string Login, What;
+};
+
 struct TEngine {
   std::string Name, Db;
   std::unique_ptr<bench::TServer> Server;
   std::unique_ptr<fw::TNetConnection> Connection;
+  // Per restricted account: its connection, its times and rows per shape.
+  std::map<std::string, std::unique_ptr<fw::TNetConnection>> Restricted;
+  std::map<std::string, std::map<std::string, std::vector<double>>> RestrictedTimes;
+  std::map<std::string, std::map<std::string, size_t>> RestrictedRows;
   std::unique_ptr<app::IConnection> Direct;  // the floor's
   std::map<std::string, std::vector<double>> Times, Floors;
   std::map<std::string, size_t> Rows;
   double First = 0, Second = 0;  // the first cascades of a fresh server
 };
 
-std::unique_ptr<fw::TNetConnection> Connect(int port) {
-  // The connection logs in with the host's credentials, as the screens' do: the demo's account.
-  fw::HostConfig().Credentials = {"demo", "demo"};
+std::unique_ptr<fw::TNetConnection> Connect(int port, const std::string& login = "demo") {
+  // The connection logs in with the host's credentials, as the screens' do: a demo account.
+  fw::HostConfig().Credentials = {login, "demo"};
   auto connection = std::make_unique<fw::TNetConnection>(nullptr, "netAcompSoli");
   connection->ServerName = service::kServerName;
   connection->Host = "127.0.0.1";
@@ -538,6 +557,29 @@ TOptions Parse(int argc, char** argv) {
   return options;
 }
 
+// The restricted accounts on the demo `db`: "restrita", made (again) with every branch as a list,
+// and the requester with most requests, whose own account the demo has.
+std::vector<TAccount> MakeRestrictedAccounts(const std::string& db, app::IConnection& direct) {
+  std::string branches;
+  direct.Query("SELECT CDFILIAL FROM FILIAL ORDER BY 1", {}, 1, 600000, [&](const app::IRow& row) {
+    if (!branches.empty()) branches += ',';
+    branches += row.Text(0);
+    return true;
+  });
+  app::AddAccount(db, "restrita", "Todas as filiais, em lista",
+                  app::HashPassword("demo", app::THashCost::Demo));
+  app::GrantBranches(db, "restrita", branches);
+  std::string requester;
+  direct.Query(
+      "SELECT CDOPERSOLI FROM SOLICITACAO GROUP BY CDOPERSOLI ORDER BY COUNT(*) DESC, 1 LIMIT 1",
+      {}, 1, 600000, [&](const app::IRow& row) {
+        requester = std::string(row.Text(0));
+        return true;
+      });
+  return {{"restrita", "every branch, as a list (demo's rows)"},
+          {requester, "a requester: its own requests"}};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -562,10 +604,14 @@ int main(int argc, char** argv) {
       engines[1].Db = bench::PostgresDemo(options.Scale, options.Cluster);
     }
     const std::vector<std::string> serverArgs = {"--workers", std::to_string(options.Workers)};
+    std::vector<TAccount> accounts;
     for (auto& engine : engines) {
       engine.Direct = app::OpenDatabase(engine.Db);
+      accounts = MakeRestrictedAccounts(engine.Db, *engine.Direct);
       engine.Server = std::make_unique<bench::TServer>(engine.Db, serverArgs);
       engine.Connection = Connect(engine.Server->Port());
+      for (const auto& account : accounts)
+        engine.Restricted[account.Login] = Connect(engine.Server->Port(), account.Login);
     }
     std::vector<TShape> shapes = Shapes(*engines[0].Direct);
     const TItemKeys item = ItemKeys(engines[0].Connection->AppServer(), shapes[0]);
@@ -598,6 +644,12 @@ int main(int argc, char** argv) {
           throw std::runtime_error(shape.Name + ": the engines answered differently");
         }
         engine.Rows[shape.Name] = RowsOf(made);
+        for (const auto& account : accounts)
+          engine.RestrictedRows[account.Login][shape.Name] =
+              RowsOf(Cascade(engine.Restricted[account.Login]->AppServer(), shape, item));
+        if (engine.RestrictedRows[accounts[0].Login][shape.Name] != RowsOf(made))
+          throw std::runtime_error(shape.Name + ": " + accounts[0].Login +
+                                   ", of every branch, got other rows than demo");
       }
     }
 
@@ -613,9 +665,21 @@ int main(int argc, char** argv) {
                 Floor(*engine.Direct, echo, calls[shape.Name], rows));
           };
           if (round % 2 == 1) runFloor();
-          const auto start = TClock::now();
-          Cascade(engine.Connection->AppServer(), shape, item);
-          engine.Times[shape.Name].push_back(Since(start));
+          // demo and the restricted accounts, in an order that turns too.
+          const size_t who = 1 + accounts.size();
+          for (size_t k = 0; k < who; ++k) {
+            const size_t index = (k + static_cast<size_t>(round)) % who;
+            fw::IAppServer& server =
+                index == 0 ? engine.Connection->AppServer()
+                           : engine.Restricted[accounts[index - 1].Login]->AppServer();
+            const auto start = TClock::now();
+            Cascade(server, shape, item);
+            const double took = Since(start);
+            if (index == 0)
+              engine.Times[shape.Name].push_back(took);
+            else
+              engine.RestrictedTimes[accounts[index - 1].Login][shape.Name].push_back(took);
+          }
           if (round % 2 == 0) runFloor();
         }
       }
@@ -625,6 +689,7 @@ int main(int argc, char** argv) {
     const TShape& month = shapes[0];
     for (auto& engine : engines) {
       engine.Connection.reset();
+      engine.Restricted.clear();
       engine.Server.reset();
       engine.Server = std::make_unique<bench::TServer>(engine.Db, serverArgs);
       engine.Connection = Connect(engine.Server->Port());
@@ -660,6 +725,40 @@ int main(int argc, char** argv) {
     std::printf("\n");
     for (const auto& shape : shapes)
       std::printf("%-16s %s\n", shape.Name.c_str(), shape.Description.c_str());
+
+    // The read scopes: each restricted account's p50 against demo's p50, same rounds.
+    std::printf(
+        "\nread scopes: each shape's cascade as a restricted account against the same as demo, "
+        "same rounds (p50 ms; ratio: account p50 / demo p50; paired: median of the rounds' "
+        "account / demo):\n");
+    for (const auto& account : accounts)
+      std::printf("  %-10s %s\n", account.Login.c_str(), account.What.c_str());
+    std::printf("%-16s", "");
+    for (const auto& engine : engines) {
+      std::printf(" | %-10s %7s", engine.Name.c_str(), "demo");
+      for (const auto& account : accounts)
+        std::printf(" %10.10s %6s %5s %6s", account.Login.c_str(), "rows", "ratio", "paired");
+    }
+    std::printf("\n");
+    for (const auto& shape : shapes) {
+      std::printf("%-16s", shape.Name.c_str());
+      for (auto& engine : engines) {
+        const double demo = Percentile(engine.Times[shape.Name], 0.5);
+        std::printf(" | %-10s %7.2f", "", demo);
+        for (const auto& account : accounts) {
+          const auto& times = engine.RestrictedTimes[account.Login][shape.Name];
+          const auto& demoTimes = engine.Times[shape.Name];
+          std::vector<double> paired;
+          for (size_t round = 0; round < times.size() && round < demoTimes.size(); ++round)
+            if (demoTimes[round] > 0) paired.push_back(times[round] / demoTimes[round]);
+          const double p50 = Percentile(times, 0.5);
+          std::printf(" %10.2f %6zu %5.2f %6.2f", p50,
+                      engine.RestrictedRows[account.Login][shape.Name], demo > 0 ? p50 / demo : 0.0,
+                      Percentile(paired, 0.5));
+        }
+      }
+      std::printf("\n");
+    }
     std::printf(
         "\nfirst cascade after the server starts (one month), then the next, against the "
         "warm p50:\n");

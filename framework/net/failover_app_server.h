@@ -56,6 +56,9 @@ class TFailoverAppServer : public IAppServer {
   // The server calls go to now, as listed.
   const TServerAddress& Current() const { return addresses_[current_]; }
   bool Connected() const { return servers_[current_]->Connected(); }
+  // The account of the last login on the server calls go to (TTcpAppServer).
+  const std::string& UserName() const { return servers_[current_]->UserName(); }
+  const TAccountScope& Scope() const { return servers_[current_]->Scope(); }
   // Safe from any thread: ends the Connect or Invoke in flight, as TTcpAppServer::Cancel does
   // (the connection closes and the call raises "Operação cancelada pelo usuário."); a connect
   // does not go on to the next server. As after any transport failure, the next call starts

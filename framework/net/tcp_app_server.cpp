@@ -263,6 +263,7 @@ void TTcpAppServer::LogIn() {
   if (reply.HasPacket || reply.Result.Refused || name == reply.Texts.end())
     TransportFailure("Resposta inválida do servidor de aplicação ao login em " + Address() + ".");
   userName_ = name->second;
+  scope_ = ReadLoginScope(reply.Texts);
 }
 
 void TTcpAppServer::TransportFailure(const std::string& message) {

@@ -41,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/net/account.h"
 #include "framework/net/remote.h"
 
 struct ssl_st;
@@ -88,6 +89,8 @@ class TTcpAppServer : public IAppServer {
   void SetCredentials(TCredentials credentials) { credentials_ = std::move(credentials); }
   // The account's name as the last login's answer gave it.
   const std::string& UserName() const { return userName_; }
+  // What the account reads, as the last login's answer gave it (account.h).
+  const TAccountScope& Scope() const { return scope_; }
   static constexpr const char* kLoginMethod = "Sessao.Login";
 
   // Opens the connection (closing any open one) and logs in when credentials are set. Raises
@@ -149,6 +152,7 @@ class TTcpAppServer : public IAppServer {
   TOptions options_;
   TCredentials credentials_;
   std::string userName_;
+  TAccountScope scope_;
   int socket_ = -1;
   ssl_ctx_st* tlsContext_ = nullptr;  // made at the first encrypted connect
   ssl_st* tls_ = nullptr;             // while connected with Tls

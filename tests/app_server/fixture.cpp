@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -87,6 +88,17 @@ void TOwnDemo::Execute(const std::string& sql) {
   sqlite3_free(message);
   sqlite3_close(db);
   if (status != SQLITE_OK) throw std::runtime_error(reason + " in " + sql);
+}
+
+int RunWithInput(const std::string& arguments, const std::string& input,
+                 const std::string& logPath) {
+  const std::string command =
+      std::string(APP_SERVER_PATH) + " " + arguments + " >>" + logPath + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "w");
+  if (pipe == nullptr) return -1;
+  std::fwrite(input.data(), 1, input.size(), pipe);
+  const int status = ::pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string ServedValue(const std::string& query) {
@@ -213,9 +225,14 @@ void TRawClient::SendUntilRefused(const std::string& bytes) {
 }
 
 void TRawClient::Login() {
-  Send(LoginBytes(0xFFFF, "demo", "demo"));
-  const fw::wire::TReply reply = Read(10000);
+  Login("demo", "demo");
+}
+
+fw::wire::TReply TRawClient::Login(const std::string& login, const std::string& password) {
+  Send(LoginBytes(0xFFFF, login, password));
+  fw::wire::TReply reply = Read(10000);
   if (reply.Failed) throw std::runtime_error("login refused: " + reply.ErrorMessage);
+  return reply;
 }
 
 void TRawClient::ShutdownWrite() {

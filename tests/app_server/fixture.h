@@ -58,6 +58,11 @@ class TOwnDemo {
 // string) with app-server --init-demo; raises with its output when that fails.
 void InitDemo(const std::string& location, int seed, int scale, const std::string& logPath);
 
+// Runs app-server with `arguments` (a shell command line's) and `input` on its standard input
+// (not a terminal); the exit status. Its output is appended to `logPath`.
+int RunWithInput(const std::string& arguments, const std::string& input,
+                 const std::string& logPath);
+
 // A query of the database the shared server serves (not the SQLite copy Sql reads).
 std::string ServedValue(const std::string& query);
 
@@ -87,6 +92,8 @@ class TRawClient {
   void Send(const std::string& bytes);
   // Logs in as "demo" (raises when refused): what every connection does before its calls.
   void Login();
+  // Logs in as `login` (raises when refused); the login's answer.
+  fw::wire::TReply Login(const std::string& login, const std::string& password);
   // Sends as much as the server takes of `bytes`, stopping quietly when it hangs up.
   void SendUntilRefused(const std::string& bytes);
   void ShutdownWrite();

@@ -59,18 +59,6 @@ TAttempt TryLogin(int port, const std::string& login, const std::string& passwor
   return attempt;
 }
 
-// Runs app-server with `input` on its standard input (not a terminal); the exit status.
-int RunWithInput(const std::string& arguments, const std::string& input,
-                 const std::string& logPath) {
-  const std::string command =
-      std::string(APP_SERVER_PATH) + " " + arguments + " >>" + logPath + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "w");
-  if (pipe == nullptr) return -1;
-  std::fwrite(input.data(), 1, input.size(), pipe);
-  const int status = ::pclose(pipe);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 std::string Quoted(const std::string& text) {
   return "'" + text + "'";
 }

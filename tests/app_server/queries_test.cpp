@@ -29,7 +29,8 @@ using app::TFilterShape;
 // ------------------------------------------------------------------ the definition
 
 // The methods as one statement each, every criterion switched on and off by its flag (SQLite's
-// text; PostgreSQL's follows from it).
+// text; PostgreSQL's follows from it), and so the read scope: the request's branch one of the
+// account's unless it reads them all, the request its operator's when it reads only its own.
 const std::map<std::string, std::string> kDefinitions = {
     {"GetNrSolicita", R"SQL(SELECT '' AS IDMARCADO, S.NRSOLICMP
   FROM SOLICITACAO S
@@ -39,6 +40,8 @@ const std::map<std::string, std::string> kDefinitions = {
          SELECT 1 FROM ITEMSOLICITACAO I
           WHERE I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
             AND I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim))
+   AND (:scopeAll = 'S' OR S.CDFILIAL IN (SELECT CDFILIAL FROM USUARIOFILIAL WHERE LOGIN = :login))
+   AND (:scopeOwn = 'N' OR S.CDOPERSOLI = :cdOperSoli)
  GROUP BY S.NRSOLICMP
  ORDER BY S.NRSOLICMP)SQL"},
     {"GetFilSoliGD", R"SQL(SELECT F.CDFILIAL, F.NMFILIAL
@@ -54,7 +57,10 @@ const std::map<std::string, std::string> kDefinitions = {
           AND (:stDtEntr = 'T' OR (I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim))
           AND (:stTSolicita = 'T' OR S.NRSOLICMP IN (SELECT value FROM json_each(:lSolicita)))
           AND (:stTCdProd = 'T' OR (P.CDARVPROD >= :cdProdIni
-                                    AND (:cdProdFin = '' OR P.CDARVPROD <= :cdProdFin))))
+                                    AND (:cdProdFin = '' OR P.CDARVPROD <= :cdProdFin)))
+          AND (:scopeAll = 'S'
+               OR S.CDFILIAL IN (SELECT CDFILIAL FROM USUARIOFILIAL WHERE LOGIN = :login))
+          AND (:scopeOwn = 'N' OR S.CDOPERSOLI = :cdOperSoli))
  ORDER BY F.CDFILIAL)SQL"},
     {"GetItens",
      R"SQL(SELECT I.STATUS, S.CDFILLAN, S.NRSOLICMP, S.CDOPERLANC, D.NMDESTSOLI, I.NRCOMPRA,
@@ -77,6 +83,8 @@ const std::map<std::string, std::string> kDefinitions = {
    AND (:stTSolicita = 'T' OR S.NRSOLICMP IN (SELECT value FROM json_each(:lSolicita)))
    AND (:stTCdProd = 'T' OR (P.CDARVPROD >= :cdProdIni
                              AND (:cdProdFin = '' OR P.CDARVPROD <= :cdProdFin)))
+   AND (:scopeAll = 'S' OR S.CDFILIAL IN (SELECT CDFILIAL FROM USUARIOFILIAL WHERE LOGIN = :login))
+   AND (:scopeOwn = 'N' OR S.CDOPERSOLI = :cdOperSoli)
  ORDER BY S.NRSOLICMP, S.CDFILLAN, I.NRITEMSOLI)SQL"},
     {"GetItemProduto",
      R"SQL(SELECT P.CDARVPROD, P.CDPRODUTO, P.NMPRODUTO, P.SGUNIDADE, I.QTSOLIPROD, P.VRCMPANTERIOR,
@@ -100,6 +108,8 @@ const std::map<std::string, std::string> kDefinitions = {
    AND (:stDtSoli = 'T' OR (S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim))
    AND (:stTCdProd = 'T' OR (P.CDARVPROD >= :cdProdIni
                              AND (:cdProdFin = '' OR P.CDARVPROD <= :cdProdFin)))
+   AND (:scopeAll = 'S' OR S.CDFILIAL IN (SELECT CDFILIAL FROM USUARIOFILIAL WHERE LOGIN = :login))
+   AND (:scopeOwn = 'N' OR S.CDOPERSOLI = :cdOperSoli)
  ORDER BY P.CDARVPROD, I.NRITEMSOLI)SQL"},
 };
 
@@ -304,6 +314,23 @@ std::vector<std::string> RowsOf(app::IConnection& connection, const char* sql,
 const std::vector<std::string> kFilteredMethods = {"GetNrSolicita", "GetFilSoliGD", "GetItens",
                                                    "GetItemProduto"};
 
+// The call's parameters with the read scope's: the definitions' flags, and what the statements of
+// the scope bind (the account's login and operator).
+app::TNamedParams WithScope(app::TNamedParams params, const app::TScopeShape& scope,
+                            const std::string& login, const std::string& operatorCode) {
+  params.emplace_back("scopeAll", scope.Branches ? "N" : "S");
+  params.emplace_back("scopeOwn", scope.OwnRequests ? "S" : "N");
+  params.emplace_back("login", login);
+  params.emplace_back("cdOperSoli", operatorCode);
+  return params;
+}
+
+std::string Describe(const app::TScopeShape& scope) {
+  if (scope.Branches && scope.OwnRequests) return " as a branch list's own requests";
+  if (scope.Branches) return " as a branch list";
+  return scope.OwnRequests ? " as own requests" : "";
+}
+
 TEST(FilterShapes, EveryShapeOfEveryMethod_GivesTheRowsOfTheDefinition) {
   auto connection = app::OpenDatabase(Demo().Served);
   const app::TDialect dialect = connection->Dialect();
@@ -319,10 +346,10 @@ TEST(FilterShapes, EveryShapeOfEveryMethod_GivesTheRowsOfTheDefinition) {
         // The criteria of the call are the shape's (the flag of an empty product range
         // restricts nothing).
         ASSERT_EQ(call.Shape, shape) << method << Describe(shape) << " variant " << variant;
-        const auto expected =
-            RowsOf(*connection, Definition(method, dialect), call.Params, columns);
+        const auto bound = WithScope(call.Params, {}, "", "");
+        const auto expected = RowsOf(*connection, Definition(method, dialect), bound, columns);
         const auto got =
-            RowsOf(*connection, app::SqlFor(method, dialect, call.Shape), call.Params, columns);
+            RowsOf(*connection, app::SqlFor(method, dialect, call.Shape), bound, columns);
         EXPECT_EQ(expected, got) << method << Describe(shape) << " variant " << variant;
         ++calls;
         (expected.empty() ? empty : withRows) += 1;
@@ -332,6 +359,45 @@ TEST(FilterShapes, EveryShapeOfEveryMethod_GivesTheRowsOfTheDefinition) {
     EXPECT_GT(withRows, calls / 4) << method;
     EXPECT_GT(empty, 0u) << method;
   }
+}
+
+// The demo's "filial02" reads branches 0002 and 0003; the operator is a requester of 0002, so that
+// the branch list with own requests keeps some of its requests.
+TEST(FilterShapes, EveryShapeForEveryReadScope_GivesTheRowsOfTheDefinitionWithTheScope) {
+  auto connection = app::OpenDatabase(Demo().Served);
+  const app::TDialect dialect = connection->Dialect();
+  const std::string requester = SqlValue(
+      "SELECT CDOPERSOLI FROM SOLICITACAO WHERE CDFILIAL = '0002' GROUP BY CDOPERSOLI "
+      "ORDER BY COUNT(*) DESC, 1");
+  TDraw draw(20240705);
+  std::map<std::string, size_t> withRows;
+  for (const app::TScopeShape& scope : app::ScopeShapes()) {
+    if (scope == app::TScopeShape{}) continue;
+    for (const auto& method : kFilteredMethods) {
+      const service::TMethodDef& def = *service::FindMethod(method);
+      const int columns = static_cast<int>(def.Fields.size());
+      size_t calls = 0, fewer = 0;
+      for (const TFilterShape& shape : app::ShapesOf(method)) {
+        for (int variant = 0; variant < 4; ++variant) {
+          const app::TBoundCall call = app::BindCall(def, CallOf(method, shape, draw, variant));
+          const auto bound = WithScope(call.Params, scope, "filial02", requester);
+          const auto expected = RowsOf(*connection, Definition(method, dialect), bound, columns);
+          const auto got =
+              RowsOf(*connection, app::SqlFor(method, dialect, call.Shape, scope), bound, columns);
+          EXPECT_EQ(expected, got)
+              << method << Describe(shape) << Describe(scope) << " variant " << variant;
+          const auto all = RowsOf(*connection, Definition(method, dialect),
+                                  WithScope(call.Params, {}, "", ""), columns);
+          ++calls;
+          withRows[method] += expected.empty() ? 0 : 1;
+          fewer += expected.size() < all.size() ? 1 : 0;
+        }
+      }
+      // The scope hid rows, and (below) kept some, so the comparison compared something.
+      EXPECT_GT(fewer, calls / 10) << method << Describe(scope);
+    }
+  }
+  for (const auto& method : kFilteredMethods) EXPECT_GT(withRows[method], 3u) << method;
 }
 
 TEST(FilterShapes, EachMethodHasAStatementPerShapeOfItsOwnCriteria) {
@@ -394,7 +460,10 @@ std::vector<app::TRpcValue> TypicalCall(const std::string& method, const TFilter
       {"cdFilial", "0001"},
       {"nrSoliCmp", "2024000101"},
       {"cdFilLan", "0001"},
-      {"nrCompra", ""}};
+      {"nrCompra", ""},
+      {"cdDestSoli", "001"},
+      {"cdProduto", "000001"},
+      {"nrColePreco", "0000000001"}};
   std::vector<app::TRpcValue> params;
   for (const auto& def : service::FindMethod(method)->Params) {
     app::TRpcValue value;
@@ -505,6 +574,79 @@ TEST(QueryPlans, NoShapeRestrictedByDateBranchOrList_ReadsAllRequestsOrItems) {
     }
   }
   EXPECT_EQ(checked, 7u + 60u + 32u + 8u);
+}
+
+}  // namespace
+}  // namespace testing_app
+
+namespace testing_app {
+namespace {
+
+// The accounts of a large site beside the demo's, for the planner: 5,000 accounts of every
+// branch (100,000 rows of USUARIOFILIAL at scale 300), with their statistics.
+void AddManyAccounts(const std::string& location) {
+  if (EngineUnderTest() == TEngine::Postgres) {
+    PostgresQuery(location,
+                  "INSERT INTO USUARIOFILIAL (LOGIN, CDFILIAL) SELECT 'conta' || I, F.CDFILIAL "
+                  "FROM generate_series(1, 5000) I CROSS JOIN FILIAL F; ANALYZE");
+    return;
+  }
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(location.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  const int status =
+      sqlite3_exec(db,
+                   "WITH RECURSIVE N(I) AS (SELECT 1 UNION ALL SELECT I + 1 FROM N WHERE I < 5000) "
+                   "INSERT INTO USUARIOFILIAL (LOGIN, CDFILIAL) SELECT 'conta' || N.I, F.CDFILIAL "
+                   "FROM N CROSS JOIN FILIAL F; ANALYZE",
+                   nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(SQLITE_OK, status);
+}
+
+// The lines of a plan that read USUARIOFILIAL (alias G) other than by its key.
+std::vector<std::string> ScopeScans(const std::vector<std::string>& plan) {
+  std::vector<std::string> scans;
+  for (const auto& line : plan)
+    if (line.rfind("SCAN G", 0) == 0 ||
+        (line.find("Seq Scan on usuariofilial") != std::string::npos))
+      scans.push_back(line);
+  return scans;
+}
+
+TEST(QueryPlans, ReadScopes_AddNoScanOfRequestsOrItems_AndFindTheAccountsBranchesByKey) {
+  TPlanDemo demo;
+  AddManyAccounts(demo.Location);
+  demo.Connection = app::OpenDatabase(demo.Location);
+  const app::TDialect dialect = demo.Connection->Dialect();
+  std::vector<std::string> methods = kFilteredMethods;
+  methods.insert(methods.end(), {"GetFilSoli", "GetDestSolGere", "GetItemCota"});
+  size_t checked = 0;
+  for (const auto& method : methods) {
+    const bool keyed =
+        method != "GetNrSolicita" && method != "GetFilSoliGD" && method != "GetFilSoli";
+    for (const TFilterShape& shape : app::ShapesOf(method)) {
+      const bool restricted = keyed || shape.RequestDates || shape.DeliveryDates ||
+                              shape.BranchList || shape.RequestList;
+      const app::TBoundCall call =
+          app::BindCall(*service::FindMethod(method), TypicalCall(method, shape));
+      const auto unscoped = PlanOf(*demo.Connection, app::SqlFor(method, dialect, call.Shape),
+                                   WithScope(call.Params, {}, "", ""));
+      for (const app::TScopeShape& scope : app::ScopeShapes()) {
+        if (scope == app::TScopeShape{}) continue;
+        const auto plan = PlanOf(*demo.Connection, app::SqlFor(method, dialect, call.Shape, scope),
+                                 WithScope(call.Params, scope, "filial02", "MSILVA"));
+        const std::string what = method + Describe(shape) + Describe(scope) + Lines(plan);
+        if (restricted) {
+          EXPECT_EQ(FullScans(plan), std::vector<std::string>()) << what;
+        } else {
+          EXPECT_LE(FullScans(plan).size(), FullScans(unscoped).size()) << what;
+        }
+        EXPECT_EQ(ScopeScans(plan), std::vector<std::string>()) << what;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_EQ(checked, 3u * (8u + 64u + 32u + 8u + 3u));
 }
 
 }  // namespace
