@@ -75,6 +75,10 @@ class IPlatform {
   // The sort dialog: the user chooses the columns (request.Fields). False when cancelled; a
   // front end without the dialog cancels.
   virtual bool ChooseSort(TSortRequest&) { return false; }
+  // A form was built and its create handler is about to run: a front end that keeps what the
+  // user arranged on the screens puts back what belongs to the model, the order each grid's data
+  // set was sorted in, so that the first rows loaded come in that order.
+  virtual void FormCreating(TForm*) {}
 };
 
 }  // namespace fw

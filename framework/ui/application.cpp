@@ -56,6 +56,15 @@ void TApplication::ActivateForm(TForm* form) {
   if (form->OnActivate) form->OnActivate(form);
 }
 
+void TApplication::FormCreating(TForm* form) {
+  if (!platform_) return;
+  try {
+    platform_->FormCreating(form);
+  } catch (const std::exception& error) {
+    ShowException(error);
+  }
+}
+
 bool TApplication::BlockedByModal(const TForm* form) const {
   const TForm* modal = ModalForm();
   return modal && form != modal;

@@ -61,10 +61,11 @@ class TApplication : public TComponent {
   void SetPlatform(IPlatform* platform) { platform_ = platform; }
 
   // Two-step creation: construct the form owned by the application, store it in `reference`,
-  // then run its create handler.
+  // then (the platform having put back the user's arrangement) run its create handler.
   template <typename T>
   T* CreateForm(T*& reference) {
     reference = new T(this);
+    FormCreating(reference);
     reference->DoCreate();
     return reference;
   }
@@ -127,6 +128,8 @@ class TApplication : public TComponent {
   struct TFocusChain;
   void FreeReleased();
   void FormClosed(TForm* form);
+  // Tells the platform (IPlatform::FormCreating); a failure there is shown, creation goes on.
+  void FormCreating(TForm* form);
   // The tab change of Ctrl+Tab and Ctrl+PgDn (above); false when there is no other tab.
   bool SwitchPage(TForm* form, bool forward);
 
