@@ -378,6 +378,15 @@ void QtBinding::Register(ControlView& view) {
     focusParts_.insert(view.Focus, &view);
     view.Focus->installEventFilter(this);
   }
+  if (view.Tabs) {
+    // When the model puts the focus on a page control (the item screen opens so), Qt's focus
+    // goes to the tab bar, the tab widget's focus proxy: its keys are the page control's (Esc,
+    // Tab, Ctrl+Tab), or they would reach nothing.
+    QWidget* bar = view.Tabs->tabBar();
+    parts_.insert(bar, &view);
+    focusParts_.insert(bar, &view);
+    bar->installEventFilter(this);
+  }
   if (view.Host) {
     hosts_.insert(view.Host, &view);
     view.Host->installEventFilter(this);
