@@ -450,7 +450,9 @@ void QtBinding::SyncSortIndicator(ControlView& view) {
   const int column = grid->SortColumn(&descending);
   ++syncing_;
   header->setSortIndicatorShown(column >= 0);
-  header->setSortIndicator(column, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+  // The arrow as the desktop draws it: pointing up for an ascending order. Qt's styles draw
+  // Qt::AscendingOrder pointing down, so the indicator is given the other order.
+  header->setSortIndicator(column, descending ? Qt::AscendingOrder : Qt::DescendingOrder);
   --syncing_;
 }
 

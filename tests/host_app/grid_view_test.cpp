@@ -122,12 +122,13 @@ TEST_F(GridViewTest, TitleClicks_SortWithTheArrow_ThenDescending_ThenAsServed) {
   EXPECT_EQ((QStringList{"Água Branca", "armazém", "Centro", "Matriz"}), Names());
   EXPECT_TRUE(header->isSortIndicatorShown());
   EXPECT_EQ(1, header->sortIndicatorSection());
-  EXPECT_EQ(Qt::AscendingOrder, header->sortIndicatorOrder());
+  // Qt's styles point Qt::DescendingOrder up, as the desktop draws an ascending sort.
+  EXPECT_EQ(Qt::DescendingOrder, header->sortIndicatorOrder());
   EXPECT_EQ(3, form->cdsDados->RecNo()) << "Centro stays current";
   EXPECT_EQ(2, view->currentIndex().row()) << "and selected in the view";
   ClickTitle(1);
   EXPECT_EQ((QStringList{"Matriz", "Centro", "armazém", "Água Branca"}), Names());
-  EXPECT_EQ(Qt::DescendingOrder, header->sortIndicatorOrder());
+  EXPECT_EQ(Qt::AscendingOrder, header->sortIndicatorOrder()) << "pointing down";
   ClickTitle(1);
   EXPECT_EQ((QStringList{"Matriz", "Centro", "Água Branca", "armazém"}), Names());
   EXPECT_FALSE(header->isSortIndicatorShown());
@@ -225,7 +226,7 @@ TEST_F(GridViewTest, WhatTheUserArranged_IsThereWhenTheScreenOpensAgain) {
   EXPECT_EQ(222, header->sectionSize(1));
   EXPECT_EQ(QStringLiteral("Matriz"), view->model()->index(0, 1).data().toString());
   EXPECT_TRUE(header->isSortIndicatorShown());
-  EXPECT_EQ(Qt::DescendingOrder, header->sortIndicatorOrder());
+  EXPECT_EQ(Qt::AscendingOrder, header->sortIndicatorOrder()) << "descending, pointing down";
   EXPECT_EQ(left.size(), binding->WindowOf(form)->geometry().size());
 
   // Another user sees the design.
@@ -254,7 +255,7 @@ TEST_F(GridViewTest, OrdenarDialog_SortsByUpToThreeColumns) {
   menu->close();
   QTRY_COMPARE(Names(), (QStringList{"Matriz", "Água Branca", "Centro", "armazém"}));
   EXPECT_EQ(2, header->sortIndicatorSection());
-  EXPECT_EQ(Qt::DescendingOrder, header->sortIndicatorOrder());
+  EXPECT_EQ(Qt::AscendingOrder, header->sortIndicatorOrder()) << "descending, pointing down";
   EXPECT_EQ(store->GridSort("frmTeste", "dbgDados"),
             (std::vector<fw::TIndexField>{{"VALOR", true}}));
 }
