@@ -749,12 +749,17 @@ TEST_F(EndToEndTest, RealScreens_KeysAndSorting_AndTheLayoutKeptForTheUser) {
   sub->resize(sub->width() + 30, sub->height() + 20);
   QApplication::processEvents();
   const QSize size = sub->size();
+  sub->showMaximized();
+  QApplication::processEvents();
   fw::Application->UserClick(dynamic_cast<fw::TControl*>(request->FindComponent("sbtFechar")));
   QApplication::processEvents();
   request = OpenFromMenu();
   ASSERT_NE(request, nullptr);
   sub = qobject_cast<QMdiSubWindow*>(window->Binding().WindowOf(request));
-  EXPECT_EQ(sub->size(), size);
+  EXPECT_TRUE(sub->isMaximized()) << "left maximized, opened maximized";
+  sub->showNormal();
+  QApplication::processEvents();
+  EXPECT_EQ(sub->size(), size) << "its normal size, as left";
   auto* itemsData = dynamic_cast<fw::TDataSet*>(request->FindComponent("cdsItensGrid"));
   ASSERT_NE(itemsData, nullptr);
   EXPECT_EQ(itemsData->IndexFields(), (std::vector<fw::TIndexField>{{"DTPROGENTR"}}));
