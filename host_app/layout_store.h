@@ -3,7 +3,7 @@
 // column order, widths, hidden columns and sort, the splitters, and the window's geometry and
 // maximized state.
 //
-// One QSettings file (INI), by default "acomp/telas.conf" in the user's configuration folder
+// One QSettings file (INI), by default "acomp/telas.ini" in the user's configuration folder
 // (~/.config on Linux). Groups: the login (percent-encoded; "-" when nobody logged in), then the
 // form's name, then the grid's:
 //

@@ -170,7 +170,7 @@ int main(int argc, char* argv[]) {
       status = 0;  // the user cancelled: nothing opened
     } else {
       // What the user arranges on the screens is kept for the next time, per login
-      // (~/.config/acomp/telas.conf); the unattended sessions above keep to the design.
+      // (~/.config/acomp/telas.ini); the unattended sessions above keep to the design.
       window.Binding().SetLayoutStore(std::make_shared<hostapp::LayoutStore>());
       window.ShowOnScreen();
       status = QApplication::exec();
