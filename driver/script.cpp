@@ -103,6 +103,11 @@ void ValidateExport(const TCommand& command) {
     Fail(command, "export writes a .xlsx or .csv file, not '" + command.Args[1] + "'");
 }
 
+void ValidateSort(const TCommand& command) {
+  if (command.Args.size() > 2 && command.Args[2] != "desc" && command.Args[2] != "asc")
+    Fail(command, "expected desc or asc, got '" + command.Args[2] + "'");
+}
+
 void ValidateFind(const TCommand& command) {
   fw::TSearchMatch match;
   if (command.Args.size() > 2 && !ParseSearchMatch(command.Args[2], match))
@@ -177,6 +182,7 @@ const std::map<std::string, TCommandDef>& ExpectTable() {
       {"rows", {2, 2, [](const TCommand& c) { Count(c, c.Args[2], 0, "row count"); }}},
       {"cell", {4, 4, [](const TCommand& c) { Count(c, c.Args[2], 1, "row"); }}},
       {"current", {2, 2, [](const TCommand& c) { Count(c, c.Args[2], 0, "row"); }}},
+      {"column", {2, 2, {}}},
       {"var",
        {2, 2,
         [](const TCommand& c) {
@@ -220,6 +226,7 @@ const std::map<std::string, std::pair<TCommandDef, const char*>>& CommandTable()
       {"column", {{2, 2, {}}, "column GRID FIELD"}},
       {"dblclick", {{1, 2, {}}, "dblclick GRID [FIELD]"}},
       {"export", {{2, 2, ValidateExport}, "export GRID FILE"}},
+      {"sort", {{1, 3, ValidateSort}, "sort GRID [FIELD [desc]]"}},
       {"pick", {{0, -1, {}}, "pick KEY..."}},
       {"pick-cancel", {{0, 0, {}}, "pick-cancel"}},
       {"find", {{2, 3, ValidateFind}, "find FIELD VALUE [começa|contém]"}},

@@ -192,8 +192,17 @@ fw::TForm* TSession::ActiveForm(const TCommand& command) const {
   return form;
 }
 
+void TSession::RefuseUnderModal(const TCommand& command, const fw::TForm* target) const {
+  fw::TForm* modal = fw::Application ? fw::Application->ModalForm() : nullptr;
+  if (!modal || modal == target) return;
+  throw TScriptError(command.Line, "the modal form \"" + modal->Caption() + "\" (" + modal->Name() +
+                                       ") is open: the user cannot " + command.Name + " " +
+                                       (target ? target->Name() : std::string("the host's menu")));
+}
+
 fw::TComponent* TSession::FindInput(const TCommand& command, const std::string& name) const {
   fw::TForm* form = ActiveForm(command);
+  RefuseUnderModal(command, form);
   if (form->Name() == name) return form;
   fw::TComponent* found = form->FindComponent(name);
   if (!found) throw TScriptError(command.Line, "no '" + name + "' on the active form");
@@ -248,6 +257,8 @@ void TSession::Execute(const TCommand& command) {
   if (name == "start" || name == "open") {
     const auto& hook = name == "start" ? hooks_.Start : hooks_.Open;
     if (!hook) throw TScriptError(command.Line, "no module to " + name);
+    // The host's menu is behind the modal form too.
+    RefuseUnderModal(command, nullptr);
     try {
       hook();
     } catch (const TScriptError& error) {
@@ -256,10 +267,12 @@ void TSession::Execute(const TCommand& command) {
   } else if (name == "activate") {
     fw::TForm* form = hooks_.RequestScreen ? hooks_.RequestScreen() : nullptr;
     if (!form) return ignored("no request screen");
+    RefuseUnderModal(command, form);
     app->UserActivate(form);
   } else if (name == "close") {
     fw::TForm* form = app->ActiveForm();
     if (!form) return ignored("no form is open");
+    RefuseUnderModal(command, form);
     app->UserClose(form);
   } else if (name == "focus") {
     auto* control = Input<fw::TControl>(command, args[0], "a control");
@@ -313,6 +326,26 @@ void TSession::Execute(const TCommand& command) {
     } catch (const gridexport::EExportError& failure) {
       app->Platform()->ShowError(failure.what());
     }
+  } else if (name == "sort") {
+    // As the column titles and the sort dialog do: the data set's own order, nothing asked of
+    // the server, the current record kept.
+    auto* grid = Input<fw::TDBGrid>(command, args[0], "a grid");
+    fw::TDataSet* dataSet = grid->DataSet();
+    if (!dataSet) throw TScriptError(command.Line, "grid " + args[0] + " shows no data set");
+    std::vector<fw::TIndexField> fields;
+    if (args.size() > 1) {
+      const int column = GridColumn(command, grid, args[1]);
+      fields.push_back({grid->Columns[static_cast<size_t>(column)].FieldName,
+                        args.size() > 2 && args[2] == "desc"});
+    }
+    if (!app->UserSort(grid, fields)) return ignored(args[0] + " cannot be sorted by " + args[1]);
+    std::string order;
+    for (const fw::TIndexField& field : dataSet->IndexFields()) {
+      order += order.empty() ? "by " : ", ";
+      order += field.FieldName;
+      if (field.Descending) order += " desc";
+    }
+    Event("order of " + dataSet->Name() + ": " + (order.empty() ? "as served" : order));
   } else if (name == "pick") {
     platform_.PickAnswers.emplace_back(args);
   } else if (name == "pick-cancel") {
@@ -441,6 +474,14 @@ void TSession::ExecuteCheck(const TCommand& command) {
     auto* dataSet = Anywhere<fw::TDataSet>(command, args[0], "a data set");
     const std::string got = "row " + std::to_string(dataSet->RecNo());
     Check(command, got == "row " + args[1], "row " + args[1], got);
+  } else if (what == "column") {
+    auto* grid = Anywhere<fw::TDBGrid>(command, args[0], "a grid");
+    GridColumn(command, grid, args[1]);
+    const int selected = grid->SelectedIndex();
+    const std::string got = selected >= 0 && selected < grid->ColumnCount()
+                                ? grid->Columns[static_cast<size_t>(selected)].FieldName
+                                : "(none)";
+    Check(command, got == args[1], "column " + args[1], "column " + got);
   } else if (what == "var") {
     if (!hooks_.ReadVariable)
       throw TScriptError(command.Line, "'expect var' needs the module's variables");

@@ -98,6 +98,9 @@ class TSession : private fw::IModelObserver {
              const std::string& got);
   void CallMade(TCallRecord record, const std::string& outcome);
 
+  // While a modal form is up the user reaches no other form, nor the host's menu: a command
+  // aimed at one (`target`, nullptr for the menu) is a script error naming the modal form.
+  void RefuseUnderModal(const TCommand& command, const fw::TForm* target) const;
   // Names on the active form (inputs), or on any form, the active one first (checks).
   fw::TForm* ActiveForm(const TCommand& command) const;
   fw::TComponent* FindInput(const TCommand& command, const std::string& name) const;

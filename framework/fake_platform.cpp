@@ -143,6 +143,23 @@ bool TFakePlatform::LookupProduct(TDataSet* rows, const std::string& codeField, 
   return false;
 }
 
+bool TFakePlatform::ChooseSort(TSortRequest& request) {
+  SortColumnsOffered = request.Columns;
+  Log("sort opened: " + (request.DataSet ? request.DataSet->Name() : std::string()));
+  if (SortAnswers.empty() || !SortAnswers.front()) {
+    if (!SortAnswers.empty()) SortAnswers.pop_front();
+    Log("sort cancelled");
+    return false;
+  }
+  request.Fields = *SortAnswers.front();
+  SortAnswers.pop_front();
+  std::string fields;
+  for (const TIndexField& field : request.Fields)
+    fields += (fields.empty() ? "" : ", ") + field.FieldName + (field.Descending ? " desc" : "");
+  Log("sort: " + (fields.empty() ? std::string("the service's order") : fields));
+  return true;
+}
+
 bool TFakePlatform::LoadModule(const std::string& name) {
   ModulesLoaded.push_back(name);
   Log("module load: " + name);

@@ -30,6 +30,7 @@ class TFakePlatform : public IPlatform {
   std::deque<std::optional<std::vector<std::string>>> PickAnswers;
   std::deque<std::optional<TSearchAnswer>> SearchAnswers;
   std::deque<std::optional<std::string>> LookupAnswers;  // product codes of the code field
+  std::deque<std::optional<std::vector<TIndexField>>> SortAnswers;
   std::set<std::string> InstalledModules;
   std::function<void(TForm*)> OnModal;
   // Called with every event line as it happens (the driver prints it).
@@ -46,6 +47,7 @@ class TFakePlatform : public IPlatform {
   int Searches = 0;
   std::vector<TSearchColumn> SearchColumnsOffered;  // by the last search
   int Lookups = 0;
+  std::vector<TSearchColumn> SortColumnsOffered;  // by the last sort dialog
   std::vector<std::string> ModulesLoaded;
   std::vector<TCursor> Cursors;
   int Repaints = 0;
@@ -67,6 +69,7 @@ class TFakePlatform : public IPlatform {
   bool LookupProduct(TDataSet* rows, const std::string& codeField, const std::string& nameField,
                      int& row) override;
   bool LoadModule(const std::string& name) override;
+  bool ChooseSort(TSortRequest& request) override;
 
  private:
   void Log(std::string line);

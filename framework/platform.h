@@ -30,6 +30,15 @@ struct TSearchRequest {
   TSearchMatch Match = TSearchMatch::StartsWith;
 };
 
+// What the sort dialog ("Ordenar") is given and what the user answers: up to kMaxSortFields
+// columns, each ascending or descending.
+struct TSortRequest {
+  TDataSet* DataSet = nullptr;
+  std::vector<TSearchColumn> Columns;  // the grid's, by the titles it shows, in its order
+  std::vector<TIndexField> Fields;     // in: the order now; out: the user's (empty: the service's)
+};
+inline constexpr size_t kMaxSortFields = 3;
+
 class IPlatform {
  public:
   virtual ~IPlatform() = default;
@@ -63,6 +72,13 @@ class IPlatform {
                              const std::string& nameField, int& row) = 0;
   // Loads and starts another host module; false when it is not installed.
   virtual bool LoadModule(const std::string& name) = 0;
+  // The sort dialog: the user chooses the columns (request.Fields). False when cancelled; a
+  // front end without the dialog cancels.
+  virtual bool ChooseSort(TSortRequest&) { return false; }
+  // A form was built and its create handler is about to run: a front end that keeps what the
+  // user arranged on the screens puts back what belongs to the model, the order each grid's data
+  // set was sorted in, so that the first rows loaded come in that order.
+  virtual void FormCreating(TForm*) {}
 };
 
 }  // namespace fw

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "host_app/conversions.h"
+#include "host_app/layout_store.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_widgets.h"
 
@@ -117,6 +118,7 @@ QWidget* QtBinding::EnsureWindow(FormView& form, bool modal) {
     sub->setWidget(form.Root);
     sub->setAttribute(Qt::WA_DeleteOnClose, false);
     sub->OnCloseRequest = [this, model] { CloseRequested(model); };
+    sub->installEventFilter(this);  // its moves and sizes, kept for the next time
     mdiArea_->addSubWindow(sub);
     form.Window = sub;
   } else {
@@ -147,6 +149,25 @@ void QtBinding::Place(FormView& form) {
   form.Root->SetDesignedClientSize(QSize(std::max(clientWidth, 50), std::max(clientHeight, 30)));
   QWidget* window = form.Window;
   window->resize(window->sizeHint().expandedTo(form.Root->sizeHint()));
+  // Where the user left it last, kept on the screen (a smaller display, a work area resized).
+  if (const auto kept = layouts_ ? layouts_->FormWindow(ToQt(model->Name())) : std::nullopt) {
+    const QRect room = qobject_cast<QMdiSubWindow*>(window) && mdiArea_
+                           ? mdiArea_->viewport()->rect()
+                       : window->screen() ? window->screen()->availableGeometry()
+                                          : QRect();
+    QRect geometry = kept->Geometry;
+    if (room.isValid()) {
+      geometry.setSize(geometry.size().boundedTo(room.size()).expandedTo(QSize(50, 30)));
+      geometry.moveLeft(std::clamp(geometry.left(), room.left(),
+                                   std::max(room.left(), room.right() + 1 - geometry.width())));
+      geometry.moveTop(std::clamp(geometry.top(), room.top(),
+                                  std::max(room.top(), room.bottom() + 1 - geometry.height())));
+    }
+    window->setGeometry(geometry);
+    form.NormalGeometry = geometry;
+    form.ShowMaximized = kept->Maximized;
+    return;
+  }
   QPoint position(model->Left(), model->Top());
   if (qobject_cast<QMdiSubWindow*>(window)) {
     window->move(position);
@@ -206,7 +227,12 @@ void QtBinding::ShowForm(fw::TForm* form) {
   QWidget* window = EnsureWindow(*view, false);
   Place(*view);
   ++syncing_;
-  window->show();
+  if (view->ShowMaximized) {
+    view->ShowMaximized = false;
+    window->showMaximized();
+  } else {
+    window->show();
+  }
   --syncing_;
   Layout(*Find(form));
   BringToFront(*view);
@@ -219,7 +245,12 @@ void QtBinding::ShowModal(fw::TForm* form) {
   QWidget* window = EnsureWindow(*view, true);
   Place(*view);
   ++syncing_;
-  window->show();
+  if (view->ShowMaximized) {
+    view->ShowMaximized = false;
+    window->showMaximized();
+  } else {
+    window->show();
+  }
   --syncing_;
   BringToFront(*view);
   SyncFocus(*view);
@@ -240,6 +271,7 @@ void QtBinding::ShowModal(fw::TForm* form) {
 void QtBinding::HideForm(fw::TForm* form) {
   FormView* view = FindForm(form);
   if (!view) return;
+  if (view->Window && view->Window->isVisible()) SaveFormWindow(*view);
   if (view->Window) {
     ++syncing_;
     view->Window->hide();

@@ -8,12 +8,14 @@
 #include <QMenu>
 #include <QProgressDialog>
 
+#include "framework/host/services.h"
 #include "framework/platform.h"
 #include "framework/ui/application.h"
 #include "framework/ui/dbcontrols.h"
 #include "framework/ui/forms.h"
 #include "grid_export/grid_export.h"
 #include "host_app/conversions.h"
+#include "host_app/layout_store.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_widgets.h"
 
@@ -46,6 +48,30 @@ QString& LastFolder() {
   return folder;
 }
 
+// A grid's rows with the columns its view shows, in the view's order: what the user sees is
+// what a copy or an export writes.
+class ViewSource : public gridexport::TExportSource {
+ public:
+  ViewSource(const gridexport::TGridSource& grid, std::vector<int> shown)
+      : grid_(grid), shown_(std::move(shown)) {
+    for (int column : shown_) columns_.push_back(grid_.Columns()[static_cast<size_t>(column)]);
+  }
+  const std::vector<gridexport::TExportColumn>& Columns() const override { return columns_; }
+  int RowCount() const override { return grid_.RowCount(); }
+  void Row(int index, std::vector<gridexport::TExportCell>& cells) const override {
+    grid_.Row(index, all_);
+    cells.resize(shown_.size());
+    for (size_t i = 0; i < shown_.size(); ++i) cells[i] = all_[static_cast<size_t>(shown_[i])];
+  }
+  std::string SheetName() const override { return grid_.SheetName(); }
+
+ private:
+  const gridexport::TGridSource& grid_;
+  std::vector<int> shown_;
+  std::vector<gridexport::TExportColumn> columns_;
+  mutable std::vector<gridexport::TExportCell> all_;
+};
+
 }  // namespace
 
 QMenu* QtBinding::GridMenu(fw::TControl* control) {
@@ -74,31 +100,132 @@ QMenu* QtBinding::GridMenu(fw::TControl* control) {
   connect(copyAll, &QAction::triggered, this, [this, key] {
     if (ControlView* still = Find(key)) CopyGrid(static_cast<fw::TDBGrid*>(still->Control), true);
   });
-  connect(excel, &QAction::triggered, this,
-          [this, key] { ChooseAndExport(const_cast<fw::TControl*>(key), true); });
-  connect(csv, &QAction::triggered, this,
-          [this, key] { ChooseAndExport(const_cast<fw::TControl*>(key), false); });
+  // The export runs once the menu has closed and its handler has returned: its dialog and its
+  // progress box process events, and the menu (deleted on close) must not be in use then.
+  connect(
+      excel, &QAction::triggered, this,
+      [this, key] { ChooseAndExport(const_cast<fw::TControl*>(key), true); }, Qt::QueuedConnection);
+  connect(
+      csv, &QAction::triggered, this,
+      [this, key] { ChooseAndExport(const_cast<fw::TControl*>(key), false); },
+      Qt::QueuedConnection);
   return menu;
 }
 
-void QtBinding::GridMenuRequested(fw::TControl* control, const QPoint& globalPos) {
-  if (!Find(control) || InRemoteCall()) return;
-  // A focus move made just before reaches the model first, as with every user event: the menu
-  // then offers the rows as they are after it.
+QMenu* QtBinding::ColumnsMenu(fw::TControl* control) {
+  auto* grid = dynamic_cast<fw::TDBGrid*>(control);
+  ControlView* view = Find(control);
+  if (!grid || !view || !view->View) return nullptr;
+  QHeaderView* header = view->View->horizontalHeader();
+  auto* menu = new QMenu(view->View);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  const fw::TControl* key = control;
+  const int shownCount = static_cast<int>(ShownColumns(*view).size());
+  for (int place = 0; place < header->count(); ++place) {
+    const int column = header->logicalIndex(place);
+    if (column < 0 || column >= grid->ColumnCount()) continue;
+    QAction* entry = menu->addAction(ToQt(grid->ColumnTitle(column)));
+    entry->setCheckable(true);
+    const bool shown = !header->isSectionHidden(column);
+    entry->setChecked(shown);
+    // The last column shown stays: a grid without columns shows nothing to bring them back.
+    entry->setEnabled(!shown || shownCount > 1);
+    connect(entry, &QAction::toggled, this, [this, key, column](bool checked) {
+      SetColumnHidden(const_cast<fw::TControl*>(key), column, !checked);
+    });
+  }
+  menu->addSeparator();
+  QAction* restore = menu->addAction(QStringLiteral("&Restaurar colunas"));
+  connect(restore, &QAction::triggered, this,
+          [this, key] { RestoreColumns(const_cast<fw::TControl*>(key)); });
+  QAction* sort = menu->addAction(QStringLiteral("&Ordenar…"));
+  sort->setEnabled(grid->DataSet() != nullptr);
+  // A dialog: opened once the menu is done with (as the exports of the cells' menu).
+  connect(
+      sort, &QAction::triggered, this,
+      [this, key] { SortDialogRequested(const_cast<fw::TControl*>(key)); }, Qt::QueuedConnection);
+  return menu;
+}
+
+void QtBinding::SetColumnHidden(fw::TControl* control, int column, bool hidden) {
+  ControlView* view = Find(control);
+  auto* grid = dynamic_cast<fw::TDBGrid*>(control);
+  if (!view || !view->View || !grid || column < 0 || column >= grid->ColumnCount()) return;
+  QHeaderView* header = view->View->horizontalHeader();
+  if (header->isSectionHidden(column) == hidden) return;
+  if (hidden && ShownColumns(*view).size() <= 1) return;
+  ++syncing_;
+  header->setSectionHidden(column, hidden);
+  if (!hidden) {
+    const auto dragged =
+        view->UserWidths.find(grid->Columns[static_cast<size_t>(column)].FieldName);
+    header->resizeSection(
+        column, dragged != view->UserWidths.end() ? dragged->second : grid->ColumnWidth(column));
+  }
+  --syncing_;
+  ColumnsChanged(*view);
+}
+
+void QtBinding::RestoreColumns(fw::TControl* control) {
+  ControlView* view = Find(control);
+  if (!view || !view->View) return;
+  view->ColumnOrder.clear();
+  view->HiddenColumns.clear();
+  view->UserWidths.clear();
+  ApplyColumns(*view);
+  if (layouts_) {
+    const fw::TForm* form = control->Form();
+    layouts_->ForgetGridColumns(ToQt(form ? form->Name() : std::string()), ToQt(control->Name()));
+  }
+}
+
+void QtBinding::SortDialogRequested(fw::TControl* control) {
+  auto* grid = dynamic_cast<fw::TDBGrid*>(control);
+  if (!grid || !Find(control) || !fw::Application || InRemoteCall() ||
+      fw::Application->BlockedByModal(grid->Form()))
+    return;
   FlushPendingFocus();
+  if (!Find(control)) return;
+  fw::Application->Dispatch([grid] { fw::Ordena(grid); });
+  if (ControlView* view = Find(control)) {
+    SaveGridSort(*view);
+    SyncSortIndicator(*view);
+  }
+}
+
+void QtBinding::GridMenuRequested(fw::TControl* control, const QPoint& globalPos,
+                                  const QModelIndex& cell, bool byMouse) {
+  if (!Find(control) || InRemoteCall()) return;
+  auto* grid = static_cast<fw::TDBGrid*>(control);
+  if (byMouse) {
+    // A right click is a click first: the cell under it becomes current through the model (the
+    // screen's after-scroll runs as for a click), so the menu's commands act on that cell. A
+    // click the model refused (a check kept the focus elsewhere) opens no menu.
+    CellClicked(control, cell, false);
+    if (!Find(control) || grid->Form()->ActiveControl() != grid) return;
+    if (cell.isValid() && grid->CurrentRow() != cell.row()) return;
+  } else {
+    // A focus move made just before reaches the model first, as with every user event: the
+    // menu then offers the rows as they are after it.
+    FlushPendingFocus();
+  }
+  if (!Find(control)) return;
   if (QMenu* menu = GridMenu(control)) menu->popup(globalPos);
 }
 
 void QtBinding::CopyGrid(const fw::TDBGrid* grid, bool allRows) {
-  if (!grid || !Find(grid) || grid->RowCount() == 0) return;
+  ControlView* view = grid ? Find(grid) : nullptr;
+  if (!view || grid->RowCount() == 0) return;
+  const std::vector<int> shown = ShownColumns(*view);
   QString text;
   if (allRows) {
-    text = ToQt(gridexport::TabSeparated(gridexport::TGridSource(*grid), true));
+    const gridexport::TGridSource rows(*grid);
+    text = ToQt(gridexport::TabSeparated(ViewSource(rows, shown), true));
   } else if (grid->CurrentRow() < 0) {
     return;
   } else if (grid->Options & fw::dgRowSelect) {
-    text =
-        ToQt(gridexport::TabSeparated(gridexport::TGridSource(*grid, {grid->CurrentRow()}), true));
+    const gridexport::TGridSource row(*grid, {grid->CurrentRow()});
+    text = ToQt(gridexport::TabSeparated(ViewSource(row, shown), true));
   } else {
     text = ToQt(grid->CellText(grid->CurrentRow(), std::max(grid->SelectedIndex(), 0)));
   }
@@ -131,11 +258,13 @@ void QtBinding::ChooseAndExport(fw::TControl* control, bool spreadsheet) {
 bool QtBinding::ExportGrid(const fw::TDBGrid* grid, const QString& path) {
   ControlView* view = grid ? Find(grid) : nullptr;
   if (!view) return false;
-  gridexport::TGridSource source(*grid);
-  // The widths as the view shows them, a width the user dragged included.
+  gridexport::TGridSource all(*grid);
+  // The widths as the view shows them, a width the user dragged included; the columns it shows,
+  // in its order.
   if (view->View)
     for (int column = 0; column < grid->ColumnCount(); ++column)
-      source.SetWidth(column, view->View->horizontalHeader()->sectionSize(column));
+      all.SetWidth(column, view->View->horizontalHeader()->sectionSize(column));
+  const ViewSource source(all, ShownColumns(*view));
 
   // The box shows itself once the work looks like taking over half a second; while it is up,
   // input goes to it alone, so the rows cannot change underneath.

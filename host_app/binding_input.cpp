@@ -2,8 +2,10 @@
 // points, and the view brought back to what the model says afterwards.
 #include <QApplication>
 #include <QFocusEvent>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMdiSubWindow>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
@@ -46,16 +48,40 @@ bool IsEditingKey(uint16_t key) {
 
 bool QtBinding::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
+    case QEvent::MouseButtonPress:
+      // A click on a grid's titles sorts it or opens the columns' menu: it is not a click into
+      // the grid, so the focus stays where the model has it (leaving the filter panel would run
+      // the query). Qt gave its focus to the grid just before this press reached the titles.
+      for (auto& [key, view] : controls_) {
+        if (!view->View || view->View->horizontalHeader()->viewport() != watched) continue;
+        if (pendingFocus_ == view->Control) {
+          pendingFocus_ = nullptr;
+          if (FormView* form = FindForm(view->Control->Form())) SyncFocus(*form);
+        }
+        break;
+      }
+      break;
     case QEvent::KeyPress:
       return KeyPressed(watched, static_cast<QKeyEvent*>(event));
     case QEvent::FocusIn:
       FocusedIn(watched, static_cast<QFocusEvent*>(event));
       break;
     case QEvent::Resize:
-      if (ControlView* view = hosts_.value(watched)) Layout(*view);
+    case QEvent::Move:
+      if (ControlView* view = hosts_.value(watched); view && event->type() == QEvent::Resize)
+        Layout(*view);
+      // A window's normal geometry, kept when it closes: a maximized window's own geometry is
+      // the work area's.
+      for (auto& [key, form] : forms_) {
+        QWidget* window = form->Window;
+        if (window != watched || !form->Placed || !window->isVisible()) continue;
+        if (!window->isMaximized() && !window->isMinimized())
+          form->NormalGeometry = window->geometry();
+      }
       break;
     case QEvent::WindowActivate:
-      if (syncing_) break;
+      // An MDI child's activation comes through the work area's signal (qt_binding.cpp).
+      if (syncing_ || qobject_cast<QMdiSubWindow*>(watched)) break;
       for (auto& [key, form] : forms_)
         if (form->Window == watched) {
           WindowActivated(form->Form);
@@ -105,7 +131,11 @@ bool QtBinding::KeyPressed(QObject* watched, QKeyEvent* event) {
       form->Menu ? form->Menu->FindShortCut(fw::ShortCut(key, shift)) : nullptr;
 
   if (view->Kind == ControlKind::Form) {
-    // Nothing of the form has the focus: only its menu hears the keys.
+    // Nothing of the form has the focus: its menu hears the keys, and Esc closes a modal form.
+    if (!shortcut && key == fw::vk::Escape && form->Modal() && !shift) {
+      Traced("UserClose", form, fw::Application->UserClose(form));
+      return true;
+    }
     if (!shortcut) return false;
     Traced("UserClickMenu", shortcut, fw::Application->UserClickMenu(shortcut));
     AfterUserEvent(form);
@@ -275,6 +305,20 @@ void QtBinding::CellClicked(fw::TControl* control, const QModelIndex& index, boo
   AfterUserEvent(form);
 }
 
+void QtBinding::TitleClicked(fw::TControl* control, int column) {
+  if (!Find(control) || !fw::Application) return;
+  if (!InRemoteCall()) {
+    FlushPendingFocus();
+    if (ControlView* view = Find(control)) {
+      auto* grid = static_cast<fw::TDBGrid*>(control);
+      Traced("UserTitleClick", grid, fw::Application->UserTitleClick(grid, column), column);
+      if ((view = Find(control))) SaveGridSort(*view);
+    }
+  }
+  // The arrow shows the model's order, whatever the header did with the click.
+  if (ControlView* still = Find(control)) SyncSortIndicator(*still);
+}
+
 void QtBinding::NavigatorClicked(fw::TControl* control, int button) {
   if (!Find(control) || !fw::Application || !control->IsEnabledUp() || InRemoteCall()) return;
   FlushPendingFocus();
@@ -324,6 +368,7 @@ void QtBinding::SplitterDragged(fw::TControl* splitter, int delta) {
   if (grow == 0) return;
   // Only the view changes: a splitter is the user arranging the window, not data.
   userSizes_[neighbour->Control] += grow;
+  SaveSplitter(neighbour->Control);
   if (ControlView* parent = Find(view->Parent)) Layout(*parent);
 }
 

@@ -345,23 +345,115 @@ void QtBinding::RefreshGrid(ControlView& view, bool reload) {
   table->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   table->horizontalHeader()->setSectionResizeMode(
       options & fw::dgColumnResize ? QHeaderView::Interactive : QHeaderView::Fixed);
+  // A title click sorts; with dgColumnResize the user may move columns too.
+  table->horizontalHeader()->setSectionsClickable(options & fw::dgTitles);
+  table->horizontalHeader()->setSectionsMovable(options & fw::dgColumnResize);
   table->verticalHeader()->setMinimumSectionSize(1);
   table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
   if (reload) {
     view.CurrentRow = -1;
     model->Reload();
-    // The designed width, unless the user has dragged the column wider or narrower.
-    for (int column = 0; column < grid->ColumnCount(); ++column) {
-      const auto dragged =
-          view.UserWidths.find(grid->Columns[static_cast<size_t>(column)].FieldName);
-      table->horizontalHeader()->resizeSection(
-          column, dragged != view.UserWidths.end() ? dragged->second : grid->ColumnWidth(column));
-    }
   } else {
     emit model->headerDataChanged(Qt::Horizontal, 0, std::max(model->columnCount() - 1, 0));
   }
   --syncing_;
+  // A reset model resets its header: the columns go back where the user put them.
+  if (reload) ApplyColumns(view);
+  SyncSortIndicator(view);
   SyncGridCursor(view);
+}
+
+void QtBinding::ApplyColumns(ControlView& view) {
+  auto* grid = static_cast<fw::TDBGrid*>(view.Control);
+  QHeaderView* header = view.View->horizontalHeader();
+  const int count = std::min(grid->ColumnCount(), header->count());
+  const auto field = [grid](int column) {
+    return grid->Columns[static_cast<size_t>(column)].FieldName;
+  };
+  // The order kept, names the grid no longer has left out; columns it does not name (new ones)
+  // after it, in the designed order.
+  std::vector<int> order;
+  for (const std::string& name : view.ColumnOrder) {
+    const int column = grid->ColumnIndex(name);
+    if (column >= 0 && column < count &&
+        std::find(order.begin(), order.end(), column) == order.end())
+      order.push_back(column);
+  }
+  for (int column = 0; column < count; ++column)
+    if (std::find(order.begin(), order.end(), column) == order.end()) order.push_back(column);
+  const auto hidden = [&](int column) {
+    return std::find(view.HiddenColumns.begin(), view.HiddenColumns.end(), field(column)) !=
+           view.HiddenColumns.end();
+  };
+  bool anyShown = false;
+  for (int column = 0; column < count; ++column) anyShown = anyShown || !hidden(column);
+  ++syncing_;
+  for (int place = 0; place < count; ++place) {
+    const int from = header->visualIndex(order[static_cast<size_t>(place)]);
+    if (from != place) header->moveSection(from, place);
+  }
+  for (int column = 0; column < count; ++column) {
+    // The designed width, unless the user has dragged the column wider or narrower.
+    const auto dragged = view.UserWidths.find(field(column));
+    const bool hide = anyShown && hidden(column);
+    if (!hide)
+      header->resizeSection(
+          column, dragged != view.UserWidths.end() ? dragged->second : grid->ColumnWidth(column));
+    header->setSectionHidden(column, hide);
+  }
+  --syncing_;
+  const std::vector<int> shown = ShownColumns(view);
+  bool designed = static_cast<int>(shown.size()) == count;
+  for (int place = 0; designed && place < count; ++place)
+    designed = shown[static_cast<size_t>(place)] == place;
+  grid->ViewOrder = designed ? std::vector<int>() : shown;
+}
+
+std::vector<int> QtBinding::ShownColumns(const ControlView& view) const {
+  auto* grid = static_cast<fw::TDBGrid*>(view.Control);
+  std::vector<int> shown;
+  if (!view.View) return shown;
+  QHeaderView* header = view.View->horizontalHeader();
+  for (int place = 0; place < header->count(); ++place) {
+    const int column = header->logicalIndex(place);
+    if (column >= 0 && column < grid->ColumnCount() && !header->isSectionHidden(column))
+      shown.push_back(column);
+  }
+  return shown;
+}
+
+void QtBinding::ColumnsChanged(ControlView& view) {
+  auto* grid = static_cast<fw::TDBGrid*>(view.Control);
+  QHeaderView* header = view.View->horizontalHeader();
+  view.ColumnOrder.clear();
+  view.HiddenColumns.clear();
+  bool moved = false;
+  for (int place = 0; place < header->count(); ++place) {
+    const int column = header->logicalIndex(place);
+    if (column < 0 || column >= grid->ColumnCount()) continue;
+    const std::string& name = grid->Columns[static_cast<size_t>(column)].FieldName;
+    view.ColumnOrder.push_back(name);
+    moved = moved || column != place;
+    if (header->isSectionHidden(column)) view.HiddenColumns.push_back(name);
+  }
+  if (!moved) view.ColumnOrder.clear();
+  const std::vector<int> shown = ShownColumns(view);
+  grid->ViewOrder = moved || !view.HiddenColumns.empty() ? shown : std::vector<int>();
+  SaveGridLayout(view);
+}
+
+void QtBinding::SyncSortIndicator(ControlView& view) {
+  auto* grid = static_cast<fw::TDBGrid*>(view.Control);
+  if (!view.View) return;
+  QHeaderView* header = view.View->horizontalHeader();
+  bool descending = false;
+  const int column = grid->SortColumn(&descending);
+  ++syncing_;
+  header->setSortIndicatorShown(column >= 0);
+  // The arrow as the desktop draws it: pointing up for an ascending order. Qt's styles draw
+  // Qt::AscendingOrder pointing down, so the indicator is given the other order.
+  header->setSortIndicator(column, descending ? Qt::AscendingOrder : Qt::DescendingOrder);
+  --syncing_;
 }
 
 void QtBinding::SyncGridCursor(ControlView& view) {

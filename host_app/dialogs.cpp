@@ -1,6 +1,8 @@
 #include "host_app/dialogs.h"
 
 #include <QAbstractTableModel>
+#include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -223,6 +225,65 @@ fw::TSearchRequest SearchDialog::Request() const {
   return answer;
 }
 
+// ---- sort ----
+
+SortDialog::SortDialog(const fw::TSortRequest& request, QWidget* parent)
+    : QDialog(parent), sort_(nullptr), original_(nullptr) {
+  setWindowTitle(QStringLiteral("Ordenar"));
+  auto* form = new QFormLayout();
+  const char* labels[] = {"Ordenar &por:", "&Depois por:", "D&epois por:"};
+  for (size_t level = 0; level < fw::kMaxSortFields; ++level) {
+    auto* column = new QComboBox(this);
+    column->addItem(QStringLiteral("(nenhuma)"), QString());
+    for (const fw::TSearchColumn& offered : request.Columns)
+      column->addItem(ToQt(offered.Title), ToQt(offered.FieldName));
+    auto* descending = new QCheckBox(QStringLiteral("Decrescente"), this);
+    if (level < request.Fields.size()) {
+      column->setCurrentIndex(std::max(column->findData(ToQt(request.Fields[level].FieldName)), 0));
+      descending->setChecked(request.Fields[level].Descending);
+    }
+    auto* row = new QHBoxLayout();
+    row->addWidget(column, 1);
+    row->addWidget(descending);
+    form->addRow(QString::fromUtf8(labels[level]), row);
+    columns_.push_back(column);
+    descending_.push_back(descending);
+  }
+  auto* buttons = new QDialogButtonBox(this);
+  sort_ = buttons->addButton(QStringLiteral("&Ordenar"), QDialogButtonBox::AcceptRole);
+  sort_->setDefault(true);
+  original_ = buttons->addButton(QStringLiteral("Ordem &original"), QDialogButtonBox::ResetRole);
+  buttons->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(original_, &QPushButton::clicked, this, [this] {
+    for (QComboBox* column : columns_) column->setCurrentIndex(0);
+    accept();
+  });
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  auto* hint = new QLabel(
+      QStringLiteral("A ordem vale para esta grade; o registro atual continua o mesmo."), this);
+  hint->setWordWrap(true);
+  layout->addWidget(hint);
+  layout->addWidget(buttons);
+  columns_.front()->setFocus();
+  setMinimumWidth(380);
+}
+
+std::vector<fw::TIndexField> SortDialog::Fields() const {
+  std::vector<fw::TIndexField> fields;
+  for (size_t level = 0; level < columns_.size(); ++level) {
+    const std::string name = FromQt(columns_[level]->currentData().toString());
+    if (name.empty()) break;
+    const bool named = std::any_of(fields.begin(), fields.end(), [&](const fw::TIndexField& seen) {
+      return seen.FieldName == name;
+    });
+    if (!named) fields.push_back({name, descending_[level]->isChecked()});
+  }
+  return fields;
+}
+
 // ---- product look-up ----
 
 ProductLookupDialog::ProductLookupDialog(fw::TDataSet* rows, const std::string& codeField,
@@ -280,6 +341,8 @@ ProductLookupDialog::ProductLookupDialog(fw::TDataSet* rows, const std::string& 
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   connect(table_, &QTableView::doubleClicked, this, &QDialog::accept);
+  // The list's cursor keys work from the filter, so the user need not leave it to choose.
+  filter_->installEventFilter(this);
   connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) {
     proxy_->setFilterFixedString(text);
     if (proxy_->rowCount() > 0) table_->selectRow(0);
@@ -292,6 +355,30 @@ ProductLookupDialog::ProductLookupDialog(fw::TDataSet* rows, const std::string& 
   }
   filter_->setFocus();
   resize(560, 460);
+}
+
+bool ProductLookupDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == filter_ && event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    switch (key->key()) {
+      case Qt::Key_Up:
+      case Qt::Key_Down:
+      case Qt::Key_PageUp:
+      case Qt::Key_PageDown: {
+        if (proxy_->rowCount() == 0) return true;
+        if (!table_->currentIndex().isValid()) {
+          table_->selectRow(0);
+          if (key->key() == Qt::Key_Down || key->key() == Qt::Key_PageDown) return true;
+        }
+        QKeyEvent moved(QEvent::KeyPress, key->key(), key->modifiers());
+        QApplication::sendEvent(table_, &moved);
+        return true;
+      }
+      default:
+        break;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 int ProductLookupDialog::ChosenRow() const {

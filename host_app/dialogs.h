@@ -10,6 +10,7 @@
 #include "framework/data/dataset.h"
 #include "framework/platform.h"
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -60,7 +61,28 @@ class SearchDialog : public QDialog {
   QPushButton* search_;
 };
 
-// Products by code and name; typing filters the list.
+// "Ordenar": up to three columns of the grid ("Ordenar por", "Depois por", "Depois por"), each
+// ascending or, with "Decrescente", descending; "(nenhuma)" ends the list. "Ordem original"
+// empties it: the order the server sent.
+class SortDialog : public QDialog {
+ public:
+  explicit SortDialog(const fw::TSortRequest& request, QWidget* parent = nullptr);
+  // The fields chosen, in order; a column chosen twice counts once.
+  std::vector<fw::TIndexField> Fields() const;
+  QComboBox* Column(int level) const { return columns_[static_cast<size_t>(level)]; }
+  QCheckBox* Descending(int level) const { return descending_[static_cast<size_t>(level)]; }
+  QPushButton* SortButton() const { return sort_; }
+  QPushButton* OriginalOrderButton() const { return original_; }
+
+ private:
+  std::vector<QComboBox*> columns_;
+  std::vector<QCheckBox*> descending_;
+  QPushButton* sort_;
+  QPushButton* original_;
+};
+
+// Products by code and name; typing filters the list; Up, Down, PgUp and PgDn in the filter move
+// the list's cursor.
 class ProductLookupDialog : public QDialog {
  public:
   ProductLookupDialog(fw::TDataSet* rows, const std::string& codeField,
@@ -70,6 +92,9 @@ class ProductLookupDialog : public QDialog {
   QLineEdit* Filter() const { return filter_; }
   QTableView* Table() const { return table_; }
   int VisibleRows() const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   QLineEdit* filter_;

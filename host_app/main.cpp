@@ -25,9 +25,11 @@
 #include "framework/net/failover_app_server.h"
 #include "framework/ui/application.h"
 #include "host_app/conversions.h"
+#include "host_app/layout_store.h"
 #include "host_app/login_dialog.h"
 #include "host_app/main_window.h"
 #include "host_app/module_loader.h"
+#include "host_app/qt_binding.h"
 #include "host_app/qt_platform.h"
 #include "host_app/remote_server.h"
 #include "host_app/screenshot.h"
@@ -176,6 +178,9 @@ int main(int argc, char* argv[]) {
       status = 0;  // the user cancelled: nothing opened
     } else {
       window.SetAccount(config.Credentials.Login, scope);
+      // What the user arranges on the screens is kept for the next time, per login
+      // (~/.config/acomp/telas.ini); the unattended sessions above keep to the design.
+      window.Binding().SetLayoutStore(std::make_shared<hostapp::LayoutStore>());
       window.ShowOnScreen();
       if (scope.ReadsNothing()) window.Platform().ShowMessage(fw::kNoBranchAccess);
       status = QApplication::exec();

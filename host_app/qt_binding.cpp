@@ -1,10 +1,12 @@
 #include "host_app/qt_binding.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDate>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -51,9 +53,36 @@ ControlKind KindOf(fw::TControl* control) {
 
 }  // namespace
 
+namespace {
+// Sees key presses before anything else in the application does.
+class KeyFirst : public QObject {
+ public:
+  KeyFirst(QObject* parent, std::function<bool(QObject*, QEvent*)> filter)
+      : QObject(parent), filter_(std::move(filter)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    return event->type() == QEvent::KeyPress && filter_(watched, event);
+  }
+
+ private:
+  std::function<bool(QObject*, QEvent*)> filter_;
+};
+}  // namespace
+
 QtBinding::QtBinding(QMdiArea* mdiArea, QObject* parent) : QObject(parent), mdiArea_(mdiArea) {
   fw::AddModelObserver(this);
   if (mdiArea_) {
+    // The work area takes Ctrl+Tab for going from window to window before the focused widget
+    // sees it; in a screen the key is the screen's (the model changes its tab). Installed after
+    // the work area's, this filter runs before it.
+    qApp->installEventFilter(new KeyFirst(this, [this](QObject* watched, QEvent* event) {
+      auto* key = static_cast<QKeyEvent*>(event);
+      const bool ctrlTab = (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) &&
+                           (key->modifiers() & Qt::ControlModifier);
+      return ctrlTab && watched == QApplication::focusWidget() && focusParts_.contains(watched) &&
+             KeyPressed(watched, key);
+    }));
     connect(mdiArea_, &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow* window) {
       if (syncing_ || !window) return;
       for (auto& [key, form] : forms_)
@@ -150,6 +179,7 @@ QtBinding::FormView* QtBinding::Bind(fw::TForm* form) {
   ControlView& formControl = *view;
   controls_[form] = std::move(view);
   Register(formControl);
+  LoadFormLayout(*raw);
   BuildChildren(formControl);
   Refresh(formControl);
   return raw;
@@ -259,16 +289,36 @@ QtBinding::ControlView* QtBinding::Build(fw::TControl* control, FormView* form, 
       grid->OnCellClick = [this, key](const QModelIndex& index, bool doubleClick) {
         CellClicked(const_cast<fw::TControl*>(key), index, doubleClick);
       };
-      grid->OnContextMenu = [this, key](const QPoint& at) {
-        GridMenuRequested(const_cast<fw::TControl*>(key), at);
+      grid->OnContextMenu = [this, key](const QPoint& at, const QModelIndex& cell, bool byMouse) {
+        GridMenuRequested(const_cast<fw::TControl*>(key), at, cell, byMouse);
       };
-      // A width the user drags is kept for the next query and reload of this grid.
-      connect(grid->horizontalHeader(), &QHeaderView::sectionResized, this,
-              [this, key](int column, int, int width) {
+      QHeaderView* titles = grid->horizontalHeader();
+      // A width the user drags is kept for the next query and reload of this grid (and, with a
+      // layout store, for the next session).
+      connect(titles, &QHeaderView::sectionResized, this,
+              [this, key, titles](int column, int, int width) {
                 ControlView* view = Find(key);
                 auto* model = view ? static_cast<fw::TDBGrid*>(view->Control) : nullptr;
-                if (syncing_ || !model || column < 0 || column >= model->ColumnCount()) return;
+                if (syncing_ || !model || column < 0 || column >= model->ColumnCount() ||
+                    width <= 0 || titles->isSectionHidden(column))
+                  return;
                 view->UserWidths[model->Columns[static_cast<size_t>(column)].FieldName] = width;
+                SaveGridLayout(*view);
+              });
+      connect(titles, &QHeaderView::sectionMoved, this, [this, key](int, int, int) {
+        if (ControlView* view = Find(key); view && !syncing_) ColumnsChanged(*view);
+      });
+      connect(titles, &QHeaderView::sectionClicked, this,
+              [this, key](int column) { TitleClicked(const_cast<fw::TControl*>(key), column); });
+      // A press on the titles gives Qt's focus to the grid; the model hears no move (below).
+      titles->viewport()->installEventFilter(this);
+      titles->setContextMenuPolicy(Qt::CustomContextMenu);
+      connect(titles, &QHeaderView::customContextMenuRequested, this,
+              [this, key, titles](const QPoint& at) {
+                if (!Find(key) || InRemoteCall()) return;
+                FlushPendingFocus();
+                if (QMenu* menu = ColumnsMenu(const_cast<fw::TControl*>(key)))
+                  menu->popup(titles->mapToGlobal(at));
               });
       view->Widget = view->Focus = view->View = grid;
       view->Model = model;
@@ -298,7 +348,10 @@ QtBinding::ControlView* QtBinding::Build(fw::TControl* control, FormView* form, 
   ControlView& built = *view;
   controls_[control] = std::move(view);
   Register(built);
-  if (built.Kind == ControlKind::Grid) RefreshGrid(built, true);
+  if (built.Kind == ControlKind::Grid) {
+    LoadGridLayout(built);
+    RefreshGrid(built, true);
+  }
   if (built.Kind == ControlKind::PageControl) {
     RefreshTabs(built);
   } else if (built.Host) {
@@ -324,6 +377,15 @@ void QtBinding::Register(ControlView& view) {
   if (view.Focus) {
     focusParts_.insert(view.Focus, &view);
     view.Focus->installEventFilter(this);
+  }
+  if (view.Tabs) {
+    // When the model puts the focus on a page control (the item screen opens so), Qt's focus
+    // goes to the tab bar, the tab widget's focus proxy: its keys are the page control's (Esc,
+    // Tab, Ctrl+Tab), or they would reach nothing.
+    QWidget* bar = view.Tabs->tabBar();
+    parts_.insert(bar, &view);
+    focusParts_.insert(bar, &view);
+    bar->installEventFilter(this);
   }
   if (view.Host) {
     hosts_.insert(view.Host, &view);
@@ -539,6 +601,7 @@ void QtBinding::Forget(const fw::TComponent* component) {
 
 void QtBinding::Unbind(FormView& form) {
   if (form.ModalLoop) form.ModalLoop->quit();
+  if (form.Window && form.Window->isVisible()) SaveFormWindow(form);
   for (auto it = actions_.begin(); it != actions_.end();) {
     it = it->second.Form == &form ? actions_.erase(it) : std::next(it);
   }

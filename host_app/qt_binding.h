@@ -41,6 +41,7 @@ namespace hostapp {
 
 class FormRoot;
 class GridModel;
+class LayoutStore;
 class GridView;
 
 enum class ControlKind {
@@ -114,8 +115,27 @@ class QtBinding : public QObject, public fw::IModelObserver {
   // Where an export goes: by default the save dialog; the tests answer it themselves. Given the
   // suggested file name and the dialog's filter; an empty answer cancels.
   std::function<QString(const QString& suggested, const QString& filter)> ChooseExportPath;
-  // The menu a right click on a grid opens (built anew each time).
+  // The menu a right click on a grid's cell opens (built anew each time).
   QMenu* GridMenu(fw::TControl* grid);
+  // The menu a right click on a grid's titles opens: a check per column (in the view's order) to
+  // show or hide it, "Restaurar colunas" (the designed order, widths and columns) and
+  // "Ordenar…". Moving, hiding and resizing columns change the view only: the grid's columns,
+  // its data set and what the screens read stay as designed (the keys that go from column to
+  // column follow the view, fw::TDBGrid::ViewOrder).
+  QMenu* ColumnsMenu(fw::TControl* grid);
+  // Shows or hides a column of the view (the last one shown stays); puts back the designed
+  // columns.
+  void SetColumnHidden(fw::TControl* grid, int column, bool hidden);
+  void RestoreColumns(fw::TControl* grid);
+
+  // Where what the user arranges is kept (per login and screen, layout_store.h); none by
+  // default, as in the tests and the unattended sessions. With one, a screen opens as the user
+  // left it (its grids' columns and sort, splitters, window) and each change is kept at once.
+  void SetLayoutStore(std::shared_ptr<LayoutStore> store) { layouts_ = std::move(store); }
+  LayoutStore* Layouts() const { return layouts_.get(); }
+  // The grids' sort kept for a form, put back before its create handler runs
+  // (IPlatform::FormCreating).
+  void RestoreSorts(fw::TForm* form);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -134,10 +154,14 @@ class QtBinding : public QObject, public fw::IModelObserver {
     QPointer<GridView> View;
     QPointer<GridModel> Model;
     QPointer<QTabWidget> Tabs;
-    std::vector<fw::TTabSheet*> Pages;                // as the tabs show them
-    std::string Mask;                                 // the edit mask the line edit was given
-    int CurrentRow = -1;                              // the grid row the indicator marks
-    std::unordered_map<std::string, int> UserWidths;  // grid columns the user resized, by field
+    std::vector<fw::TTabSheet*> Pages;  // as the tabs show them
+    std::string Mask;                   // the edit mask the line edit was given
+    int CurrentRow = -1;                // the grid row the indicator marks
+    // A grid's columns as the user arranged them in the view, by field: the order of every
+    // column (empty: as designed), the hidden ones, the widths dragged.
+    std::vector<std::string> ColumnOrder;
+    std::vector<std::string> HiddenColumns;
+    std::unordered_map<std::string, int> UserWidths;
     QRect Placed;  // where the alignment put it (a splitter's handle may
                    // reach further, kSplitterGrab)
   };
@@ -148,6 +172,8 @@ class QtBinding : public QObject, public fw::IModelObserver {
     QEventLoop* ModalLoop = nullptr;
     bool Placed = false;
     bool MenuBuilt = false;
+    QRect NormalGeometry;        // the window's last geometry while neither maximized nor minimized
+    bool ShowMaximized = false;  // the user left it maximized: shown so again
   };
   struct ActionView {
     QPointer<QAction> Action;
@@ -177,6 +203,22 @@ class QtBinding : public QObject, public fw::IModelObserver {
   void RefreshTabTitles(ControlView& view);
   void RefreshGrid(ControlView& view, bool reload);
   void SyncGridCursor(ControlView& view);
+  void SyncSortIndicator(ControlView& view);
+  // Puts the view's columns as the user arranged them (ColumnOrder, HiddenColumns, UserWidths),
+  // and tells the grid the order the keys follow.
+  void ApplyColumns(ControlView& view);
+  // Reads the arrangement back from the view after the user changed it, and keeps it.
+  void ColumnsChanged(ControlView& view);
+  // The columns the view shows, in its order (what an export and a copy write).
+  std::vector<int> ShownColumns(const ControlView& view) const;
+
+  // Keeping what the user arranged (binding_layout.cpp).
+  void LoadGridLayout(ControlView& view);
+  void SaveGridLayout(const ControlView& view);
+  void SaveGridSort(const ControlView& view);
+  void LoadFormLayout(FormView& form);
+  void SaveFormWindow(FormView& form);
+  void SaveSplitter(const fw::TControl* neighbour);
   void RefreshAction(fw::TMenuItem* item);
   void Layout(ControlView& view);
   // How much larger than designed the view of a container is (zero where it has no design).
@@ -202,7 +244,10 @@ class QtBinding : public QObject, public fw::IModelObserver {
   void SplitterDragged(fw::TControl* splitter, int delta);
   void CloseRequested(fw::TForm* form);
   void WindowActivated(fw::TForm* form);
-  void GridMenuRequested(fw::TControl* grid, const QPoint& globalPos);
+  void GridMenuRequested(fw::TControl* grid, const QPoint& globalPos, const QModelIndex& cell,
+                         bool byMouse);
+  void TitleClicked(fw::TControl* grid, int column);
+  void SortDialogRequested(fw::TControl* grid);
   void ChooseAndExport(fw::TControl* grid, bool spreadsheet);
   std::string WidgetText(const ControlView& view) const;
   void AfterUserEvent(fw::TForm* form);
@@ -224,6 +269,7 @@ class QtBinding : public QObject, public fw::IModelObserver {
   int syncing_ = 0;                       // > 0 while the view is being set from the model
   fw::TControl* pendingFocus_ = nullptr;  // a focus move the model has not heard of yet
   int remoteCalls_ = 0;                   // > 0 while a remote call is in flight
+  std::shared_ptr<LayoutStore> layouts_;
 };
 
 }  // namespace hostapp

@@ -41,6 +41,10 @@ class RemoteCallGuard : public QObject {
       case QEvent::MouseButtonRelease:
       case QEvent::MouseButtonDblClick:
       case QEvent::MouseMove: {
+        // The window system's mouse reaches a window first, which hands it to the widget under
+        // the pointer: the widget is where it is judged. Stopped at the window, no click would
+        // ever reach "Cancelar".
+        if (!watched->isWidgetType()) return false;
         QPushButton* button = Button ? Button() : nullptr;
         if (button && watched == button) return false;
         return true;
@@ -316,6 +320,18 @@ bool QtPlatform::LookupProduct(fw::TDataSet* rows, const std::string& codeField,
   if (dialog.exec() != QDialog::Accepted) return false;
   row = dialog.ChosenRow();
   return row >= 0;
+}
+
+bool QtPlatform::ChooseSort(fw::TSortRequest& request) {
+  if (!Interactive || request.Columns.empty()) return false;
+  SortDialog dialog(request, DialogParent());
+  if (dialog.exec() != QDialog::Accepted) return false;
+  request.Fields = dialog.Fields();
+  return true;
+}
+
+void QtPlatform::FormCreating(fw::TForm* form) {
+  binding_.RestoreSorts(form);
 }
 
 bool QtPlatform::LoadModule(const std::string& name) {

@@ -62,6 +62,8 @@ class QtPlatform : public fw::IPlatform {
   bool LookupProduct(fw::TDataSet* rows, const std::string& codeField, const std::string& nameField,
                      int& row) override;
   bool LoadModule(const std::string& name) override;
+  bool ChooseSort(fw::TSortRequest& request) override;
+  void FormCreating(fw::TForm* form) override;
 
  private:
   QWidget* DialogParent() const;

@@ -12,6 +12,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QToolButton>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -159,6 +161,14 @@ void ModelRadioButton::nextCheckState() {
   if (OnUserClick) OnUserClick();
 }
 
+void ModelRadioButton::paintEvent(QPaintEvent*) {
+  QStylePainter painter(this);
+  QStyleOptionButton option;
+  initStyleOption(&option);
+  if (hasFocus()) option.state |= QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
+  painter.drawControl(QStyle::CE_RadioButton, option);
+}
+
 DateEditWidget::DateEditWidget(QWidget* parent)
     : QWidget(parent), edit_(new QLineEdit(this)), button_(new QToolButton(this)) {
   auto* layout = new QHBoxLayout(this);
@@ -299,7 +309,9 @@ void GridView::mouseDoubleClickEvent(QMouseEvent* event) {
 void GridView::mouseMoveEvent(QMouseEvent*) {}
 
 void GridView::contextMenuEvent(QContextMenuEvent* event) {
-  if (OnContextMenu) OnContextMenu(event->globalPos());
+  const bool byMouse = event->reason() == QContextMenuEvent::Mouse;
+  if (OnContextMenu)
+    OnContextMenu(event->globalPos(), byMouse ? indexAt(event->pos()) : QModelIndex(), byMouse);
   event->accept();
 }
 

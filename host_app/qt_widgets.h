@@ -98,6 +98,8 @@ class PanelFrame : public QFrame {
 };
 
 // A radio button whose checked state only the model sets: a click is reported, not applied.
+// Focused, it shows the style's focus mark whatever moved the focus there (the style draws it
+// only after Qt's own keyboard moves, and the model moves the focus here).
 class ModelRadioButton : public QRadioButton {
  public:
   explicit ModelRadioButton(QWidget* parent = nullptr);
@@ -105,6 +107,7 @@ class ModelRadioButton : public QRadioButton {
 
  protected:
   void nextCheckState() override;
+  void paintEvent(QPaintEvent* event) override;
 };
 
 // Date edit: a masked line edit and a button that drops a calendar down.
@@ -172,8 +175,9 @@ class GridView : public QTableView {
  public:
   explicit GridView(QWidget* parent = nullptr);
   std::function<void(const QModelIndex& index, bool doubleClick)> OnCellClick;
-  // A right click (or the menu key): the host's own grid menu, at this global position.
-  std::function<void(const QPoint& globalPos)> OnContextMenu;
+  // A right click (the cell under it, byMouse) or the menu key (no cell): the host's own grid
+  // menu, at this global position.
+  std::function<void(const QPoint& globalPos, const QModelIndex& cell, bool byMouse)> OnContextMenu;
 
  protected:
   void contextMenuEvent(QContextMenuEvent* event) override;

@@ -6,14 +6,19 @@
 #include <unistd.h>
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 
 #include <cstdio>
 
+#include "framework/host/config.h"
 #include "framework/host/services.h"
 #include "framework/ui/application.h"
 #include "host_app/dialogs.h"
@@ -162,11 +167,16 @@ int RunScreenshotSession(MainWindow& window, const QString& directory) {
     QtPlatform& platform = window.Platform();
     auto connect = CancellableServiceFactory(platform);
     std::unique_ptr<fw::IAppServer> server;
+    // Without a login: a server that never answers would keep the connection waiting for the
+    // login's time-out (60 s), and the picture is of a call, not of a connect.
+    const fw::TCredentials credentials = fw::HostConfig().Credentials;
+    fw::HostConfig().Credentials = {};
     try {
       server = connect("127.0.0.1", port, "CMP09500.rdmAcompSoli");
     } catch (const std::exception& error) {
       std::fprintf(stderr, "%s\n", error.what());
     }
+    fw::HostConfig().Credentials = credentials;
     if (server) {
       fw::ActiveShowAvi(request, 6);
       bool offered = false;
@@ -193,6 +203,42 @@ int RunScreenshotSession(MainWindow& window, const QString& directory) {
       ++failures;
     }
     ::close(silent);
+  }
+
+  // The items sorted by their delivery date (the arrow on its title), and the titles' menu of
+  // the columns over them; then the service's order again.
+  if (items && items->DataSet()) {
+    if (auto* itemsTab = Named<fw::TTabSheet>(request, "tshItens"))
+      fw::Application->UserSelectTab(itemsTab);
+    fw::Application->UserTitleClick(items, items->ColumnIndex("DTPROGENTR"));
+    save(window.Binding().WindowOf(request), "cmp09500-ordenada.png");
+    auto* view = qobject_cast<QTableView*>(window.Binding().WidgetOf(items));
+    if (QMenu* menu = view ? window.Binding().ColumnsMenu(items) : nullptr) {
+      QHeaderView* titles = view->horizontalHeader();
+      const int column = items->ColumnIndex("NMDESTSOLI");
+      menu->popup(titles->mapToGlobal(
+          QPoint(titles->sectionViewportPosition(column) + 10, titles->height() / 2)));
+      Settle();
+      // The menu is a window of its own: drawn over the main window's picture (room for the
+      // whole menu) where it stands.
+      QWidget* screen = &window;
+      QPixmap picture = screen->grab();
+      QPainter painter(&picture);
+      painter.drawPixmap(screen->mapFromGlobal(menu->pos()), menu->grab());
+      painter.end();
+      const QString path = QDir(directory).filePath(QStringLiteral("colunas.png"));
+      if (picture.save(path, "PNG")) {
+        std::printf("%s\n", qPrintable(path));
+      } else {
+        std::fprintf(stderr, "Não foi possível gravar %s.\n", qPrintable(path));
+        ++failures;
+      }
+      menu->close();
+    } else {
+      ++failures;
+    }
+    items->DataSet()->SetIndexFields({});
+    Settle();
   }
 
   // The request screen maximized in the main window: the bars at the edges, the grids larger.

@@ -12,13 +12,20 @@
 // - first paint: the model reset with the 100,000 rows (the load), then the grid painted whole;
 // - a scroll of 1,000 rows: one row down at a time, the grid's rows painted after each step.
 //
+// - a sort of the rows by a date and by a text: a click on the column's title (the data set's
+//   own order by the Brazilian collation, the view reloaded and painted) against a
+//   QSortFilterProxyModel over the same values (dates as QDateTime, names locale-aware, and
+//   plainly compared) with its QTableView painted.
+//
 //   bench_grid [--repetitions 15] [--rows 100000] [--scroll 1000]
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QDateTime>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScrollBar>
+#include <QSortFilterProxyModel>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -56,9 +63,15 @@ double Median(std::vector<double> values) {
 // The 20 fields of GetItens with production-like values (bench_wire's rows); later stages of an
 // item leave some fields null.
 fw::TDataPacket MakeItems(size_t rows) {
-  static const char* const kNames[] = {"Marcos Silva Martins",     "Bruna Oliveira Cardoso",
-                                       "Fábio Silva Nascimento",   "Daniel Nascimento Castro",
-                                       "João Rodrigues Fernandes", "Ana Paula Gonçalves"};
+  // Requesters' names: a first name and two surnames (3,375 people), accents and case as they
+  // come, so that a sort by name has real texts to order.
+  static const char* const kFirst[] = {"Marcos",  "Bruna",  "Fábio", "Daniel", "João",
+                                       "Ana",     "Ângela", "érica", "Otávio", "Luís",
+                                       "Cláudia", "José",   "Íris",  "Úrsula", "Zé"};
+  static const char* const kLast[] = {"Silva",     "Oliveira",  "Nascimento", "Castro",
+                                      "Gonçalves", "Araújo",    "Conceição",  "Simões",
+                                      "Álvares",   "Rodrigues", "Fernandes",  "Martins",
+                                      "Cardoso",   "Brandão",   "Ávila"};
   static const char* const kDestinations[] = {"Consumo Interno", "Manutenção Predial", "Revenda",
                                               "Tecnologia da Informação"};
   static const char kStatuses[] = {'A', 'B', 'C', 'D', '7', '5', '4', '3', '2', '1'};
@@ -92,7 +105,12 @@ fw::TDataPacket MakeItems(size_t rows) {
       } else if (name == "STATUS") {
         column.AppendString(std::string(1, kStatuses[r % 10]));
       } else if (name == "NMOPERADOR") {
-        column.AppendString(kNames[next() % 6]);
+        std::string person = kFirst[next() % 15];
+        person += ' ';
+        person += kLast[next() % 15];
+        person += ' ';
+        person += kLast[next() % 15];
+        column.AppendString(person);
       } else if (name == "NMDESTSOLI") {
         column.AppendString(kDestinations[next() % 4]);
       } else if (name == "CDOPERLANC" || name == "CDOPERAPRO") {
@@ -152,6 +170,44 @@ class TPlainModel : public QAbstractTableModel {
   int rows_ = 0, columns_ = 0;
   std::vector<QString> cells_, titles_;
   std::vector<QVariant> alignments_;
+};
+
+// The peer of a sort: the rows' values as Qt's own models hold them, a text and a date
+// (QDateTime, null as an invalid one) per row, under a QSortFilterProxyModel and a view.
+class TSortPeerModel : public QAbstractTableModel {
+ public:
+  TSortPeerModel(fw::TDataSet& rows, const fw::TField& text, const fw::TField& date) {
+    const int count = rows.RecordCount();
+    texts_.reserve(static_cast<size_t>(count));
+    dates_.reserve(static_cast<size_t>(count));
+    for (int row = 0; row < count; ++row) {
+      fw::TDataSet::TRowScope scope(&rows, static_cast<size_t>(row));
+      texts_.push_back(QString::fromStdString(text.AsString()));
+      if (date.IsNull()) {
+        dates_.emplace_back();
+      } else {
+        const fw::TDateParts parts = fw::DecodeDateTime(date.AsDateTime());
+        dates_.emplace_back(QDate(parts.Year, parts.Month, parts.Day),
+                            QTime(parts.Hour, parts.Minute, parts.Second));
+      }
+    }
+  }
+  int rowCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : static_cast<int>(texts_.size());
+  }
+  int columnCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : 2;
+  }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::EditRole)) return {};
+    const auto row = static_cast<size_t>(index.row());
+    if (index.column() == 0) return texts_[row];
+    return dates_[row];
+  }
+
+ private:
+  std::vector<QString> texts_;
+  std::vector<QDateTime> dates_;
 };
 
 // One of the two grids, measured the same way.
@@ -284,6 +340,78 @@ int main(int argc, char** argv) {
       for (TGrid* grid : {&first, &second}) Scroll(*grid, scroll);
     }
 
+    // Sorting: the host's grid by a click on a title (the data set's own order, the view
+    // reloaded and painted), against a QSortFilterProxyModel sorting the same values and a
+    // QTableView over it painted; each from the service's order, alternately.
+    auto* itemsGrid = dynamic_cast<fw::TDBGrid*>(request->FindComponent("dbgItens"));
+    fw::TDataSet* itemsData = itemsGrid ? itemsGrid->DataSet() : nullptr;
+    const fw::TField* nameField = itemsData ? itemsData->FindField("NMOPERADOR") : nullptr;
+    const fw::TField* dateField = itemsData ? itemsData->FindField("DTPROGENTR") : nullptr;
+    if (!nameField || !dateField) {
+      std::fprintf(stderr, "bench_grid: the items grid has no NMOPERADOR or DTPROGENTR\n");
+      return 1;
+    }
+    TSortPeerModel peerRows(*itemsData, *nameField, *dateField);
+    QSortFilterProxyModel proxy;
+    proxy.setSourceModel(&peerRows);
+    QTableView sortedPeer;
+    sortedPeer.setModel(&proxy);
+    sortedPeer.setFont(items->font());
+    sortedPeer.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    sortedPeer.verticalHeader()->setDefaultSectionSize(
+        items->verticalHeader()->defaultSectionSize());
+    sortedPeer.resize(items->size());
+    sortedPeer.show();
+    QApplication::processEvents();
+    struct TSortCase {
+      const char* Name;
+      const char* Field;
+      int PeerColumn;
+      bool LocaleAware;
+      std::vector<double> Host, Peer;
+    };
+    std::vector<TSortCase> sorts = {{"by a date (DTPROGENTR)", "DTPROGENTR", 1, false, {}, {}},
+                                    {"by a text (NMOPERADOR)", "NMOPERADOR", 0, true, {}, {}},
+                                    {"  peer not locale-aware", "NMOPERADOR", 0, false, {}, {}}};
+    for (int repetition = 0; repetition < repetitions; ++repetition) {
+      for (TSortCase& sort : sorts) {
+        const int column = itemsGrid->ColumnIndex(sort.Field);
+        itemsData->SetIndexFields({});
+        QApplication::processEvents();
+        auto start = TClock::now();
+        fw::Application->UserTitleClick(itemsGrid, column);
+        items->viewport()->repaint();
+        const double host = Since(start);
+        if (itemsGrid->SortColumn() != column) {
+          std::fprintf(stderr, "bench_grid: the title click did not sort by %s\n", sort.Field);
+          return 1;
+        }
+        proxy.sort(-1);
+        proxy.setSortLocaleAware(sort.LocaleAware);
+        QApplication::processEvents();
+        start = TClock::now();
+        proxy.sort(sort.PeerColumn, Qt::AscendingOrder);
+        sortedPeer.viewport()->repaint();
+        const double peer = Since(start);
+        // The host's text case is measured once per repetition, against both peers.
+        if (sort.Name[0] != ' ') sort.Host.push_back(host);
+        sort.Peer.push_back(peer);
+      }
+    }
+    sorts[2].Host = sorts[1].Host;
+    // Both sorted the dates alike: the earliest and the latest agree.
+    itemsData->SetIndexFields({{"DTPROGENTR"}});
+    proxy.sort(1, Qt::AscendingOrder);
+    const QString hostFirstDate =
+        items->model()->index(0, itemsGrid->ColumnIndex("DTPROGENTR")).data().toString();
+    const QString hostLastDate =
+        items->model()->index(rows - 1, itemsGrid->ColumnIndex("DTPROGENTR")).data().toString();
+    const QDateTime peerLast = proxy.index(rows - 1, 1).data().toDateTime();
+    if (hostLastDate.left(10) != peerLast.toString(QStringLiteral("dd/MM/yyyy")))
+      std::fprintf(stderr, "bench_grid: the sorts disagree: last date %s against %s\n",
+                   qPrintable(hostLastDate), qPrintable(peerLast.toString()));
+    itemsData->SetIndexFields({});
+
     const int visible = items->rowAt(items->viewport()->height() - 1) - items->rowAt(0) + 1;
     std::printf(
         "bench_grid: %d rows, %d columns, %dx%d grid (%d rows in view), %d repetitions; "
@@ -299,6 +427,16 @@ int main(int argc, char** argv) {
                 hostScroll / peerScroll);
     std::printf("%-26s %12.3f %12.3f\n", "  per row scrolled", hostScroll / scroll,
                 peerScroll / scroll);
+    std::printf("\nsort of %d rows, painted   %12s %12s %8s\n", rows, "host grid", "QSFPM",
+                "ratio");
+    for (const TSortCase& sort : sorts) {
+      const double host = Median(sort.Host), peer = Median(sort.Peer);
+      std::printf("%-26s %12.2f %12.2f %8.2f\n", sort.Name, host, peer, host / peer);
+    }
+    std::printf(
+        "(first date %s; QSFPM: QSortFilterProxyModel, dates as QDateTime, texts "
+        "locale-aware unless said)\n",
+        qPrintable(hostFirstDate));
 
     fw::DoneApplication();
     loader.FinalizeAll();

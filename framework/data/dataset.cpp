@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <numeric>
 
+#include "framework/data/collation.h"
 #include "framework/data/datetime.h"
 #include "framework/data/format.h"
 
@@ -203,6 +205,7 @@ void TDataSet::SetState(TDataSetState state) {
 
 void TDataSet::DropRows() {
   std::vector<TColumn>().swap(columns_);
+  std::vector<uint32_t>().swap(order_);
   rowCount_ = 0;
   cursor_ = 0;
   eof_ = true;
@@ -251,6 +254,17 @@ void TDataSet::LoadPacket(TDataPacket&& packet) {
   cursor_ = 0;
   bof_ = true;
   eof_ = rows == 0;
+  // The chosen order holds for the new rows: the first row is the first of that order. The
+  // fields read the new rows (browse) before the views and handlers hear of them.
+  state_ = TDataSetState::dsBrowse;
+  try {
+    order_ = OrderOf(indexFields_);
+  } catch (const std::exception&) {
+    // A display-text handler that fails here fails as the grid paints too: the rows stay in
+    // the service's order, and the views show no sort that is not there.
+    order_.clear();
+    indexFields_.clear();
+  }
   SetState(TDataSetState::dsBrowse);
   if (AfterOpen) AfterOpen(this);
   // AfterOpen may have closed or reloaded the data set.
@@ -323,6 +337,101 @@ bool TDataSet::Locate(std::string_view fieldName, std::string_view value) {
   return false;
 }
 
+size_t TDataSet::PlaceOf(size_t storedRow) const {
+  if (order_.empty()) return storedRow;
+  const auto found = std::find(order_.begin(), order_.end(), static_cast<uint32_t>(storedRow));
+  return found == order_.end() ? 0 : static_cast<size_t>(found - order_.begin());
+}
+
+namespace {
+// One index field's values, by stored row: collation keys for texts, numbers otherwise.
+struct TSortValues {
+  bool Descending = false;
+  bool Text = false;
+  std::vector<std::string> Keys;
+  std::vector<double> Numbers;
+  std::vector<bool> Nulls;
+
+  int Compare(uint32_t a, uint32_t b) const {
+    if (Text) return Keys[a].compare(Keys[b]);
+    if (Nulls[a] || Nulls[b]) return static_cast<int>(Nulls[b]) - static_cast<int>(Nulls[a]);
+    return Numbers[a] < Numbers[b] ? -1 : Numbers[b] < Numbers[a] ? 1 : 0;
+  }
+};
+}  // namespace
+
+std::vector<uint32_t> TDataSet::OrderOf(const std::vector<TIndexField>& fields) const {
+  if (fields.empty() || !Active() || rowCount_ == 0) return {};
+  // The place of each stored row, for the handlers: they read through a row scope.
+  std::vector<uint32_t> placeOf;
+  std::vector<TSortValues> values;
+  for (const TIndexField& indexField : fields) {
+    const TField* field = FieldByName(indexField.FieldName);
+    if (field->Index() < 0 || static_cast<size_t>(field->Index()) >= columns_.size()) continue;
+    const TColumn& column = columns_[static_cast<size_t>(field->Index())];
+    TSortValues sort;
+    sort.Descending = indexField.Descending;
+    if (field->OnGetText) {
+      if (placeOf.empty()) {
+        placeOf.resize(rowCount_);
+        for (size_t place = 0; place < rowCount_; ++place)
+          placeOf[StoredRow(place)] = static_cast<uint32_t>(place);
+      }
+      sort.Text = true;
+      sort.Keys.reserve(rowCount_);
+      for (size_t row = 0; row < rowCount_; ++row) {
+        TRowScope scope(this, placeOf[row]);
+        sort.Keys.push_back(CollationKey(field->DisplayText()));
+      }
+    } else if (column.Type() == TFieldType::ftString) {
+      // A null comes before an empty text: its key is empty, below any text's.
+      sort.Text = true;
+      sort.Keys.reserve(rowCount_);
+      for (size_t row = 0; row < rowCount_; ++row)
+        sort.Keys.push_back(column.IsNull(row) ? std::string()
+                                               : CollationKey(column.GetString(row)));
+    } else {
+      sort.Numbers.resize(rowCount_);
+      sort.Nulls.resize(rowCount_);
+      for (size_t row = 0; row < rowCount_; ++row) {
+        sort.Nulls[row] = column.IsNull(row);
+        sort.Numbers[row] = column.GetNumber(row);
+      }
+    }
+    values.push_back(std::move(sort));
+  }
+  std::vector<uint32_t> order(rowCount_);
+  std::iota(order.begin(), order.end(), 0u);
+  std::stable_sort(order.begin(), order.end(), [&values](uint32_t a, uint32_t b) {
+    for (const TSortValues& sort : values) {
+      const int compared = sort.Compare(a, b);
+      if (compared != 0) return sort.Descending ? compared > 0 : compared < 0;
+    }
+    return false;
+  });
+  return order;
+}
+
+void TDataSet::SetIndexFields(std::vector<TIndexField> fields) {
+  // One place for each field: a field named again adds nothing.
+  std::vector<TIndexField> unique;
+  for (TIndexField& field : fields) {
+    const std::string& name = FieldByName(field.FieldName)->FieldName();
+    const bool named = std::any_of(unique.begin(), unique.end(),
+                                   [&](const TIndexField& seen) { return seen.FieldName == name; });
+    if (!named) unique.push_back({name, field.Descending});
+  }
+  if (unique == indexFields_) return;
+  std::vector<uint32_t> order = OrderOf(unique);
+  const bool rows = Active() && rowCount_ > 0;
+  const size_t current = rows ? StoredRow(cursor_) : 0;
+  indexFields_ = std::move(unique);
+  order_ = std::move(order);
+  if (!rows) return;
+  cursor_ = PlaceOf(current);
+  NotifyModel(this, TChange::Rows);
+}
+
 TDataSet::TRowScope::TRowScope(const TDataSet* dataSet, size_t row)
     : dataSet_(dataSet), previous_(dataSet->paintRow_) {
   dataSet_->paintRow_ = row;
@@ -333,7 +442,8 @@ TDataSet::TRowScope::~TRowScope() {
 }
 
 size_t TDataSet::MemoryUsage() const {
-  size_t bytes = (columns_.capacity() - columns_.size()) * sizeof(TColumn);
+  size_t bytes = (columns_.capacity() - columns_.size()) * sizeof(TColumn) +
+                 order_.capacity() * sizeof(uint32_t);
   for (const auto& column : columns_) bytes += column.MemoryUsage();
   bytes += fields_.capacity() * sizeof(TField*) + sources_.capacity() * sizeof(TDataSource*);
   return bytes;

@@ -6,12 +6,18 @@
 //   only when the packet has rows (the cursor is then on the first row).
 // - Close: state change to closed; no AfterScroll.
 // - First, Last, Next, Prior, MoveBy, MoveTo, Locate: AfterScroll after a move that changed the
-// row.
-//   A move that leaves the cursor where it was (Next on the last row) raises nothing, so a remote
-//   call hung on AfterScroll is not repeated for nothing.
+//   row. A move that leaves the cursor where it was (Next on the last row) raises nothing, so a
+//   remote call hung on AfterScroll is not repeated for nothing.
+// - SetIndexFields: the rows take the order of the index (as a client data set's index fields);
+//   the current record stays current and nothing but the views hears of it (no AfterScroll).
 // A closed data set is empty; reading a field of an empty or closed data set gives null.
+//
+// Rows are numbered by their place in the data set's order (RecNo, MoveTo, row scopes): the
+// service's order, or the index's when one is set. So every reader that walks the rows (a grid,
+// the record search, Locate, an export) sees them as the user sees them.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -100,6 +106,17 @@ class TField : public TComponent {
 
 enum class TDataSetState { dsInactive, dsBrowse };
 
+// One field of a data set's index: the rows in the order of its values, or in the reverse.
+// Numbers and dates by value; texts by the Brazilian collation (collation.h), those of a field
+// with a display-text handler by the text the handler gives (a status by its name, not its code).
+// A null value comes before every other value (after them, descending). Rows equal in every field
+// keep the service's order.
+struct TIndexField {
+  std::string FieldName;
+  bool Descending = false;
+  bool operator==(const TIndexField&) const = default;
+};
+
 class TDataSet : public TComponent {
  public:
   using TDataSetEvent = std::function<void(TDataSet*)>;
@@ -137,12 +154,20 @@ class TDataSet : public TComponent {
   // Moves to the first row whose field's stored text (AsString) equals `value`; false if none.
   bool Locate(std::string_view fieldName, std::string_view value);
 
+  // The order of the rows: by these fields, the first deciding; empty for the service's order.
+  // Kept across loads: a new packet is put in the same order, its first row current. Setting it
+  // keeps the current record current (on its new place) and raises no AfterScroll. A field the
+  // data set does not have raises EDatabaseError and changes nothing.
+  const std::vector<TIndexField>& IndexFields() const { return indexFields_; }
+  void SetIndexFields(std::vector<TIndexField> fields);
+
   TDataSetEvent AfterOpen;
   TDataSetEvent AfterScroll;
 
-  // Rows read by the fields: the cursor, or, while a grid paints, the row it paints.
-  size_t ActiveRow() const { return paintRow_ ? *paintRow_ : cursor_; }
-  // Lets a reader look at another row without moving the cursor (no events).
+  // The stored row the fields read: the cursor's, or, while a grid paints, the one it paints.
+  size_t ActiveRow() const { return StoredRow(paintRow_ ? *paintRow_ : cursor_); }
+  // Lets a reader look at another row (its place in the order) without moving the cursor (no
+  // events).
   class TRowScope {
    public:
     TRowScope(const TDataSet* dataSet, size_t row);
@@ -171,13 +196,20 @@ class TDataSet : public TComponent {
   // Moves the cursor; tells the views and raises AfterScroll only when the row changed.
   void ScrollTo(size_t row);
   void DropRows();
+  // The stored row at a place in the order, and the place of a stored row.
+  size_t StoredRow(size_t place) const { return order_.empty() ? place : order_[place]; }
+  size_t PlaceOf(size_t storedRow) const;
+  // The stored rows in the order of `fields` (empty for the service's order). Changes nothing.
+  std::vector<uint32_t> OrderOf(const std::vector<TIndexField>& fields) const;
 
   std::vector<TField*> fields_;
   std::vector<TColumn> columns_;
   std::vector<TDataSource*> sources_;
   TDataSetState state_ = TDataSetState::dsInactive;
   size_t rowCount_ = 0;
-  size_t cursor_ = 0;
+  size_t cursor_ = 0;  // a place in the order
+  std::vector<TIndexField> indexFields_;
+  std::vector<uint32_t> order_;  // stored row of each place; empty: the service's order
   bool eof_ = true;
   bool bof_ = true;
   mutable std::optional<size_t> paintRow_;

@@ -139,6 +139,7 @@ TfrmPadraoGrid::TfrmPadraoGrid(TComponent* owner, std::string name)
     command.Button->OnClick = [item](TComponent*) { item->Click(); };
   }
   sbtFechar->OnClick = [this](TComponent*) { Close(); };
+  sbtOrdenar->OnClick = [this](TComponent* sender) { sbtOrdenarClick(sender); };
   sbtAjuda->OnClick = [this](TComponent*) {
     if (Application && Application->Platform())
       Application->Platform()->ShowMessage("A ajuda da tela " + lblCodTela->Caption() +
@@ -192,6 +193,11 @@ void TfrmPadraoGrid::sbtProcurarClick(TComponent*) {
 
 void TfrmPadraoGrid::sbtVerificarClick(TComponent*) {
   Refresh();
+}
+
+void TfrmPadraoGrid::sbtOrdenarClick(TComponent*) {
+  auto* grid = dynamic_cast<TDBGrid*>(ActiveControl());
+  Ordena(grid && grid->Form() == this ? grid : dbgPadrao);
 }
 
 void TfrmPadraoGrid::Anterior1Click(TComponent*) {

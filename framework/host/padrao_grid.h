@@ -10,8 +10,8 @@
 // item is paired with the toolbar button of the same name (sbtIncluir...), whose click runs it.
 //
 // The two further controls: the sort button sbtOrdenar follows the data (enabled with find and
-// verify: sorting needs rows), and the navigator dbnPadrao follows the browse state of the default
-// data source (it moves through an open data set).
+// verify: sorting needs rows; it opens the sort dialog, fw::Ordena), and the navigator dbnPadrao
+// follows the browse state of the default data source (it moves through an open data set).
 //
 // Handlers bound by name are virtual methods; a screen overrides them. FormCreate copies each
 // maintenance item's enabled state to its button; FormClose releases the screen (caFree).
@@ -98,6 +98,8 @@ class TfrmPadraoGrid : public TForm {
   virtual void dtsPadraoStateChange(TComponent* sender);
   virtual void sbtProcurarClick(TComponent* sender);
   virtual void sbtVerificarClick(TComponent* sender);
+  // The sort dialog over the focused grid of the screen, else the default grid.
+  virtual void sbtOrdenarClick(TComponent* sender);
   virtual void Anterior1Click(TComponent* sender);
   virtual void dbgPadraoKeyDown(TComponent* sender, uint16_t& key, TShiftState shift);
   virtual void dbgPadraoKeyPress(TComponent* sender, char& key);

@@ -276,6 +276,22 @@ void Procura(TDataSet* dataSet) {
   dataSet->MoveTo(row);
 }
 
+void Ordena(TDBGrid* grid) {
+  IPlatform* platform = PlatformOrNull();
+  TDataSet* dataSet = grid ? grid->DataSet() : nullptr;
+  if (!platform || !dataSet) return;
+  TSortRequest request;
+  request.DataSet = dataSet;
+  for (int column = 0; column < grid->ColumnCount(); ++column)
+    if (grid->ColumnField(column))
+      request.Columns.push_back(
+          {grid->Columns[static_cast<size_t>(column)].FieldName, grid->ColumnTitle(column)});
+  request.Fields = dataSet->IndexFields();
+  if (!platform->ChooseSort(request)) return;
+  if (request.Fields.size() > kMaxSortFields) request.Fields.resize(kMaxSortFields);
+  dataSet->SetIndexFields(std::move(request.Fields));
+}
+
 void ValidEx(TDataSource* source, int /*pictureKind*/, std::string& code,
              const std::vector<std::string>& /*options*/, const std::string& /*extra*/,
              bool /*raise*/) {

@@ -51,6 +51,11 @@ std::vector<std::string> ParseSelection(const std::string& selection);
 // of the grid that shows the data set (the focused one, if several do), by their titles.
 void Procura(TDataSet* dataSet);
 
+// The sort dialog ("Ordenar") over the grid's columns: the user's choice, up to three columns
+// each ascending or descending, becomes the order of the grid's data set (SetIndexFields): the
+// current record stays current and nothing is asked of the server. Cancelled: nothing changes.
+void Ordena(TDBGrid* grid);
+
 // The columns of the grid showing `dataSet` (the focused grid first, else the first on its form
 // that shows it), with its selected column's field in `selected`; without a grid, the data set's
 // visible fields by their labels.

@@ -56,8 +56,24 @@ void TApplication::ActivateForm(TForm* form) {
   if (form->OnActivate) form->OnActivate(form);
 }
 
+void TApplication::FormCreating(TForm* form) {
+  if (!platform_) return;
+  try {
+    platform_->FormCreating(form);
+  } catch (const std::exception& error) {
+    ShowException(error);
+  }
+}
+
+bool TApplication::BlockedByModal(const TForm* form) const {
+  const TForm* modal = ModalForm();
+  return modal && form != modal;
+}
+
 void TApplication::FormClosed(TForm* form) {
   released_.erase(std::remove(released_.begin(), released_.end(), form), released_.end());
+  // A hidden form takes no input: it shuts out the others no longer.
+  modalForms_.erase(std::remove(modalForms_.begin(), modalForms_.end(), form), modalForms_.end());
   if (activeForm_ != form) return;
   activeForm_ = nullptr;
   for (auto* other : Forms())
@@ -208,15 +224,85 @@ void TApplication::FreeReleasedOutsideEvents() {
   if (dispatchDepth_ == 0) FreeReleased();
 }
 
+namespace {
+// The form a menu item belongs to: its owner, or its owner's owner...
+const TForm* FormOfComponent(const TComponent* component) {
+  for (; component; component = component->Owner())
+    if (auto* form = dynamic_cast<const TForm*>(component)) return form;
+  return nullptr;
+}
+
+// The page control whose page holds `control`; nullptr when it sits on no page.
+TPageControl* PagesHolding(TControl* control) {
+  for (TWinControl* parent = control ? control->Parent() : nullptr; parent;
+       parent = parent->Parent())
+    if (auto* page = dynamic_cast<TTabSheet*>(parent)) return page->PageControl();
+  return nullptr;
+}
+
+std::vector<TTabSheet*> VisibleTabs(const TPageControl* pages) {
+  std::vector<TTabSheet*> tabs;
+  for (TTabSheet* page : pages->Pages())
+    if (page->TabVisible) tabs.push_back(page);
+  return tabs;
+}
+
+// The form's first page control (in creation order) that shows more than one tab.
+TPageControl* FirstPagesWithTabs(const TComponent* owner) {
+  for (TComponent* component : owner->Components()) {
+    if (auto* pages = dynamic_cast<TPageControl*>(component);
+        pages && pages->Showing() && pages->IsEnabledUp() && VisibleTabs(pages).size() > 1)
+      return pages;
+    if (TPageControl* inner = FirstPagesWithTabs(component)) return inner;
+  }
+  return nullptr;
+}
+}  // namespace
+
+bool TApplication::SwitchPage(TForm* form, bool forward) {
+  TPageControl* pages = PagesHolding(form->ActiveControl());
+  if (!pages || VisibleTabs(pages).size() < 2) pages = FirstPagesWithTabs(form);
+  if (!pages || !pages->Showing() || !pages->IsEnabledUp()) return false;
+  const std::vector<TTabSheet*> tabs = VisibleTabs(pages);
+  if (tabs.size() < 2) return false;
+  const auto current = std::find(tabs.begin(), tabs.end(), pages->ActivePage());
+  const size_t place = current == tabs.end() ? 0 : static_cast<size_t>(current - tabs.begin());
+  TTabSheet* next = tabs[(place + (forward ? 1 : tabs.size() - 1)) % tabs.size()];
+  TTabSheet* leaving = pages->ActivePage();
+  const bool focusLeaves = leaving && leaving->Contains(form->ActiveControl());
+  pages->SelectPage(next);
+  if (focusLeaves && pages->ActivePage() == next) {
+    // The focus, put on the page control while its page went out of view, goes to the new
+    // page's first tab stop, with its enter events.
+    for (TControl* stop : next->TabOrdered()) {
+      std::vector<TControl*> pending = {stop};
+      while (!pending.empty()) {
+        TControl* candidate = pending.front();
+        pending.erase(pending.begin());
+        if (candidate->TabStop && candidate->CanFocus()) {
+          FocusControl(candidate);
+          return true;
+        }
+        if (auto* container = dynamic_cast<TWinControl*>(candidate)) {
+          const std::vector<TControl*> inner = container->TabOrdered();
+          pending.insert(pending.begin(), inner.begin(), inner.end());
+        }
+      }
+    }
+  }
+  return true;
+}
+
 bool TApplication::UserFocus(TControl* control) {
-  if (!control || !control->CanFocus()) return false;
+  if (!control || !control->CanFocus() || BlockedByModal(control->Form())) return false;
   bool done = false;
   Dispatch([&] { done = FocusControl(control); });
   return done;
 }
 
 bool TApplication::UserClick(TControl* control) {
-  if (!control || !control->Showing() || !control->IsEnabledUp()) return false;
+  if (!control || !control->Showing() || !control->IsEnabledUp() || BlockedByModal(control->Form()))
+    return false;
   Dispatch([&] {
     // A focusable control takes the focus first, as under the mouse.
     if (control->CanFocus() && !FocusControl(control)) return;
@@ -228,13 +314,13 @@ bool TApplication::UserClick(TControl* control) {
 }
 
 bool TApplication::UserClickMenu(TMenuItem* item) {
-  if (!item || !item->Enabled()) return false;
+  if (!item || !item->Enabled() || BlockedByModal(FormOfComponent(item))) return false;
   Dispatch([&] { item->Click(); });
   return true;
 }
 
 bool TApplication::UserType(TEdit* edit, const std::string& text) {
-  if (!edit || !edit->CanFocus() || edit->ReadOnly) return false;
+  if (!edit || !edit->CanFocus() || edit->ReadOnly || BlockedByModal(edit->Form())) return false;
   bool typed = false;
   Dispatch([&] {
     if (!FocusControl(edit) || edit->Form()->ActiveControl() != edit) return;
@@ -245,7 +331,7 @@ bool TApplication::UserType(TEdit* edit, const std::string& text) {
 }
 
 bool TApplication::UserKey(TControl* control, uint16_t key, TShiftState shift) {
-  if (!control || !control->CanFocus()) return false;
+  if (!control || !control->CanFocus() || BlockedByModal(control->Form())) return false;
   Dispatch([&] {
     TForm* form = control->Form();
     if (!FocusControl(control) || form->ActiveControl() != control) return;
@@ -270,62 +356,92 @@ bool TApplication::UserKey(TControl* control, uint16_t key, TShiftState shift) {
         edit->SetText(edit->Text() + character);
       return;
     }
+    auto* grid = dynamic_cast<TDBGrid*>(control);
+    const bool forward = !(shift & ssShift);
     if (code == vk::Tab) {
-      SelectNext(form, !(shift & ssShift));
+      if (shift & ssCtrl) {
+        if (!SwitchPage(form, forward)) SelectNext(form, forward);
+        return;
+      }
+      // A grid that takes the Tab key moves from column to column, and is left past its ends.
+      if (grid && (grid->Options & dgTabs)) {
+        const int column = grid->NeighbourColumn(forward);
+        if (column >= 0) {
+          grid->SetSelectedIndex(column);
+          return;
+        }
+      }
+      SelectNext(form, forward);
       return;
     }
-    if (auto* grid = dynamic_cast<TDBGrid*>(control)) {
-      TDataSet* dataSet = grid->DataSet();
-      if (!dataSet || !dataSet->Active()) return;
-      switch (code) {
-        case vk::Up:
-          dataSet->Prior();
-          break;
-        case vk::Down:
-          dataSet->Next();
-          break;
-        case vk::PageUp:
-          dataSet->MoveBy(-10);
-          break;
-        case vk::PageDown:
-          dataSet->MoveBy(10);
-          break;
-        case vk::Home:
-          if (shift & ssCtrl)
-            dataSet->First();
-          else
-            grid->SetSelectedIndex(grid->ColumnCount() ? 0 : -1);
-          break;
-        case vk::End:
-          if (shift & ssCtrl)
-            dataSet->Last();
-          else
-            grid->SetSelectedIndex(grid->ColumnCount() - 1);
-          break;
-        case vk::Left:
-          if (grid->SelectedIndex() > 0) grid->SetSelectedIndex(grid->SelectedIndex() - 1);
-          break;
-        case vk::Right:
-          if (grid->SelectedIndex() + 1 < grid->ColumnCount())
-            grid->SetSelectedIndex(grid->SelectedIndex() + 1);
-          break;
-        default:
-          break;
-      }
+    if ((code == vk::PageDown || code == vk::PageUp) && (shift & ssCtrl)) {
+      SwitchPage(form, code == vk::PageDown);
+      return;
+    }
+    if (code == vk::Escape && form->Modal()) {
+      form->Close();
+      return;
+    }
+    if (!grid) return;
+    if (code == vk::Return) {
+      // As a double-click on the selected cell: the screen's own handler decides.
+      if (grid->OnDblClick) grid->OnDblClick(grid);
+      return;
+    }
+    TDataSet* dataSet = grid->DataSet();
+    const std::vector<int> columns = grid->NavigationOrder();
+    switch (code) {
+      case vk::Left:
+      case vk::Right:
+        if (const int column = grid->NeighbourColumn(code == vk::Right); column >= 0)
+          grid->SetSelectedIndex(column);
+        return;
+      case vk::Home:
+      case vk::End:
+        if (shift & ssCtrl) break;
+        if (!columns.empty())
+          grid->SetSelectedIndex(code == vk::Home ? columns.front() : columns.back());
+        return;
+      default:
+        break;
+    }
+    if (!dataSet || !dataSet->Active()) return;
+    switch (code) {
+      case vk::Up:
+        dataSet->Prior();
+        break;
+      case vk::Down:
+        dataSet->Next();
+        break;
+      case vk::PageUp:
+        dataSet->MoveBy(-10);
+        break;
+      case vk::PageDown:
+        dataSet->MoveBy(10);
+        break;
+      case vk::Home:
+        dataSet->First();
+        break;
+      case vk::End:
+        dataSet->Last();
+        break;
+      default:
+        break;
     }
   });
   return true;
 }
 
 bool TApplication::UserSelectTab(TTabSheet* page) {
-  if (!page || !page->PageControl() || !page->TabVisible || !page->PageControl()->IsEnabledUp())
+  if (!page || !page->PageControl() || !page->TabVisible || !page->PageControl()->IsEnabledUp() ||
+      BlockedByModal(page->Form()))
     return false;
   Dispatch([&] { page->PageControl()->SelectPage(page); });
   return true;
 }
 
 bool TApplication::UserSelectRow(TDBGrid* grid, int row) {
-  if (!grid || !grid->CanFocus()) return false;
+  if (!grid || !grid->CanFocus() || BlockedByModal(grid->Form())) return false;
   TDataSet* dataSet = grid->DataSet();
   if (!dataSet || row < 0 || row >= dataSet->RecordCount()) return false;
   Dispatch([&] {
@@ -336,7 +452,9 @@ bool TApplication::UserSelectRow(TDBGrid* grid, int row) {
 }
 
 bool TApplication::UserSelectColumn(TDBGrid* grid, int column) {
-  if (!grid || !grid->CanFocus() || column < 0 || column >= grid->ColumnCount()) return false;
+  if (!grid || !grid->CanFocus() || column < 0 || column >= grid->ColumnCount() ||
+      BlockedByModal(grid->Form()))
+    return false;
   Dispatch([&] {
     if (!FocusControl(grid) || grid->Form()->ActiveControl() != grid) return;
     grid->SetSelectedIndex(column);
@@ -345,7 +463,7 @@ bool TApplication::UserSelectColumn(TDBGrid* grid, int column) {
 }
 
 bool TApplication::UserDblClick(TDBGrid* grid) {
-  if (!grid || !grid->CanFocus()) return false;
+  if (!grid || !grid->CanFocus() || BlockedByModal(grid->Form())) return false;
   Dispatch([&] {
     if (!FocusControl(grid) || grid->Form()->ActiveControl() != grid) return;
     if (grid->OnDblClick) grid->OnDblClick(grid);
@@ -353,14 +471,39 @@ bool TApplication::UserDblClick(TDBGrid* grid) {
   return true;
 }
 
+bool TApplication::UserTitleClick(TDBGrid* grid, int column) {
+  if (!grid || !grid->Showing() || BlockedByModal(grid->Form())) return false;
+  TField* field = grid->ColumnField(column);
+  if (!field || !grid->DataSet()) return false;
+  bool descending = false;
+  const bool sorted = grid->SortColumn(&descending) == column;
+  std::vector<TIndexField> fields;
+  if (!sorted) fields = {{field->FieldName(), false}};
+  if (sorted && !descending) fields = {{field->FieldName(), true}};
+  Dispatch([&] { grid->DataSet()->SetIndexFields(std::move(fields)); });
+  return true;
+}
+
+bool TApplication::UserSort(TDBGrid* grid, std::vector<TIndexField> fields) {
+  if (!grid || !grid->Showing() || BlockedByModal(grid->Form())) return false;
+  TDataSet* dataSet = grid->DataSet();
+  if (!dataSet) return false;
+  for (const TIndexField& field : fields)
+    if (!dataSet->FindField(field.FieldName)) return false;
+  Dispatch([&] { dataSet->SetIndexFields(std::move(fields)); });
+  return true;
+}
+
 bool TApplication::UserNavigate(TDBNavigator* navigator, TDBNavigator::TButton button) {
-  if (!navigator || !navigator->Showing() || !navigator->IsEnabledUp()) return false;
+  if (!navigator || !navigator->Showing() || !navigator->IsEnabledUp() ||
+      BlockedByModal(navigator->Form()))
+    return false;
   Dispatch([&] { navigator->BtnClick(button); });
   return true;
 }
 
-void TApplication::UserActivate(TForm* form) {
-  if (!form) return;
+bool TApplication::UserActivate(TForm* form) {
+  if (!form || BlockedByModal(form)) return false;
   Dispatch([&] {
     if (activeForm_ == form) {
       // Coming back to the window: it is activated anew.
@@ -368,11 +511,13 @@ void TApplication::UserActivate(TForm* form) {
     }
     ActivateForm(form);
   });
+  return true;
 }
 
-void TApplication::UserClose(TForm* form) {
-  if (!form) return;
+bool TApplication::UserClose(TForm* form) {
+  if (!form || BlockedByModal(form)) return false;
   Dispatch([&] { form->Close(); });
+  return true;
 }
 
 }  // namespace fw

@@ -15,6 +15,21 @@
 //
 // User events (Dispatch and the User* entry points): a failure escaping the handler is shown
 // through the platform's error display; EAbort (raised after a message already shown) is not.
+// While a form is shown modally the user reaches no other form: every User* entry refuses
+// (returns false, runs nothing) input, activation and closing of any form but the modal one.
+//
+// Keys (UserKey), after the menu shortcuts and the control's key-down handler:
+// - Tab and Shift+Tab go to the next (previous) tab stop; in a grid with dgTabs they first move
+//   the selected column, leaving the grid only past its last (first) column.
+// - Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PgDn and Ctrl+PgUp bring the next (previous) tab of the page
+//   control holding the focus to the front (else of the form's first page control with more
+//   than one tab), as the user's tab click does; a focus that was on the page going out of view
+//   goes to the first tab stop of the new one. With no tab to change to, Ctrl+Tab leaves the
+//   control as Tab does (so it always leaves a grid).
+// - Esc on a modal form closes it (its close handler decides, as for its close button).
+// - In a grid: Enter acts as a double-click on the selected cell; Up, Down, PgUp, PgDn,
+//   Ctrl+Home and Ctrl+End move the cursor through the data set's order; Left, Right, Home and
+//   End select another column (in the view's order, TDBGrid::ViewOrder).
 #pragma once
 
 #include <exception>
@@ -46,10 +61,11 @@ class TApplication : public TComponent {
   void SetPlatform(IPlatform* platform) { platform_ = platform; }
 
   // Two-step creation: construct the form owned by the application, store it in `reference`,
-  // then run its create handler.
+  // then (the platform having put back the user's arrangement) run its create handler.
   template <typename T>
   T* CreateForm(T*& reference) {
     reference = new T(this);
+    FormCreating(reference);
     reference->DoCreate();
     return reference;
   }
@@ -57,6 +73,10 @@ class TApplication : public TComponent {
   TForm* FindForm(const std::string& name) const;
 
   TForm* ActiveForm() const { return activeForm_; }
+  // The form shown modally on top of the others; nullptr when none is.
+  TForm* ModalForm() const { return modalForms_.empty() ? nullptr : modalForms_.back(); }
+  // True when a modal form other than `form` is up: the user cannot reach `form` now.
+  bool BlockedByModal(const TForm* form) const;
   // Makes the form the active one; raises its OnActivate when it was not already active.
   void ActivateForm(TForm* form);
 
@@ -87,9 +107,16 @@ class TApplication : public TComponent {
   bool UserSelectRow(TDBGrid* grid, int row);
   bool UserSelectColumn(TDBGrid* grid, int column);
   bool UserDblClick(TDBGrid* grid);
+  // A click on a column's title: sorts the grid's data set by the column's field, ascending; a
+  // click on the column that sorts ascending sorts it descending, and one on the column that
+  // sorts descending goes back to the service's order. No cursor move, no focus move.
+  bool UserTitleClick(TDBGrid* grid, int column);
+  // Sorts the grid's data set by `fields` (empty: the service's order), as the sort dialog and
+  // the driver's `sort` do. False when a field is not one of the data set's.
+  bool UserSort(TDBGrid* grid, std::vector<TIndexField> fields);
   bool UserNavigate(TDBNavigator* navigator, TDBNavigator::TButton button);
-  void UserActivate(TForm* form);
-  void UserClose(TForm* form);
+  bool UserActivate(TForm* form);
+  bool UserClose(TForm* form);
 
   // Frees the form once no event is running and it is not shown modally (a form may be released
   // from its own handler).
@@ -101,12 +128,17 @@ class TApplication : public TComponent {
   struct TFocusChain;
   void FreeReleased();
   void FormClosed(TForm* form);
+  // Tells the platform (IPlatform::FormCreating); a failure there is shown, creation goes on.
+  void FormCreating(TForm* form);
+  // The tab change of Ctrl+Tab and Ctrl+PgDn (above); false when there is no other tab.
+  bool SwitchPage(TForm* form, bool forward);
 
   IPlatform* platform_ = nullptr;
   TForm* activeForm_ = nullptr;
   TCursor cursor_ = TCursor::crDefault;
   int dispatchDepth_ = 0;
   std::vector<TForm*> released_;
+  std::vector<TForm*> modalForms_;  // inside their ShowModal, the innermost last
   TFocusChain* chain_ = nullptr;
 };
 

@@ -63,6 +63,41 @@ TField* TDBGrid::SelectedField() const {
   return ColumnField(selectedIndex_);
 }
 
+std::vector<int> TDBGrid::NavigationOrder() const {
+  std::vector<int> order;
+  for (int column : ViewOrder)
+    if (column >= 0 && column < ColumnCount() &&
+        std::find(order.begin(), order.end(), column) == order.end())
+      order.push_back(column);
+  if (order.empty())
+    for (int column = 0; column < ColumnCount(); ++column) order.push_back(column);
+  return order;
+}
+
+int TDBGrid::NeighbourColumn(bool forward) const {
+  const std::vector<int> order = NavigationOrder();
+  if (order.empty()) return -1;
+  const auto found = std::find(order.begin(), order.end(), selectedIndex_);
+  if (found == order.end()) return forward ? order.front() : order.back();
+  const long place = (found - order.begin()) + (forward ? 1 : -1);
+  return place < 0 || place >= static_cast<long>(order.size()) ? -1
+                                                               : order[static_cast<size_t>(place)];
+}
+
+int TDBGrid::SortColumn(bool* descending) const {
+  TDataSet* dataSet = DataSet();
+  if (!dataSet || dataSet->IndexFields().empty()) return -1;
+  const TIndexField& first = dataSet->IndexFields().front();
+  for (int column = 0; column < ColumnCount(); ++column) {
+    const TField* field = ColumnField(column);
+    if (field && field->FieldName() == first.FieldName) {
+      if (descending) *descending = first.Descending;
+      return column;
+    }
+  }
+  return -1;
+}
+
 int TDBGrid::RowCount() const {
   TDataSet* dataSet = DataSet();
   return dataSet ? dataSet->RecordCount() : 0;

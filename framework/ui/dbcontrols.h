@@ -1,10 +1,11 @@
 // Data-bound controls: the grid, the data-bound text and the navigator.
 //
 // A grid lists its own columns and shows every listed column whatever the field's visible flag
-// says. A column's title is its own where set, else its field's label; a column without a width
-// takes the default width of its field: the field's display width (or the title's length, if
-// longer) times the average character width, plus a margin. Cells show the field's display text,
-// read through a row scope, so painting never moves the cursor.
+// says. Its rows are the data set's, in the data set's order (TDataSet::SetIndexFields). A column's
+// title is its own where set, else its field's label; a column without a width takes the default
+// width of its field: the field's display width (or the title's length, if longer) times the
+// average character width, plus a margin. Cells show the field's display text, read through a row
+// scope, so painting never moves the cursor.
 #pragma once
 
 #include <optional>
@@ -66,6 +67,21 @@ class TDBGrid : public TWinControl {
   int SelectedIndex() const { return selectedIndex_; }
   void SetSelectedIndex(int column);
   TField* SelectedField() const;
+
+  // The columns in the order a view shows them, those it hides left out, when the user moved or
+  // hid columns there; empty: every column as designed. Only the keys that go from column to
+  // column (Tab, Left, Right, Home, End) follow it: Columns, the selected column and what the
+  // screens read stay as designed.
+  std::vector<int> ViewOrder;
+  // The columns those keys go through: ViewOrder's valid entries, else every column in order.
+  std::vector<int> NavigationOrder() const;
+  // The next (or previous) column of NavigationOrder after the selected one; -1 past the end.
+  // A selected column the view hides counts as being before the first (after the last).
+  int NeighbourColumn(bool forward) const;
+
+  // The column whose field orders the data set first (where a view draws the sort arrow); -1
+  // when the data set keeps the service's order or its first index field has no column here.
+  int SortColumn(bool* descending = nullptr) const;
 
   // Rows as shown: 0 while the data set is closed.
   int RowCount() const;

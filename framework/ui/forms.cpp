@@ -126,6 +126,7 @@ void TForm::FocusFirstControl() {
 int TForm::ShowModal() {
   TForm* previous = Application ? Application->ActiveForm() : nullptr;
   modal_ = true;
+  if (Application) Application->modalForms_.push_back(this);
   ModalResult = mrNone;
   SetVisible(true);
   Changed(TChange::FormShown);
@@ -134,6 +135,10 @@ int TForm::ShowModal() {
   FocusFirstControl();
   if (Application && Application->Platform()) Application->Platform()->ShowModal(this);
   modal_ = false;
+  if (Application) {
+    auto& modal = Application->modalForms_;
+    modal.erase(std::remove(modal.begin(), modal.end(), this), modal.end());
+  }
   const int result = ModalResult == mrNone ? mrCancel : ModalResult;
   // The window under a closed modal form becomes the active one again.
   if (Application && previous && previous != this && previous->Visible()) {

@@ -70,6 +70,28 @@ TEST_F(PadraoGridTest, Anterior_MovesToPreviousRecord) {
   EXPECT_EQ(screen->cds->RecNo(), 2);
 }
 
+TEST_F(PadraoGridTest, Ordenar_OffersTheGridsColumns_AndSortsByTheUsersChoiceUpToThree) {
+  screen->dbgPadrao->Columns = {{"CDFILIAL", "Filial", -1}};
+  Load(3);
+  screen->cds->MoveTo(1);  // 0001
+  platform.SortAnswers.push_back(std::vector<TIndexField>{{"CDFILIAL", true}});
+  ASSERT_TRUE(Application->UserClick(screen->sbtOrdenar));
+  ASSERT_EQ(1u, platform.SortColumnsOffered.size());
+  EXPECT_EQ("Filial", platform.SortColumnsOffered[0].Title);
+  EXPECT_EQ((std::vector<TIndexField>{{"CDFILIAL", true}}), screen->cds->IndexFields());
+  EXPECT_EQ("0002", screen->dbgPadrao->CellText(0, 0));
+  EXPECT_EQ("0001", screen->cds->FieldByName("CDFILIAL")->AsString()) << "the record stays";
+  EXPECT_EQ(2, screen->cds->RecNo());
+
+  // Cancelled: nothing changes. Empty: the service's order.
+  Application->UserClick(screen->sbtOrdenar);
+  EXPECT_EQ((std::vector<TIndexField>{{"CDFILIAL", true}}), screen->cds->IndexFields());
+  platform.SortAnswers.push_back(std::vector<TIndexField>{});
+  Application->UserClick(screen->sbtOrdenar);
+  EXPECT_TRUE(screen->cds->IndexFields().empty());
+  EXPECT_EQ("0000", screen->dbgPadrao->CellText(0, 0));
+}
+
 TEST_F(PadraoGridTest, Closing_ReleasesTheScreen) {
   Application->UserClick(screen->sbtFechar);
   EXPECT_EQ(Application->FindForm("frmTela"), nullptr);

@@ -19,6 +19,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -30,6 +31,7 @@
 #include "framework/data/datetime.h"
 #include "framework/host/config.h"
 #include "framework/ui/application.h"
+#include "host_app/layout_store.h"
 #include "host_app/main_window.h"
 #include "host_app/module_loader.h"
 #include "host_app/qt_binding.h"
@@ -670,6 +672,103 @@ TEST_F(EndToEndTest, ItemScreen_TheQuotationsSplitterCanBeTakenAndBothGridsGrow)
   EXPECT_EQ(seen.QuotationsDragged, seen.Quotations + 60);
   EXPECT_EQ(seen.ProductsGrown.width(), 100);
   EXPECT_EQ(seen.QuotationsGrown, QSize(100, 120));
+  fw::DoneApplication();
+}
+
+// The real screens with the keyboard and sorting: Tab moves through the items grid's columns and
+// Ctrl+Tab changes the tab without a call; a title click sorts the items by date with nothing
+// asked of the server; Enter on the request number opens the item screen and Esc closes it. The
+// sort, the splitter and the window are kept for the user: the screen reopened has them.
+TEST_F(EndToEndTest, RealScreens_KeysAndSorting_AndTheLayoutKeptForTheUser) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  fw::HostConfig().Credentials.Login = "demo";
+  window->Binding().SetLayoutStore(
+      std::make_shared<LayoutStore>(folder.filePath(QStringLiteral("telas.conf"))));
+  fw::TForm* request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  auto* branches = Widget<QTableView>(request, "dbgPadrao");
+  auto* items = Widget<QTableView>(request, "dbgItens");
+  auto* itemsGrid = dynamic_cast<fw::TDBGrid*>(request->FindComponent("dbgItens"));
+  ASSERT_TRUE(branches && items && itemsGrid);
+  TypeDate(DateLine(request, "depSolicitacaoIni"), "01032024");
+  TypeDate(DateLine(request, "depSolicitacaoFin"), "31032024");
+  QTest::mouseClick(branches->viewport(), Qt::LeftButton, {}, QPoint(40, 40));
+  QApplication::processEvents();
+  ASSERT_EQ(CallsSince(0), (Calls{"GetFilSoliGD", "GetItens", "GetDestSolGere"}));
+
+  // Tab in the branch grid: the next column, not the filter panel; Ctrl+Tab: the items tab.
+  size_t mark = canned.Calls.size();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  QApplication::processEvents();
+  EXPECT_TRUE(branches->hasFocus());
+  EXPECT_EQ(2, branches->model()->rowCount()) << "the results stay";
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+  QApplication::processEvents();
+  EXPECT_TRUE(items->isVisible());
+  EXPECT_TRUE(items->hasFocus());
+  EXPECT_EQ(CallsSince(mark), Calls{});
+
+  // The delivery date's title: sorted by date, the empty one first; the current item stays.
+  QHeaderView* titles = items->horizontalHeader();
+  const int date = ColumnTitled(items, QStringLiteral("Dt. Entrega Solicitação"));
+  QTest::mouseClick(titles->viewport(), Qt::LeftButton, {},
+                    QPoint(titles->sectionViewportPosition(date) + 5, titles->height() / 2));
+  QApplication::processEvents();
+  EXPECT_EQ(Cell(items, 0, QStringLiteral("Nº Solicitação")), QStringLiteral("0000000102"));
+  EXPECT_EQ(Cell(items, 1, QStringLiteral("Dt. Entrega Solicitação")),
+            QStringLiteral("05/03/2024"));
+  EXPECT_EQ(titles->sortIndicatorSection(), date);
+  EXPECT_EQ(items->currentIndex().row(), 1) << "the first item, now second";
+  EXPECT_EQ(CallsSince(mark), Calls{}) << "no call, no after-scroll cascade";
+
+  // Enter on the request number opens the item screen; Esc closes it.
+  fw::Application->UserSelectColumn(itemsGrid, itemsGrid->ColumnIndex("NRSOLICMP"));
+  QApplication::processEvents();
+  bool escClosed = false;
+  ModalWatch inside([&](QWidget* modal) {
+    const bool active = QTest::qWaitFor([modal] { return QApplication::activeWindow() == modal; });
+    EXPECT_TRUE(active) << "the item screen's window takes the keys";
+    // As the keyboard sends it: to the active window, which hands it to its focused widget.
+    QTest::keyClick(modal->windowHandle(), Qt::Key_Escape);
+    QApplication::processEvents();
+    escClosed = !modal->isVisible();
+    if (modal->isVisible()) modal->close();
+  });
+  // Pressed from the event loop, as a key comes: the modal window's activation, a window-system
+  // event, is not held behind a key the test delivers on the spot.
+  QTimer::singleShot(0, [items] { QTest::keyClick(items, Qt::Key_Return); });
+  QTRY_VERIFY(inside.Seen());
+  EXPECT_TRUE(escClosed);
+  EXPECT_EQ(Arg("GetItemProduto", "nrSoliCmp"), "0000000101") << "the item under the cursor";
+
+  // The approvals' splitter dragged, the window made larger; the screen closed and opened again.
+  DragSplitter(Widget<QWidget>(request, "Splitter1"), -40);
+  const int itemsHeight = Widget<QWidget>(request, "panItens")->height();
+  auto* sub = qobject_cast<QMdiSubWindow*>(window->Binding().WindowOf(request));
+  sub->resize(sub->width() + 30, sub->height() + 20);
+  QApplication::processEvents();
+  const QSize size = sub->size();
+  sub->showMaximized();
+  QApplication::processEvents();
+  fw::Application->UserClick(dynamic_cast<fw::TControl*>(request->FindComponent("sbtFechar")));
+  QApplication::processEvents();
+  request = OpenFromMenu();
+  ASSERT_NE(request, nullptr);
+  sub = qobject_cast<QMdiSubWindow*>(window->Binding().WindowOf(request));
+  EXPECT_TRUE(sub->isMaximized()) << "left maximized, opened maximized";
+  sub->showNormal();
+  QApplication::processEvents();
+  EXPECT_EQ(sub->size(), size) << "its normal size, as left";
+  auto* itemsData = dynamic_cast<fw::TDataSet*>(request->FindComponent("cdsItensGrid"));
+  ASSERT_NE(itemsData, nullptr);
+  EXPECT_EQ(itemsData->IndexFields(), (std::vector<fw::TIndexField>{{"DTPROGENTR"}}));
+  dynamic_cast<fw::TPageControl*>(request->FindComponent("pgcPadrao"))
+      ->SetActivePage(dynamic_cast<fw::TTabSheet*>(request->FindComponent("tshItens")));
+  QApplication::processEvents();
+  EXPECT_EQ(Widget<QWidget>(request, "panItens")->height(), itemsHeight + 20)
+      << "the dragged boundary, and the window's extra height to the items";
+  fw::HostConfig().Credentials = {};
   fw::DoneApplication();
 }
 

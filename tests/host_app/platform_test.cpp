@@ -206,6 +206,38 @@ TEST_F(PlatformTest, LongRemoteCall_OffersCancelAfterTheDelay_AndNoInputReachesT
   EXPECT_TRUE(form->rbtLista->Checked());
 }
 
+// A click on "Cancelar" as the mouse makes it: through the window, which hands it to the button.
+// Before, the guard that keeps input from the screens swallowed it at the window, so only Esc
+// cancelled.
+TEST_F(PlatformTest, LongRemoteCall_TheMouseOnCancelarCancels) {
+  TTestForm* form = ShowTestForm();
+  platform->CancelOfferDelayMs = 100;
+  fw::ActiveShowAvi(form, 6, "Consultando filiais");
+  BlockingCall call;
+  int clicks = 0;
+  QTimer poll;
+  poll.setInterval(20);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    BusyOverlay* busy = platform->Busy();
+    if (!busy || !busy->CancelOffered() || clicks >= 3) return;
+    QPushButton* button = busy->CancelButton();
+    QWidget* window = button->window();
+    const QPoint at = button->mapTo(window, button->rect().center());
+    QTest::mouseMove(window->windowHandle(), at);
+    QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, at);
+    ++clicks;
+  });
+  poll.start();
+  const std::string failure =
+      FailureOf([&] { platform->RunRemoteCall([&] { call.Run(); }, [&] { call.Cancel(); }); });
+  poll.stop();
+  EXPECT_EQ(failure, "Operação cancelada pelo usuário.");
+  EXPECT_EQ(1, clicks) << "the first click cancels";
+  EXPECT_EQ(1, call.Cancels());
+  EXPECT_EQ(std::vector<std::string>{}, form->Log) << "the click reached nothing else";
+  fw::DeactiveShowAvi();
+}
+
 TEST_F(PlatformTest, QuickRemoteCall_ShowsNoOffer) {
   TTestForm* form = ShowTestForm();
   platform->CancelOfferDelayMs = 0;

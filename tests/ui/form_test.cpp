@@ -206,3 +206,86 @@ TEST_F(FormTest, FormShownWithoutFocusedControl_FocusesFirstTabStopWithEnterEven
 
 }  // namespace
 }  // namespace fw
+
+namespace fw {
+namespace {
+
+// While the item screen is modal the request screen under it is out of the user's reach: no
+// activation, no closing, no input of any kind; the modal form itself answers, and Esc closes it.
+TEST_F(FormTest, ModalForm_ShutsOutEveryOtherForm_UntilItCloses) {
+  auto* below = new TForm(Application, "frmAcompSoli");
+  auto* edit = below->Create<TEdit>("edtFiltro");
+  edit->SetParent(below);
+  edit->TabStop = true;
+  auto* grid = below->Create<TDBGrid>("dbgPadrao");
+  grid->SetParent(below);
+  auto* data = below->Create<TClientDataSet>("cdsDados");
+  data->AddField("cdsDadosNOME", "NOME", TFieldType::ftString, 10);
+  auto* source = below->Create<TDataSource>("dtsDados");
+  source->SetDataSet(data);
+  grid->SetDataSource(source);
+  grid->Columns = {{"NOME", "", -1}};
+  auto* item = below->Create<TMenuItem>("mnuVerificar");
+  int closes = 0, clicks = 0;
+  below->OnClose = [&](TComponent*, TCloseAction& action) {
+    ++closes;
+    action = TCloseAction::caHide;
+  };
+  item->OnClick = [&](TComponent*) { ++clicks; };
+  below->Show();
+
+  auto* modal = new TForm(Application, "frmAcompItens");
+  auto* inside = modal->Create<TEdit>("edtDentro");
+  inside->SetParent(modal);
+  inside->TabStop = true;
+  struct {
+    bool Activate, Close, Focus, Type, Key, Menu, Row, Title, Sort, Inside, Esc;
+    TForm* Active;
+  } seen{};
+  platform.OnModal = [&](TForm* shown) {
+    EXPECT_EQ(Application->ModalForm(), shown);
+    seen.Activate = Application->UserActivate(below);
+    seen.Close = Application->UserClose(below);
+    seen.Focus = Application->UserFocus(edit);
+    seen.Type = Application->UserType(edit, "x");
+    seen.Key = Application->UserKey(grid, vk::Down, 0);
+    seen.Menu = Application->UserClickMenu(item);
+    seen.Row = Application->UserSelectRow(grid, 0);
+    seen.Title = Application->UserTitleClick(grid, 0);
+    seen.Sort = Application->UserSort(grid, {{"NOME"}});
+    seen.Active = Application->ActiveForm();
+    seen.Inside = Application->UserType(inside, "ok");
+    seen.Esc = Application->UserKey(inside, vk::Escape, 0);
+  };
+  modal->ShowModal();
+
+  EXPECT_FALSE(seen.Activate);
+  EXPECT_FALSE(seen.Close);
+  EXPECT_FALSE(seen.Focus);
+  EXPECT_FALSE(seen.Type);
+  EXPECT_FALSE(seen.Key);
+  EXPECT_FALSE(seen.Menu);
+  EXPECT_FALSE(seen.Row);
+  EXPECT_FALSE(seen.Title);
+  EXPECT_FALSE(seen.Sort);
+  EXPECT_EQ(seen.Active, modal) << "the modal form stays the active one";
+  EXPECT_EQ(0, closes);
+  EXPECT_EQ(0, clicks);
+  EXPECT_TRUE(below->Visible());
+  EXPECT_EQ("", edit->Text());
+  EXPECT_TRUE(data->IndexFields().empty());
+  EXPECT_TRUE(seen.Inside);
+  EXPECT_EQ("ok", inside->Text());
+  EXPECT_TRUE(seen.Esc);
+  EXPECT_FALSE(modal->Visible()) << "Esc closed the modal form";
+
+  // Closed, it shuts out nothing.
+  EXPECT_EQ(nullptr, Application->ModalForm());
+  EXPECT_EQ(Application->ActiveForm(), below);
+  EXPECT_TRUE(Application->UserType(edit, "x"));
+  EXPECT_TRUE(Application->UserClose(below));
+  EXPECT_EQ(1, closes);
+}
+
+}  // namespace
+}  // namespace fw
