@@ -63,6 +63,12 @@ class IPlatform {
                              const std::string& nameField, int& row) = 0;
   // Loads and starts another host module; false when it is not installed.
   virtual bool LoadModule(const std::string& name) = 0;
+  // Shows the help of a screen or module by its code ("CMP09500", "SUP00700"); false when the
+  // front end has none installed for it.
+  virtual bool ShowHelp(const std::string& topic) {
+    (void)topic;
+    return false;
+  }
 };
 
 }  // namespace fw

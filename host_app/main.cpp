@@ -31,6 +31,7 @@
 #include "host_app/qt_platform.h"
 #include "host_app/remote_server.h"
 #include "host_app/screenshot.h"
+#include "host_app/status_bar.h"
 
 namespace {
 // "HOST:PORT" or a list "host1:7450,host2:7450", each entry with its port.
@@ -146,9 +147,21 @@ int main(int argc, char* argv[]) {
   {
     hostapp::ModuleLoader loader(hostapp::ModuleLoader::DefaultLibraryDirectory());
     hostapp::MainWindow window(loader);
-    // Calls run beside the window, which offers to cancel one that takes long.
+    // Calls run beside the window, which offers to cancel one that takes long; the status bar
+    // says which server they reach.
+    hostapp::WindowStatus& bar = window.Status();
     config.ServiceFactory =
-        hostapp::CancellableServiceFactory(window.Platform(), fw::ConnectionOptions(config));
+        hostapp::CancellableServiceFactory(window.Platform(), fw::ConnectionOptions(config),
+                                           [&bar, secure = config.Tls](const std::string& address) {
+                                             bar.SetServer(QString::fromStdString(address), secure);
+                                           });
+    try {
+      bar.SetServer(QString::fromStdString(hostapp::ServerText(
+                        fw::ParseServerList(config.ServerHost, config.ServerPort).front())),
+                    config.Tls);
+    } catch (const std::exception&) {
+      // A list that does not read is said at the first connection.
+    }
     if (parser.isSet(report)) {
       // No window: messages go to stderr and nothing waits for a user.
       window.Platform().Interactive = false;
@@ -167,6 +180,7 @@ int main(int argc, char* argv[]) {
                                                       hostapp::FromQt(parser.value(password))})) {
       status = 0;  // the user cancelled: nothing opened
     } else {
+      bar.SetUser(QString::fromStdString(config.Credentials.Login));
       window.ShowOnScreen();
       status = QApplication::exec();
     }

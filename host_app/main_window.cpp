@@ -13,9 +13,11 @@
 
 #include "framework/ui/application.h"
 #include "host_app/conversions.h"
+#include "host_app/help_window.h"
 #include "host_app/module_loader.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_platform.h"
+#include "host_app/status_bar.h"
 
 namespace hostapp {
 
@@ -52,8 +54,13 @@ MainWindow::MainWindow(ModuleLoader& loader, QWidget* parent)
   QAction* quit = purchases->addAction(QStringLiteral("Sai&r"));
   connect(quit, &QAction::triggered, this, &QWidget::close);
   QMenu* help = menuBar()->addMenu(QStringLiteral("A&juda"));
+  QAction* contents = help->addAction(QStringLiteral("&Conteúdo"));
+  contents->setToolTip(QStringLiteral("F1 numa tela abre a ajuda da tela"));
+  connect(contents, &QAction::triggered, this, [this] { platform_->ShowHelp(std::string()); });
   QAction* about = help->addAction(QStringLiteral("&Sobre"));
   connect(about, &QAction::triggered, this, [this] { ShowAbout(); });
+  status_ = new WindowStatus(statusBar(), this);
+  InstallHelpKey(*binding_, *platform_, this);
   statusBar()->showMessage(QStringLiteral("Pronto"));
   resize(kDesignedSize);
 }
