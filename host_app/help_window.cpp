@@ -34,9 +34,9 @@ struct TTopic {
 // In the order the list shows them.
 const TTopic kTopics[] = {
     {"", "Índice"},
-    {"CMP09500", "Acompanhamento da Solicitação (CMP09500)"},
-    {"CMP09501", "Acompanhamento de Itens de Solicitação (CMP09501)"},
-    {"SUP00700", "Relatório de Acompanhamento de Solicitações (SUP00700)"},
+    {"CMP09500", "Solicitações (CMP09500)"},
+    {"CMP09501", "Itens de Solicitação (CMP09501)"},
+    {"SUP00700", "Relatório (SUP00700)"},
 };
 
 QString FileOf(const QString& topic) {
@@ -161,7 +161,7 @@ HelpWindow::HelpWindow(const QString& folder, QWidget* parent)
     auto* item = new QListWidgetItem(QString::fromUtf8(topic.Title), topics_);
     item->setData(Qt::UserRole, QString::fromUtf8(topic.Code));
   }
-  topics_->setMinimumWidth(220);
+  topics_->setMinimumWidth(200);
   browser_->setSearchPaths({folder_});
   browser_->setOpenExternalLinks(false);
   browser_->setOpenLinks(true);
@@ -170,7 +170,7 @@ HelpWindow::HelpWindow(const QString& folder, QWidget* parent)
   splitter->addWidget(topics_);
   splitter->addWidget(browser_);
   splitter->setStretchFactor(1, 1);
-  splitter->setSizes({240, 620});
+  splitter->setSizes({210, 650});
 
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* back = buttons->addButton(QStringLiteral("&Voltar"), QDialogButtonBox::ActionRole);
