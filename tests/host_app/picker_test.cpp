@@ -50,7 +50,7 @@ class PickerTest : public BoundTest {
                             {"CDFILSOLI", fw::TFieldType::ftString, 4},
                             {"NMFILIAL", fw::TFieldType::ftString, 30}});
     for (size_t i = 0; i < std::size(kCities); ++i) {
-      char code[8];
+      char code[24];
       std::snprintf(code, sizeof code, "%04zu", i + 1);
       packet.Columns()[0].AppendString("");
       packet.Columns()[1].AppendString(code);
