@@ -330,6 +330,30 @@ const char* const kSupplierRegions[] = {"Paulista", "Mineira",    "Carioca",    
                                         "Nacional", "do Brasil",  "Capixaba"};
 const char* const kSupplierTrades[] = {"Papéis",     "Ferragens", "Informática",         "Limpeza",
                                        "Embalagens", "Alimentos", "Materiais Elétricos", "EPI"};
+// Every line has at least this many suppliers, as many as an item's quotation asks.
+constexpr size_t kSuppliersPerTrade = 4;
+
+// The supplier trade (kSupplierTrades' index) that sells a base product: each group of products
+// is one trade's, but for group 4, whose first five products are electrical material and the
+// rest hardware. `inGroup` counts from 1.
+size_t TradeOf(int group, int inGroup) {
+  switch (group) {
+    case 1:
+      return 0;  // office supplies: Papéis
+    case 2:
+      return 3;  // Limpeza
+    case 3:
+      return 2;  // Informática
+    case 4:
+      return inGroup <= 5 ? 6 : 1;  // Materiais Elétricos, then Ferragens
+    case 5:
+      return 7;  // EPI
+    case 6:
+      return 5;  // the pantry: Alimentos
+    default:
+      return 4;  // Embalagens
+  }
+}
 const char* const kSupplierSuffixes[] = {"Ltda", "S.A.", "Eireli", "ME"};
 
 size_t CodePoints(std::string_view text) {
@@ -516,10 +540,12 @@ struct TOperator {
 struct TProduct {
   std::string Code, Tree, Name, Unit, Brand;
   double Price;
+  size_t Trade;  // the supplier trade that sells it
 };
 
 struct TSupplier {
   std::string Code, Name, Cnpj;
+  size_t Trade;
 };
 
 // Item statuses, the stages a request goes through.
@@ -533,6 +559,7 @@ class TGenerator {
       : writer_(writer),
         random_(options.Seed),
         ordersRandom_(options.Seed ^ 0x5DEECE66Dull),
+        suppliersRandom_(options.Seed ^ 0x2545F4914F6CDD1Dull),
         scale_(std::max(1, options.Scale)) {
     end_ = fw::EncodeDateTime({2024, 6, 28, 0, 0, 0});
   }
@@ -719,6 +746,7 @@ class TGenerator {
       }
       product.Unit = base.Unit;
       product.Brand = brand[0];
+      product.Trade = TradeOf(base.Group, inGroup[baseIndex]);
       product.Price = Round(base.Price * (0.85 + 0.3 * random_.Unit()), 2);
       insert.Run(
           {product.Code, product.Tree, product.Name, product.Unit, product.Brand, product.Price});
@@ -728,25 +756,41 @@ class TGenerator {
   }
 
   void MakeSuppliers() {
-    std::vector<std::string> names;
-    for (const char* trade : kSupplierTrades)
+    struct TName {
+      std::string Name;
+      size_t Trade;
+    };
+    std::vector<TName> names;
+    for (size_t trade = 0; trade < std::size(kSupplierTrades); ++trade)
       for (const char* kind : kSupplierKinds)
         for (const char* region : kSupplierRegions)
           for (const char* suffix : kSupplierSuffixes) {
             const std::string name =
-                std::string(kind) + " " + region + " de " + trade + " " + suffix;
-            if (CodePoints(name) <= 40) names.push_back(name);
+                std::string(kind) + " " + region + " de " + kSupplierTrades[trade] + " " + suffix;
+            if (CodePoints(name) <= 40) names.push_back({name, trade});
           }
     // A fixed shuffle, so that the first suppliers are not all paper sellers.
     for (size_t i = names.size(); i > 1; --i) std::swap(names[i - 1], names[random_.Next() % i]);
     const size_t wanted = std::min(names.size(), 15 + static_cast<size_t>(scale_) / 10);
-    auto first = std::find(names.begin(), names.end(), "Distribuidora Paulista de Papéis Ltda");
+    auto first = std::find_if(names.begin(), names.end(), [](const TName& entry) {
+      return entry.Name == "Distribuidora Paulista de Papéis Ltda";
+    });
     if (first != names.end()) std::iter_swap(names.begin(), first);
     TTable insert(writer_, "FORNECEDOR", "CDFORNECED, NMRAZSOCFORN, NRCNPJ");
-    for (size_t i = 0; i < wanted; ++i) {
-      suppliers_.push_back({Digits(static_cast<long>(i + 1), 6), names[i], Cnpj(random_)});
+    auto add = [&](const TName& entry, TRandom& random) {
+      suppliers_.push_back({Digits(static_cast<long>(suppliers_.size() + 1), 6), entry.Name,
+                            Cnpj(random), entry.Trade});
+      lineSuppliers_[entry.Trade].push_back(suppliers_.size() - 1);
       insert.Run({suppliers_.back().Code, suppliers_.back().Name, suppliers_.back().Cnpj});
-    }
+    };
+    lineSuppliers_.assign(std::size(kSupplierTrades), {});
+    for (size_t i = 0; i < wanted; ++i) add(names[i], random_);
+    quotingSuppliers_ = wanted;
+    // Every line with as many suppliers as a quotation asks for: the next names of a line short
+    // of them, drawn apart from the rest of the data, which stays as it was.
+    for (size_t i = wanted; i < names.size(); ++i)
+      if (lineSuppliers_[names[i].Trade].size() < kSuppliersPerTrade)
+        add(names[i], suppliersRandom_);
     counts_.Suppliers = static_cast<long>(suppliers_.size());
   }
 
@@ -890,13 +934,20 @@ class TGenerator {
         ++counts_.Quotations;
         for (size_t i = 0; i < items.size(); ++i) {
           const int bidders = random_.Between(2, 4);
+          // Suppliers of the product's own line quote it: the draws pick places in that line,
+          // one after the other from the first draw's, so each bidder is another supplier.
+          const std::vector<size_t>& line = lineSuppliers_[products_[items[i].Product].Trade];
           std::set<size_t> seen;
+          size_t start = 0;
           while (static_cast<int>(seen.size()) <
-                 std::min<int>(bidders, static_cast<int>(suppliers_.size()))) {
-            const size_t supplier = random_.Next() % suppliers_.size();
-            if (!seen.insert(supplier).second) continue;
+                 std::min<int>(bidders, static_cast<int>(quotingSuppliers_))) {
+            const size_t draw = random_.Next() % quotingSuppliers_;
+            if (!seen.insert(draw).second) continue;
+            if (seen.size() == 1) start = draw;
             const double unitPrice =
                 Round(products_[items[i].Product].Price * (0.85 + 0.4 * random_.Unit()), 2);
+            if (seen.size() > line.size()) continue;
+            const size_t supplier = line[(start + seen.size() - 1) % line.size()];
             prices[i].push_back({supplier, unitPrice});
             price.Run({branch.Code, quotationNumber, products_[items[i].Product].Code,
                        suppliers_[supplier].Code, unitPrice});
@@ -1003,7 +1054,8 @@ class TGenerator {
 
   IDemoWriter& writer_;
   TRandom random_;
-  TRandom ordersRandom_;  // for a purchase's AFs after its first
+  TRandom ordersRandom_;     // for a purchase's AFs after its first
+  TRandom suppliersRandom_;  // for the suppliers that fill up a line
   int scale_;
   double end_;
   TDemoCounts counts_;
@@ -1014,6 +1066,8 @@ class TGenerator {
   std::vector<std::string> destinations_;
   std::vector<TProduct> products_;
   std::vector<TSupplier> suppliers_;
+  std::vector<std::vector<size_t>> lineSuppliers_;  // per trade: indexes into suppliers_
+  size_t quotingSuppliers_ = 0;                     // the suppliers of the first draw
   long quotations_ = 0, purchases_ = 0, orders_ = 0;
 };
 

@@ -79,6 +79,12 @@ class IPlatform {
   // user arranged on the screens puts back what belongs to the model, the order each grid's data
   // set was sorted in, so that the first rows loaded come in that order.
   virtual void FormCreating(TForm*) {}
+  // Shows the help of a screen or module by its code ("CMP09500", "SUP00700"); false when the
+  // front end has none installed for it.
+  virtual bool ShowHelp(const std::string& topic) {
+    (void)topic;
+    return false;
+  }
 };
 
 }  // namespace fw

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 
 #include "framework/data/datetime.h"
 #include "framework/data/format.h"
@@ -146,6 +147,52 @@ std::string UngroupedFormat(const std::string& format) {
   return plain;
 }
 
+// Width of one character in the sheet's default face, in digit widths: a table of the classes
+// that differ (Calibri's advances; a face of the same metrics draws alike), a little on the wide
+// side, since a column a hair too wide costs nothing and one a hair too narrow shows "###".
+double CharacterWidth(char32_t c) {
+  if (c >= '0' && c <= '9') return 1.0;
+  switch (c) {
+    case ' ':
+    case '.':
+    case ',':
+    case ':':
+    case ';':
+    case '\'':
+    case '|':
+    case '!':
+    case 'i':
+    case 'j':
+    case 'l':
+    case 'I':
+      return 0.55;
+    case 'f':
+    case 'r':
+    case 't':
+    case '(':
+    case ')':
+    case '[':
+    case ']':
+    case '-':
+    case '/':
+    case 'J':
+      return 0.8;
+    case 'm':
+    case 'w':
+    case 'M':
+    case 'W':
+    case '@':
+    case '%':
+      return 1.75;
+    default:
+      break;
+  }
+  if (c >= 'A' && c <= 'Z') return 1.3;
+  if (c < 0x80) return 1.0;
+  // Accented letters, mostly lower case ("ç", "ã"), and the odd upper-case one.
+  return 1.15;
+}
+
 std::string SheetNameOf(std::string name) {
   // Excel's rules: at most 31 characters, none of []:*?/\, not empty.
   for (char& c : name)
@@ -160,7 +207,48 @@ std::string SheetNameOf(std::string name) {
   return name.empty() ? "Dados" : name;
 }
 
+// A text a spreadsheet reading CSV would turn into a number or a date: digits with at most
+// blanks and the characters numbers and dates are written with.
+bool LooksNumeric(const std::string& text) {
+  bool digit = false;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if (std::string_view(" .,/:-+%").find(c) == std::string_view::npos) {
+      return false;
+    }
+  }
+  return digit;
+}
+
 }  // namespace
+
+double SheetTextWidth(const std::string& text, bool bold) {
+  double width = 0;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    char32_t c = lead;
+    size_t length = 1;
+    if (lead >= 0xF0) {
+      length = 4;
+    } else if (lead >= 0xE0) {
+      length = 3;
+    } else if (lead >= 0xC0) {
+      length = 2;
+    }
+    if (length > 1) c = 0x80;  // which one matters not: every non-ASCII character weighs alike
+    width += CharacterWidth(c);
+    i += length;
+  }
+  return bold ? width * 1.1 : width;
+}
+
+double SheetColumnWidth(double title, double widest) {
+  // The title shares its cell with the filter's button (about two digits wide); every cell
+  // keeps a margin of about one digit.
+  constexpr double kFilterButton = 2.5, kMargin = 1.5, kMaxWidth = 255;
+  return std::min(std::max(title + kFilterButton, widest) + kMargin, kMaxWidth);
+}
 
 // ---- the grid as a source ----
 
@@ -173,7 +261,9 @@ TGridSource::TGridSource(const fw::TDBGrid& grid, std::vector<int> rows, std::st
     TExportColumn def;
     def.Title = grid_.ColumnTitle(column);
     def.WidthPixels = grid_.ColumnWidth(column);
-    if (const fw::TField* field = grid_.ColumnField(column); field && !field->OnGetText) {
+    const fw::TField* field = grid_.ColumnField(column);
+    def.StringField = field && field->DataType() == fw::TFieldType::ftString;
+    if (field && !field->OnGetText) {
       if (field->DataType() == fw::TFieldType::ftFloat) {
         def.Kind = TExportColumn::TKind::Number;
         def.NumberFormat = field->DisplayFormat;
@@ -246,6 +336,12 @@ std::string CsvText(const std::string& text) {
   return quoted + '"';
 }
 
+std::string CsvCodeText(const std::string& text) {
+  if (!LooksNumeric(text)) return CsvText(text);
+  // ="0001" in a field of its own: the quotes inside are doubled by CSV's rule.
+  return "\"=\"\"" + text + "\"\"\"";
+}
+
 std::string TabSeparated(const TExportSource& source, bool titles) {
   auto clean = [](std::string text) {
     for (char& c : text)
@@ -311,7 +407,7 @@ TOutcome WriteCsv(const TExportSource& source, const std::string& path, const TP
           if (!cell.Null) line += fw::DateTimeToText(cell.Value);
           break;
         case TExportColumn::TKind::Text:
-          line += CsvText(cell.Text);
+          line += columns[column].StringField ? CsvCodeText(cell.Text) : CsvText(cell.Text);
           break;
       }
     }
@@ -382,11 +478,12 @@ TOutcome WriteXlsx(const TExportSource& source, const std::string& path,
       format_set_num_format(number, columns[column].NumberFormat.c_str());
     }
     numbers.push_back(number);
-    const auto index = static_cast<lxw_col_t>(column);
-    worksheet_set_column_pixels(sheet, index, index,
-                                static_cast<uint32_t>(std::max(columns[column].WidthPixels, 8)),
-                                nullptr);
   }
+  // The widest text of each column as the sheet draws it; the widths are set once every row is
+  // written (the sheet's column list is written ahead of its rows only when the file is closed).
+  std::vector<double> widest(columns.size(), 0);
+  const double dayWidth = SheetTextWidth("00/00/0000");
+  const double momentWidth = SheetTextWidth("00/00/0000 00:00:00");
   for (size_t column = 0; column < columns.size(); ++column)
     worksheet_write_string(sheet, 0, static_cast<lxw_col_t>(column),
                            Cut(columns[column].Title, kMaxCellCharacters).c_str(), title);
@@ -403,32 +500,54 @@ TOutcome WriteXlsx(const TExportSource& source, const std::string& path,
       const TExportCell& cell = cells[column];
       const auto index = static_cast<lxw_col_t>(column);
       lxw_error status = LXW_NO_ERROR;
+      double width = 0;
       switch (columns[column].Kind) {
         case TExportColumn::TKind::Number:
-          if (!cell.Null && std::isfinite(cell.Value))
+          if (!cell.Null && std::isfinite(cell.Value)) {
             status = worksheet_write_number(sheet, line, index, cell.Value, numbers[column]);
+            // Shown under the field's format, in any locale as many characters as here.
+            width = SheetTextWidth(columns[column].NumberFormat.empty()
+                                       ? fw::FormatFloat("", cell.Value)
+                                       : fw::FormatFloat(columns[column].NumberFormat, cell.Value));
+          }
           break;
         case TExportColumn::TKind::Date:
           // A spreadsheet's day numbers count from the same day as ours from 01/03/1900 on
           // (before that they count a 29/02/1900 that never was): earlier dates go as text.
-          if (!cell.Null && cell.Value >= 61)
-            status = worksheet_write_number(sheet, line, index, cell.Value,
-                                            HasTime(cell.Value) ? moment : day);
-          else if (!cell.Null)
+          if (!cell.Null && cell.Value >= 61) {
+            const bool hasTime = HasTime(cell.Value);
+            status = worksheet_write_number(sheet, line, index, cell.Value, hasTime ? moment : day);
+            width = hasTime ? momentWidth : dayWidth;
+          } else if (!cell.Null) {
             status = worksheet_write_string(sheet, line, index, cell.Text.c_str(), nullptr);
+            width = SheetTextWidth(cell.Text);
+          }
           break;
         case TExportColumn::TKind::Text:
-          if (!cell.Text.empty())
-            status = worksheet_write_string(sheet, line, index,
-                                            Cut(cell.Text, kMaxCellCharacters).c_str(), nullptr);
+          if (!cell.Text.empty()) {
+            const std::string text = Cut(cell.Text, kMaxCellCharacters);
+            status = worksheet_write_string(sheet, line, index, text.c_str(), nullptr);
+            // Past the widest a column can be, the rest of a long text needs no measuring.
+            width = SheetTextWidth(text.size() > 1024 ? Cut(text, 1024) : text);
+          }
           break;
       }
+      widest[column] = std::max(widest[column], width);
       if (status != LXW_NO_ERROR) Fail(path, lxw_strerror(status));
     }
     if (((row + 1) % kProgressEvery == 0 || row + 1 == total) && !Report(progress, row + 1, total))
       return TOutcome::Cancelled;
   }
   if (total == 0 && !Report(progress, 0, 0)) return TOutcome::Cancelled;
+  for (size_t column = 0; column < columns.size(); ++column) {
+    // Never narrower than the grid shows it (a width the user dragged included): a grid's
+    // pixels are about a sheet's, whose character width is 7 pixels plus 5 of margin.
+    const double shown = std::max(columns[column].WidthPixels - 5, 1) / 7.0;
+    const double width = std::max(
+        SheetColumnWidth(SheetTextWidth(columns[column].Title, true), widest[column]), shown);
+    const auto index = static_cast<lxw_col_t>(column);
+    worksheet_set_column(sheet, index, index, width, nullptr);
+  }
   lxw_workbook* closing = workbook;
   workbook = nullptr;
   const lxw_error closed = workbook_close(closing);

@@ -8,8 +8,15 @@
 //   format, "###,##0.000" shows 1.234,500 in a Brazilian spreadsheet; in CSV "1234,500");
 // - a date field without a handler: a date (shown dd/mm/yyyy, with hh:mm:ss when it has a time);
 // - anything else: the text the grid shows (the status and approval texts, masked codes), as
-//   text, so "0001" stays "0001".
-// An empty (null) value is an empty cell. Rows are read without moving the data set's cursor, so
+//   text, so "0001" stays "0001". In CSV a string field's text that a spreadsheet would take for
+//   a number or a date ("0001", "0000000021", "01.002.003", "1/2") goes as the formula ="0001",
+//   which every spreadsheet reads as that text: a CSV has no cell types of its own.
+// An empty (null) value is an empty cell.
+//
+// Column widths in .xlsx are worked out from what the cells show: each column is as wide as its
+// title (bold, with the filter's button) and its widest value as a spreadsheet draws them in its
+// default face (11-point Calibri, or a face of the same metrics), never narrower than the grid
+// shows it. Rows are read without moving the data set's cursor, so
 // exporting raises no event of the screens.
 //
 // Files are written beside their destination under a temporary name and renamed over it at the
@@ -40,6 +47,9 @@ struct TExportColumn {
   int WidthPixels = 64;
   TKind Kind = TKind::Text;
   std::string NumberFormat;  // Number: the field's display format; empty for the plain number
+  // Text from a string field (codes, names): a value that looks like a number or a date stays
+  // text in CSV. False for texts a display handler makes of numbers and dates.
+  bool StringField = false;
 };
 
 struct TExportCell {
@@ -107,6 +117,17 @@ std::string TabSeparated(const TExportSource& source, bool titles);
 // ends) and, for a text that a spreadsheet would take for a formula (=, +, -, @ first), led by
 // an apostrophe.
 std::string CsvText(const std::string& text);
+// The CSV of a string field's value: CsvText, except that a text a spreadsheet would read as a
+// number or a date (only digits, blanks and . , / : - + %, with a digit) goes as ="0001", which
+// it keeps as that text.
+std::string CsvCodeText(const std::string& text);
+
+// How wide a spreadsheet draws `text` in its default 11-point face, in character widths (the
+// width of a digit, the unit of a column's width); `bold` for the title row.
+double SheetTextWidth(const std::string& text, bool bold = false);
+// The width of a column that shows every text of `widest` whole, a title of `title` with the
+// filter's button beside it included, in character widths; at most the sheet's 255.
+double SheetColumnWidth(double title, double widest);
 
 // The most rows a worksheet holds below its title row.
 inline constexpr int kMaxSheetRows = 1048575;

@@ -261,7 +261,10 @@ void QtBinding::ButtonClicked(fw::TControl* control) {
   FlushPendingFocus();
   if (!Find(control)) return;
   fw::TForm* form = control->Form();
+  fw::TControl* const outer = clicked_;
+  clicked_ = control;
   Traced("UserClick", control, fw::Application->UserClick(control));
+  clicked_ = outer;
   AfterUserEvent(form);
 }
 

@@ -110,6 +110,31 @@ class PickListModel : public QAbstractTableModel {
     std::fill(checked_.begin(), checked_.end(), marked);
     if (!keys_.empty()) emit dataChanged(index(0, 0), index(rowCount() - 1, 0));
   }
+  void Set(int row, bool marked) {
+    if (row < 0 || row >= rowCount() || checked_[static_cast<size_t>(row)] == marked) return;
+    checked_[static_cast<size_t>(row)] = marked;
+    emit dataChanged(index(row, 0), index(row, 0), {Qt::CheckStateRole});
+  }
+  // What the filter looks in: every text shown in the row, folded.
+  const QString& Haystack(int row) const {
+    if (haystacks_.empty()) {
+      haystacks_.reserve(keys_.size());
+      for (int r = 0; r < rowCount(); ++r) {
+        QString all;
+        for (int column = 1; column < columnCount(); ++column)
+          all += data(index(r, column), Qt::DisplayRole).toString() + QLatin1Char('\n');
+        haystacks_.push_back(Folded(all));
+      }
+    }
+    return haystacks_[static_cast<size_t>(row)];
+  }
+  // Case and accents aside: "São" and "sao" alike.
+  static QString Folded(const QString& text) {
+    QString plain;
+    for (const QChar c : text.normalized(QString::NormalizationForm_D))
+      if (c.category() != QChar::Mark_NonSpacing) plain += c.toCaseFolded();
+    return plain;
+  }
   std::vector<std::string> Marked() const {
     std::vector<std::string> marked;
     for (size_t row = 0; row < keys_.size(); ++row)
@@ -122,22 +147,61 @@ class PickListModel : public QAbstractTableModel {
   std::vector<fw::TField*> shown_;
   std::vector<std::string> keys_;
   std::vector<bool> checked_;
+  mutable std::vector<QString> haystacks_;
 };
+
+namespace {
+class PickListFilter : public QSortFilterProxyModel {
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+  void SetText(const QString& text) {
+    text_ = PickListModel::Folded(text.trimmed());
+    invalidateFilter();
+  }
+
+ protected:
+  bool filterAcceptsRow(int row, const QModelIndex&) const override {
+    return text_.isEmpty() ||
+           static_cast<const PickListModel*>(sourceModel())->Haystack(row).contains(text_);
+  }
+
+ private:
+  QString text_;
+};
+}  // namespace
 
 PickListDialog::PickListDialog(fw::TDataSet* rows, const std::string& keyField,
                                const std::string& title, const std::vector<std::string>& marked,
                                QWidget* parent)
-    : QDialog(parent), model_(new PickListModel(rows, keyField, marked, this)) {
+    : QDialog(parent),
+      model_(new PickListModel(rows, keyField, marked, this)),
+      proxy_(new PickListFilter(this)),
+      filter_(new QLineEdit(this)) {
   setWindowTitle(ToQt(title.empty() ? std::string("Seleção") : "Seleção de " + title));
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(QStringLiteral("Marque os itens desejados:"), this));
+  auto* filterRow = new QHBoxLayout();
+  auto* filterLabel = new QLabel(QStringLiteral("&Filtrar:"), this);
+  filterLabel->setBuddy(filter_);
+  filter_->setPlaceholderText(QStringLiteral("código ou nome"));
+  filter_->setClearButtonEnabled(true);
+  filterRow->addWidget(filterLabel);
+  filterRow->addWidget(filter_, 1);
+  layout->addLayout(filterRow);
+  layout->addWidget(new QLabel(QStringLiteral("Marque os itens desejados (Espaço marca):"), this));
+  proxy_->setSourceModel(model_);
   table_ = NewTable(this);
-  table_->setModel(model_);
+  table_->setModel(proxy_);
   table_->horizontalHeader()->resizeSection(0, 28);
   table_->resizeColumnsToContents();
+  table_->installEventFilter(this);
+  filter_->installEventFilter(this);
   layout->addWidget(table_, 1);
   connect(table_, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
-    if (index.column() != 0) model_->Toggle(index.row());
+    if (index.column() != 0) model_->Toggle(proxy_->mapToSource(index).row());
+  });
+  connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    static_cast<PickListFilter*>(proxy_)->SetText(text);
+    if (proxy_->rowCount() > 0) table_->setCurrentIndex(proxy_->index(0, 1));
   });
 
   auto* buttons = new QHBoxLayout();
@@ -156,6 +220,8 @@ PickListDialog::PickListDialog(fw::TDataSet* rows, const std::string& keyField,
   connect(none, &QPushButton::clicked, this, [this] { MarkAll(false); });
   connect(confirm, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  if (proxy_->rowCount() > 0) table_->setCurrentIndex(proxy_->index(0, 1));
+  table_->setFocus();
   resize(460, 420);
 }
 
@@ -163,8 +229,34 @@ std::vector<std::string> PickListDialog::Marked() const {
   return model_->Marked();
 }
 
+int PickListDialog::VisibleRows() const {
+  return proxy_->rowCount();
+}
+
 void PickListDialog::MarkAll(bool marked) {
-  model_->SetAll(marked);
+  if (proxy_->rowCount() == model_->rowCount()) return model_->SetAll(marked);
+  for (int row = 0; row < proxy_->rowCount(); ++row)
+    model_->Set(proxy_->mapToSource(proxy_->index(row, 0)).row(), marked);
+}
+
+bool PickListDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
+  const auto* key = static_cast<QKeyEvent*>(event);
+  if (watched == table_ && key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier) {
+    // The row under the cursor, whichever cell of it is current (the check box's cell would
+    // otherwise be the only one Space works in).
+    const QModelIndex current = table_->currentIndex();
+    if (current.isValid()) model_->Toggle(proxy_->mapToSource(current).row());
+    return true;
+  }
+  if (watched == filter_ && (key->key() == Qt::Key_Down || key->key() == Qt::Key_PageDown) &&
+      proxy_->rowCount() > 0) {
+    // From the filter down into the rows it left.
+    table_->setFocus();
+    if (!table_->currentIndex().isValid()) table_->setCurrentIndex(proxy_->index(0, 1));
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 // ---- record search ----

@@ -22,7 +22,11 @@ namespace hostapp {
 
 class PickListModel;
 
-// Rows with check boxes: "Marcar todos", "Limpar", "Confirmar", "Cancelar".
+// Rows with check boxes: "Filtrar", "Marcar todos", "Limpar", "Confirmar", "Cancelar". Space
+// marks or clears the row under the cursor, whichever of its cells is current; a double-click
+// does too. "Filtrar" shows the rows whose code or name holds what is typed (case and accents
+// aside); "Marcar todos" and "Limpar" then act on the rows shown, and marks of rows hidden by
+// the filter stay as they are.
 class PickListDialog : public QDialog {
  public:
   // `marked`: the keys marked when the dialog opens.
@@ -31,10 +35,18 @@ class PickListDialog : public QDialog {
   // The keys of the marked rows, in row order.
   std::vector<std::string> Marked() const;
   QTableView* Table() const { return table_; }
+  QLineEdit* Filter() const { return filter_; }
+  // The rows the filter lets through.
+  int VisibleRows() const;
   void MarkAll(bool marked);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   PickListModel* model_;
+  QSortFilterProxyModel* proxy_;
+  QLineEdit* filter_;
   QTableView* table_;
 };
 

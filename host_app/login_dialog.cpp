@@ -2,6 +2,7 @@
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -10,6 +11,7 @@
 #include <chrono>
 
 #include "host_app/conversions.h"
+#include "host_app/message_box.h"
 
 namespace hostapp {
 
@@ -21,6 +23,8 @@ LoginDialog::LoginDialog(TCheck check, TCancel cancel, const fw::TCredentials& p
       user_(new QLineEdit(this)),
       password_(new QLineEdit(this)),
       message_(new QLabel(this)),
+      detailsButton_(new QPushButton(QStringLiteral("&Detalhes"), this)),
+      details_(new QLabel(this)),
       enter_(nullptr),
       cancelButton_(nullptr),
       poll_(new QTimer(this)) {
@@ -34,10 +38,17 @@ LoginDialog::LoginDialog(TCheck check, TCancel cancel, const fw::TCredentials& p
   form->addRow(QStringLiteral("&Usuário:"), user_);
   form->addRow(QStringLiteral("&Senha:"), password_);
   message_->setWordWrap(true);
-  QPalette alert = message_->palette();
-  alert.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x20));
-  message_->setPalette(alert);
   message_->hide();
+  details_->setWordWrap(true);
+  details_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  details_->hide();
+  detailsButton_->setAutoDefault(false);
+  detailsButton_->hide();
+  connect(detailsButton_, &QPushButton::clicked, this, [this] {
+    details_->setVisible(!details_->isVisible());
+    detailsButton_->setText(details_->isVisible() ? QStringLiteral("Ocultar &detalhes")
+                                                  : QStringLiteral("&Detalhes"));
+  });
   auto* buttons = new QDialogButtonBox(this);
   enter_ = buttons->addButton(QStringLiteral("&Entrar"), QDialogButtonBox::AcceptRole);
   enter_->setDefault(true);
@@ -54,6 +65,11 @@ LoginDialog::LoginDialog(TCheck check, TCancel cancel, const fw::TCredentials& p
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(message_);
+  auto* detailsRow = new QHBoxLayout();
+  detailsRow->addWidget(detailsButton_);
+  detailsRow->addStretch(1);
+  layout->addLayout(detailsRow);
+  layout->addWidget(details_);
   layout->addWidget(buttons);
   (user_->text().isEmpty() ? user_ : password_)->setFocus();
   setMinimumWidth(340);
@@ -71,8 +87,17 @@ fw::TCredentials LoginDialog::Credentials() const {
 }
 
 void LoginDialog::ShowFailure(const QString& text) {
-  message_->setText(text);
+  // A failure in red; what to do, with the connection's own words behind "Detalhes".
+  const TUserMessage worded = UserMessage(FromQt(text));
+  QPalette alert = message_->palette();
+  alert.setColor(QPalette::WindowText, QColor(0xB0, 0x00, 0x20));
+  message_->setPalette(alert);
+  message_->setText(worded.Text);
   message_->show();
+  details_->setText(worded.Detail);
+  details_->hide();
+  detailsButton_->setText(QStringLiteral("&Detalhes"));
+  detailsButton_->setVisible(!worded.Detail.isEmpty());
   password_->setFocus();
   password_->selectAll();
 }
@@ -82,8 +107,12 @@ void LoginDialog::SetChecking(bool checking) {
   password_->setEnabled(!checking);
   enter_->setEnabled(!checking);
   if (checking) {
+    // Work in progress, not a failure: the dialog's own text colour.
+    message_->setPalette(palette());
     message_->setText(QStringLiteral("Verificando o acesso…"));
     message_->show();
+    detailsButton_->hide();
+    details_->hide();
   }
 }
 

@@ -1,7 +1,8 @@
 // The login at the host's start: "Usuário", "Senha", "Entrar", "Cancelar". "Entrar" checks the
 // credentials against the application server beside the dialog (a worker thread runs the
 // check, so the dialog stays painted and "Cancelar" ends a check that hangs); a refusal or a
-// server out of reach is shown in the dialog, in the server's words, and the user tries again.
+// server out of reach is shown in the dialog (a refusal in the server's words; a connection that
+// failed as what to do, its technical text behind "Detalhes"), and the user tries again.
 // Accepted, the credentials are the session's (the host keeps them in its configuration).
 #pragma once
 
@@ -35,6 +36,9 @@ class LoginDialog : public QDialog {
   QLineEdit* PasswordEdit() const { return password_; }
   QPushButton* EnterButton() const { return enter_; }
   QLabel* MessageLabel() const { return message_; }
+  // "Detalhes" of a failure that has a technical text, and that text (hidden until asked).
+  QPushButton* DetailsButton() const { return detailsButton_; }
+  QLabel* DetailsLabel() const { return details_; }
   // Shows a failure as a check would (for pictures and tests).
   void ShowFailure(const QString& text);
 
@@ -50,6 +54,8 @@ class LoginDialog : public QDialog {
   QLineEdit* user_;
   QLineEdit* password_;
   QLabel* message_;
+  QPushButton* detailsButton_;
+  QLabel* details_;
   QPushButton* enter_;
   QPushButton* cancelButton_;
   QTimer* poll_;

@@ -33,6 +33,7 @@
 #include "host_app/qt_platform.h"
 #include "host_app/remote_server.h"
 #include "host_app/screenshot.h"
+#include "host_app/status_bar.h"
 
 namespace {
 // "HOST:PORT" or a list "host1:7450,host2:7450", each entry with its port.
@@ -151,12 +152,23 @@ int main(int argc, char* argv[]) {
     hostapp::ModuleLoader loader(hostapp::ModuleLoader::DefaultLibraryDirectory());
     hostapp::MainWindow window(loader);
     // Calls run beside the window, which offers to cancel one that takes long. Every login
-    // tells the status bar what the account reads.
+    // tells the status bar what the account reads; every connection, which server it reached.
+    hostapp::WindowStatus& bar = window.Status();
     config.ServiceFactory = hostapp::CancellableServiceFactory(
         window.Platform(), fw::ConnectionOptions(config),
         [&window](const fw::TAccountScope& scope) {
           window.SetAccount(fw::HostConfig().Credentials.Login, scope);
+        },
+        [&bar, secure = config.Tls](const std::string& address) {
+          bar.SetServer(QString::fromStdString(address), secure);
         });
+    try {
+      bar.SetServer(QString::fromStdString(hostapp::ServerText(
+                        fw::ParseServerList(config.ServerHost, config.ServerPort).front())),
+                    config.Tls);
+    } catch (const std::exception&) {
+      // A list that does not read is said at the first connection.
+    }
     fw::TAccountScope scope;
     if (parser.isSet(report)) {
       // No window: messages go to stderr and nothing waits for a user.

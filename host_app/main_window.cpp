@@ -14,9 +14,11 @@
 
 #include "framework/ui/application.h"
 #include "host_app/conversions.h"
+#include "host_app/help_window.h"
 #include "host_app/module_loader.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_platform.h"
+#include "host_app/status_bar.h"
 
 namespace hostapp {
 
@@ -36,7 +38,7 @@ bool InstallPortugueseTexts() {
 }
 
 MainWindow::MainWindow(ModuleLoader& loader, QWidget* parent)
-    : QMainWindow(parent), loader_(loader), area_(new QMdiArea(this)), account_(new QLabel(this)) {
+    : QMainWindow(parent), loader_(loader), area_(new QMdiArea(this)) {
   setWindowTitle(QStringLiteral("Compras"));
   QApplication::setWindowIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
   setCentralWidget(area_);
@@ -53,10 +55,14 @@ MainWindow::MainWindow(ModuleLoader& loader, QWidget* parent)
   QAction* quit = purchases->addAction(QStringLiteral("Sai&r"));
   connect(quit, &QAction::triggered, this, &QWidget::close);
   QMenu* help = menuBar()->addMenu(QStringLiteral("A&juda"));
+  QAction* contents = help->addAction(QStringLiteral("&Conteúdo"));
+  contents->setToolTip(QStringLiteral("F1 numa tela abre a ajuda da tela"));
+  connect(contents, &QAction::triggered, this, [this] { platform_->ShowHelp(std::string()); });
   QAction* about = help->addAction(QStringLiteral("&Sobre"));
   connect(about, &QAction::triggered, this, [this] { ShowAbout(); });
+  status_ = new WindowStatus(statusBar(), this);
+  InstallHelpKey(*binding_, *platform_, this);
   statusBar()->showMessage(QStringLiteral("Pronto"));
-  statusBar()->addPermanentWidget(account_);
   resize(kDesignedSize);
 }
 
@@ -80,14 +86,12 @@ MainWindow::~MainWindow() {
 
 void MainWindow::SetAccount(const std::string& login, const fw::TAccountScope& scope) {
   scope_ = scope;
-  std::string text = login;
-  const std::string reads = fw::ScopeText(scope);
-  if (!reads.empty()) text += " · " + reads;
-  account_->setText(ToQt(text));
+  status_->SetUser(ToQt(login));
+  status_->SetScope(ToQt(fw::ScopeText(scope)));
 }
 
 QString MainWindow::AccountText() const {
-  return account_->text();
+  return status_->AccountText();
 }
 
 bool MainWindow::OpenRequestTracking() {

@@ -17,6 +17,7 @@ namespace hostapp {
 class ModuleLoader;
 class QtBinding;
 class QtPlatform;
+class WindowStatus;
 
 // Qt's own texts in Brazilian Portuguese (an edit's context menu, standard buttons), from the
 // translations installed with Qt; the locale for numbers and dates too. False when Qt's
@@ -35,6 +36,8 @@ class MainWindow : public QMainWindow {
   QMdiArea* Area() const { return area_; }
   QtBinding& Binding() const { return *binding_; }
   QtPlatform& Platform() const { return *platform_; }
+  // The status bar's user, server and record count (status_bar.h).
+  WindowStatus& Status() const { return *status_; }
 
   // "Compras > Acompanhamento da Solicitação": loads the package and calls IniProc. Returns
   // whether the module started; a missing or broken package is reported to the user, and so is
@@ -59,10 +62,10 @@ class MainWindow : public QMainWindow {
  private:
   ModuleLoader& loader_;
   QMdiArea* area_;
-  QLabel* account_;
   fw::TAccountScope scope_;
   std::unique_ptr<QtBinding> binding_;
   std::unique_ptr<QtPlatform> platform_;
+  WindowStatus* status_;
 };
 
 }  // namespace hostapp

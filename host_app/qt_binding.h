@@ -90,6 +90,9 @@ class QtBinding : public QObject, public fw::IModelObserver {
   QTabWidget* TabsOf(const fw::TPageControl* pageControl) const;
   // The control a widget (or one of its parts) renders; nullptr for none.
   fw::TControl* ControlAt(const QObject* object) const;
+  // The button whose click the model is running now (what a dialog opened by the click belongs
+  // to); nullptr outside a click.
+  fw::TControl* ClickedButton() const { return clicked_; }
 
   // While a remote call is in flight (the platform's RunRemoteCall) the model is in the middle
   // of a handler: nothing is sent to it. A focus move the user made just before is sent after.
@@ -270,6 +273,7 @@ class QtBinding : public QObject, public fw::IModelObserver {
   fw::TControl* pendingFocus_ = nullptr;  // a focus move the model has not heard of yet
   int remoteCalls_ = 0;                   // > 0 while a remote call is in flight
   std::shared_ptr<LayoutStore> layouts_;
+  fw::TControl* clicked_ = nullptr;       // the button whose click runs now
 };
 
 }  // namespace hostapp

@@ -15,7 +15,10 @@
 
 #include "host_app/conversions.h"
 #include "host_app/dialogs.h"
+#include "host_app/help_window.h"
+#include "host_app/message_box.h"
 #include "host_app/module_loader.h"
+#include "host_app/picker_result.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_widgets.h"
 
@@ -84,7 +87,10 @@ class RemoteCallGuard : public QObject {
 }  // namespace
 
 QtPlatform::QtPlatform(QtBinding& binding, ModuleLoader* loader, QWidget* mainWindow)
-    : binding_(binding), loader_(loader), mainWindow_(mainWindow) {}
+    : binding_(binding),
+      loader_(loader),
+      mainWindow_(mainWindow),
+      picks_(std::make_unique<PickerResults>(binding)) {}
 
 QtPlatform::~QtPlatform() {
   HideBusy();
@@ -124,10 +130,8 @@ void QtPlatform::Box(bool error, const std::string& text) {
   // The busy veil must not cover the message that explains why the call stopped.
   const bool busyShown = busy_ && busy_->isVisible();
   if (busyShown) busy_->hide();
-  QMessageBox box(error ? QMessageBox::Warning : QMessageBox::Information,
-                  error ? QStringLiteral("Atenção") : QStringLiteral("Informação"), ToQt(text),
-                  QMessageBox::NoButton, DialogParent());
-  box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+  // What happened and what to do; the technical text, when there is one, behind "Detalhes".
+  MessageBox box(error, UserMessage(text), DialogParent());
   QApplication::setOverrideCursor(Qt::ArrowCursor);
   box.exec();
   QApplication::restoreOverrideCursor();
@@ -289,9 +293,13 @@ void QtPlatform::SetCursor(fw::TCursor cursor) {
 bool QtPlatform::PickList(fw::TDataSet* rows, const std::string& keyField, const std::string& title,
                           std::vector<std::string>& marked) {
   if (!Interactive || !rows) return false;
+  // The button clicked (or the key's control) the picker was opened from: its result shows there.
+  const fw::TControl* anchor = binding_.ClickedButton();
+  if (!anchor && fw::Application) anchor = fw::Application->FocusedControl();
   PickListDialog dialog(rows, keyField, title, marked, DialogParent());
   if (dialog.exec() != QDialog::Accepted) return false;
   marked = dialog.Marked();
+  picks_->Picked(anchor, rows, keyField, marked);
   return true;
 }
 
@@ -332,6 +340,10 @@ bool QtPlatform::ChooseSort(fw::TSortRequest& request) {
 
 void QtPlatform::FormCreating(fw::TForm* form) {
   binding_.RestoreSorts(form);
+}
+
+bool QtPlatform::ShowHelp(const std::string& topic) {
+  return HelpWindow::ShowTopic(ToQt(topic), DialogParent()) != nullptr;
 }
 
 bool QtPlatform::LoadModule(const std::string& name) {

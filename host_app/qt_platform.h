@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ namespace hostapp {
 
 class BusyOverlay;
 class ModuleLoader;
+class PickerResults;
 class QtBinding;
 
 class QtPlatform : public fw::IPlatform {
@@ -39,6 +41,8 @@ class QtPlatform : public fw::IPlatform {
   std::vector<std::string> Messages;
   // The busy indicator now: its widget while shown, else nullptr.
   BusyOverlay* Busy() const;
+  // What each list picker left chosen, beside the control it was opened from.
+  PickerResults& Picks() const { return *picks_; }
 
   // How long a remote call runs before the indicator offers to cancel it.
   int CancelOfferDelayMs = 2000;
@@ -64,6 +68,8 @@ class QtPlatform : public fw::IPlatform {
   bool LoadModule(const std::string& name) override;
   bool ChooseSort(fw::TSortRequest& request) override;
   void FormCreating(fw::TForm* form) override;
+  // The help window on that page (help_window.h); false when the page is not installed.
+  bool ShowHelp(const std::string& topic) override;
 
  private:
   QWidget* DialogParent() const;
@@ -73,6 +79,7 @@ class QtPlatform : public fw::IPlatform {
   ModuleLoader* loader_;
   QPointer<QWidget> mainWindow_;
   QPointer<BusyOverlay> busy_;
+  std::unique_ptr<PickerResults> picks_;
   bool busyCursor_ = false;
   bool waitCursor_ = false;
   int remoteCalls_ = 0;

@@ -25,8 +25,12 @@ class CancellableAppServer : public fw::IAppServer {
   void Connect();
   fw::TRemoteResult Invoke(const std::string& method, std::vector<fw::TRemoteArg>& args) override;
   fw::TFailoverAppServer& Client() { return *client_; }
+  // Told, on the window's thread, the server a connect or a call reached ("host:7450").
+  std::function<void(const std::string& address)> OnServerInUse;
 
  private:
+  void ToldServerInUse();
+
   std::unique_ptr<fw::TFailoverAppServer> client_;
   QtPlatform& platform_;
 };
@@ -35,10 +39,15 @@ class CancellableAppServer : public fw::IAppServer {
 // server list ("host1:7450,host2:7450", failing over in order), connected at once, cancellable
 // from the window. `onLogin` hears what the account reads, from each connection's login; an
 // account that reads nothing gets no connection ("Sua conta não tem acesso a nenhuma filial."),
-// so that no screen queries anything.
+// so that no screen queries anything. `onServerInUse`, when given, hears of the server each
+// connection reaches.
 std::function<std::unique_ptr<fw::IAppServer>(const std::string&, int, const std::string&)>
 CancellableServiceFactory(QtPlatform& platform,
                           fw::TTcpAppServer::TOptions options = fw::TTcpAppServer::TOptions(),
-                          std::function<void(const fw::TAccountScope&)> onLogin = {});
+                          std::function<void(const fw::TAccountScope&)> onLogin = {},
+                          std::function<void(const std::string&)> onServerInUse = {});
+
+// "host:port" of a server as a user reads it ("[::1]:7450" for an IPv6 address).
+std::string ServerText(const fw::TServerAddress& address);
 
 }  // namespace hostapp

@@ -14,6 +14,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTableView>
+#include <QStatusBar>
 #include <QTimer>
 
 #include <cstdio>
@@ -22,12 +23,14 @@
 #include "framework/host/services.h"
 #include "framework/ui/application.h"
 #include "host_app/dialogs.h"
+#include "host_app/help_window.h"
 #include "host_app/login_dialog.h"
 #include "host_app/main_window.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_platform.h"
 #include "host_app/qt_widgets.h"
 #include "host_app/remote_server.h"
+#include "host_app/status_bar.h"
 
 namespace hostapp {
 
@@ -94,6 +97,7 @@ int RunScreenshotSession(MainWindow& window, const QString& directory) {
     login.hide();
   }
 
+  window.Status().SetUser(QString::fromStdString(fw::HostConfig().Credentials.Login));
   window.show();
   Settle();
   if (!window.OpenRequestTracking()) return 1;
@@ -148,6 +152,57 @@ int RunScreenshotSession(MainWindow& window, const QString& directory) {
   }
   save(&window, "host-app.png");
 
+  // The status bar after the query: the records of the grid in view, the user, the server.
+  if (auto* branches = Named<fw::TDBGrid>(request, "dbgPadrao")) {
+    if (auto* branchesTab = Named<fw::TTabSheet>(request, "tshPadrao"))
+      fw::Application->UserSelectTab(branchesTab);
+    fw::Application->UserFocus(branches);
+  }
+  Settle();
+  {
+    const QRect bar = window.statusBar()->geometry();
+    const QRect strip(0, bar.top() - 36, window.width(), window.height() - bar.top() + 36);
+    const QString path = QDir(directory).filePath(QStringLiteral("barra-de-status.png"));
+    if (window.grab(strip).save(path, "PNG")) {
+      std::printf("%s\n", qPrintable(path));
+    } else {
+      ++failures;
+    }
+  }
+
+  // The help of the screen, as its help button opens it.
+  if (window.Platform().ShowHelp("CMP09500")) {
+    save(HelpWindow::Current(), "ajuda.png");
+    HelpWindow::Current()->close();
+  } else {
+    std::fprintf(stderr, "A ajuda não está instalada.\n");
+    ++failures;
+  }
+
+  // The report's dialog from the print button, with the screen's filter taken.
+  if (auto* print = Named<fw::TSpeedButton>(request, "sbtImprimir"); print && print->Enabled()) {
+    bool seen = false;
+    int tries = 0;
+    std::function<void()> photograph = [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (!modal || !modal->isVisible()) {
+        if (++tries < 100) QTimer::singleShot(50, photograph);
+        return;
+      }
+      for (QPushButton* button : modal->findChildren<QPushButton*>())
+        if (button->text() == QStringLiteral("Usar o &filtro da tela")) button->click();
+      save(modal, "sup00700-dialogo.png");
+      seen = true;
+      modal->close();
+    };
+    QTimer::singleShot(0, photograph);
+    fw::Application->UserClick(print);
+    if (!seen) {
+      std::fprintf(stderr, "O diálogo do relatório não foi aberto.\n");
+      ++failures;
+    }
+  }
+
   // "Procurar" over the items, as F5 opens it (the unattended platform answers no dialog).
   if (auto* rows = Named<fw::TClientDataSet>(request, "cdsItensGrid")) {
     fw::TSearchRequest search;
@@ -166,42 +221,30 @@ int RunScreenshotSession(MainWindow& window, const QString& directory) {
   if (silent >= 0) {
     QtPlatform& platform = window.Platform();
     auto connect = CancellableServiceFactory(platform);
-    std::unique_ptr<fw::IAppServer> server;
-    // Without a login: a server that never answers would keep the connection waiting for the
-    // login's time-out (60 s), and the picture is of a call, not of a connect.
-    const fw::TCredentials credentials = fw::HostConfig().Credentials;
-    fw::HostConfig().Credentials = {};
+    // The indicator is up before the connection: a server that takes the connection and never
+    // answers hangs its login already, and that is where the offer shows.
+    fw::ActiveShowAvi(request, 6);
+    bool offered = false;
+    QTimer poll;
+    poll.setInterval(50);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      BusyOverlay* busy = platform.Busy();
+      if (!busy || !busy->CancelOffered()) return;
+      poll.stop();
+      offered = true;
+      save(window.Binding().WindowOf(request), "cancelar.png");
+      busy->CancelButton()->click();
+    });
+    poll.start();
     try {
-      server = connect("127.0.0.1", port, "CMP09500.rdmAcompSoli");
-    } catch (const std::exception& error) {
-      std::fprintf(stderr, "%s\n", error.what());
-    }
-    fw::HostConfig().Credentials = credentials;
-    if (server) {
-      fw::ActiveShowAvi(request, 6);
-      bool offered = false;
-      QTimer poll;
-      poll.setInterval(50);
-      QObject::connect(&poll, &QTimer::timeout, [&] {
-        BusyOverlay* busy = platform.Busy();
-        if (!busy || !busy->CancelOffered()) return;
-        poll.stop();
-        offered = true;
-        save(window.Binding().WindowOf(request), "cancelar.png");
-        busy->CancelButton()->click();
-      });
-      poll.start();
+      std::unique_ptr<fw::IAppServer> server = connect("127.0.0.1", port, "CMP09500.rdmAcompSoli");
       std::vector<fw::TRemoteArg> args;
-      try {
-        server->Invoke("GetFilSoli", args);
-      } catch (const fw::ERemoteError& error) {
-        std::printf("%s\n", error.what());
-      }
-      fw::DeactiveShowAvi();
-      if (!offered) ++failures;
-    } else {
-      ++failures;
+      server->Invoke("GetFilSoli", args);
+    } catch (const std::exception& error) {
+      std::printf("%s\n", error.what());
     }
+    fw::DeactiveShowAvi();
+    if (!offered) ++failures;
     ::close(silent);
   }
 

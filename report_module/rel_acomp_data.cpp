@@ -155,7 +155,14 @@ std::string WaitingText(const TItemStages& stages) {
 void TStageTotals::Add(const TItemStages& stages) {
   ++Items;
   if (stages.WaitingStage >= 0) ++Open;
-  if (stages.Late) ++Late;
+  if (stages.Late) {
+    ++Late;
+    LateDaySum += stages.DaysLate.value_or(0);
+  }
+  if (stages.Aging) {
+    AgingSum += *stages.Aging;
+    ++Aged;
+  }
   for (size_t stage = 0; stage < kStageCount; ++stage)
     if (stages.Days[stage]) {
       DaySum[stage] += *stages.Days[stage];
@@ -167,6 +174,16 @@ std::optional<double> TStageTotals::Average(int stage) const {
   const auto index = static_cast<size_t>(stage);
   if (Measured[index] == 0) return std::nullopt;
   return static_cast<double>(DaySum[index]) / Measured[index];
+}
+
+std::optional<double> TStageTotals::AverageLate() const {
+  if (Late == 0) return std::nullopt;
+  return static_cast<double>(LateDaySum) / Late;
+}
+
+std::optional<double> TStageTotals::AverageAging() const {
+  if (Aged == 0) return std::nullopt;
+  return static_cast<double>(AgingSum) / Aged;
 }
 
 TReportData::TReportData(fw::TDataPacket packet, TReportFilter filter)

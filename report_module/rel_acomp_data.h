@@ -97,15 +97,21 @@ TItemStages ComputeStages(const TItemDates& dates, int64_t referenceDay);
 // What an open item waits for ("Cotação", ..., "Entrega do saldo"); "" when closed.
 std::string WaitingText(const TItemStages& stages);
 
-// Averages over the items that have the stage's days.
+// Averages over the items that have the stage's days; of the late items, the days late; of the
+// open items with a last step, the days they have been waiting ("parado há").
 struct TStageTotals {
   std::array<long long, kStageCount> DaySum{};
   std::array<int, kStageCount> Measured{};
   int Items = 0;
   int Open = 0;
   int Late = 0;
+  long long LateDaySum = 0;
+  long long AgingSum = 0;
+  int Aged = 0;
   void Add(const TItemStages& stages);
   std::optional<double> Average(int stage) const;
+  std::optional<double> AverageLate() const;
+  std::optional<double> AverageAging() const;
 };
 
 // A branch's rows in the packet.

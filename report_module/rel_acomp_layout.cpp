@@ -29,7 +29,10 @@ constexpr double kBranchTitleHeight = 19;
 constexpr double kColumnHeaderHeight = 22;
 constexpr double kRowHeight = 11.5;
 constexpr double kSummaryLineHeight = 11;
-constexpr double kSummaryHeight = 16 + kStageCount * kSummaryLineHeight + 10;
+constexpr double kAxisHeight = 14;  // the scale in days under a chart
+constexpr double kSummaryHeight = 16 + kStageCount * kSummaryLineHeight + kAxisHeight + 8;
+// The bar chart: the stage's name, the bar, what the bar stands for.
+constexpr double kChartLabelWidth = 120, kChartBarWidth = 300, kChartValueWidth = 110;
 constexpr double kGap = 6;
 
 constexpr double kTitlePoints = 13;
@@ -132,11 +135,60 @@ QString FilterText(const TReportData& data) {
            Q(DayText(static_cast<double>(filter.ReferenceDay))));
 }
 
+// The ranking's columns: place, branch, items, open, late, average days late, average wait.
+const std::vector<TColumn>& RankingColumns() {
+  static const std::vector<TColumn> columns = {{"Posição", 44, TAlign::Right},
+                                               {"Filial", 240, TAlign::Left},
+                                               {"Itens", 60, TAlign::Right},
+                                               {"Em aberto", 60, TAlign::Right},
+                                               {"Atrasados", 60, TAlign::Right},
+                                               {"Atraso médio", 80, TAlign::Right},
+                                               {"Parado há, em média", 100, TAlign::Right}};
+  return columns;
+}
+
+QString AverageDays(const std::optional<double>& days) {
+  return days ? Average(days) + QStringLiteral(" dias") : QStringLiteral("—");
+}
+
 }  // namespace
 
 TReportLayout::TReportLayout(const TReportData& data, QString madeAt, QString productMask)
     : data_(data), madeAt_(std::move(madeAt)), productMask_(std::move(productMask)) {
   subtitle_ = FilterText(data_);
+
+  const auto& branches = data_.Branches();
+  ranking_.resize(branches.size());
+  for (size_t i = 0; i < ranking_.size(); ++i) ranking_[i] = i;
+  std::stable_sort(ranking_.begin(), ranking_.end(), [&](size_t a, size_t b) {
+    const TStageTotals& left = branches[a].Totals;
+    const TStageTotals& right = branches[b].Totals;
+    if (left.Late != right.Late) return left.Late > right.Late;
+    const double leftWait = left.AverageAging().value_or(-1);
+    const double rightWait = right.AverageAging().value_or(-1);
+    if (leftWait != rightWait) return leftWait > rightWait;
+    return branches[a].Code < branches[b].Code;
+  });
+
+  // One scale for every chart: a round number of days at or above the longest average anywhere,
+  // in at most four steps of 1, 2 or 5 times a power of ten (15,3 days: 0, 5, 10, 15, 20).
+  double longest = 0;
+  const auto measure = [&](const TStageTotals& totals) {
+    for (int stage = 0; stage < kStageCount; ++stage)
+      longest = std::max(longest, totals.Average(stage).value_or(0));
+  };
+  measure(data_.Totals());
+  for (const TBranchGroup& group : branches) measure(group.Totals);
+  const double rough = std::max(longest / 4, 1e-9);
+  const double magnitude = std::pow(10.0, std::floor(std::log10(rough)));
+  axisStep_ = 10 * magnitude;
+  for (const double factor : {1.0, 2.0, 5.0})
+    if (factor * magnitude >= rough) {
+      axisStep_ = factor * magnitude;
+      break;
+    }
+  axisStep_ = std::max(axisStep_, 1.0);
+  chartDays_ = std::max(std::ceil(longest / axisStep_), 1.0) * axisStep_;
   Paginate();
 }
 
@@ -163,6 +215,20 @@ void TReportLayout::Paginate() {
     place({TBlock::TKind::Empty}, kBranchTitleHeight);
     return;
   }
+  // The whole report first, then the ranking of the branches, then each branch.
+  place({TBlock::TKind::GrandSummary}, kBranchTitleHeight + kSummaryHeight + kGap);
+  for (size_t done = 0; done < ranking_.size();) {
+    const size_t fit = rowsFit();
+    if (fit == 0) {
+      newPage();
+      continue;
+    }
+    const size_t count = std::min(fit, ranking_.size() - done);
+    place({TBlock::TKind::Ranking, 0, done, count},
+          kColumnHeaderHeight + static_cast<double>(count) * kRowHeight);
+    done += count;
+  }
+  y += kGap;
   for (size_t branch = 0; branch < branches.size(); ++branch) {
     const TBranchGroup& group = branches[branch];
     // A branch starts where its title, the column titles and one item still fit.
@@ -188,8 +254,6 @@ void TReportLayout::Paginate() {
     }
     place({TBlock::TKind::BranchSummary, branch}, kSummaryHeight + kGap);
   }
-  if (y + kBranchTitleHeight + kSummaryHeight > kContentBottom) newPage();
-  place({TBlock::TKind::GrandSummary}, kBranchTitleHeight + kSummaryHeight);
 }
 
 void TReportLayout::Paint(QPainter& painter, int index, const QRectF& target) const {
@@ -254,6 +318,8 @@ void TReportLayout::PaintBlock(QPainter& painter, const TBlock& block, double sc
     case TBlock::TKind::BranchSummary:
     case TBlock::TKind::GrandSummary:
       return PaintSummary(painter, block, scale);
+    case TBlock::TKind::Ranking:
+      return PaintRanking(painter, block, scale);
   }
 }
 
@@ -304,7 +370,8 @@ void TReportLayout::PaintRows(QPainter& painter, const TBlock& block, double sca
           data_.Text(row, "NMPRODUTO")),
         Q(StatusText(data_.Text(row, "STATUS"))), Q(DayText(data_.Number(row, "DTHRLANCSOL")))};
     for (const auto& days : stages.Days) cells << Days(days);
-    cells << Q(DayText(data_.Number(row, "DTPROGENTAF"))) << Days(stages.Aging)
+    cells << Q(DayText(data_.Number(row, "DTPROGENTAF")))
+          << (stages.Aging ? Plural(*stages.Aging, "dia", "dias") : QString())
           << Q(WaitingText(stages))
           << (stages.DaysLate ? Plural(*stages.DaysLate, "dia", "dias") : QString());
     double left = kMarginX;
@@ -346,34 +413,105 @@ void TReportLayout::PaintSummary(QPainter& painter, const TBlock& block, double 
   Text(painter, scale, {kMarginX, y + 2, kWidth, 12}, heading, TAlign::Left);
   y += 16;
 
-  // The bar chart: one bar per stage, as long as its average against the longest average.
-  double longest = 0;
-  for (int stage = 0; stage < kStageCount; ++stage)
-    longest = std::max(longest, totals.Average(stage).value_or(0));
-  constexpr double kLabelWidth = 120, kValueWidth = 110, kBarWidth = 300;
+  // The bar chart: one bar per stage, as long as its average on the report's one scale.
+  const double barLeft = kMarginX + 8 + kChartLabelWidth;
+  const double chartTop = y;
+  const double chartBottom = y + kStageCount * kSummaryLineHeight;
+  const int marks = static_cast<int>(std::lround(chartDays_ / axisStep_));
+  const auto markX = [&](int mark) {
+    return barLeft + kChartBarWidth * mark * axisStep_ / chartDays_;
+  };
+  // Faint lines up from the axis' marks, behind the bars.
+  painter.setPen(QPen(QColor(0xd8, 0xd8, 0xd8), 0.3 * scale));
+  for (int mark = 1; mark <= marks; ++mark)
+    painter.drawLine(QPointF(markX(mark) * scale, chartTop * scale),
+                     QPointF(markX(mark) * scale, chartBottom * scale));
   const QFont plain = Font(painter, kRowPoints, scale);
   for (int stage = 0; stage < kStageCount; ++stage, y += kSummaryLineHeight) {
     const std::optional<double> average = totals.Average(stage);
     const int measured = totals.Measured[static_cast<size_t>(stage)];
     painter.setFont(plain);
     painter.setPen(Qt::black);
-    Text(painter, scale, {kMarginX + 8, y, kLabelWidth, kSummaryLineHeight},
+    Text(painter, scale, {kMarginX + 8, y, kChartLabelWidth, kSummaryLineHeight},
          QString::fromUtf8(StageNames()[static_cast<size_t>(stage)].Long), TAlign::Left);
-    const double barLeft = kMarginX + 8 + kLabelWidth;
-    if (average && longest > 0) {
-      const double length = std::max(kBarWidth * *average / longest, 1.0);
+    if (average) {
+      const double length = std::max(kChartBarWidth * *average / chartDays_, 1.0);
       painter.fillRect(Scaled({barLeft, y + 2, length, kSummaryLineHeight - 4}, scale),
                        QColor(0x3b, 0x6e, 0xa8));
     }
-    painter.setPen(QPen(QColor(0x90, 0x90, 0x90), 0.4 * scale));
-    painter.drawLine(QPointF(barLeft * scale, y * scale),
-                     QPointF(barLeft * scale, (y + kSummaryLineHeight) * scale));
     painter.setPen(Qt::black);
     const QString value = average ? QStringLiteral("%1 dias (%2)")
                                         .arg(Average(average), Plural(measured, "item", "itens"))
                                   : QStringLiteral("— (nenhum item)");
-    Text(painter, scale, {barLeft + kBarWidth + 6, y, kValueWidth, kSummaryLineHeight}, value,
-         TAlign::Left);
+    Text(painter, scale, {barLeft + kChartBarWidth + 6, y, kChartValueWidth, kSummaryLineHeight},
+         value, TAlign::Left);
+  }
+
+  // The axis: the scale's marks in days under the bars.
+  const QPen axis(QColor(0x60, 0x60, 0x60), 0.5 * scale);
+  painter.setPen(axis);
+  painter.drawLine(QPointF(barLeft * scale, chartTop * scale), QPointF(barLeft * scale, y * scale));
+  painter.drawLine(QPointF(barLeft * scale, y * scale),
+                   QPointF((barLeft + kChartBarWidth) * scale, y * scale));
+  painter.setFont(Font(painter, 6.5, scale));
+  for (int mark = 0; mark <= marks; ++mark) {
+    const double days = mark * axisStep_;
+    const double x = markX(mark);
+    painter.setPen(axis);
+    painter.drawLine(QPointF(x * scale, y * scale), QPointF(x * scale, (y + 2.5) * scale));
+    painter.setPen(QColor(0x40, 0x40, 0x40));
+    Text(painter, scale, {x - 20, y + 2.5, 40, 9}, Brazil().toString(days, 'f', 0), TAlign::Center);
+  }
+  Text(painter, scale, {barLeft + kChartBarWidth + 6, y + 2.5, kChartValueWidth, 9},
+       QStringLiteral("dias"), TAlign::Left);
+}
+
+void TReportLayout::PaintRanking(QPainter& painter, const TBlock& block, double scale) const {
+  const auto& columns = RankingColumns();
+  double y = block.Top;
+  painter.setPen(Qt::black);
+  painter.setFont(Font(painter, kTextPoints, scale, true));
+  Text(painter, scale, {kMarginX, y, kWidth, 10},
+       block.FirstRow == 0 ? QStringLiteral("Filiais por itens atrasados e dias parados")
+                           : QStringLiteral("Filiais por itens atrasados e dias parados "
+                                            "(continuação)"),
+       TAlign::Left);
+  painter.setFont(Font(painter, kRowPoints, scale, true));
+  double x = kMarginX;
+  for (const TColumn& column : columns) {
+    Text(painter, scale, {x + 1.5, y + 10, column.Width - 3, 11}, QString::fromUtf8(column.Title),
+         column.Align);
+    x += column.Width;
+  }
+  painter.setPen(QPen(Qt::black, 0.6 * scale));
+  painter.drawLine(QPointF(kMarginX * scale, (y + kColumnHeaderHeight - 0.5) * scale),
+                   QPointF(x * scale, (y + kColumnHeaderHeight - 0.5) * scale));
+  y += kColumnHeaderHeight;
+
+  const QFont plain = Font(painter, kRowPoints, scale);
+  const double right = x;
+  for (size_t i = 0; i < block.RowCount; ++i, y += kRowHeight) {
+    const size_t place = block.FirstRow + i;
+    const TBranchGroup& group = data_.Branches()[ranking_[place]];
+    const TStageTotals& totals = group.Totals;
+    if (i % 2 == 1)
+      painter.fillRect(Scaled({kMarginX, y, right - kMarginX, kRowHeight}, scale),
+                       QColor(0xf4, 0xf4, 0xf4));
+    const QStringList cells = {QStringLiteral("%1º").arg(place + 1),
+                               QStringLiteral("%1 — %2").arg(Q(group.Code), Q(group.Name)),
+                               Brazil().toString(totals.Items),
+                               Brazil().toString(totals.Open),
+                               Brazil().toString(totals.Late),
+                               AverageDays(totals.AverageLate()),
+                               AverageDays(totals.AverageAging())};
+    painter.setFont(plain);
+    double left = kMarginX;
+    for (size_t column = 0; column < columns.size(); ++column) {
+      painter.setPen(column == 4 && totals.Late > 0 ? QColor(0xb0, 0x10, 0x10) : QColor(Qt::black));
+      Text(painter, scale, {left + 1.5, y, columns[column].Width - 3, kRowHeight},
+           cells[static_cast<qsizetype>(column)], columns[column].Align);
+      left += columns[column].Width;
+    }
   }
 }
 

@@ -2,21 +2,17 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDateEdit>
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QFileDialog>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -25,10 +21,8 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "framework/data/datetime.h"
 #include "framework/host/services.h"
 #include "framework/ui/application.h"
-#include "report_module/rel_acomp_call.h"
 
 namespace Rel_sup00700 {
 
@@ -43,27 +37,10 @@ void Report(const QString& text) {
     fw::Application->Platform()->ShowError(text.toStdString());
 }
 
-void Inform(const QString& text) {
-  if (fw::Application && fw::Application->Platform())
-    fw::Application->Platform()->ShowMessage(text.toStdString());
-}
-
 // Pixels per point at 100%: the screen's own density.
 double ScreenScale() {
   const QScreen* screen = QGuiApplication::primaryScreen();
   return (screen ? screen->logicalDotsPerInch() : 96.0) / 72.0;
-}
-
-int64_t FromQDate(const QDate& date) {
-  return static_cast<int64_t>(
-      std::llround(fw::EncodeDateTime({date.year(), date.month(), date.day()})));
-}
-
-QDateEdit* DateEdit(const QDate& date, QWidget* parent) {
-  auto* edit = new QDateEdit(date, parent);
-  edit->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
-  edit->setCalendarPopup(true);
-  return edit;
 }
 
 enum TZoom { kFitWidth, kWholePage, k75, k100, k150 };
@@ -203,12 +180,18 @@ void TRelAcompPreview::UpdateControls() {
 }
 
 void TRelAcompPreview::ApplyZoom(int choice) {
-  const QSize room = scroll_->viewport()->size() - QSize(4, 4);
+  // The room of the scroll area without its scroll bars: the page, once fitted, decides whether
+  // the vertical one shows, and a page that fits the width must not bring the horizontal one.
+  const QSize room = scroll_->maximumViewportSize() - QSize(4, 4);
   double scale = ScreenScale();
   switch (choice) {
-    case kFitWidth:
+    case kFitWidth: {
       scale = room.width() / TReportLayout::kSheetWidth;
+      if (TReportLayout::kSheetHeight * scale > room.height())
+        scale = (room.width() - scroll_->verticalScrollBar()->sizeHint().width()) /
+                TReportLayout::kSheetWidth;
       break;
+    }
     case kWholePage:
       scale = std::min(room.width() / TReportLayout::kSheetWidth,
                        room.height() / TReportLayout::kSheetHeight);
@@ -231,6 +214,14 @@ void TRelAcompPreview::resizeEvent(QResizeEvent* event) {
     ApplyZoom(zoom_->currentIndex());
 }
 
+void TRelAcompPreview::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Before the window is shown its scroll area has no size of its own yet: the zoom that fits
+  // the page to the window is worked out now, once the area has the room it will show.
+  if (zoom_->currentIndex() == kFitWidth || zoom_->currentIndex() == kWholePage)
+    ApplyZoom(zoom_->currentIndex());
+}
+
 void TRelAcompPreview::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_PageDown:
@@ -243,6 +234,8 @@ void TRelAcompPreview::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_End:
       if (event->modifiers() & Qt::ControlModifier) return ShowPage(layout_.PageCount() - 1);
       break;
+    case Qt::Key_F1:
+      return ShowReportHelp();
     default:
       break;
   }
@@ -287,6 +280,9 @@ TProgress ProgressBox(QWidget* parent, const QString& caption, std::unique_ptr<Q
   auto* box = new QProgressDialog(caption, QStringLiteral("Cancelar"), 0, 1, parent);
   holder.reset(box);
   box->setWindowTitle(QString::fromUtf8(kReportTitle));
+  // Wide enough for its title: a window manager cuts a title longer than the window.
+  const int titleRoom = box->fontMetrics().horizontalAdvance(box->windowTitle()) + 120;
+  box->setMinimumWidth(std::max(box->sizeHint().width(), titleRoom));
   box->setWindowModality(Qt::WindowModal);
   box->setMinimumDuration(500);
   box->setAutoClose(false);
@@ -299,150 +295,6 @@ TProgress ProgressBox(QWidget* parent, const QString& caption, std::unique_ptr<Q
     QCoreApplication::processEvents();
     return !box->wasCanceled();
   };
-}
-
-// ---- dialog ----
-
-TRelAcompDialog::TRelAcompDialog(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QString::fromUtf8(kReportTitle));
-  auto* box = new QVBoxLayout(this);
-
-  auto* period = new QGroupBox(QStringLiteral("Período da solicitação"), this);
-  auto* periodRow = new QHBoxLayout(period);
-  const QDate today = QDate::currentDate();
-  first_ = DateEdit(QDate(today.year(), today.month(), 1), period);
-  last_ = DateEdit(today, period);
-  reference_ = DateEdit(today, period);
-  reference_->setToolTip(
-      QStringLiteral("Dia em relação ao qual se contam os dias parados e os atrasos."));
-  periodRow->addWidget(new QLabel(QStringLiteral("De"), period));
-  periodRow->addWidget(first_);
-  periodRow->addWidget(new QLabel(QStringLiteral("até"), period));
-  periodRow->addWidget(last_);
-  periodRow->addSpacing(16);
-  periodRow->addWidget(new QLabel(QStringLiteral("Data-base"), period));
-  periodRow->addWidget(reference_);
-  periodRow->addStretch();
-  box->addWidget(period);
-
-  auto* lists = new QHBoxLayout;
-  auto* branchGroup = new QGroupBox(QStringLiteral("Filiais solicitantes"), this);
-  auto* branchBox = new QVBoxLayout(branchGroup);
-  allBranches_ = new QRadioButton(QStringLiteral("&Todas"), branchGroup);
-  someBranches_ = new QRadioButton(QStringLiteral("&Selecionadas:"), branchGroup);
-  allBranches_->setChecked(true);
-  branches_ = new QListWidget(branchGroup);
-  branches_->setEnabled(false);
-  branchBox->addWidget(allBranches_);
-  branchBox->addWidget(someBranches_);
-  branchBox->addWidget(branches_);
-  lists->addWidget(branchGroup, 3);
-
-  auto* statusGroup = new QGroupBox(QStringLiteral("Situações dos itens"), this);
-  auto* statusBox = new QVBoxLayout(statusGroup);
-  statuses_ = new QListWidget(statusGroup);
-  for (const TStatusName& status : Statuses()) {
-    auto* item = new QListWidgetItem(QString::fromUtf8(status.Text), statuses_);
-    item->setData(Qt::UserRole, QString::fromUtf8(status.Code));
-    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-    item->setCheckState(Qt::Checked);
-  }
-  statusBox->addWidget(statuses_);
-  auto* marks = new QHBoxLayout;
-  auto* all = new QPushButton(QStringLiteral("&Marcar todas"), statusGroup);
-  auto* none = new QPushButton(QStringLiteral("&Limpar"), statusGroup);
-  marks->addWidget(all);
-  marks->addWidget(none);
-  statusBox->addLayout(marks);
-  lists->addWidget(statusGroup, 2);
-  box->addLayout(lists, 1);
-
-  auto* buttons = new QDialogButtonBox(this);
-  QPushButton* preview =
-      buttons->addButton(QStringLiteral("&Visualizar"), QDialogButtonBox::AcceptRole);
-  buttons->addButton(QStringLiteral("&Fechar"), QDialogButtonBox::RejectRole);
-  preview->setDefault(true);
-  box->addWidget(buttons);
-
-  connect(someBranches_, &QRadioButton::toggled, this, [this](bool some) {
-    if (some) LoadBranches();
-    branches_->setEnabled(some);
-  });
-  auto markAll = [this](Qt::CheckState state) {
-    for (int i = 0; i < statuses_->count(); ++i) statuses_->item(i)->setCheckState(state);
-  };
-  connect(all, &QPushButton::clicked, this, [markAll] { markAll(Qt::Checked); });
-  connect(none, &QPushButton::clicked, this, [markAll] { markAll(Qt::Unchecked); });
-  connect(preview, &QPushButton::clicked, this, [this] { Preview(); });
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  resize(640, 420);
-}
-
-void TRelAcompDialog::LoadBranches() {
-  if (branchesLoaded_) return;
-  try {
-    for (const auto& [code, name] : FetchBranches()) {
-      auto* item = new QListWidgetItem(Q(code) + QStringLiteral(" — ") + Q(name), branches_);
-      item->setData(Qt::UserRole, Q(code));
-      item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
-      item->setCheckState(Qt::Unchecked);
-    }
-    branchesLoaded_ = true;
-  } catch (const std::exception& failure) {
-    Report(QString::fromUtf8(failure.what()));
-    allBranches_->setChecked(true);
-  }
-}
-
-bool TRelAcompDialog::ReadFilter(TReportFilter& filter, QString& problem) {
-  if (first_->date() > last_->date()) {
-    problem = QStringLiteral("A data inicial do período não pode ser posterior à final.");
-    first_->setFocus();
-    return false;
-  }
-  filter.FirstDay = FromQDate(first_->date());
-  filter.LastDay = FromQDate(last_->date());
-  filter.ReferenceDay = FromQDate(reference_->date());
-  filter.Branches.clear();
-  if (someBranches_->isChecked()) {
-    for (int i = 0; i < branches_->count(); ++i)
-      if (branches_->item(i)->checkState() == Qt::Checked)
-        filter.Branches.push_back(branches_->item(i)->data(Qt::UserRole).toString().toStdString());
-    if (filter.Branches.empty()) {
-      problem = QStringLiteral("Marque ao menos uma filial, ou escolha todas.");
-      branches_->setFocus();
-      return false;
-    }
-  }
-  filter.Statuses.clear();
-  for (int i = 0; i < statuses_->count(); ++i)
-    if (statuses_->item(i)->checkState() == Qt::Checked)
-      filter.Statuses.push_back(statuses_->item(i)->data(Qt::UserRole).toString().toStdString());
-  if (filter.Statuses.empty()) {
-    problem = QStringLiteral("Marque ao menos uma situação.");
-    statuses_->setFocus();
-    return false;
-  }
-  // Every status marked is no restriction at all.
-  if (filter.Statuses.size() == Statuses().size()) filter.Statuses.clear();
-  return true;
-}
-
-void TRelAcompDialog::Preview() {
-  TReportFilter filter;
-  QString problem;
-  if (!ReadFilter(filter, problem)) return Report(problem);
-  std::unique_ptr<TReportData> data;
-  try {
-    data = std::make_unique<TReportData>(FetchReport(filter), filter);
-  } catch (const std::exception& failure) {
-    return Report(QString::fromUtf8(failure.what()));
-  }
-  if (data->RowCount() == 0)
-    return Inform(QStringLiteral("Nenhum item de solicitação atende ao filtro."));
-  const TReportLayout layout(*data, MadeAtNow(), ProductMask());
-  TRelAcompPreview preview(layout, this);
-  preview.exec();
 }
 
 }  // namespace Rel_sup00700

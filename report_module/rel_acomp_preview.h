@@ -2,7 +2,8 @@
 //
 // TRelAcompDialog asks for the request-date range, the reference day, the branches (all, or
 // those marked in the list, which is fetched the first time it is wanted) and the statuses,
-// then fetches the rows and opens the preview. TRelAcompPreview shows one page at a time,
+// then fetches the rows and opens the preview (rel_acomp_dialog.cpp). Its date fields are the
+// screens' date edits (hostapp::DateField). TRelAcompPreview shows one page at a time,
 // painted when shown (the last few painted are kept, no more), with the page buttons, the zoom,
 // "Imprimir…" and "Salvar PDF…". Printing and saving paint page by page with a progress box
 // (after half a second) that cancels; a cancelled PDF leaves no file.
@@ -15,12 +16,13 @@
 #include <memory>
 #include <utility>
 
+#include "host_app/date_field.h"
 #include "report_module/rel_acomp_layout.h"
 
 class QCheckBox;
 class QComboBox;
-class QDateEdit;
 class QLabel;
+class QPushButton;
 class QListWidget;
 class QRadioButton;
 class QScrollArea;
@@ -70,6 +72,7 @@ class TRelAcompPreview : public QDialog {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
@@ -89,31 +92,56 @@ TProgress ProgressBox(QWidget* parent, const QString& caption, std::unique_ptr<Q
 
 class TRelAcompDialog : public QDialog {
  public:
+  // Opens with what this user asked for last (remembered across sessions), else the current
+  // month of every branch and status; "Usar o filtro da tela" shows while the request screen
+  // is open.
   explicit TRelAcompDialog(QWidget* parent = nullptr);
   // The filter as the controls say, or the message for the user when they say something wrong.
   bool ReadFilter(TReportFilter& filter, QString& problem);
-  // Fetches the rows and opens the preview (a message when nothing matches).
+  // Fetches the rows and opens the preview (a message when nothing matches). A filter that reads
+  // right is remembered for the user first.
   void Preview();
+  // The request screen's request dates (those typed) and the branches its grid lists (when a
+  // query has listed some), into the dialog. Nothing is passed back to the screen.
+  void UseScreenFilter();
 
-  QDateEdit* FirstDate() const { return first_; }
-  QDateEdit* LastDate() const { return last_; }
-  QDateEdit* ReferenceDate() const { return reference_; }
+  hostapp::DateField* FirstDate() const { return first_; }
+  hostapp::DateField* LastDate() const { return last_; }
+  hostapp::DateField* ReferenceDate() const { return reference_; }
   QRadioButton* AllBranches() const { return allBranches_; }
+  QRadioButton* SomeBranches() const { return someBranches_; }
   QListWidget* BranchList() const { return branches_; }
   QListWidget* StatusList() const { return statuses_; }
+  QPushButton* ScreenFilterButton() const { return screenFilter_; }
+
+  // Where each user's last filter is kept: acomp/sup00700.ini in the user's configuration
+  // folder ($XDG_CONFIG_HOME, else ~/.config).
+  static QString PreferencesFile();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  void LoadBranches();
+  // False when the list could not be fetched (said in a message).
+  bool LoadBranches();
+  // Marks exactly these codes, adding the ones the list lacks.
+  void MarkBranches(const std::vector<std::pair<std::string, std::string>>& marked);
+  void Restore();
+  void Remember(const TReportFilter& filter);
 
-  QDateEdit* first_;
-  QDateEdit* last_;
-  QDateEdit* reference_;
+  hostapp::DateField* first_;
+  hostapp::DateField* last_;
+  hostapp::DateField* reference_;
   QRadioButton* allBranches_;
   QRadioButton* someBranches_;
   QListWidget* branches_;
   QListWidget* statuses_;
+  QPushButton* screenFilter_;
   bool branchesLoaded_ = false;
 };
+
+// Opens the help on the report's page (F1, "Ajuda"); says so when it is not installed.
+void ShowReportHelp();
 
 // "05/08/2025 14:03": when the report was made.
 QString MadeAtNow();

@@ -12,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth x11vnc openbox fonts-dejavu-core fonts-dejavu-extra
   poppler-utils unzip python3
+  # A spreadsheet nobody here wrote reads the exports back (tests_export_roundtrip), headless.
+  libreoffice-calc-nogui
 )
 
 missing=()

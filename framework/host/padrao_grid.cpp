@@ -141,9 +141,9 @@ TfrmPadraoGrid::TfrmPadraoGrid(TComponent* owner, std::string name)
   sbtFechar->OnClick = [this](TComponent*) { Close(); };
   sbtOrdenar->OnClick = [this](TComponent* sender) { sbtOrdenarClick(sender); };
   sbtAjuda->OnClick = [this](TComponent*) {
-    if (Application && Application->Platform())
-      Application->Platform()->ShowMessage("A ajuda da tela " + lblCodTela->Caption() +
-                                           " não está instalada.");
+    IPlatform* platform = Application ? Application->Platform() : nullptr;
+    if (platform && !platform->ShowHelp(lblCodTela->Caption()))
+      platform->ShowMessage("A ajuda da tela " + lblCodTela->Caption() + " não está instalada.");
   };
 }
 

@@ -273,6 +273,27 @@ TEST(DemoData, PurchaseOrdersGoToASupplierWhoQuotedEachProductAtItsQuotedPrice) 
                           "(CDFILIAL, NRAUTOFORN) WHERE N.CDFORNECED <> A.CDFORNECED"));
 }
 
+// Suppliers quote, and so sell, the products of their own line: a paper seller quotes the office
+// supplies, not a network cable. Each line has the bidders a quotation asks for (two to four).
+TEST(DemoData, SuppliersQuoteOnlyTheProductsOfTheirOwnLine) {
+  // The product's line from its tree code (group, then the item in the group: group 4 is
+  // electrical material up to its fifth item, hardware after), the supplier's from its name.
+  const std::string line =
+      "CASE substr(P.CDARVPROD, 1, 2) WHEN '01' THEN 'Papéis' WHEN '02' THEN 'Limpeza' "
+      "WHEN '03' THEN 'Informática' WHEN '04' THEN CASE WHEN CAST(substr(P.CDARVPROD, 3, 3) AS "
+      "INTEGER) <= 5 THEN 'Materiais Elétricos' ELSE 'Ferragens' END WHEN '05' THEN 'EPI' "
+      "WHEN '06' THEN 'Alimentos' ELSE 'Embalagens' END";
+  std::string query =
+      "SELECT COUNT(*) FROM ITEMCOLETAPRECO Q JOIN PRODUTO P USING (CDPRODUTO) JOIN FORNECEDOR F "
+      "USING (CDFORNECED) WHERE instr(F.NMRAZSOCFORN, ' de ' || (";
+  query += line;
+  query += ") || ' ') = 0";
+  EXPECT_NE("0", SqlValue("SELECT COUNT(*) FROM ITEMCOLETAPRECO"));
+  EXPECT_EQ("0", SqlValue(query));
+  EXPECT_EQ("0", SqlValue("SELECT COUNT(*) FROM (SELECT 1 FROM ITEMCOLETAPRECO GROUP BY CDFILIAL, "
+                          "NRCOLEPRECO, CDPRODUTO HAVING COUNT(*) < 2)"));
+}
+
 // The page shows each method's statement, and for a filtered search each form of its
 // statements with every criterion it takes restricted (a call's statement is its form without
 // the lines of the criteria it leaves open), exactly as the server runs them.

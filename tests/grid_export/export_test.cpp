@@ -265,7 +265,7 @@ TEST_F(ExportTest, Xlsx_ReadBack_DatesAsDatesNumbersAsNumbersTextsAsShown) {
   EXPECT_EQ("=SOMA(A1:A2)", book.Cell("F3").Value) << "a text, never a formula";
   EXPECT_TRUE(book.IsText("F3"));
 
-  // The columns' widths follow the grid's (pixels, in the sheet as character widths).
+  // Each column as wide as its widest text (character widths), never narrower than the grid's.
   static const std::regex col(R"re(<col min="(\d+)" max="\d+" width="([\d.]+)")re");
   std::map<int, double> widths;
   for (auto it = std::sregex_iterator(book.Sheet().begin(), book.Sheet().end(), col);
@@ -292,12 +292,47 @@ TEST_F(ExportTest, Csv_ReadBack_BrazilianConvention) {
   }
   ASSERT_EQ(4u, lines.size());
   EXPECT_EQ("Solicitação;Status;Qtde.;Data;Aprovação;Observação", lines[0]);
+  // Codes go as ="0001" (a spreadsheet keeps that as the text 0001); numbers and dates as
+  // a Brazilian spreadsheet reads them.
   EXPECT_EQ(
-      "0001;Aguardando Aprovação;1234,500;15/03/2024 10:30:00;16/03/2024;"
+      "\"=\"\"0001\"\"\";Aguardando Aprovação;1234,500;15/03/2024 10:30:00;16/03/2024;"
       "\"Entrega; \"\"urgente\"\"\"",
       lines[1]);
-  EXPECT_EQ("2024000123;Baixa Total;0,250;01/03/2024;;'=SOMA(A1:A2)", lines[2]);
-  EXPECT_EQ("0003;Aguardando Aprovação;-7,000;02/04/2024;03/04/2024;texto\tcom\ttabs", lines[3]);
+  EXPECT_EQ("\"=\"\"2024000123\"\"\";Baixa Total;0,250;01/03/2024;;'=SOMA(A1:A2)", lines[2]);
+  EXPECT_EQ("\"=\"\"0003\"\"\";Aguardando Aprovação;-7,000;02/04/2024;03/04/2024;texto\tcom\ttabs",
+            lines[3]);
+}
+
+// The screens' grids are narrow (a date in 60 pixels of a small face): the sheet's columns are
+// as wide as a spreadsheet needs to draw each title and value, so no date shows "###" and no
+// title runs into the next.
+TEST_F(ExportTest, Xlsx_NarrowGridColumns_WideEnoughForTitlesAndValues) {
+  grid->Columns = {{"DTHRLANCSOL", "Dt. Inclusão", 60},
+                   {"DTAPROV", "Dt. Concl. Cot.", 60},
+                   {"NMOBS", "Lançamento", 30},
+                   {"NRSOLICMP", "Nº Solicitação", 40},
+                   {"QTSOLIPROD", "Qtde.", 20}};
+  Load({{"0000000021", "A", 1234567.891, Day(2024, 3, 15, 14, 7), Day(2024, 3, 16), "x"}});
+  const std::string path = Path("estreitas.xlsx");
+  ASSERT_EQ(TOutcome::Written, WriteXlsx(TGridSource(*grid), path));
+  const TWorkbookReader book(path);
+  static const std::regex col(R"re(<col min="(\d+)" max="\d+" width="([\d.]+)")re");
+  std::map<int, double> widths;
+  for (auto it = std::sregex_iterator(book.Sheet().begin(), book.Sheet().end(), col);
+       it != std::sregex_iterator(); ++it)
+    widths[std::stoi((*it)[1])] = std::stod((*it)[2]);
+  ASSERT_EQ(5u, widths.size());
+  // "15/03/2024 14:07:00": 14 digits and five separators, about 17 digits wide in the
+  // spreadsheet's face; a margin beyond.
+  EXPECT_GE(widths[1], 18.0);
+  // "16/03/2024" is narrower than its title with the filter's button: the title decides.
+  EXPECT_GE(widths[2], 14.0);
+  EXPECT_LT(widths[2], widths[1]);
+  // Titles wider than their values: "Lançamento" over an "x", "Nº Solicitação" over a code.
+  EXPECT_GE(widths[3], 11.0);
+  EXPECT_GE(widths[4], 14.0);
+  // "1.234.567,891" under "###,##0.000".
+  EXPECT_GE(widths[5], 13.0);
 }
 
 TEST_F(ExportTest, ClipboardText_TitlesThenRows_TabsInsideTextsBecomeBlanks) {
@@ -403,6 +438,19 @@ TEST(ExportFormats, CsvTexts) {
   EXPECT_EQ("'+55 11", CsvText("+55 11"));
   EXPECT_EQ("'@soma", CsvText("@soma"));
   EXPECT_EQ("", CsvText(""));
+}
+
+// What a spreadsheet would read as a number or a date stays the text it is; anything with a
+// letter in it is a text for the spreadsheet already.
+TEST(ExportFormats, CsvCodeTexts) {
+  EXPECT_EQ("\"=\"\"0000000021\"\"\"", CsvCodeText("0000000021"));
+  EXPECT_EQ("\"=\"\"01.002.003\"\"\"", CsvCodeText("01.002.003"));
+  EXPECT_EQ("\"=\"\"12/03\"\"\"", CsvCodeText("12/03"));
+  EXPECT_EQ("\"=\"\"+55 11 5555-0000\"\"\"", CsvCodeText("+55 11 5555-0000"));
+  EXPECT_EQ("Filial 0001", CsvCodeText("Filial 0001"));
+  EXPECT_EQ("'-x", CsvCodeText("-x"));
+  EXPECT_EQ("\" - \"", CsvCodeText(" - "));
+  EXPECT_EQ("", CsvCodeText(""));
 }
 
 }  // namespace

@@ -407,10 +407,11 @@ TEST_F(EndToEndTest, PrintButton_OpensTheReportModule_WhichAsksTheReportServiceT
   });
   ModalWatch dialog([&](QWidget* modal) {
     dialogTitle = modal->windowTitle();
-    const auto dates = modal->findChildren<QDateEdit*>();
+    // The date fields are line edits under the screens' date mask.
+    const auto dates = modal->findChildren<QLineEdit*>();
     if (dates.size() >= 2) {
-      dates[0]->setDate(QDate(2024, 3, 1));
-      dates[1]->setDate(QDate(2024, 3, 31));
+      dates[0]->setText(QStringLiteral("01/03/2024"));
+      dates[1]->setText(QStringLiteral("31/03/2024"));
     }
     for (QPushButton* button : modal->findChildren<QPushButton*>())
       if (button->text() == QStringLiteral("&Visualizar")) {

@@ -5,8 +5,9 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include <QDateEdit>
+#include <QImage>
 #include <QListWidget>
+#include <QPainter>
 #include <QRadioButton>
 #include <cstdio>
 #include <filesystem>
@@ -89,10 +90,15 @@ class TTemp {
   fs::path path_;
 };
 
+// The whole report's summary and the ranking open page 1 (a long report no longer keeps them
+// for its last page); then each branch.
 TEST(ReportLayout, EveryItemOnOnePage_InOrder_BranchTitlesAndSummariesWhereTheyBelong) {
   const TReportData data(Items({10, 100, 5}), Filter());
   const TReportLayout layout(data, "30/06/2024 10:00", "00.000.000;0;_");
   ASSERT_GE(layout.PageCount(), 3);
+  ASSERT_FALSE(layout.Page(0).Blocks.empty());
+  EXPECT_EQ(TBlock::TKind::GrandSummary, layout.Page(0).Blocks.front().Kind);
+  size_t ranked = 0;
   size_t next = 0;
   std::vector<int> summaries(3, 0);
   std::vector<int> firstPage(3, -1);
@@ -125,8 +131,14 @@ TEST(ReportLayout, EveryItemOnOnePage_InOrder_BranchTitlesAndSummariesWhereTheyB
           ++summaries[block.Branch];
           break;
         case TBlock::TKind::GrandSummary:
-          EXPECT_EQ(page + 1, layout.PageCount());
-          EXPECT_EQ(&block, &blocks.back());
+          EXPECT_EQ(0, page);
+          EXPECT_EQ(&block, &blocks.front());
+          break;
+        case TBlock::TKind::Ranking:
+          EXPECT_EQ(ranked, block.FirstRow) << "the ranking in order";
+          EXPECT_EQ(-1, titleOnPage) << "before any branch";
+          EXPECT_EQ(0u, next);
+          ranked += block.RowCount;
           break;
         case TBlock::TKind::Empty:
           ADD_FAILURE() << "an empty page in a report with items";
@@ -136,6 +148,7 @@ TEST(ReportLayout, EveryItemOnOnePage_InOrder_BranchTitlesAndSummariesWhereTheyB
   }
   EXPECT_EQ(data.RowCount(), next);
   EXPECT_EQ((std::vector<int>{1, 1, 1}), summaries);
+  EXPECT_EQ(3u, ranked);
 }
 
 TEST(ReportLayout, NoItems_OnePageSayingSo) {
@@ -188,8 +201,99 @@ TEST(ReportPdf, Written_TheTextSaysTitleBranchesAndPages) {
   for (const char* expected :
        {kReportTitle, "Filial 0001 — Filial Número 0001", "Filial Número 0002", "01.002.003",
         "Solicitações de 01/03/2024 a 31/03/2024", "Data-base: 30/06/2024", "Emitido em 30/06/2024",
-        "Página 1 de 1", "Resumo geral", "Baixa Total", "Em Aberto", "92 dias"})
+        "Página 1 de 2", "Resumo geral", "Baixa Total", "Em Aberto", "92 dias"})
     EXPECT_NE(std::string::npos, text.find(expected)) << expected << "\n" << text;
+}
+
+// Page 1 says how the whole report went and which branches are worst off: most late items
+// first; an item's wait ("Parado há") reads in days, as its lateness does.
+TEST(ReportPdf, FirstPage_TheWholeReportAndTheBranchesRankedByLateItems) {
+  TTemp dir;
+  // Every third item is late: 4, 34 and 2 late items.
+  const TReportData data(Items({10, 100, 5}), Filter());
+  const TReportLayout layout(data, "30/06/2024 10:00", "00.000.000;0;_");
+  EXPECT_EQ((std::vector<size_t>{1, 0, 2}), layout.Ranking());
+  QString error;
+  ASSERT_EQ(TRenderOutcome::Done,
+            WritePdf(layout, QString::fromStdString(dir / "r.pdf"), nullptr, error));
+  FILE* pipe = popen(("pdftotext -layout -f 1 -l 1 '" + dir / "r.pdf" + "' -").c_str(), "r");
+  std::string first;
+  char buffer[4096];
+  for (size_t read; (read = fread(buffer, 1, sizeof buffer, pipe)) > 0;) first.append(buffer, read);
+  pclose(pipe);
+  const size_t summary = first.find("Resumo geral");
+  const size_t second = first.find("Filial Número 0002");
+  const size_t one = first.find("Filial Número 0001");
+  const size_t three = first.find("Filial Número 0003");
+  ASSERT_NE(std::string::npos, summary) << first;
+  ASSERT_NE(std::string::npos, second) << first;
+  ASSERT_NE(std::string::npos, one) << first;
+  ASSERT_NE(std::string::npos, three) << first;
+  EXPECT_LT(summary, second);
+  EXPECT_LT(second, one);
+  EXPECT_LT(one, three);
+  EXPECT_NE(std::string::npos, first.find("Atrasados")) << first;
+  // The open items' last step was the AF of 14/03; to 30/06 they wait 108 days.
+  const std::string all = PdfText(dir / "r.pdf");
+  EXPECT_NE(std::string::npos, all.find("108 dias")) << all;
+  EXPECT_NE(std::string::npos, all.find("Parado há")) << all;
+}
+
+// The bars of every chart on one scale: a branch whose quotations took 9 days draws its bar at
+// 9/15 of the one whose took 15, and the whole report's (12 days on average) between them.
+TEST(ReportCharts, EveryChartOnOneScale_NineDaysShorterThanFifteen) {
+  std::vector<TRow> rows;
+  for (const auto& [branch, quoted] : std::vector<std::pair<std::string, std::string>>{
+           {"0001", "13/03/2024"}, {"0002", "19/03/2024"}})
+    for (int item = 1; item <= 2; ++item)
+      rows.push_back({{"CDFILIAL", branch},
+                      {"NMFILIAL", "Filial " + branch},
+                      {"NRSOLICMP", "2024000001"},
+                      {"CDFILLAN", branch},
+                      {"NRITEMSOLI", std::to_string(item)},
+                      {"CDARVPROD", "01002003"},
+                      {"NMPRODUTO", "Papel"},
+                      {"QTSOLIPROD", "1"},
+                      {"STATUS", "C"},
+                      {"DTHRLANCSOL", "03/03/2024 10:00:00"},
+                      {"IDAPROVNIV1", "S"},
+                      {"DTAPROVNIV1", "04/03/2024"},
+                      {"DTCONCOLEPREC", quoted}});
+  const TReportData data(report_test::MakePacket(rows), Filter());
+  const TReportLayout layout(data, "30/06/2024 10:00", "");
+  EXPECT_EQ(15, layout.ChartDays()) << "15 days, the longest average, is a round number";
+  EXPECT_EQ(5, layout.AxisStep());
+
+  // The bars as painted, in reading order: each a band of rows of the bars' colour, as long as
+  // its longest run of that colour.
+  const QColor bar(0x3b, 0x6e, 0xa8);
+  std::vector<int> lengths;
+  for (int page = 0; page < layout.PageCount(); ++page) {
+    QImage image(1684, 1191, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+      QPainter painter(&image);
+      layout.Paint(painter, page, QRectF(0, 0, image.width(), image.height()));
+    }
+    bool inBar = false;
+    for (int y = 0; y < image.height(); ++y) {
+      int longest = 0, run = 0;
+      for (int x = 0; x < image.width(); ++x) {
+        run = image.pixelColor(x, y) == bar ? run + 1 : 0;
+        longest = std::max(longest, run);
+      }
+      if (longest > 0 && !inBar) lengths.push_back(0);
+      if (longest > 0) lengths.back() = std::max(lengths.back(), longest);
+      inBar = longest > 0;
+    }
+  }
+  // Three charts of two bars each (approval, quotation): the whole report, 0001, 0002.
+  ASSERT_EQ(6u, lengths.size());
+  const double whole = lengths[1], nine = lengths[3], fifteen = lengths[5];
+  EXPECT_NEAR(9.0 / 15, nine / fifteen, 0.02);
+  EXPECT_NEAR(12.0 / 15, whole / fifteen, 0.02);
+  EXPECT_NEAR(lengths[0], lengths[2], 2) << "one day is as long in every chart";
+  EXPECT_NEAR(lengths[2], lengths[4], 2);
 }
 
 TEST(ReportPdf, Unwritable_OrCancelled_NothingLeftBehind_TheFormerFileKept) {
