@@ -425,6 +425,9 @@ TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
   std::this_thread::sleep_for(100ms);  // parsed and handed to the query thread
   const std::string search = RequestBytes(2, Full("GetItens"), Args("GetItens"));
   queued.Send(search);
+  // In the queue before `busy` comes: on a loaded machine the server may take the two
+  // connections' bytes in either order if the test only waits a moment.
+  ASSERT_TRUE(queued.WaitUntilReadByServer());
   std::this_thread::sleep_for(50ms);
   const auto sent = std::chrono::steady_clock::now();
   busy.Send(search);
