@@ -620,7 +620,8 @@ TEST(LiveSite, AHashOfAnotherCost_IsRehashedAtTheNextSuccessfulLogin) {
   sqlite3* handle = nullptr;
   ASSERT_EQ(SQLITE_OK, sqlite3_open(db.c_str(), &handle));
   const std::string insert =
-      "INSERT INTO USUARIO VALUES ('veterana', 'Veterana', '" + std::string(old) + "', 'S')";
+      "INSERT INTO USUARIO (LOGIN, NMUSUARIO, SENHA, IDATIVO) VALUES ('veterana', 'Veterana', '" +
+      std::string(old) + "', 'S')";
   ASSERT_EQ(SQLITE_OK, sqlite3_exec(handle, insert.c_str(), nullptr, nullptr, nullptr));
   sqlite3_close(handle);
   const std::string demoHash = Count(db, "SELECT SENHA FROM USUARIO WHERE LOGIN = 'demo'");
