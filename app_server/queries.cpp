@@ -274,8 +274,10 @@ std::string FilSoliGD(TDialect dialect, const TFilterShape& shape, const TScopeS
   TConditions outer;
   if (perBranch && shape.RequestDates)
     // PostgreSQL would read the table from its start, counting on a match soon.
-    outer.Add(std::string("EXISTS (SELECT 1 FROM SOLICITACAO S WHERE ") + kRequestDates +
-              (dialect == TDialect::Postgres ? " ORDER BY S.DTHRLANCSOL OFFSET 0)" : ")"));
+    outer.Add(std::string("EXISTS (\n       SELECT 1 FROM SOLICITACAO S\n        WHERE ") +
+              kRequestDates +
+              (dialect == TDialect::Postgres ? "\n        ORDER BY S.DTHRLANCSOL\n        OFFSET 0)"
+                                             : ")"));
   if (scope.Branches) outer.Add("G.LOGIN = :login");
   if (shape.BranchList) outer.Add(InList(dialect, branch, "lFilSoli"));
   outer.Add((perBranch ? "EXISTS (\n       " : std::string(branch) + " IN (\n       ") + subquery +
