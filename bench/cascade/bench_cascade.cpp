@@ -1,5 +1,5 @@
 // The request screen's cascade at a site's volume, per filter shape, on each engine, against its
-// floor measured in the same run.
+// physical floor measured in the same run.
 //
 // The cascade is what one exit from the filter panel costs the user: GetFilSoliGD for the
 // filter, GetItens of the first branch it returns, GetDestSolGere of that branch's first item;
@@ -8,20 +8,23 @@
 // app-server (one on SQLite, one on PostgreSQL, the same demo data), each key read from the
 // answer before; the time is taken at the client.
 //
-// The floor of a cascade is what it cannot do without: its calls' rows read in this process by
-// the statements the server runs, through the server's own database layer (the statements per
-// filter shape are the best we have found; the plan test holds them to their indexes), plus, per
-// call, a raw loopback round trip of the call's request and answer sizes to another process.
-// What the server adds to that (decoding, binding, the packet, the threads, the client's
-// decoding) is the ratio.
+// The physical floor of a cascade is what it cannot do without: its answers, and the round trips
+// that carry them. It is measured by the same cascade, through the same client, against a server
+// that answers from memory: the same server code (app::TServer, its reactors, query threads and
+// log) in a process of its own, with a service object that writes each call's answer packet as
+// recorded beforehand, byte for byte, and runs no statement. What a cascade takes beyond it is
+// the database work and what the service does with its rows; the ratio p50 / floor is that.
+// Beside it, "stmt": the same calls' statements (the account's read scope, then the method's)
+// run in this process through the server's database layer, rows read and dropped.
 //
 // The cascades run as "demo", which reads every branch, and in the same rounds as restricted
 // accounts (docs/security.md, "Who reads what"): "restrita", granted every branch as a list (its
-// answers are demo's, row for row, so the ratio is what the scope's semi-join costs), and the
+// answers are demo's, byte for byte, so the ratio is what the scope's semi-join costs), and the
 // requester with most requests, who reads only its own (smaller answers, through the index of
-// a requester's requests). Their p50 against demo's p50 is the read scopes' ratio; beside it, the
-// median of each round's ratio (the account's cascade and demo's run one after the other in every
-// round), which the machine's load moves less than the ratio of two medians of a millisecond.
+// a requester's requests). Each account has its own floor (its own answers). Their p50 against
+// demo's is the read scopes' ratio; beside it, the median of each round's ratio (the account's
+// cascade and demo's run one after the other in every round), which the machine's load moves
+// less than the ratio of two medians of a millisecond.
 //
 // Last, on SQLite, how the pages are read: GetItens in process with the pages read through
 // read(), as the server reads them, and through a memory map, as it once did.
@@ -33,11 +36,8 @@
 // user=postgres"; $ACOMP_TEST_PG by default); without one, SQLite alone. The demo databases are
 // made once per version of the generator and reused (bench/common/demo_cache.h says where).
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,6 +48,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -56,6 +57,8 @@
 #include "app_server/database.h"
 #include "app_server/queries.h"
 #include "app_server/read_scope.h"
+#include "app_server/rpc.h"
+#include "app_server/server.h"
 #include "app_server/tracking_service.h"
 #include "bench/common/demo_cache.h"
 #include "bench/common/server.h"
@@ -172,7 +175,6 @@ struct TCall {
   std::string Method;
   std::vector<TRemoteArg> Args;
   size_t Rows = 0;
-  size_t RequestBytes = 0, AnswerBytes = 0;  // on the wire
 };
 
 std::string Cell(const fw::TDataPacket& packet, const char* field, size_t row = 0) {
@@ -254,114 +256,7 @@ TItemKeys ItemKeys(fw::IAppServer& server, const TShape& month) {
   return keys;
 }
 
-// The request and answer sizes of each call, from one raw exchange with the server.
-void MeasureSizes(int port, std::vector<TCall>& calls) {
-  for (auto& call : calls) {
-    std::string request;
-    fw::wire::TWireWriter writer(request);
-    fw::wire::EncodeRequest(writer, 1, std::string(service::kServerName) + "." + call.Method,
-                            call.Args);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
-      throw std::runtime_error("cannot connect to the server");
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    fw::wire::TReplyReader reader;
-    size_t answer = 0;
-    for (;;) {
-      auto room = reader.Room();
-      const ssize_t count = ::recv(fd, room.Data, room.Size, 0);
-      if (count <= 0) break;
-      answer += static_cast<size_t>(count);
-      if (reader.Received(static_cast<size_t>(count))) break;
-    }
-    ::close(fd);
-    call.RequestBytes = request.size();
-    call.AnswerBytes = answer;
-  }
-}
-
 // ------------------------------------------------------------------ the floor
-
-// An echoing process: for each request (8 bytes of answer size, 8 of request size, then the
-// request), the answer's bytes.
-class TEcho {
- public:
-  TEcho() {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    ::listen(listener, 1);
-    socklen_t length = sizeof(address);
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-    child_ = ::fork();
-    if (child_ == 0) {
-      const int peer = ::accept(listener, nullptr, nullptr);
-      Serve(peer);
-      ::_exit(0);
-    }
-    ::close(listener);
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
-      throw std::runtime_error("cannot connect to the echo");
-    int on = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-  }
-  ~TEcho() {
-    ::close(fd_);
-    int status = 0;
-    ::waitpid(child_, &status, 0);
-  }
-  // One round trip of these sizes, in ms.
-  double RoundTrip(size_t requestBytes, size_t answerBytes) {
-    std::string request(16 + requestBytes, 'q');
-    const uint64_t sizes[2] = {answerBytes, requestBytes};
-    std::memcpy(request.data(), sizes, sizeof(sizes));
-    buffer_.resize(std::max<size_t>(answerBytes, 1));
-    const auto start = TClock::now();
-    Send(fd_, request.data(), request.size());
-    if (!Receive(fd_, buffer_.data(), answerBytes)) throw std::runtime_error("echo failed");
-    return Since(start);
-  }
-
- private:
-  static bool Receive(int fd, char* data, size_t size) {
-    for (size_t got = 0; got < size;) {
-      const ssize_t count = ::recv(fd, data + got, size - got, 0);
-      if (count <= 0) return false;
-      got += static_cast<size_t>(count);
-    }
-    return true;
-  }
-  static void Send(int fd, const char* data, size_t size) {
-    for (size_t sent = 0; sent < size;) {
-      const ssize_t count = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL);
-      if (count <= 0) return;
-      sent += static_cast<size_t>(count);
-    }
-  }
-  static void Serve(int fd) {
-    int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-    std::string in, out;
-    uint64_t sizes[2];
-    while (Receive(fd, reinterpret_cast<char*>(sizes), sizeof(sizes))) {
-      in.resize(sizes[1]);
-      if (!Receive(fd, in.data(), in.size())) break;
-      out.resize(sizes[0], 'a');
-      Send(fd, out.data(), out.size());
-    }
-    ::close(fd);
-  }
-  pid_t child_ = -1;
-  int fd_ = -1;
-  std::string buffer_;
-};
 
 app::TRpcValue RpcValueOf(const TRemoteArg& arg) {
   app::TRpcValue value;
@@ -375,31 +270,183 @@ app::TRpcValue RpcValueOf(const TRemoteArg& arg) {
   return value;
 }
 
-// Where the floor's reads go, so that none is left out.
+std::vector<app::TRpcValue> RpcValuesOf(const std::vector<TRemoteArg>& args) {
+  std::vector<app::TRpcValue> values;
+  for (const auto& arg : args) values.push_back(RpcValueOf(arg));
+  return values;
+}
+
+// What identifies a call: the account, the method and every parameter as the server decodes it.
+std::string KeyOf(const std::string& login, std::string_view method,
+                  const std::vector<app::TRpcValue>& params) {
+  std::string key = login;
+  key += '\x1f';
+  key += method;
+  for (const auto& param : params) {
+    key += '\x1f';
+    if (param.Kind == app::TRpcValue::TKind::String) {
+      key += 's';
+      key += param.Text;
+    } else {
+      char number[32];
+      std::snprintf(number, sizeof(number), "n%.17g", param.Number);
+      key += number;
+    }
+  }
+  return key;
+}
+
+// A call's answer as the service writes it ({"data": packet, "refs": [...]}), with its rows.
+struct TAnswer {
+  std::string Bytes;
+  size_t Rows = 0;
+};
+using TAnswers = std::map<std::string, TAnswer>;
+
+// The service answering from memory: each recorded call's answer, byte for byte; no statement.
+// The same methods are quick as on the tracking service, so that the server runs them on the
+// same threads.
+class TReplayService : public app::IServiceObject {
+ public:
+  explicit TReplayService(const TAnswers& answers) : answers_(answers) {}
+  size_t Invoke(std::string_view method, const std::vector<app::TRpcValue>& params,
+                const app::TCallContext& context, fw::wire::TWireWriter& out) override {
+    const auto found = answers_.find(KeyOf(context.Login, method, params));
+    if (found == answers_.end())
+      throw app::ECallError("no recorded answer for " + std::string(method));
+    out.Out().append(found->second.Bytes);
+    return found->second.Rows;
+  }
+  bool IsQuick(std::string_view method) const override {
+    return method == "GetFilSoli" || method == "GetDestSolGere" || method == "GetItemProduto" ||
+           method == "GetItemCota";
+  }
+
+ private:
+  const TAnswers& answers_;
+};
+
+// Every login is accepted at once, as an account of every branch (the client only shows it).
+class TAnyLogin : public app::IAuthenticator {
+ public:
+  app::TLoginOutcome Login(const std::string&, const std::vector<app::TRpcValue>& params) override {
+    app::TLoginOutcome outcome;
+    outcome.Accepted = true;
+    outcome.Login = params.empty() ? "" : params[0].Text;
+    outcome.Name = outcome.Login;
+    outcome.Scope.Known = true;
+    outcome.Scope.AllBranches = true;
+    outcome.LogText = "\"" + outcome.Login + "\": aceito";
+    return outcome;
+  }
+};
+
+// The floor's server: app::TServer in a process of its own, as app-server is, serving the
+// recorded answers; its log goes nowhere. Stopped (SIGTERM) and waited for at the end.
+class TFloorServer {
+ public:
+  TFloorServer(const TAnswers& answers, int workers) {
+    int ports[2];
+    if (::pipe(ports) != 0) throw std::runtime_error("pipe failed");
+    std::fflush(nullptr);
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+      // Nothing of the parent's connections is kept open here.
+      for (int fd = 3; fd < 4096; ++fd)
+        if (fd != ports[1]) ::close(fd);
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, 2);
+      uint16_t port = 0;
+      try {
+        TReplayService replay(answers);
+        TAnyLogin logins;
+        app::TObjectRegistry registry;
+        registry.Register(service::kServerName, &replay);
+        registry.SetAuthenticator(&logins);
+        app::TServerOptions serverOptions;
+        serverOptions.Port = 0;
+        serverOptions.Workers = workers;
+        app::TServer server(registry, serverOptions);
+        server.Listen();
+        port = server.Port();
+        [[maybe_unused]] const auto written = ::write(ports[1], &port, sizeof(port));
+        ::close(ports[1]);
+        server.Run();
+      } catch (...) {
+        if (port == 0) [[maybe_unused]]
+          const auto written = ::write(ports[1], &port, sizeof(port));
+      }
+      ::_exit(0);
+    }
+    ::close(ports[1]);
+    if (::read(ports[0], &port_, sizeof(port_)) != sizeof(port_) || port_ == 0) {
+      ::close(ports[0]);
+      throw std::runtime_error("the floor's server did not start");
+    }
+    ::close(ports[0]);
+  }
+  ~TFloorServer() {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  TFloorServer(const TFloorServer&) = delete;
+  TFloorServer& operator=(const TFloorServer&) = delete;
+  int Port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  uint16_t port_ = 0;
+};
+
+// Each call's answer, as the tracking service writes it for `login` on `db`'s data.
+void Record(app::TTrackingService& service, const std::string& login,
+            const std::vector<TCall>& calls, TAnswers& answers, const std::string& engine) {
+  for (const auto& call : calls) {
+    const auto params = RpcValuesOf(call.Args);
+    TAnswer answer;
+    fw::wire::TWireWriter writer(answer.Bytes);
+    answer.Rows = service.Invoke(call.Method, params, {login}, writer);
+    const std::string key = KeyOf(login, call.Method, params);
+    const auto known = answers.find(key);
+    if (known == answers.end())
+      answers.emplace(key, std::move(answer));
+    else if (known->second.Bytes != answer.Bytes)
+      throw std::runtime_error(call.Method + " as " + login + ": " + engine +
+                               " answered other bytes than the engine before");
+  }
+}
+
+// ------------------------------------------------------------------ the statements
+
+// Where the statements' reads go, so that none is left out.
 volatile size_t gSink = 0;
 
-// The calls' rows read in process by the server's statements, plus their raw round trips; the
-// rows read, to check that they are the answer's.
-double Floor(app::IConnection& db, TEcho& echo, const std::vector<TCall>& calls, size_t& rows) {
+// The calls' statements in this process, as the server runs them: the account's read scope, then
+// the method's statement for the call's shape and the scope, every row read; the rows read, to
+// check that they are the answer's.
+double StatementTime(app::IConnection& db, const std::string& login,
+                     const std::vector<TCall>& calls, size_t& rows) {
   double total = 0;
   rows = 0;
   for (const auto& call : calls) {
     const service::TMethodDef& method = *service::FindMethod(call.Method);
-    std::vector<app::TRpcValue> params;
-    for (const auto& arg : call.Args) params.push_back(RpcValueOf(arg));
-    const app::TBoundCall bound = app::BindCall(method, params);
-    const auto start = TClock::now();
+    app::TBoundCall bound = app::BindCall(method, RpcValuesOf(call.Args));
     const int columns = static_cast<int>(method.Fields.size());
     size_t bytes = 0;
-    db.Query(app::SqlFor(call.Method, db.Dialect(), bound.Shape), bound.Params, columns, 600000,
-             [&](const app::IRow& row) {
+    const auto start = TClock::now();
+    const app::TReadScope scope = app::ReadScopeOf(db, login, 600000);
+    scope.Bind(bound.Params);
+    db.Query(app::SqlFor(call.Method, db.Dialect(), bound.Shape, scope.Shape()), bound.Params,
+             columns, 600000, [&](const app::IRow& row) {
                for (int column = 0; column < columns; ++column)
                  if (!row.IsNull(column))
                    bytes += row.IsNumber(column) ? 8 : row.Text(column).size();
                ++rows;
                return true;
              });
-    total += Since(start) + echo.RoundTrip(call.RequestBytes, call.AnswerBytes);
+    total += Since(start);
     gSink = gSink + bytes;
   }
   return total;
@@ -488,26 +535,26 @@ void CompareReads(const std::string& path, int rounds) {
 
 // ------------------------------------------------------------------ engines
 
-// A restricted account of the demo, as the bench measures it.
+// An account the bench measures as: demo, and the restricted ones of the demo.
 struct TAccount {
   std::string Login, What;
+};
+
+// Per account and shape: the cascades' times at the client, the statements' in process.
+struct TTimes {
+  std::map<std::string, std::vector<double>> Cascade, Statement;
 };
 
 struct TEngine {
   std::string Name, Db;
   std::unique_ptr<bench::TServer> Server;
-  std::unique_ptr<fw::TNetConnection> Connection;
-  // Per restricted account: its connection, its times and rows per shape.
-  std::map<std::string, std::unique_ptr<fw::TNetConnection>> Restricted;
-  std::map<std::string, std::map<std::string, std::vector<double>>> RestrictedTimes;
-  std::map<std::string, std::map<std::string, size_t>> RestrictedRows;
-  std::unique_ptr<app::IConnection> Direct;  // the floor's
-  std::map<std::string, std::vector<double>> Times, Floors;
-  std::map<std::string, size_t> Rows;
+  std::map<std::string, std::unique_ptr<fw::TNetConnection>> Connections;  // per login
+  std::unique_ptr<app::IConnection> Direct;                                // the statements'
+  std::map<std::string, TTimes> Times;                                     // per login
   double First = 0, Second = 0;  // the first cascades of a fresh server
 };
 
-std::unique_ptr<fw::TNetConnection> Connect(int port, const std::string& login = "demo") {
+std::unique_ptr<fw::TNetConnection> Connect(int port, const std::string& login) {
   // The connection logs in with the host's credentials, as the screens' do: a demo account.
   fw::HostConfig().Credentials = {login, "demo"};
   auto connection = std::make_unique<fw::TNetConnection>(nullptr, "netAcompSoli");
@@ -557,9 +604,9 @@ TOptions Parse(int argc, char** argv) {
   return options;
 }
 
-// The restricted accounts on the demo `db`: "restrita", made (again) with every branch as a list,
-// and the requester with most requests, whose own account the demo has.
-std::vector<TAccount> MakeRestrictedAccounts(const std::string& db, app::IConnection& direct) {
+// The accounts on the demo `db`: demo, "restrita", made (again) with every branch as a list, and
+// the requester with most requests, whose own account the demo has.
+std::vector<TAccount> MakeAccounts(const std::string& db, app::IConnection& direct) {
   std::string branches;
   direct.Query("SELECT CDFILIAL FROM FILIAL ORDER BY 1", {}, 1, 600000, [&](const app::IRow& row) {
     if (!branches.empty()) branches += ',';
@@ -576,8 +623,38 @@ std::vector<TAccount> MakeRestrictedAccounts(const std::string& db, app::IConnec
         requester = std::string(row.Text(0));
         return true;
       });
-  return {{"restrita", "every branch, as a list (demo's rows)"},
+  return {{"demo", "every branch"},
+          {"restrita", "every branch, as a list (demo's answers)"},
           {requester, "a requester: its own requests"}};
+}
+
+void PrintAccount(const TAccount& account, const std::vector<TShape>& shapes,
+                  std::vector<TEngine>& engines, TTimes& floor,
+                  const std::map<std::string, std::map<std::string, size_t>>& rows) {
+  std::printf("\n%s: %s\n%-16s %6s | %-6s %7s %7s", account.Login.c_str(), account.What.c_str(), "",
+              "rows", "floor", "p50", "p90");
+  for (const auto& engine : engines)
+    std::printf(" | %-10s %7s %7s %7s %6s", engine.Name.c_str(), "p50", "p90", "stmt", "ratio");
+  if (engines.size() == 2)
+    std::printf(" | %s/%s", engines[1].Name.c_str(), engines[0].Name.c_str());
+  std::printf("\n");
+  for (const auto& shape : shapes) {
+    const double floor50 = Percentile(floor.Cascade[shape.Name], 0.5);
+    std::printf("%-16s %6zu | %-6s %7.2f %7.2f", shape.Name.c_str(),
+                rows.at(account.Login).at(shape.Name), "", floor50,
+                Percentile(floor.Cascade[shape.Name], 0.9));
+    std::vector<double> p50s;
+    for (auto& engine : engines) {
+      TTimes& times = engine.Times[account.Login];
+      const double p50 = Percentile(times.Cascade[shape.Name], 0.5);
+      p50s.push_back(p50);
+      std::printf(" | %-10s %7.2f %7.2f %7.2f %6.2f", "", p50,
+                  Percentile(times.Cascade[shape.Name], 0.9),
+                  Percentile(times.Statement[shape.Name], 0.5), floor50 > 0 ? p50 / floor50 : 0.0);
+    }
+    if (p50s.size() == 2) std::printf(" | %5.2f", p50s[0] > 0 ? p50s[1] / p50s[0] : 0.0);
+    std::printf("\n");
+  }
 }
 
 }  // namespace
@@ -607,14 +684,13 @@ int main(int argc, char** argv) {
     std::vector<TAccount> accounts;
     for (auto& engine : engines) {
       engine.Direct = app::OpenDatabase(engine.Db);
-      accounts = MakeRestrictedAccounts(engine.Db, *engine.Direct);
+      accounts = MakeAccounts(engine.Db, *engine.Direct);
       engine.Server = std::make_unique<bench::TServer>(engine.Db, serverArgs);
-      engine.Connection = Connect(engine.Server->Port());
       for (const auto& account : accounts)
-        engine.Restricted[account.Login] = Connect(engine.Server->Port(), account.Login);
+        engine.Connections[account.Login] = Connect(engine.Server->Port(), account.Login);
     }
     std::vector<TShape> shapes = Shapes(*engines[0].Direct);
-    const TItemKeys item = ItemKeys(engines[0].Connection->AppServer(), shapes[0]);
+    const TItemKeys item = ItemKeys(engines[0].Connections["demo"]->AppServer(), shapes[0]);
     if (!options.Only.empty()) {
       std::vector<TShape> chosen;
       for (const auto& shape : shapes)
@@ -623,64 +699,85 @@ int main(int argc, char** argv) {
           chosen.push_back(shape);
       shapes = chosen;
     }
-    TEcho echo;
 
-    // Each shape's calls, from a first cascade (unmeasured: connections, statements, caches),
-    // with their sizes on the wire; every engine must make the same calls with the same rows.
-    std::map<std::string, std::vector<TCall>> calls;
-    for (const auto& shape : shapes) {
-      for (auto& engine : engines) {
-        auto made = Cascade(engine.Connection->AppServer(), shape, item);
-        MeasureSizes(engine.Server->Port(), made);
-        size_t floorRows = 0;
-        Floor(*engine.Direct, echo, made, floorRows);
-        if (floorRows != RowsOf(made))
-          throw std::runtime_error(shape.Name + ": the floor read " + std::to_string(floorRows) +
-                                   " rows, the server answered " + std::to_string(RowsOf(made)));
-        if (calls.count(shape.Name) == 0) {
-          calls[shape.Name] = made;
-        } else if (RowsOf(made) != RowsOf(calls[shape.Name]) ||
-                   made.size() != calls[shape.Name].size()) {
-          throw std::runtime_error(shape.Name + ": the engines answered differently");
+    // Each shape's calls per account, from a first cascade (unmeasured: connections,
+    // statements, caches), and their answers as the service writes them, for the floor: every
+    // engine must make the same calls and write the same bytes, and "restrita" demo's.
+    std::map<std::string, std::map<std::string, std::vector<TCall>>> calls;  // login, shape
+    std::map<std::string, std::map<std::string, size_t>> rows;               // login, shape
+    TAnswers answers;
+    for (auto& engine : engines) {
+      const std::string db = engine.Db;
+      app::TConnectionPool pool([db] { return app::OpenDatabase(db); });
+      app::TTrackingService tracking(pool, {});
+      for (const auto& shape : shapes) {
+        for (const auto& account : accounts) {
+          auto made = Cascade(engine.Connections[account.Login]->AppServer(), shape, item);
+          Record(tracking, account.Login, made, answers, engine.Name);
+          size_t statementRows = 0;
+          StatementTime(*engine.Direct, account.Login, made, statementRows);
+          if (statementRows != RowsOf(made))
+            throw std::runtime_error(shape.Name + ": the statements read " +
+                                     std::to_string(statementRows) + " rows, the server answered " +
+                                     std::to_string(RowsOf(made)));
+          auto& known = calls[account.Login][shape.Name];
+          if (known.empty()) {
+            known = made;
+            rows[account.Login][shape.Name] = RowsOf(made);
+          } else if (RowsOf(made) != RowsOf(known) || made.size() != known.size()) {
+            throw std::runtime_error(shape.Name + ": the engines answered differently");
+          }
         }
-        engine.Rows[shape.Name] = RowsOf(made);
-        for (const auto& account : accounts)
-          engine.RestrictedRows[account.Login][shape.Name] =
-              RowsOf(Cascade(engine.Restricted[account.Login]->AppServer(), shape, item));
-        if (engine.RestrictedRows[accounts[0].Login][shape.Name] != RowsOf(made))
-          throw std::runtime_error(shape.Name + ": " + accounts[0].Login +
-                                   ", of every branch, got other rows than demo");
+        if (rows["restrita"][shape.Name] != rows["demo"][shape.Name])
+          throw std::runtime_error(shape.Name +
+                                   ": restrita, of every branch, got other rows than demo");
       }
     }
+    for (const auto& shape : shapes)
+      for (const auto& call : calls["demo"][shape.Name]) {
+        const auto params = RpcValuesOf(call.Args);
+        if (answers.at(KeyOf("demo", call.Method, params)).Bytes !=
+            answers.at(KeyOf("restrita", call.Method, params)).Bytes)
+          throw std::runtime_error(shape.Name + ": restrita got other bytes than demo");
+      }
 
-    // Rounds, the engines and the floors interleaved in an order that turns, so that all see
-    // the same machine.
+    // The floor: the same cascades against the recorded answers, served from memory.
+    TFloorServer floorServer(answers, options.Workers);
+    std::map<std::string, std::unique_ptr<fw::TNetConnection>> floorConnections;
+    std::map<std::string, TTimes> floor;
+    for (const auto& account : accounts) {
+      floorConnections[account.Login] = Connect(floorServer.Port(), account.Login);
+      for (const auto& shape : shapes)
+        if (RowsOf(Cascade(floorConnections[account.Login]->AppServer(), shape, item)) !=
+            rows[account.Login][shape.Name])
+          throw std::runtime_error(shape.Name + ": the floor answered other rows");
+    }
+
+    // Rounds: the engines, the floor and the accounts interleaved in orders that turn, so that
+    // all see the same machine.
+    const size_t servers = engines.size() + 1;  // the last is the floor
     for (int round = 0; round < options.Rounds; ++round) {
+      const auto turned = [&](size_t turn, size_t count) {
+        return (turn + static_cast<size_t>(round)) % count;
+      };
       for (const auto& shape : shapes) {
-        for (size_t turn = 0; turn < engines.size(); ++turn) {
-          TEngine& engine = engines[(turn + static_cast<size_t>(round)) % engines.size()];
-          auto runFloor = [&] {
-            size_t rows = 0;
-            engine.Floors[shape.Name].push_back(
-                Floor(*engine.Direct, echo, calls[shape.Name], rows));
-          };
-          if (round % 2 == 1) runFloor();
-          // demo and the restricted accounts, in an order that turns too.
-          const size_t who = 1 + accounts.size();
-          for (size_t k = 0; k < who; ++k) {
-            const size_t index = (k + static_cast<size_t>(round)) % who;
-            fw::IAppServer& server =
-                index == 0 ? engine.Connection->AppServer()
-                           : engine.Restricted[accounts[index - 1].Login]->AppServer();
+        for (size_t turn = 0; turn < servers; ++turn) {
+          const size_t which = turned(turn, servers);
+          TEngine* engine = which < engines.size() ? &engines[which] : nullptr;
+          for (size_t k = 0; k < accounts.size(); ++k) {
+            const std::string& login = accounts[turned(k, accounts.size())].Login;
+            fw::IAppServer& server = engine ? engine->Connections[login]->AppServer()
+                                            : floorConnections[login]->AppServer();
             const auto start = TClock::now();
             Cascade(server, shape, item);
             const double took = Since(start);
-            if (index == 0)
-              engine.Times[shape.Name].push_back(took);
-            else
-              engine.RestrictedTimes[accounts[index - 1].Login][shape.Name].push_back(took);
+            (engine ? engine->Times[login] : floor[login]).Cascade[shape.Name].push_back(took);
+            if (engine) {
+              size_t read = 0;
+              engine->Times[login].Statement[shape.Name].push_back(
+                  StatementTime(*engine->Direct, login, calls[login][shape.Name], read));
+            }
           }
-          if (round % 2 == 0) runFloor();
         }
       }
     }
@@ -688,40 +785,27 @@ int main(int argc, char** argv) {
     // The first cascade of a server just started (its client connected), then the next.
     const TShape& month = shapes[0];
     for (auto& engine : engines) {
-      engine.Connection.reset();
-      engine.Restricted.clear();
+      engine.Connections.clear();
       engine.Server.reset();
       engine.Server = std::make_unique<bench::TServer>(engine.Db, serverArgs);
-      engine.Connection = Connect(engine.Server->Port());
+      engine.Connections["demo"] = Connect(engine.Server->Port(), "demo");
       auto start = TClock::now();
-      Cascade(engine.Connection->AppServer(), month, item);
+      Cascade(engine.Connections["demo"]->AppServer(), month, item);
       engine.First = Since(start);
       start = TClock::now();
-      Cascade(engine.Connection->AppServer(), month, item);
+      Cascade(engine.Connections["demo"]->AppServer(), month, item);
       engine.Second = Since(start);
     }
 
     std::printf(
         "bench_cascade: demo scale %d (version %s), %d rounds, %d workers per server; times in "
-        "ms at the client.\nfloor: the same rows read in process by the same statements, plus "
-        "one raw loopback round trip of the same sizes per call. ratio: p50 / floor p50.\n\n",
+        "ms at the client.\nfloor: the same answers, byte for byte, served from memory by the "
+        "same server code and wire, through the same client (no statement).\nstmt: the calls' "
+        "statements (the account's scope, then the method's) in this process, rows read. "
+        "ratio: p50 / floor p50.\n",
         options.Scale, bench::DemoVersion(), options.Rounds, options.Workers);
-    std::printf("%-16s %7s", "", "rows");
-    for (const auto& engine : engines)
-      std::printf(" | %-10s %7s %7s %7s %7s %6s", engine.Name.c_str(), "p50", "p90", "floor50",
-                  "floor90", "ratio");
-    std::printf("\n");
-    for (const auto& shape : shapes) {
-      std::printf("%-16s %7zu", shape.Name.c_str(), engines[0].Rows[shape.Name]);
-      for (auto& engine : engines) {
-        const double p50 = Percentile(engine.Times[shape.Name], 0.5);
-        const double floor50 = Percentile(engine.Floors[shape.Name], 0.5);
-        std::printf(" | %-10s %7.2f %7.2f %7.2f %7.2f %6.2f", "", p50,
-                    Percentile(engine.Times[shape.Name], 0.9), floor50,
-                    Percentile(engine.Floors[shape.Name], 0.9), floor50 > 0 ? p50 / floor50 : 0.0);
-      }
-      std::printf("\n");
-    }
+    for (const auto& account : accounts)
+      PrintAccount(account, shapes, engines, floor[account.Login], rows);
     std::printf("\n");
     for (const auto& shape : shapes)
       std::printf("%-16s %s\n", shape.Name.c_str(), shape.Description.c_str());
@@ -729,31 +813,27 @@ int main(int argc, char** argv) {
     // The read scopes: each restricted account's p50 against demo's p50, same rounds.
     std::printf(
         "\nread scopes: each shape's cascade as a restricted account against the same as demo, "
-        "same rounds (p50 ms; ratio: account p50 / demo p50; paired: median of the rounds' "
-        "account / demo):\n");
-    for (const auto& account : accounts)
-      std::printf("  %-10s %s\n", account.Login.c_str(), account.What.c_str());
-    std::printf("%-16s", "");
+        "same rounds (ratio: account p50 / demo p50; paired: median of the rounds' account / "
+        "demo):\n%-16s",
+        "");
     for (const auto& engine : engines) {
-      std::printf(" | %-10s %7s", engine.Name.c_str(), "demo");
-      for (const auto& account : accounts)
-        std::printf(" %10.10s %6s %5s %6s", account.Login.c_str(), "rows", "ratio", "paired");
+      std::printf(" | %-10s", engine.Name.c_str());
+      for (size_t a = 1; a < accounts.size(); ++a)
+        std::printf(" %10.10s %5s %6s", accounts[a].Login.c_str(), "ratio", "paired");
     }
     std::printf("\n");
     for (const auto& shape : shapes) {
       std::printf("%-16s", shape.Name.c_str());
       for (auto& engine : engines) {
-        const double demo = Percentile(engine.Times[shape.Name], 0.5);
-        std::printf(" | %-10s %7.2f", "", demo);
-        for (const auto& account : accounts) {
-          const auto& times = engine.RestrictedTimes[account.Login][shape.Name];
-          const auto& demoTimes = engine.Times[shape.Name];
+        const auto& demoTimes = engine.Times["demo"].Cascade[shape.Name];
+        const double demo = Percentile(demoTimes, 0.5);
+        std::printf(" | %-10s", "");
+        for (size_t a = 1; a < accounts.size(); ++a) {
+          const auto& times = engine.Times[accounts[a].Login].Cascade[shape.Name];
           std::vector<double> paired;
           for (size_t round = 0; round < times.size() && round < demoTimes.size(); ++round)
             if (demoTimes[round] > 0) paired.push_back(times[round] / demoTimes[round]);
-          const double p50 = Percentile(times, 0.5);
-          std::printf(" %10.2f %6zu %5.2f %6.2f", p50,
-                      engine.RestrictedRows[account.Login][shape.Name], demo > 0 ? p50 / demo : 0.0,
+          std::printf(" %10s %5.2f %6.2f", "", demo > 0 ? Percentile(times, 0.5) / demo : 0.0,
                       Percentile(paired, 0.5));
         }
       }
@@ -763,12 +843,15 @@ int main(int argc, char** argv) {
         "\nfirst cascade after the server starts (one month), then the next, against the "
         "warm p50:\n");
     for (auto& engine : engines) {
-      const double warm = Percentile(engine.Times[month.Name], 0.5);
+      const double warm = Percentile(engine.Times["demo"].Cascade[month.Name], 0.5);
       std::printf("  %-10s first %7.2f ms, next %7.2f ms, warm p50 %7.2f ms: first / warm %.2f\n",
                   engine.Name.c_str(), engine.First, engine.Second, warm,
                   warm > 0 ? engine.First / warm : 0.0);
     }
-    for (auto& engine : engines) engine.Server.reset();
+    for (auto& engine : engines) {
+      engine.Connections.clear();
+      engine.Server.reset();
+    }
     CompareReads(engines[0].Db, 3 * options.Rounds);
     if (engines.size() == 1) std::printf("\n(no PostgreSQL cluster given: SQLite alone)\n");
   } catch (const std::exception& failure) {

@@ -555,8 +555,10 @@ TEST(QueryPlans, NoShapeRestrictedByDateBranchOrList_ReadsAllRequestsOrItems) {
     // GetItens is always of one branch, GetItemProduto of one request.
     const bool keyed = method == "GetItens" || method == "GetItemProduto";
     for (const TFilterShape& shape : app::ShapesOf(method)) {
+      // A product range restricts too: the range's items are a few in a hundred.
       const bool restricted = keyed || shape.RequestDates || shape.DeliveryDates ||
-                              shape.BranchList || shape.RequestList;
+                              shape.BranchList || shape.RequestList || shape.ProductFrom ||
+                              shape.ProductTo;
       if (!restricted) continue;
       const app::TBoundCall call =
           app::BindCall(*service::FindMethod(method), TypicalCall(method, shape));
@@ -573,7 +575,7 @@ TEST(QueryPlans, NoShapeRestrictedByDateBranchOrList_ReadsAllRequestsOrItems) {
       ++checked;
     }
   }
-  EXPECT_EQ(checked, 7u + 60u + 32u + 8u);
+  EXPECT_EQ(checked, 7u + 63u + 32u + 8u);
 }
 
 }  // namespace
@@ -626,7 +628,8 @@ TEST(QueryPlans, ReadScopes_AddNoScanOfRequestsOrItems_AndFindTheAccountsBranche
         method != "GetNrSolicita" && method != "GetFilSoliGD" && method != "GetFilSoli";
     for (const TFilterShape& shape : app::ShapesOf(method)) {
       const bool restricted = keyed || shape.RequestDates || shape.DeliveryDates ||
-                              shape.BranchList || shape.RequestList;
+                              shape.BranchList || shape.RequestList || shape.ProductFrom ||
+                              shape.ProductTo;
       const app::TBoundCall call =
           app::BindCall(*service::FindMethod(method), TypicalCall(method, shape));
       const auto unscoped = PlanOf(*demo.Connection, app::SqlFor(method, dialect, call.Shape),
