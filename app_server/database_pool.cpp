@@ -1,5 +1,7 @@
 #include "app_server/database.h"
 
+#include "app_server/metrics.h"
+
 namespace app {
 
 namespace {
@@ -58,9 +60,11 @@ TConnectionPool::TLease TConnectionPool::Acquire() {
     // in the other.
     if (identity_) identity = identity_();
     if (identity_ && (!known_ || identity != current_)) {
-      if (known_)
+      if (known_) {
         event = identity.empty() ? "arquivo ausente; conexões fechadas"
                                  : "arquivo substituído; conexões reabertas";
+        if (!identity.empty()) Metrics().DatabaseReconnected();
+      }
       dropped.swap(idle_);
       ++generation_;
       current_ = identity;
@@ -78,10 +82,12 @@ TConnectionPool::TLease TConnectionPool::Acquire() {
   if (!event.empty() && OnEvent) OnEvent(event);
   if (identity_ && identity.empty()) throw EDatabaseError(kGone);
   if (!connection) connection = factory_();
+  Metrics().DatabaseAcquired();
   return TLease(*this, std::move(connection), generation, std::move(identity));
 }
 
 void TConnectionPool::GiveBack(std::unique_ptr<IConnection> connection, uint64_t generation) {
+  Metrics().DatabaseReleased();
   if (!connection) return;
   std::unique_lock<std::mutex> lock(mutex_);
   if (generation != generation_) {

@@ -36,6 +36,7 @@
 
 #include "app_server/database_postgres.h"
 #include "app_server/iso_date.h"
+#include "app_server/metrics.h"
 
 namespace app {
 
@@ -395,6 +396,8 @@ class TPostgresConnection : public IConnection {
       throw;
     }
     gate.Succeeded();
+    if (connectedBefore_) Metrics().DatabaseReconnected();
+    connectedBefore_ = true;
     PQsetnonblocking(conn_, 1);
     used_ = false;
   }
@@ -572,6 +575,7 @@ class TPostgresConnection : public IConnection {
   std::string conninfo_;
   PGconn* conn_ = nullptr;
   bool used_ = false;
+  bool connectedBefore_ = false;  // a connection after this is a reconnection (for the metrics)
   bool settingsPrepared_ = false;
   bool unnamed_ = false;  // statements sent whole with each call (see Query)
   int timeLimitMs_ = 0;

@@ -1,7 +1,9 @@
 // app-server: the application server of the tracking service.
 //
-//   app-server --db FILE|POSTGRES [--listen HOST:PORT] [--workers N]
-//              [--tls-cert FILE --tls-key FILE | --insecure]
+//   app-server [--config FILE] --db FILE|POSTGRES [--listen HOST:PORT] [--workers N]
+//              [--tls-cert FILE --tls-key FILE | --insecure] [--metrics HOST:PORT] ...
+//   app-server [--config FILE] --check-config
+//   app-server --schema sqlite|postgresql
 //   app-server --init-demo FILE|POSTGRES [--seed N] [--scale N]
 //   app-server --add-user LOGIN [--name NAME] --db FILE|POSTGRES
 //   app-server --disable-user LOGIN --db FILE|POSTGRES
@@ -13,26 +15,46 @@
 // POSTGRES is a libpq URI ("postgresql://acomp@db1:5432/compras") or connection string
 // ("host=db1 dbname=compras"); anything else names a SQLite file. Serving prints one line to
 // stdout once it listens ("app-server escutando em 127.0.0.1:7450"), then logs one line per call
-// to stderr. SIGTERM or SIGINT stops it after the answers in flight are written.
+// to stderr (log.h). SIGTERM or SIGINT stops it after the answers in flight are written; SIGHUP
+// re-reads the configuration file and applies what may change while it serves (server_config.h)
+// and opens the log file again.
+//
+// Every serving option may be kept in a configuration file instead (server_config.h); the
+// installed program reads /etc/acomp/app-server.conf unless --config names another, and the
+// command line overrides the file. Under systemd (a Type=notify unit) the server says when it is
+// ready, pings the watchdog and logs to the journal (service_manager.h).
 //
 // --add-user reads the password from the terminal without echo (twice), or as the first line of
 // standard input when that is not a terminal (a script); it is never taken as an argument, which
 // any user of the machine could read.
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "acomp_version.h"
 #include "app_server/accounts.h"
 #include "app_server/database.h"
 #include "app_server/demo_data.h"
+#include "app_server/metrics.h"
+#include "app_server/metrics_http.h"
 #include "app_server/read_scope.h"
 #include "app_server/report_service.h"
 #include "app_server/server.h"
+#include "app_server/server_config.h"
+#include "app_server/service_manager.h"
+#include "app_server/tls_stream.h"
 #include "app_server/tracking_service.h"
 #include "service/contract.h"
 #include "service/report_contract.h"
@@ -41,8 +63,10 @@ namespace {
 
 const char* const kUsage =
     "Uso:\n"
-    "  app-server --db BANCO [--listen HOST:PORTA] [--workers N]\n"
-    "             [--tls-cert ARQUIVO --tls-key ARQUIVO | --insecure]\n"
+    "  app-server [--config ARQUIVO] --db BANCO [--listen HOST:PORTA] [--workers N]\n"
+    "             [--tls-cert ARQUIVO --tls-key ARQUIVO | --insecure] [--metrics HOST:PORTA]\n"
+    "  app-server [--config ARQUIVO] --check-config\n"
+    "  app-server --schema sqlite|postgresql\n"
     "  app-server --init-demo BANCO [--seed N] [--scale N]\n"
     "  app-server --add-user USUARIO [--name NOME] --db BANCO\n"
     "  app-server --disable-user USUARIO --db BANCO\n"
@@ -53,6 +77,13 @@ const char* const kUsage =
     "  BANCO é um arquivo SQLite ou um banco PostgreSQL, dado por URI\n"
     "  (postgresql://USUARIO@HOST:PORTA/BANCO) ou por parâmetros (\"host=... dbname=...\").\n"
     "\n"
+    "  --config ARQUIVO    arquivo de configuração: as opções abaixo como linhas \"chave = "
+    "valor\"\n"
+    "                      (--max-connections 2000 é max_connections = 2000); a linha de\n"
+    "                      comando vale sobre ele. O programa instalado lê\n"
+    "                      /etc/acomp/app-server.conf quando não é dado\n"
+    "  --check-config      confere o arquivo, as opções e a conexão com o banco, e termina\n"
+    "  --schema MOTOR      escreve o esquema do banco (sqlite ou postgresql) e termina\n"
     "  --db BANCO          banco a servir (somente leitura)\n"
     "  --listen HOST:PORTA endereço de escuta (padrão 127.0.0.1:7450; porta 0: qualquer livre)\n"
     "  --workers N         threads que atendem as chamadas (padrão 4)\n"
@@ -107,7 +138,12 @@ const char* const kUsage =
     "                                 recebe \"Servidor ocupado\" na hora (padrão 64)\n"
     "  --max-unsent-mib N             MiB de respostas ainda não lidas pelos clientes, somadas\n"
     "                                 todas as conexões; além disso os relatórios esperam para\n"
-    "                                 começar (padrão 128)\n";
+    "                                 começar (padrão 128)\n"
+    "  --metrics [HOST:]PORTA         serve /metrics (Prometheus) e /health (200 ou 503) por\n"
+    "                                 HTTP neste endereço (HOST padrão 127.0.0.1); sem ela, não\n"
+    "  --log-level NIVEL              erro, aviso, nota ou info (padrão: info, toda chamada)\n"
+    "  --log-file ARQUIVO             o log vai para o arquivo (reaberto a cada SIGHUP) e não\n"
+    "                                 para a saída de erro\n";
 
 [[noreturn]] void Usage(const std::string& problem) {
   if (!problem.empty()) std::cerr << "app-server: " << problem << "\n\n";
@@ -121,20 +157,6 @@ long Number(const std::string& option, const std::string& text, long low, long h
   if (text.empty() || *end != '\0' || value < low || value > high)
     Usage("valor inválido para " + option + ": " + text);
   return value;
-}
-
-bool SplitListen(const std::string& text, std::string& host, uint16_t& port) {
-  size_t colon = text.rfind(':');
-  if (colon == std::string::npos) return false;
-  host = text.substr(0, colon);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
-  const std::string portText = text.substr(colon + 1);
-  char* end = nullptr;
-  const long value = std::strtol(portText.c_str(), &end, 10);
-  if (portText.empty() || *end != '\0' || value < 0 || value > 65535 || host.empty()) return false;
-  port = static_cast<uint16_t>(value);
-  return true;
 }
 
 // One line of the terminal without echo, or of standard input when it is not a terminal.
@@ -254,15 +276,317 @@ int ScopeCommand(const std::string& db, const TScopeCommand& command) {
   }
 }
 
+// Said where an operator looks: stderr, with the journal's error priority under systemd.
+void Fail(const std::string& message) {
+  std::cerr << (app::StderrIsJournal() ? "<3>" : "") << "app-server: " << message << "\n";
+}
+
+// The schema of a database this server serves, as SQL to run with sqlite3 or psql: the
+// tracking tables, their indexes, the accounts, their read scopes and the logins' state.
+int PrintSchema(const std::string& engine) {
+  std::string sql = "-- Esquema do banco do servidor de aplicação (app-server " ACOMP_VERSION ", " +
+                    engine + ").\n";
+  if (engine == "sqlite") {
+    for (const char* part :
+         {app::kSchemaSql, app::kAccountsSqliteSql, app::ReadScopeSchemaSql(app::TDialect::Sqlite),
+          app::kLoginStateSqliteSql, app::kIndexSql})
+      sql += part;
+  } else if (engine == "postgresql") {
+    for (const char* part :
+         {app::kPostgresSchemaSql, app::kPostgresForeignKeySql, app::kPostgresIndexSql,
+          app::kAccountsPostgresSql, app::ReadScopeSchemaSql(app::TDialect::Postgres),
+          app::kLoginStatePostgresSql})
+      sql += part;
+  } else {
+    Usage("--schema espera sqlite ou postgresql, recebeu \"" + engine + "\"");
+  }
+  std::fputs(sql.c_str(), stdout);
+  return 0;
+}
+
+// The folder of a SQLite file, and whether this process may create files in it.
+std::string FolderOf(const std::string& path) {
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  return parent.empty() ? std::string(".") : parent.string();
+}
+
+// Whether this process may write the file and create files beside it (a journal); when not,
+// `why` says why.
+bool MayWriteBeside(const std::string& path, std::string& why) {
+  for (const std::string& target : {FolderOf(path), path}) {
+    if (::access(target.c_str(), W_OK) != 0) {
+      why = std::strerror(errno);
+      return false;
+    }
+  }
+  return true;
+}
+
+// A SQLite file in WAL mode is read through its -shm index beside it, which the reader must be
+// able to create and write: in a folder this server may not write (a read-only folder of its
+// service) it could be opened only while another program holds the database open, and would
+// fail each call once that program closes it. Refused at start, saying what to do.
+void CheckSqliteFolder(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  char header[20] = {};
+  if (!file.read(header, sizeof(header))) return;  // not there or not SQLite: opening says so
+  const bool wal = header[18] == 2 && header[19] == 2;
+  const std::string folder = FolderOf(path);
+  if (!wal || ::access(folder.c_str(), W_OK) == 0) return;
+  const std::string why = std::strerror(errno);
+  throw std::runtime_error(
+      "o banco " + path + " está no modo WAL e este servidor não pode criar arquivos na pasta " +
+      folder + " (" + why + "): no modo WAL o SQLite mantém ao lado do banco o índice " + path +
+      "-shm, que também quem só lê precisa criar e gravar. Dê à conta do servidor escrita na "
+      "pasta (no serviço acomp-servidor: ReadWritePaths=" +
+      folder +
+      "), ou passe o banco ao modo DELETE (PRAGMA journal_mode = DELETE); docs/deployment.md.");
+}
+
+// What a server needs of its database before it serves: the tracking tables, the accounts and
+// their read scopes; and of a SQLite file, a folder it can read it in. Raises with what to do.
+void CheckServedDatabase(const std::string& db) {
+  if (!app::IsPostgresTarget(db)) CheckSqliteFolder(db);
+  auto check = app::OpenDatabase(db);
+  check->Query("SELECT 1 FROM SOLICITACAO LIMIT 1", {}, 1, 10000,
+               [](const app::IRow&) { return true; });
+  // Without accounts no one could log in: say so now, with what to do.
+  try {
+    check->Query("SELECT 1 FROM USUARIO LIMIT 1", {}, 1, 10000,
+                 [](const app::IRow&) { return true; });
+  } catch (const app::EDatabaseError&) {
+    throw std::runtime_error("o banco " + app::DescribeTarget(db) +
+                             " não tem a tabela de contas USUARIO; crie uma conta com "
+                             "app-server --add-user USUARIO --db " +
+                             app::DescribeTarget(db) + ".");
+  }
+  // Nor without the accounts' read scopes: every call depends on them.
+  app::CheckReadScopeSchema(*check, db);
+}
+
+// The settings as given: the configuration file (`path`, none when empty), then the command
+// line's over it.
+struct TSettingsSource {
+  std::string Path;
+  bool PathGiven = false;  // by --config: then it must be there
+  std::vector<std::pair<std::string, std::string>> CommandLine;
+
+  // Raises app::ESettingError.
+  app::TServerSettings Load() const {
+    app::TServerSettings settings;
+    std::error_code error;
+    if (!Path.empty() && (PathGiven || std::filesystem::exists(Path, error)))
+      app::ReadSettingsFile(Path, settings);
+    for (const auto& [option, value] : CommandLine) app::ApplySetting(settings, option, value);
+    return settings;
+  }
+};
+
+// --check-config: what a start would refuse, without starting. 0 when it would start.
+int CheckConfig(const app::TServerSettings& settings, const TSettingsSource& source) {
+  try {
+    if (settings.Database.empty())
+      throw std::runtime_error("falta o banco: db = ... no arquivo, ou --db");
+    app::ValidateServerOptions(settings.Server);
+    if (!settings.Server.TlsCertificateFile.empty())
+      app::MakeServerTlsContext(settings.Server.TlsCertificateFile, settings.Server.TlsKeyFile);
+    if (!settings.LogFile.empty()) {
+      const bool exists = ::access(settings.LogFile.c_str(), F_OK) == 0;
+      const std::string target = exists ? settings.LogFile : FolderOf(settings.LogFile);
+      if (::access(target.c_str(), W_OK) != 0) {
+        const std::string why = std::strerror(errno);
+        throw std::runtime_error("o arquivo de log " + settings.LogFile +
+                                 " não pode ser gravado (" + why + ")");
+      }
+    }
+    try {
+      CheckServedDatabase(settings.Database);
+    } catch (const std::exception& failure) {
+      // Said with the database's name: the check is the operator's first look at it.
+      throw std::runtime_error("banco " + app::DescribeTarget(settings.Database) + ": " +
+                               failure.what());
+    }
+  } catch (const std::exception& failure) {
+    Fail(failure.what());
+    return 1;
+  }
+  std::printf("app-server: configuração válida (%s); banco %s respondeu\n",
+              source.Path.empty() ? "sem arquivo, só a linha de comando" : source.Path.c_str(),
+              app::DescribeTarget(settings.Database).c_str());
+  return 0;
+}
+
+// Every method a client may call, by the name the metrics count it under.
+std::vector<std::string> ServedMethods() {
+  std::vector<std::string> names;
+  for (const auto& method : service::Methods())
+    names.push_back(std::string(service::kServerName) + "." + method.Name);
+  names.push_back(std::string(service::kReportServerName) + "." + service::kReportMethodName);
+  return names;
+}
+
+int Serve(const app::TServerSettings& started, const TSettingsSource& source) {
+  const std::string& db = started.Database;
+  app::SetLogJournal(app::StderrIsJournal());
+  app::SetLogLevel(started.LogLevel);
+  try {
+    if (db.empty()) throw std::runtime_error("falta o banco: db = ... no arquivo, ou --db");
+    if (!started.LogFile.empty()) app::SetLogFile(started.LogFile);
+    app::SetDatabaseLog([](const std::string& line) { app::LogLine(line); });
+    // Fail at start, not at the first call, when the database cannot be read.
+    CheckServedDatabase(db);
+    // A SQLite file is checked at the start of every call: replaced, the pool reopens (see the
+    // pool). A PostgreSQL server keeps its own files.
+    app::TConnectionPool::TIdentity identity;
+    if (!app::IsPostgresTarget(db)) identity = [db] { return app::SqliteFileIdentity(db); };
+    app::TConnectionPool pool([db] { return app::OpenDatabase(db); }, identity);
+    pool.OnEvent = [db](const std::string& event) {
+      app::LogLine(app::TLogPriority::Warning,
+                   "banco de dados " + app::DescribeTarget(db) + ": " + event);
+    };
+    app::TTrackingService tracking(pool, started.Service);
+    tracking.Warm(started.Server.Workers);
+    app::TAccountAuthenticator accounts(pool, started.Throttle);
+    // Known places, locks and rehashed passwords are written beside the accounts when the
+    // database lets this server write; otherwise they stay in its memory (the log says so). A
+    // SQLite file in a folder the server may not write (its service's read-only folder) is
+    // not even tried: every write would fail, each with a line of its own.
+    const char* const memoryOnly =
+        "aviso: endereços conhecidos e bloqueios de contas ficam só na memória deste servidor: ";
+    const bool sqlite = !app::IsPostgresTarget(db);
+    bool writable = true;
+    std::string why;
+    if (sqlite && !MayWriteBeside(db, why)) {
+      writable = false;
+      app::LogLine(app::TLogPriority::Warning,
+                   std::string(memoryOnly) + "o banco " + db + " ou a sua pasta " + FolderOf(db) +
+                       " é somente leitura para este servidor (" + why + ")");
+    } else {
+      try {
+        app::CreateLoginState(db);
+      } catch (const std::exception& failure) {
+        app::LogLine(app::TLogPriority::Warning, std::string(memoryOnly) + failure.what());
+        // A PostgreSQL role may write tables made by another without making them.
+        writable = !sqlite;
+      }
+    }
+    if (writable) accounts.SetWriteTarget(db);
+    // The login's answer carries what the account reads (read_scope.h).
+    app::TScopedAuthenticator authenticator(accounts, pool);
+    app::TObjectRegistry registry;
+    registry.Register(service::kServerName, &tracking);
+    // The report of SUP00700: its own object, behind the same listener, limits, log and login.
+    app::TReportService report(
+        pool, {started.Service.QueryTimeLimitMs, started.Service.MaxSelectionCodes});
+    registry.Register(service::kReportServerName, &report);
+    registry.SetAuthenticator(&authenticator);
+    app::Metrics().SetMethods(ServedMethods());
+    app::TServer server(registry, started.Server);
+    server.Listen();
+
+    // The operators' endpoint, apart from the clients' (metrics_http.h).
+    std::unique_ptr<app::TMetricsEndpoint> endpoint;
+    std::string metricsText;
+    if (!started.MetricsHost.empty()) {
+      endpoint = std::make_unique<app::TMetricsEndpoint>(
+          started.MetricsHost, started.MetricsPort,
+          app::TMetricsEndpoint::THandlers{[&server](bool databaseUp) {
+                                             const app::TServerLoad load = server.Load();
+                                             app::TMetricsGauges gauges;
+                                             gauges.Connections = load.Connections;
+                                             gauges.Unauthenticated = load.Unauthenticated;
+                                             gauges.QueuedQueries = load.QueuedQueries;
+                                             gauges.QueuedLogins = load.QueuedLogins;
+                                             gauges.WaitingLongCalls = load.WaitingLongCalls;
+                                             gauges.UnsentBytes = load.UnsentBytes;
+                                             gauges.DatabaseUp = databaseUp ? 1 : 0;
+                                             return app::Metrics().Render(gauges, ACOMP_VERSION);
+                                           },
+                                           [&pool](std::string& why) {
+                                             try {
+                                               auto connection = pool.Acquire();
+                                               connection->Query(
+                                                   "SELECT 1 FROM USUARIO LIMIT 1", {}, 1, 2000,
+                                                   [](const app::IRow&) { return true; });
+                                               return true;
+                                             } catch (const std::exception& failure) {
+                                               why = failure.what();
+                                               return false;
+                                             }
+                                           }});
+      endpoint->Start();
+      const std::string& host = started.MetricsHost;
+      metricsText = "; métricas em " +
+                    (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+                    std::to_string(endpoint->Port());
+    }
+
+    const std::string status = "escutando em " + started.Server.Host + ":" +
+                               std::to_string(server.Port()) + " (banco " +
+                               app::DescribeTarget(db) + ")";
+    app::TServerHooks hooks;
+    hooks.Stopping = [] { app::NotifyStopping(); };
+    hooks.TickEvery = app::WatchdogPingInterval();
+    hooks.Tick = [] { app::NotifyWatchdog(); };
+    // SIGHUP: the file again, the command line over it; what may change now does, the rest is
+    // said to wait for a restart. A file that no longer reads changes nothing.
+    std::string logFile = started.LogFile;
+    hooks.Reload = [&] {
+      app::NotifyReloading();
+      try {
+        const app::TServerSettings next = source.Load();
+        for (const auto& key : app::ChangesNeedingRestart(started, next))
+          app::LogLine(
+              app::TLogPriority::Warning,
+              "aviso: " + key + " mudou na configuração; vale quando o servidor reiniciar");
+        server.Reconfigure(next.Server);
+        // The line saying so is written whichever of the two levels is the quieter.
+        const app::TLogPriority level = next.LogLevel;
+        if (static_cast<int>(level) > static_cast<int>(app::LogLevel())) app::SetLogLevel(level);
+        try {
+          if (next.LogFile != logFile)
+            app::SetLogFile(next.LogFile);
+          else
+            app::ReopenLog();
+          logFile = next.LogFile;
+        } catch (const std::exception& failure) {
+          app::LogLine(app::TLogPriority::Error, failure.what());
+        }
+        app::LogLine(app::TLogPriority::Notice, std::string("configuração relida (log ") +
+                                                    app::LogLevelName(next.LogLevel) + "); " +
+                                                    server.LimitsText());
+        app::SetLogLevel(level);
+      } catch (const app::ESettingError& failure) {
+        app::LogLine(app::TLogPriority::Error, std::string("configuração não relida: ") +
+                                                   failure.what() + "; valem as de antes");
+      }
+      app::NotifyReady(status);
+    };
+    server.SetHooks(hooks);
+
+    std::printf("app-server escutando em %s:%u (banco %s, %d workers%s%s)\n",
+                started.Server.Host.c_str(), static_cast<unsigned>(server.Port()),
+                app::DescribeTarget(db).c_str(), started.Server.Workers,
+                started.Server.TlsCertificateFile.empty() ? "" : ", TLS", metricsText.c_str());
+    std::fflush(stdout);
+    app::NotifyReady(status);
+    server.Run();
+    app::LogLine(app::TLogPriority::Notice, "parado");
+    return 0;
+  } catch (const std::exception& failure) {
+    Fail(failure.what());
+    return 1;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string db, demo, addUser, disableUser, unlockUser, accountName;
-  app::TLoginThrottle::TOptions throttleOptions;
+  std::string demo, addUser, disableUser, unlockUser, accountName, schema;
+  bool dbOnCommandLine = false, checkConfig = false;
+  TSettingsSource source;
   TScopeCommand scopeCommand;
   long seed = 1, scale = 1;
-  app::TServerOptions serverOptions;
-  app::TTrackingService::TOptions serviceOptions;
 
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
@@ -270,32 +594,25 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc) Usage("falta o valor de " + option);
       return argv[++i];
     };
-    if (option == "--db") {
-      db = value();
+    if (const app::TSettingInfo* setting =
+            option.rfind("--", 0) == 0 ? app::FindSetting(option) : nullptr) {
+      source.CommandLine.emplace_back(option, setting->Flag ? std::string("sim") : value());
+      if (std::string(setting->Key) == "db") dbOnCommandLine = true;
+    } else if (option == "--config") {
+      source.Path = value();
+      source.PathGiven = true;
+    } else if (option == "--check-config") {
+      checkConfig = true;
+    } else if (option == "--schema") {
+      schema = value();
     } else if (option == "--init-demo") {
       demo = value();
-    } else if (option == "--listen") {
-      const std::string text = value();
-      if (!SplitListen(text, serverOptions.Host, serverOptions.Port))
-        Usage("endereço inválido para --listen: " + text + " (esperado HOST:PORTA)");
-    } else if (option == "--workers") {
-      serverOptions.Workers = static_cast<int>(Number(option, value(), 1, 256));
-    } else if (option == "--tls-cert") {
-      serverOptions.TlsCertificateFile = value();
-    } else if (option == "--tls-key") {
-      serverOptions.TlsKeyFile = value();
-    } else if (option == "--handshake-timeout") {
-      serverOptions.HandshakeTimeoutMs = static_cast<int>(Number(option, value(), 1, 3600)) * 1000;
-    } else if (option == "--insecure") {
-      serverOptions.AllowInsecure = true;
     } else if (option == "--add-user") {
       addUser = value();
     } else if (option == "--disable-user") {
       disableUser = value();
     } else if (option == "--unlock-user") {
       unlockUser = value();
-    } else if (option == "--max-login-failures") {
-      throttleOptions.MaxFailures = static_cast<int>(Number(option, value(), 1, 1000000));
     } else if (option == "--grant-branches" || option == "--own-requests" ||
                option == "--operator") {
       if (!scopeCommand.Option.empty()) Usage("use uma opção de escopo por vez");
@@ -309,42 +626,10 @@ int main(int argc, char** argv) {
       scopeCommand.Option = option;
     } else if (option == "--name") {
       accountName = value();
-    } else if (option == "--login-timeout") {
-      serverOptions.LoginTimeoutMs = static_cast<int>(Number(option, value(), 1, 3600)) * 1000;
     } else if (option == "--seed") {
       seed = Number(option, value(), 0, 2147483647);
     } else if (option == "--scale") {
       scale = Number(option, value(), 1, 100000);
-    } else if (option == "--message-timeout") {
-      serverOptions.MessageTimeoutMs = static_cast<int>(Number(option, value(), 1, 3600)) * 1000;
-    } else if (option == "--query-timeout") {
-      serviceOptions.QueryTimeLimitMs = static_cast<int>(Number(option, value(), 1, 3600)) * 1000;
-    } else if (option == "--shutdown-grace") {
-      serverOptions.ShutdownGraceMs = static_cast<int>(Number(option, value(), 0, 3600)) * 1000;
-    } else if (option == "--max-connections") {
-      serverOptions.MaxConnections = static_cast<int>(Number(option, value(), 1, 1000000));
-    } else if (option == "--max-connections-per-address") {
-      serverOptions.MaxConnectionsPerAddress =
-          static_cast<int>(Number(option, value(), 1, 1000000));
-    } else if (option == "--max-pending-mib") {
-      serverOptions.MaxPendingBytes =
-          static_cast<size_t>(Number(option, value(), 1, 1024 * 1024)) * 1024 * 1024;
-    } else if (option == "--max-selection-codes") {
-      serviceOptions.MaxSelectionCodes = static_cast<size_t>(Number(option, value(), 1, 100000000));
-    } else if (option == "--max-queued-queries") {
-      serverOptions.MaxQueuedQueries = static_cast<int>(Number(option, value(), 0, 1000000));
-    } else if (option == "--max-unauthenticated") {
-      serverOptions.MaxUnauthenticated = static_cast<int>(Number(option, value(), 1, 1000000));
-    } else if (option == "--max-unauthenticated-per-address") {
-      serverOptions.MaxUnauthenticatedPerAddress =
-          static_cast<int>(Number(option, value(), 1, 1000000));
-    } else if (option == "--login-threads") {
-      serverOptions.LoginThreads = static_cast<int>(Number(option, value(), 1, 64));
-    } else if (option == "--max-queued-logins") {
-      serverOptions.MaxQueuedLogins = static_cast<int>(Number(option, value(), 0, 1000000));
-    } else if (option == "--max-unsent-mib") {
-      serverOptions.MaxUnsentBytes =
-          static_cast<size_t>(Number(option, value(), 1, 1024 * 1024)) * 1024 * 1024;
     } else if (option == "--help" || option == "-h") {
       std::cout << kUsage;
       return 0;
@@ -352,7 +637,29 @@ int main(int argc, char** argv) {
       Usage("opção desconhecida: " + option);
     }
   }
-  if (db.empty() == demo.empty()) Usage(db.empty() ? "" : "use --db ou --init-demo, não ambos");
+  if (!schema.empty()) return PrintSchema(schema);
+  if (dbOnCommandLine && !demo.empty()) Usage("use --db ou --init-demo, não ambos");
+
+  if (!source.PathGiven) source.Path = app::DefaultSettingsFile();
+  app::TServerSettings settings;
+  // What the command line gave is checked first, as it always was: a mistyped option is a
+  // usage error whatever the file holds.
+  try {
+    TSettingsSource commandLine = source;
+    commandLine.Path.clear();
+    commandLine.Load();
+  } catch (const app::ESettingError& failure) {
+    Usage(failure.what());
+  }
+  try {
+    settings = source.Load();
+  } catch (const app::ESettingError& failure) {
+    Fail(failure.what());
+    return 2;
+  }
+  if (checkConfig) return CheckConfig(settings, source);
+  const std::string& db = settings.Database;
+
   if (!scopeCommand.Option.empty()) {
     if (db.empty()) Usage(scopeCommand.Option + " pede --db BANCO");
     if (!addUser.empty() || !disableUser.empty() || !unlockUser.empty())
@@ -390,69 +697,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-
-  try {
-    app::SetDatabaseLog([](const std::string& line) { app::LogLine(line); });
-    // Fail at start, not at the first call, when the database cannot be read.
-    {
-      auto check = app::OpenDatabase(db);
-      check->Query("SELECT 1 FROM SOLICITACAO LIMIT 1", {}, 1, 10000,
-                   [](const app::IRow&) { return true; });
-      // Without accounts no one could log in: say so now, with what to do.
-      try {
-        check->Query("SELECT 1 FROM USUARIO LIMIT 1", {}, 1, 10000,
-                     [](const app::IRow&) { return true; });
-      } catch (const app::EDatabaseError&) {
-        throw std::runtime_error("o banco " + app::DescribeTarget(db) +
-                                 " não tem a tabela de contas USUARIO; crie uma conta com "
-                                 "app-server --add-user USUARIO --db " +
-                                 app::DescribeTarget(db) + ".");
-      }
-      // Nor without the accounts' read scopes: every call depends on them.
-      app::CheckReadScopeSchema(*check, db);
-    }
-    // A SQLite file is checked at the start of every call: replaced, the pool reopens (see the
-    // pool). A PostgreSQL server keeps its own files.
-    app::TConnectionPool::TIdentity identity;
-    if (!app::IsPostgresTarget(db)) identity = [db] { return app::SqliteFileIdentity(db); };
-    app::TConnectionPool pool([db] { return app::OpenDatabase(db); }, identity);
-    pool.OnEvent = [db](const std::string& event) {
-      app::LogLine("banco de dados " + app::DescribeTarget(db) + ": " + event);
-    };
-    app::TTrackingService tracking(pool, serviceOptions);
-    tracking.Warm(serverOptions.Workers);
-    app::TAccountAuthenticator accounts(pool, throttleOptions);
-    // Known places, locks and rehashed passwords are written beside the accounts when the
-    // database lets this server write; otherwise they stay in its memory (the log says so).
-    try {
-      app::CreateLoginState(db);
-    } catch (const std::exception& failure) {
-      app::LogLine(std::string("aviso: endereços conhecidos e bloqueios de contas ficam só na "
-                               "memória deste servidor: ") +
-                   failure.what());
-    }
-    accounts.SetWriteTarget(db);
-    // The login's answer carries what the account reads (read_scope.h).
-    app::TScopedAuthenticator authenticator(accounts, pool);
-    app::TObjectRegistry registry;
-    registry.Register(service::kServerName, &tracking);
-    // The report of SUP00700: its own object, behind the same listener, limits, log and login.
-    app::TReportService report(pool,
-                               {serviceOptions.QueryTimeLimitMs, serviceOptions.MaxSelectionCodes});
-    registry.Register(service::kReportServerName, &report);
-    registry.SetAuthenticator(&authenticator);
-    app::TServer server(registry, serverOptions);
-    server.Listen();
-    std::printf("app-server escutando em %s:%u (banco %s, %d workers%s)\n",
-                serverOptions.Host.c_str(), static_cast<unsigned>(server.Port()),
-                app::DescribeTarget(db).c_str(), serverOptions.Workers,
-                serverOptions.TlsCertificateFile.empty() ? "" : ", TLS");
-    std::fflush(stdout);
-    server.Run();
-    app::LogLine("parado");
-    return 0;
-  } catch (const std::exception& failure) {
-    std::cerr << "app-server: " << failure.what() << "\n";
-    return 1;
-  }
+  if (db.empty()) Usage("");
+  // A SIGHUP before the server takes it (while the statements are prepared) must not end it.
+  ::signal(SIGHUP, SIG_IGN);
+  return Serve(settings, source);
 }

@@ -23,7 +23,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app_server/accounts.h"
 #include "app_server/log_limit.h"
+#include "app_server/metrics.h"
 #include "app_server/tls_stream.h"
 
 namespace app {
@@ -36,10 +38,6 @@ using TSocket = tcp::socket;
 
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr auto kDrainTime = std::chrono::seconds(2);
-constexpr auto kLogFlushEvery = std::chrono::milliseconds(100);
-// Lines waiting for a slow stderr past this are dropped (and counted): a call never waits for
-// the log.
-constexpr size_t kLogBacklogLimit = 8u * 1024u * 1024u;
 // How long a connection past a limit may take to send the request its refusal answers, and how
 // much of that request is read.
 constexpr auto kRefusalWait = std::chrono::seconds(2);
@@ -53,129 +51,6 @@ constexpr const char* kTlsRequired =
     "Este servidor de aplicação aceita somente conexões criptografadas (TLS); ative tls na "
     "configuração do cliente.";
 
-// "2024-03-05 14:07:09.123"; the date and time are formatted once a second.
-std::string Timestamp() {
-  thread_local std::time_t cachedSecond = -1;
-  thread_local char cached[64];
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  if (seconds != cachedSecond) {
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    std::snprintf(cached, sizeof(cached), "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    cachedSecond = seconds;
-  }
-  const auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::string text(cached);
-  text.push_back('.');
-  text.push_back(static_cast<char>('0' + millis / 100));
-  text.push_back(static_cast<char>('0' + millis / 10 % 10));
-  text.push_back(static_cast<char>('0' + millis % 10));
-  return text;
-}
-
-// The log. While the server runs, lines are collected and written by a background thread every
-// 100 ms (sooner past 64 KiB), so that a call costs no write of its own and never waits for
-// one: the writer takes the collected lines and writes them without holding the lock the calls
-// take. Otherwise, and at the end, lines are written at once.
-class TLog {
- public:
-  void Line(const std::string& line) {
-    std::string text = Timestamp();
-    text += ' ';
-    text += IsPlainText(line) ? line : SafeMessage(line, 4096);
-    text += '\n';
-    bool wake = false, buffered = false;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      buffered = buffering_;
-      if (buffered) {
-        if (pending_.size() > kLogBacklogLimit) {
-          ++droppedLines_;
-          return;
-        }
-        pending_ += text;
-        wake = pending_.size() > 64 * 1024;
-      }
-    }
-    if (wake) wake_.notify_one();
-    if (!buffered) Write(text);
-  }
-
-  void StartBuffering() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (buffering_) return;
-    buffering_ = true;
-    flusher_ = std::thread([this] {
-      std::unique_lock<std::mutex> lock(mutex_);
-      while (buffering_) {
-        wake_.wait_for(lock, kLogFlushEvery);
-        FlushUnlocking(lock);
-      }
-    });
-  }
-
-  void StopBuffering() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!buffering_) return;
-      buffering_ = false;
-    }
-    wake_.notify_all();
-    flusher_.join();
-    std::unique_lock<std::mutex> lock(mutex_);
-    FlushUnlocking(lock);
-  }
-
- private:
-  // Takes what is collected and writes it with the lock released; the flusher is the only
-  // writer while buffering, so lines keep their order.
-  void FlushUnlocking(std::unique_lock<std::mutex>& lock) {
-    if (pending_.empty() && droppedLines_ == 0) return;
-    std::string text;
-    text.swap(pending_);
-    if (droppedLines_ != 0) {
-      text += Timestamp() + " log: " + std::to_string(droppedLines_) +
-              " linhas descartadas (saída de erro lenta)\n";
-      droppedLines_ = 0;
-    }
-    lock.unlock();
-    Write(text);
-    lock.lock();
-    if (pending_.empty() && pending_.capacity() < text.capacity() && text.capacity() <= 1 << 20) {
-      text.clear();
-      pending_.swap(text);  // keep the buffer for the next round
-    }
-  }
-
-  static void Write(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
-  }
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::string pending_;
-  size_t droppedLines_ = 0;
-  bool buffering_ = false;
-  std::thread flusher_;
-};
-
-TLog& Log() {
-  static TLog log;
-  return log;
-}
-
-}  // namespace
-
-void LogLine(const std::string& line) {
-  Log().Line(line);
-}
-
-namespace {
-
 class TSession;
 
 // What the sessions share with the server.
@@ -186,10 +61,27 @@ struct TShared {
         Options(std::move(options)),
         Queries(queries),
         Logins(logins),
-        LogLimit(Options.LogLinesPerAddress) {}
+        LogLimit(Options.LogLinesPerAddress) {
+    TakeLimits(Options);
+  }
+
+  // The limits read without the mutex, from `options` (at start and at each Reconfigure).
+  void TakeLimits(const TServerOptions& options) {
+    MessageTimeoutMs = options.MessageTimeoutMs;
+    LoginTimeoutMs = options.LoginTimeoutMs;
+    HandshakeTimeoutMs = options.HandshakeTimeoutMs;
+    MaxPendingBytes = options.MaxPendingBytes;
+    MaxQueuedQueries = options.MaxQueuedQueries;
+    MaxQueuedLogins = options.MaxQueuedLogins;
+  }
 
   const TObjectRegistry& Registry;
+  // The connection limits, MaxUnsentBytes and ShutdownGraceMs are read and changed under Mutex;
+  // the limits below are read by the sessions without it, and changed only through the atomics.
   TServerOptions Options;
+  std::atomic<int> MessageTimeoutMs{0}, LoginTimeoutMs{0}, HandshakeTimeoutMs{0};
+  std::atomic<size_t> MaxPendingBytes{0};
+  std::atomic<int> MaxQueuedQueries{0}, MaxQueuedLogins{0};
   asio::thread_pool& Queries;
   asio::thread_pool& Logins;  // password checks
   std::mutex Mutex;
@@ -230,6 +122,11 @@ struct TShared {
     for (auto& call : starting) asio::post(Queries, std::move(call));
   }
 };
+
+// A call answered with an error is worth an operator's look; the others are the day's work.
+TLogPriority PriorityOf(const TCallOutcome& outcome) {
+  return outcome.Kind == TCallOutcome::TKind::Error ? TLogPriority::Warning : TLogPriority::Info;
+}
 
 // "GetItens 1.8 ms 37 linhas"; a call that waited for a query thread says how long, apart:
 // "GetItens 1.8 ms (fila 4.2 ms) 37 linhas".
@@ -353,7 +250,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // TLS record is not speaking TLS, and is told so in plain.
   void AwaitHandshake() {
     if (refusal_.empty())
-      ArmTimer(std::chrono::milliseconds(shared_.Options.HandshakeTimeoutMs),
+      ArmTimer(std::chrono::milliseconds(shared_.HandshakeTimeoutMs.load()),
                "negociação TLS não concluída: tempo esgotado");
     else
       ArmTimer(kRefusalWait, "");
@@ -381,7 +278,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
             return;
           }
           if (first != kTlsHandshakeRecord) {
-            self->Note("conexão recusada: cliente sem TLS");
+            Metrics().Refused(TRefusalReason::PlainClient);
+            self->Note("conexão recusada: cliente sem TLS", TLogPriority::Warning);
             self->stream_.DropEncryption();
             if (self->refusal_.empty()) self->refusal_ = kTlsRequired;
             self->timer_.cancel();
@@ -411,7 +309,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
       if (decoder_.Buffered() > 0) {
         if (!messageTimerArmed_) {
           messageTimerArmed_ = true;
-          ArmTimer(std::chrono::milliseconds(shared_.Options.MessageTimeoutMs),
+          ArmTimer(std::chrono::milliseconds(shared_.MessageTimeoutMs.load()),
                    "mensagem incompleta: tempo esgotado");
         }
       } else if (messageTimerArmed_) {
@@ -463,11 +361,13 @@ class TSession : public std::enable_shared_from_this<TSession> {
         return;
       }
       if (!HoldBuffered()) {
-        Note("requisição rejeitada: limite de bytes em requisições incompletas");
+        Metrics().Refused(TRefusalReason::PendingBytes);
+        Note("requisição rejeitada: limite de bytes em requisições incompletas",
+             TLogPriority::Warning);
         Reply(decoder_.MsgId().value_or(next.Status == TStatus::Call ? next.Request.MsgId : 0),
               "O servidor de aplicação está recebendo requisições grandes demais ao mesmo tempo "
               "(limite de " +
-                  std::to_string(shared_.Options.MaxPendingBytes / (1024 * 1024)) +
+                  std::to_string(shared_.MaxPendingBytes.load() / (1024 * 1024)) +
                   " MiB); tente novamente em instantes.",
               true);
         return;
@@ -525,7 +425,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
             const auto started = TClock::now();
             const TCallOutcome outcome =
                 HandleRequest(shared_.Registry, next.Request, {login_}, response_);
-            Note(LogText(next.Request, outcome, Milliseconds(started)));
+            const double ms = Milliseconds(started);
+            Metrics().Call(next.Request.Method, outcome.Kind, ms / 1000);
+            Note(LogText(next.Request, outcome, ms), PriorityOf(outcome));
           } else if (RunOnPool(next.Request)) {
             return;
           }
@@ -544,7 +446,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
     if (now > held_) {
       const size_t more = now - held_;
       const size_t before = shared_.PendingBytes.fetch_add(more);
-      if (before + more > shared_.Options.MaxPendingBytes) {
+      if (before + more > shared_.MaxPendingBytes.load(std::memory_order_relaxed)) {
         shared_.PendingBytes.fetch_sub(more);
         return false;
       }
@@ -568,9 +470,10 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // wait there); this connection waits for it, the others on this thread do not. False, with
   // the answer in response_, when the queue is full.
   bool RunOnPool(TRpcRequest& request) {
-    if (shared_.QueuedQueries.fetch_add(1) >= shared_.Options.MaxQueuedQueries) {
+    if (shared_.QueuedQueries.fetch_add(1) >= shared_.MaxQueuedQueries.load()) {
       shared_.QueuedQueries.fetch_sub(1);
-      Note(QuoteClientText(request.Method) + " erro: " + kBusy);
+      Metrics().Busy(TBusyQueue::Queries);
+      Note(QuoteClientText(request.Method) + " erro: " + kBusy, TLogPriority::Warning);
       EncodeErrorResponse(response_, request.MsgId, kBusy);
       return false;
     }
@@ -589,10 +492,13 @@ class TSession : public std::enable_shared_from_this<TSession> {
         outcome.Message = "conexão encerrada antes do início";
       } else {
         outcome = HandleRequest(self->shared_.Registry, request, context, response);
+        // What the client waited for: the queue and the call.
+        Metrics().Call(request.Method, outcome.Kind, Milliseconds(queued) / 1000);
       }
       std::string line =
           LogText(request, outcome, Milliseconds(started),
                   std::chrono::duration<double, std::milli>(started - queued).count());
+      const TLogPriority priority = PriorityOf(outcome);
       if (isLong) {
         {
           std::lock_guard<std::mutex> lock(self->shared_.Mutex);
@@ -600,14 +506,14 @@ class TSession : public std::enable_shared_from_this<TSession> {
         }
         self->shared_.StartLongCalls();
       }
-      asio::post(self->Executor(),
-                 [self, response = std::move(response), line = std::move(line)]() mutable {
-                   self->busy_ = false;
-                   if (self->closed_) return;
-                   self->Note(line);
-                   self->response_ = std::move(response);
-                   if (self->Send(false)) self->ProcessBuffered();
-                 });
+      asio::post(self->Executor(), [self, response = std::move(response), line = std::move(line),
+                                    priority]() mutable {
+        self->busy_ = false;
+        if (self->closed_) return;
+        self->Note(line, priority);
+        self->response_ = std::move(response);
+        if (self->Send(false)) self->ProcessBuffered();
+      });
     };
     if (!isLong) {
       asio::post(shared_.Queries, std::move(call));
@@ -624,13 +530,13 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // Closes the connection when no login has succeeded by the deadline; a login being checked
   // then is answered first.
   void ArmLoginDeadline() {
-    loginTimer_.expires_after(std::chrono::milliseconds(shared_.Options.LoginTimeoutMs));
+    loginTimer_.expires_after(std::chrono::milliseconds(shared_.LoginTimeoutMs.load()));
     loginTimer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
       if (error || self->closed_ || self->authenticated_) return;
       self->loginExpired_ = true;
       if (self->loginPending_) return;
       self->Note("conexão encerrada: sem login em " +
-                 std::to_string(self->shared_.Options.LoginTimeoutMs / 1000) + " s");
+                 std::to_string(self->shared_.LoginTimeoutMs.load() / 1000) + " s");
       self->Close();
     });
   }
@@ -639,9 +545,11 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // answer comes back to this thread, a refusal only LoginFailureDelayMs after the request
   // arrived. False, with the answer in response_, when the queue is full.
   bool StartLogin(IAuthenticator& authenticator, const TRpcRequest& request) {
-    if (shared_.QueuedLogins.fetch_add(1) >= shared_.Options.MaxQueuedLogins) {
+    if (shared_.QueuedLogins.fetch_add(1) >= shared_.MaxQueuedLogins.load()) {
       shared_.QueuedLogins.fetch_sub(1);
-      Note(std::string(kLoginMethod) + " erro: " + kBusy);
+      Metrics().Busy(TBusyQueue::Logins);
+      Metrics().Login(TLoginResult::Busy);
+      Note(std::string(kLoginMethod) + " erro: " + kBusy, TLogPriority::Warning);
       EncodeErrorResponse(response_, request.MsgId, kBusy);
       return false;
     }
@@ -672,6 +580,11 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   void FinishLogin(uint32_t msgid, TClock::time_point arrived, const TLoginOutcome& outcome,
                    const std::string& error) {
+    Metrics().Login(!error.empty()                            ? TLoginResult::Failed
+                    : outcome.Accepted                        ? TLoginResult::Accepted
+                    : outcome.Message == kLockedToKnownPlaces ? TLoginResult::Locked
+                    : outcome.Message == kTooManyAttempts     ? TLoginResult::Delayed
+                                                              : TLoginResult::Refused);
     if (closed_) {
       busy_ = loginPending_ = false;
       return;
@@ -680,7 +593,8 @@ class TSession : public std::enable_shared_from_this<TSession> {
         " (" + std::to_string(static_cast<int>(Milliseconds(arrived))) + " ms)";
     if (!error.empty()) {
       Note(std::string(kLoginMethod) + " erro: " + error +
-           (outcome.LogText.empty() ? "" : " (" + outcome.LogText + ")"));
+               (outcome.LogText.empty() ? "" : " (" + outcome.LogText + ")"),
+           TLogPriority::Warning);
       EncodeErrorResponse(response_, msgid, error);
       AnswerLogin();
       return;
@@ -718,7 +632,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
     const bool expired = loginExpired_ && !authenticated_;
     if (expired)
       Note("conexão encerrada: sem login em " +
-           std::to_string(shared_.Options.LoginTimeoutMs / 1000) + " s");
+           std::to_string(shared_.LoginTimeoutMs.load() / 1000) + " s");
     if (Send(expired)) ProcessBuffered();
   }
 
@@ -854,11 +768,11 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   // A connection that has not logged in writes at most LogLinesPerAddress lines a second for
   // its address; the rest are counted (TLogLimiter).
-  void Note(const std::string& text) {
+  void Note(const std::string& text, TLogPriority priority = TLogPriority::Info) {
     if (!authenticated_ && shared_.Registry.Authenticator() != nullptr &&
         !shared_.LogLimit.Allow(addressText_, TClock::now()))
       return;
-    LogLine(peer_ + " " + text);
+    LogLine(priority, peer_ + " " + text);
   }
 
   TConnectionStream stream_;
@@ -938,9 +852,10 @@ struct TServer::TImpl {
     }
     Acceptor = std::make_unique<tcp::acceptor>(*Reactors[0]);
     AcceptPause = std::make_unique<asio::steady_timer>(*Reactors[0]);
-    Signals = std::make_unique<asio::signal_set>(*Reactors[0], SIGINT, SIGTERM);
+    Signals = std::make_unique<asio::signal_set>(*Reactors[0], SIGINT, SIGTERM, SIGHUP);
     Grace = std::make_unique<asio::steady_timer>(*Reactors[0]);
     LogTick = std::make_unique<asio::steady_timer>(*Reactors[0]);
+    TickTimer = std::make_unique<asio::steady_timer>(*Reactors[0]);
   }
 
   ~TImpl() { ReleaseReserve(); }
@@ -951,6 +866,48 @@ struct TServer::TImpl {
     if (options.LoginThreads > 0) return options.LoginThreads;
     const int half = static_cast<int>(std::thread::hardware_concurrency() / 2);
     return half < 1 ? 1 : half > 4 ? 4 : half;
+  }
+
+  void AwaitSignal() {
+    Signals->async_wait([this](const asio::error_code& error, int signal) {
+      if (error) return;
+      if (signal == SIGHUP) {
+        LogLine(TLogPriority::Notice, "sinal recebido: SIGHUP");
+        if (Hooks.Reload) {
+          try {
+            Hooks.Reload();
+          } catch (const std::exception& failure) {
+            LogLine(TLogPriority::Error, std::string("falha ao reler: ") + failure.what());
+          }
+        }
+        AwaitSignal();
+        return;
+      }
+      LogLine(TLogPriority::Notice,
+              std::string("sinal recebido: ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"));
+      BeginStop();
+    });
+  }
+
+  void Tick() {
+    TickTimer->expires_after(Hooks.TickEvery);
+    TickTimer->async_wait([this](const asio::error_code& error) {
+      if (error) return;
+      Hooks.Tick();
+      Tick();
+    });
+  }
+
+  // The connection limit asked for, within what the descriptors leave room for (0: 1000 or
+  // what fits); said in the log when lowered.
+  int ConnectionLimit(int asked) const {
+    if (asked <= 0) return ConnectionRoom < 1000 ? ConnectionRoom : 1000;
+    if (asked <= ConnectionRoom) return asked;
+    LogLine(TLogPriority::Warning,
+            "aviso: limite de conexões reduzido de " + std::to_string(asked) + " a " +
+                std::to_string(ConnectionRoom) + ": o limite de descritores de arquivo é " +
+                std::to_string(Descriptors));
+    return ConnectionRoom;
   }
 
   // Once a second: how many lines each noisy address had left out.
@@ -969,7 +926,9 @@ struct TServer::TImpl {
         if (error == asio::error::operation_aborted || !Acceptor->is_open()) return;
         if (IsOutOfDescriptors(error)) {
           // Accepting again at once would fail at once, forever: close what waits, pause.
-          NoteAcceptFailure(error, DropWaiting());
+          const int dropped = DropWaiting();
+          Metrics().Refused(TRefusalReason::OutOfDescriptors, dropped);
+          NoteAcceptFailure(error, dropped);
           AcceptPause->expires_after(kAcceptPause);
           AcceptPause->async_wait([this](const asio::error_code& failure) {
             if (failure || !Acceptor->is_open()) return;
@@ -992,6 +951,7 @@ struct TServer::TImpl {
     const auto endpoint = socket.remote_endpoint(ignored);
     const auto& options = Shared.Options;
     std::string refusal;
+    TRefusalReason reason = TRefusalReason::TotalLimit;
     bool counted = false;
     const bool stranger = Shared.Registry.Authenticator() != nullptr;
     std::shared_ptr<TSession> evicted;
@@ -1004,6 +964,7 @@ struct TServer::TImpl {
                   std::to_string(options.MaxConnections) +
                   " conexões; tente novamente em instantes.";
       } else if (Shared.PerAddress[endpoint.address()] >= options.MaxConnectionsPerAddress) {
+        reason = TRefusalReason::AddressLimit;
         refusal = "O endereço " + endpoint.address().to_string() + " atingiu o limite de " +
                   std::to_string(options.MaxConnectionsPerAddress) +
                   " conexões por endereço com o servidor de aplicação; feche as que não usa ou "
@@ -1011,6 +972,7 @@ struct TServer::TImpl {
       } else if (stranger && strangers != Shared.Strangers.end() &&
                  static_cast<int>(strangers->second.size()) >=
                      options.MaxUnauthenticatedPerAddress) {
+        reason = TRefusalReason::UnauthenticatedLimit;
         refusal = "O endereço " + endpoint.address().to_string() + " atingiu o limite de " +
                   std::to_string(options.MaxUnauthenticatedPerAddress) +
                   " conexões sem login com o servidor de aplicação; tente novamente em instantes.";
@@ -1023,6 +985,7 @@ struct TServer::TImpl {
       }
       if (!counted) {
         if (Shared.PerAddress[endpoint.address()] == 0) Shared.PerAddress.erase(endpoint.address());
+        Metrics().Refused(reason);
         NoteRefusal(endpoint, refusal);
         if (Shared.Refusing >= kMaxRefusing) return;  // closed at once
         ++Shared.Refusing;
@@ -1093,7 +1056,7 @@ struct TServer::TImpl {
                        " conexão recusada: " + refusal;
     if (RefusedSinceNote > 1)
       line += " (" + std::to_string(RefusedSinceNote) + " conexões recusadas no último segundo)";
-    LogLine(line);
+    LogLine(TLogPriority::Warning, line);
     RefusedSinceNote = 0;
   }
 
@@ -1113,7 +1076,7 @@ struct TServer::TImpl {
       line += " (" + std::to_string(FailuresSinceNote) + " vezes no último segundo)";
     if (DroppedSinceNote > 0)
       line += "; " + std::to_string(DroppedSinceNote) + " conexões em espera fechadas";
-    LogLine(line);
+    LogLine(TLogPriority::Error, line);
     FailuresSinceNote = 0;
     DroppedSinceNote = 0;
   }
@@ -1129,7 +1092,10 @@ struct TServer::TImpl {
         if (auto session = entry.second.lock()) sessions.push_back(std::move(session));
       Shared.LastSessionGone = [this] { asio::post(*Reactors[0], [this] { Finish(); }); };
     }
-    LogLine("parando: " + std::to_string(sessions.size()) + " conexões abertas");
+    LogLine(TLogPriority::Notice,
+            "parando: " + std::to_string(sessions.size()) + " conexões abertas");
+    if (Hooks.Stopping) Hooks.Stopping();
+    TickTimer->cancel();
     asio::error_code ignored;
     Acceptor->close(ignored);
     AcceptPause->cancel();
@@ -1139,10 +1105,16 @@ struct TServer::TImpl {
       Finish();
       return;
     }
-    Grace->expires_after(std::chrono::milliseconds(Shared.Options.ShutdownGraceMs));
+    int grace = 0;
+    {
+      std::lock_guard<std::mutex> lock(Shared.Mutex);
+      grace = Shared.Options.ShutdownGraceMs;
+    }
+    Grace->expires_after(std::chrono::milliseconds(grace));
     Grace->async_wait([this](const asio::error_code& error) {
       if (error) return;
-      LogLine("parando: tempo de espera esgotado; conexões restantes descartadas");
+      LogLine(TLogPriority::Warning,
+              "parando: tempo de espera esgotado; conexões restantes descartadas");
       Queries->stop();
       Logins->stop();
       for (auto& reactor : Reactors) reactor->stop();
@@ -1173,6 +1145,11 @@ struct TServer::TImpl {
   std::unique_ptr<asio::signal_set> Signals;
   std::unique_ptr<asio::steady_timer> Grace;
   std::unique_ptr<asio::steady_timer> LogTick;
+  std::unique_ptr<asio::steady_timer> TickTimer;
+  TServerHooks Hooks;
+  // What Listen found: the descriptor limit, and the connections it leaves room for.
+  long Descriptors = 0;
+  int ConnectionRoom = 1;
   int Reserve[2] = {-1, -1};  // descriptors kept free for DropWaiting
   TClock::time_point LastAcceptNote{}, LastRefusalNote{};
   int RefusedSinceNote = 0;
@@ -1204,6 +1181,7 @@ TServer::~TServer() {
   // Sessions still queued go with their reactors, before anything they refer to.
   impl_->Grace.reset();
   impl_->LogTick.reset();
+  impl_->TickTimer.reset();
   impl_->Signals.reset();
   impl_->AcceptPause.reset();
   impl_->Acceptor.reset();
@@ -1211,25 +1189,7 @@ TServer::~TServer() {
   impl_->Reactors.clear();
 }
 
-void TServer::Listen() {
-  auto& options = impl_->Shared.Options;
-  const long descriptors = RaiseDescriptorLimit();
-  const long room = descriptors - DescriptorsBesideConnections(impl_->Workers);
-  // Connections never take the descriptors the database and the server itself need: past
-  // them, every call would fail, not just the connection that came too many.
-  const int fits = static_cast<int>(room < 1 ? 1 : room < 1000000 ? room : 1000000);
-  if (options.MaxConnections <= 0) {
-    options.MaxConnections = fits < 1000 ? fits : 1000;
-  } else if (options.MaxConnections > fits) {
-    LogLine("aviso: limite de conexões reduzido de " + std::to_string(options.MaxConnections) +
-            " a " + std::to_string(fits) + ": o limite de descritores de arquivo é " +
-            std::to_string(descriptors));
-    options.MaxConnections = fits;
-  }
-  if (options.MaxUnauthenticated <= 0)
-    options.MaxUnauthenticated = options.MaxConnections / 4 < 1 ? 1 : options.MaxConnections / 4;
-  impl_->TakeReserve();
-
+void ValidateServerOptions(const TServerOptions& options) {
   asio::error_code error;
   const auto address = asio::ip::make_address(options.Host, error);
   if (error)
@@ -1244,6 +1204,23 @@ void TServer::Listen() {
         "Recusado escutar em " + options.Host +
         " sem criptografia: os dados de compras passariam abertos pela rede. Use --tls-cert e "
         "--tls-key, ou --insecure para aceitar o risco.");
+}
+
+void TServer::Listen() {
+  auto& options = impl_->Shared.Options;
+  impl_->Descriptors = RaiseDescriptorLimit();
+  const long room = impl_->Descriptors - DescriptorsBesideConnections(impl_->Workers);
+  // Connections never take the descriptors the database and the server itself need: past
+  // them, every call would fail, not just the connection that came too many.
+  impl_->ConnectionRoom = static_cast<int>(room < 1 ? 1 : room < 1000000 ? room : 1000000);
+  options.MaxConnections = impl_->ConnectionLimit(options.MaxConnections);
+  if (options.MaxUnauthenticated <= 0)
+    options.MaxUnauthenticated = options.MaxConnections / 4 < 1 ? 1 : options.MaxConnections / 4;
+  impl_->TakeReserve();
+
+  ValidateServerOptions(options);
+  asio::error_code error;
+  const auto address = asio::ip::make_address(options.Host, error);
   if (!options.TlsCertificateFile.empty())
     impl_->Shared.Tls = MakeServerTlsContext(options.TlsCertificateFile, options.TlsKeyFile);
   const tcp::endpoint endpoint(address, options.Port);
@@ -1264,21 +1241,68 @@ uint16_t TServer::Port() const {
   return error ? 0 : endpoint.port();
 }
 
-void TServer::Run() {
+std::string TServer::LimitsText() const {
+  std::lock_guard<std::mutex> lock(impl_->Shared.Mutex);
   const auto& options = impl_->Shared.Options;
-  LogLine("limites: " + std::to_string(options.MaxConnections) + " conexões (" +
-          std::to_string(options.MaxConnectionsPerAddress) + " por endereço), " +
-          std::to_string(options.MaxPendingBytes / (1024 * 1024)) +
-          " MiB em requisições incompletas, " + std::to_string(options.MaxQueuedQueries) +
-          " pesquisas na fila");
-  impl_->Signals->async_wait([this](const asio::error_code& error, int signal) {
-    if (error) return;
-    LogLine(std::string("sinal recebido: ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"));
-    impl_->BeginStop();
-  });
+  return "limites: " + std::to_string(options.MaxConnections) + " conexões (" +
+         std::to_string(options.MaxConnectionsPerAddress) + " por endereço), " +
+         std::to_string(options.MaxPendingBytes / (1024 * 1024)) +
+         " MiB em requisições incompletas, " + std::to_string(options.MaxQueuedQueries) +
+         " pesquisas na fila";
+}
+
+void TServer::SetHooks(TServerHooks hooks) {
+  impl_->Hooks = std::move(hooks);
+}
+
+void TServer::Reconfigure(const TServerOptions& next) {
+  TShared& shared = impl_->Shared;
+  const int connections = impl_->ConnectionLimit(next.MaxConnections);
+  {
+    std::lock_guard<std::mutex> lock(shared.Mutex);
+    TServerOptions& options = shared.Options;
+    options.MaxConnections = connections;
+    options.MaxConnectionsPerAddress = next.MaxConnectionsPerAddress;
+    options.MaxUnauthenticated = next.MaxUnauthenticated > 0
+                                     ? next.MaxUnauthenticated
+                                     : (connections / 4 < 1 ? 1 : connections / 4);
+    options.MaxUnauthenticatedPerAddress = next.MaxUnauthenticatedPerAddress;
+    options.MaxUnsentBytes = next.MaxUnsentBytes;
+    options.ShutdownGraceMs = next.ShutdownGraceMs;
+    options.MessageTimeoutMs = next.MessageTimeoutMs;
+    options.LoginTimeoutMs = next.LoginTimeoutMs;
+    options.HandshakeTimeoutMs = next.HandshakeTimeoutMs;
+    options.MaxPendingBytes = next.MaxPendingBytes;
+    options.MaxQueuedQueries = next.MaxQueuedQueries;
+    options.MaxQueuedLogins = next.MaxQueuedLogins;
+    shared.TakeLimits(options);
+  }
+  // More room for replies may let a waiting report start.
+  shared.StartLongCalls();
+}
+
+TServerLoad TServer::Load() const {
+  TShared& shared = impl_->Shared;
+  TServerLoad load;
+  {
+    std::lock_guard<std::mutex> lock(shared.Mutex);
+    load.Connections = shared.Served;
+    load.Unauthenticated = shared.StrangerCount;
+    load.WaitingLongCalls = static_cast<int>(shared.LongWaiting.size());
+  }
+  load.QueuedQueries = shared.QueuedQueries.load();
+  load.QueuedLogins = shared.QueuedLogins.load();
+  load.UnsentBytes = shared.UnsentBytes.load();
+  return load;
+}
+
+void TServer::Run() {
+  LogLine(TLogPriority::Notice, LimitsText());
+  impl_->AwaitSignal();
+  if (impl_->Hooks.Tick && impl_->Hooks.TickEvery.count() > 0) impl_->Tick();
   impl_->Accept();
   impl_->TellOmitted();
-  Log().StartBuffering();
+  StartLogBuffering();
   std::vector<std::thread> threads;
   for (size_t i = 1; i < impl_->Reactors.size(); ++i)
     threads.emplace_back([this, i] { impl_->Reactors[i]->run(); });
@@ -1291,7 +1315,7 @@ void TServer::Run() {
     impl_->Shared.LastSessionGone = nullptr;
   }
   for (const auto& line : impl_->Shared.LogLimit.TakeOmitted(TClock::now(), true)) LogLine(line);
-  Log().StopBuffering();
+  StopLogBuffering();
 }
 
 void TServer::Stop() {

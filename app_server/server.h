@@ -37,10 +37,13 @@
 // listens on a loopback address, unless AllowInsecure says otherwise.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
+#include "app_server/log.h"
 #include "app_server/rpc.h"
 
 namespace app {
@@ -86,6 +89,31 @@ struct TServerOptions {
   int LogLinesPerAddress = 20;
 };
 
+// What a running server holds now, for its metrics.
+struct TServerLoad {
+  int Connections = 0;       // counted against the limits (refusals in progress are not)
+  int Unauthenticated = 0;   // of those, not logged in yet
+  int QueuedQueries = 0;     // calls waiting for a query thread
+  int QueuedLogins = 0;      // logins waiting for a login thread
+  int WaitingLongCalls = 0;  // reports waiting to start
+  size_t UnsentBytes = 0;    // replies not yet taken by their clients
+};
+
+// What the program around the server does at its moments, on the thread that accepts: Reload
+// at SIGHUP, Stopping when a stop begins, and Tick every TickEvery while it serves (0: never),
+// for a watchdog that should hear from the thread that accepts, not from any thread at all.
+struct TServerHooks {
+  std::function<void()> Reload;
+  std::function<void()> Stopping;
+  std::chrono::milliseconds TickEvery{0};
+  std::function<void()> Tick;
+};
+
+// Whether the server may listen as `options` say: an address that reads, TLS with both files,
+// and no cleartext beyond loopback unless AllowInsecure. Raises std::runtime_error in Portuguese,
+// as Listen does; the files themselves are read by Listen.
+void ValidateServerOptions(const TServerOptions& options);
+
 class TServer {
  public:
   TServer(const TObjectRegistry& registry, TServerOptions options);
@@ -100,14 +128,20 @@ class TServer {
   void Run();
   // Safe from any thread.
   void Stop();
+  // Before Run.
+  void SetHooks(TServerHooks hooks);
+  // The limits of `options` from now on: connections (in all, per address, without login),
+  // bytes pending and unsent, the queues, and the login, message and handshake time-outs, which
+  // count from the next connection or request. The address, the threads and TLS stay as they
+  // were started. After Listen; safe from any thread.
+  void Reconfigure(const TServerOptions& options);
+  TServerLoad Load() const;
+  // The line Run logs at start, of the limits in force.
+  std::string LimitsText() const;
 
  private:
   struct TImpl;
   std::unique_ptr<TImpl> impl_;
 };
-
-// One log line to stderr, whole; control characters and bytes that are not UTF-8 are escaped,
-// so that no text can start a line of its own.
-void LogLine(const std::string& line);
 
 }  // namespace app

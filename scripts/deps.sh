@@ -14,6 +14,9 @@ packages=(
   poppler-utils unzip python3
   # A spreadsheet nobody here wrote reads the exports back (tests_export_roundtrip), headless.
   libreoffice-calc-nogui
+  # The server under systemd (sd_notify), and the Debian packages' test (scripts/package-test):
+  # lintian checks them, systemd-analyze their unit, man-db their man page, curl the metrics.
+  libsystemd-dev systemd lintian adduser man-db curl qt6-qpa-plugins
 )
 
 missing=()

@@ -93,10 +93,22 @@ void LoadConfigEnvironment(THostConfig& config) {
   if (login && password && *login) config.Credentials = {login, password};
 }
 
+std::vector<std::string> HostConfigFiles() {
+  std::vector<std::string> files = {"/etc/acomp/host.conf"};
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  if (xdg != nullptr && *xdg == '/')
+    files.push_back(std::string(xdg) + "/acomp/host.conf");
+  else if (home != nullptr && *home != '\0')
+    files.push_back(std::string(home) + "/.config/acomp/host.conf");
+  const char* path = std::getenv("ACOMP_CONFIG");
+  files.push_back(path ? path : "acomp.conf");
+  return files;
+}
+
 void LoadHostConfig() {
   THostConfig& config = HostConfig();
-  const char* path = std::getenv("ACOMP_CONFIG");
-  LoadConfigFile(config, path ? path : "acomp.conf");
+  for (const std::string& file : HostConfigFiles()) LoadConfigFile(config, file);
   LoadConfigEnvironment(config);
   TLocalDatabase::Instance().SetPath(config.LocalDatabase);
 }

@@ -24,6 +24,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/net/remote.h"
 #include "framework/net/tcp_app_server.h"
@@ -54,7 +55,11 @@ TTcpAppServer::TOptions ConnectionOptions(const THostConfig& config);
 bool LoadConfigFile(THostConfig& config, const std::string& path);
 // Applies the environment variables.
 void LoadConfigEnvironment(THostConfig& config);
-// Defaults, then the file, then the environment.
+// The files LoadHostConfig reads, in order, a later one's keys over an earlier one's: the site's
+// (/etc/acomp/host.conf), the user's ($XDG_CONFIG_HOME or ~/.config, then acomp/host.conf), and
+// $ACOMP_CONFIG or acomp.conf in the working folder. Files that are not there are passed over.
+std::vector<std::string> HostConfigFiles();
+// Defaults, then the files, then the environment.
 void LoadHostConfig();
 
 }  // namespace fw

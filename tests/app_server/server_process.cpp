@@ -129,6 +129,7 @@ TServerProcess::TServerProcess(const std::string& dbPath, const std::string& log
     throw std::runtime_error("app-server did not start: " + line + Log());
   }
   port_ = std::stoi(line.substr(colon + 1));
+  banner_ = line.substr(0, line.find('\n'));
 }
 
 TServerProcess::~TServerProcess() {

@@ -36,6 +36,8 @@ class TServerProcess {
   ~TServerProcess();
 
   int Port() const { return port_; }
+  // The line the server printed once it listened.
+  const std::string& Banner() const { return banner_; }
   pid_t Pid() const { return pid_; }
   bool Running();
   void Signal(int signal);
@@ -56,6 +58,7 @@ class TServerProcess {
  private:
   pid_t pid_ = -1;
   int port_ = 0;
+  std::string banner_;
   std::string logPath_;
 };
 

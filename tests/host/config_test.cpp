@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "framework/host/config.h"
 
@@ -70,6 +71,40 @@ TEST(HostConfig, TlsFromTheFileAndTheEnvironment_ReachTheConnectionOptions) {
   EXPECT_EQ("/srv/outra-ca.pem", options.TlsCaFile);
   // The time-outs stay the client's own defaults.
   EXPECT_EQ(TTcpAppServer::TOptions().ConnectTimeoutMs, options.ConnectTimeoutMs);
+}
+
+TEST(HostConfig, Files_SiteThenUserThenNamedFile) {
+  const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string xdg = savedXdg ? savedXdg : "";
+  ::setenv("XDG_CONFIG_HOME", "/tmp/xdg", 1);
+  ::setenv("ACOMP_CONFIG", "/tmp/a.conf", 1);
+  EXPECT_EQ(
+      (std::vector<std::string>{"/etc/acomp/host.conf", "/tmp/xdg/acomp/host.conf", "/tmp/a.conf"}),
+      HostConfigFiles());
+  // A relative XDG folder is not one (the basedir rules): the home's .config then.
+  ::setenv("XDG_CONFIG_HOME", "relativa", 1);
+  ::unsetenv("ACOMP_CONFIG");
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0') {
+    EXPECT_EQ(std::string(home) + "/.config/acomp/host.conf", HostConfigFiles().at(1));
+  }
+  EXPECT_EQ("acomp.conf", HostConfigFiles().back());
+  if (savedXdg)
+    ::setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
+  else
+    ::unsetenv("XDG_CONFIG_HOME");
+
+  // A later file's key wins; a key it does not give stays the earlier's.
+  THostConfig config;
+  const std::string site = WriteConfig("server_host = app1,app2\ntls = on\ntls_ca = /etc/ca.pem\n");
+  const std::string user = WriteConfig("server_host = app3\n");
+  ASSERT_TRUE(LoadConfigFile(config, site));
+  ASSERT_TRUE(LoadConfigFile(config, user));
+  std::remove(site.c_str());
+  std::remove(user.c_str());
+  EXPECT_EQ("app3", config.ServerHost);
+  EXPECT_EQ("/etc/ca.pem", config.TlsCaFile);
+  EXPECT_TRUE(config.Tls);
 }
 
 }  // namespace
