@@ -6,8 +6,8 @@
 #include <map>
 
 #include "framework/data/datetime.h"
+#include "framework/testing/canned_service.h"
 #include "grid_export/grid_export.h"
-#include "service/canned_service.h"
 #include "service/contract.h"
 
 namespace driver {

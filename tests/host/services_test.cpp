@@ -8,11 +8,11 @@
 
 #include "framework/data/datetime.h"
 #include "framework/db/local_query.h"
-#include "framework/fake_platform.h"
 #include "framework/host/config.h"
 #include "framework/host/host_controls.h"
 #include "framework/host/net_connection.h"
 #include "framework/host/services.h"
+#include "framework/testing/fake_platform.h"
 #include "framework/ui/dbcontrols.h"
 
 namespace fw {

@@ -30,6 +30,7 @@
 
 #include "framework/data/datetime.h"
 #include "framework/host/config.h"
+#include "framework/testing/canned_service.h"
 #include "framework/ui/application.h"
 #include "host_app/layout_store.h"
 #include "host_app/main_window.h"
@@ -38,7 +39,6 @@
 #include "host_app/qt_platform.h"
 #include "host_app/qt_widgets.h"
 #include "host_app/remote_server.h"
-#include "service/canned_service.h"
 #include "service/report_contract.h"
 #include "test_form.h"
 #include "tests/report_module/report_rows.h"

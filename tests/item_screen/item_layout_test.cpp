@@ -3,7 +3,7 @@
 // the packets must fill.
 #include <gtest/gtest.h>
 
-#include "framework/fake_platform.h"
+#include "framework/testing/fake_platform.h"
 #include "item_screen/cli_cmp09501.h"
 #include "service/contract.h"
 

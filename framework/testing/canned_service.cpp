@@ -1,4 +1,4 @@
-#include "service/canned_service.h"
+#include "framework/testing/canned_service.h"
 
 #include <charconv>
 #include <cmath>
