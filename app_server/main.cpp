@@ -34,8 +34,8 @@
 #include "app_server/report_service.h"
 #include "app_server/server.h"
 #include "app_server/tracking_service.h"
-#include "service/contract.h"
-#include "service/report_contract.h"
+#include "protocol/contract.h"
+#include "protocol/report_contract.h"
 
 namespace {
 

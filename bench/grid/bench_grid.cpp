@@ -38,7 +38,6 @@
 #include <string>
 #include <vector>
 
-#include "framework/data/datetime.h"
 #include "framework/host/config.h"
 #include "framework/testing/canned_service.h"
 #include "framework/ui/application.h"
@@ -46,6 +45,7 @@
 #include "host_app/module_loader.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_widgets.h"
+#include "protocol/datetime.h"
 
 namespace {
 

@@ -25,8 +25,8 @@
 #include <memory>
 #include <string>
 
-#include "framework/net/remote.h"
 #include "framework/net/tcp_app_server.h"
+#include "protocol/remote.h"
 
 namespace fw {
 

@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <chrono>
 
-#include "framework/net/wire.h"
+#include "protocol/wire.h"
 
 namespace fw {
 
@@ -34,53 +34,6 @@ std::string Seconds(int ms) {
 }
 
 }  // namespace
-
-std::string SystemErrorText(int error) {
-  switch (error) {
-    case ECONNREFUSED:
-      return "conexão recusada";
-    case ETIMEDOUT:
-      return "tempo esgotado";
-    case EHOSTUNREACH:
-      return "servidor inalcançável";
-    case EHOSTDOWN:
-      return "servidor fora do ar";
-    case ENETUNREACH:
-      return "rede inalcançável";
-    case ENETDOWN:
-      return "rede fora do ar";
-    case ENETRESET:
-    case ECONNRESET:
-      return "conexão reiniciada pelo servidor";
-    case ECONNABORTED:
-      return "conexão interrompida";
-    case EPIPE:
-    case ESHUTDOWN:
-      return "conexão encerrada pelo servidor";
-    case ENOTCONN:
-      return "sem conexão";
-    case EADDRNOTAVAIL:
-      return "endereço indisponível";
-    case EADDRINUSE:
-      return "endereço em uso";
-    case EAFNOSUPPORT:
-    case EPROTONOSUPPORT:
-      return "tipo de endereço não suportado";
-    case EACCES:
-    case EPERM:
-      return "acesso negado";
-    case EMFILE:
-    case ENFILE:
-      return "arquivos abertos demais";
-    case ENOBUFS:
-    case ENOMEM:
-      return "memória insuficiente";
-    case EINTR:
-      return "operação interrompida";
-    default:
-      return "erro do sistema " + std::to_string(error);
-  }
-}
 
 std::string ResolverErrorText(int code) {
   switch (code) {

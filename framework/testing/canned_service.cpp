@@ -4,7 +4,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "framework/data/datetime.h"
+#include "protocol/datetime.h"
 
 namespace service {
 

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <tuple>
 
-#include "framework/data/datetime.h"
 #include "framework/db/local_query.h"
 #include "framework/host/config.h"
 #include "framework/host/host_controls.h"
@@ -14,6 +13,7 @@
 #include "framework/host/services.h"
 #include "framework/testing/fake_platform.h"
 #include "framework/ui/dbcontrols.h"
+#include "protocol/datetime.h"
 
 namespace fw {
 namespace {

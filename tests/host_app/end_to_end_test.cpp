@@ -28,7 +28,6 @@
 #include <string>
 #include <vector>
 
-#include "framework/data/datetime.h"
 #include "framework/host/config.h"
 #include "framework/testing/canned_service.h"
 #include "framework/ui/application.h"
@@ -39,7 +38,8 @@
 #include "host_app/qt_platform.h"
 #include "host_app/qt_widgets.h"
 #include "host_app/remote_server.h"
-#include "service/report_contract.h"
+#include "protocol/datetime.h"
+#include "protocol/report_contract.h"
 #include "test_form.h"
 #include "tests/report_module/report_rows.h"
 

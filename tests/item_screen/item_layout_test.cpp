@@ -5,7 +5,7 @@
 
 #include "framework/testing/fake_platform.h"
 #include "item_screen/cli_cmp09501.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
 
 namespace item_screen_test {
 namespace {

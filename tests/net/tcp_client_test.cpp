@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "framework/net/failover_app_server.h"
-#include "framework/net/wire.h"
+#include "protocol/wire.h"
 
 namespace fw {
 namespace {
