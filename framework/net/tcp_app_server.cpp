@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "framework/net/cancelled.h"
 #include "protocol/wire.h"
 
 namespace fw {
@@ -34,6 +35,8 @@ std::string Seconds(int ms) {
 }
 
 }  // namespace
+
+ECancelled::ECancelled() : ERemoteError(TTcpAppServer::kCancelledMessage) {}
 
 std::string ResolverErrorText(int code) {
   switch (code) {
@@ -173,7 +176,7 @@ void TTcpAppServer::ConnectNow() {
           ::close(fd);
           if (waited == TWait::Cancelled) {
             ::freeaddrinfo(addresses);
-            throw ERemoteError(kCancelledMessage);
+            throw ECancelled();
           }
           reason = "tempo esgotado após " + Seconds(options_.ConnectTimeoutMs);
           break;
@@ -311,7 +314,9 @@ wire::TReply TTcpAppServer::Exchange(const std::string& fullName,
       case TWait::TimedOut:
         TransportFailure(timeout());
       case TWait::Cancelled:
-        TransportFailure(kCancelledMessage);
+        tlsClean_ = false;  // as TransportFailure: a record may be half sent
+        Disconnect();
+        throw ECancelled();
     }
   };
 
