@@ -14,7 +14,7 @@
 #include "app_server/accounts.h"
 #include "app_server/iso_date.h"
 #include "app_server/read_scope.h"
-#include "framework/data/datetime.h"
+#include "protocol/datetime.h"
 
 namespace app {
 

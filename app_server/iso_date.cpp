@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "framework/data/datetime.h"
+#include "protocol/datetime.h"
 
 namespace app {
 

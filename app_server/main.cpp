@@ -56,8 +56,8 @@
 #include "app_server/service_manager.h"
 #include "app_server/tls_stream.h"
 #include "app_server/tracking_service.h"
-#include "service/contract.h"
-#include "service/report_contract.h"
+#include "protocol/contract.h"
+#include "protocol/report_contract.h"
 
 namespace {
 

@@ -28,7 +28,7 @@
 #include "app_server/database_writer.h"
 #include "app_server/queries.h"
 #include "app_server/rpc.h"
-#include "framework/net/account.h"
+#include "protocol/account.h"
 
 namespace app {
 

@@ -7,7 +7,7 @@
 #include "app_server/read_scope.h"
 #include "app_server/selection.h"
 #include "app_server/tracking_service.h"
-#include "service/report_contract.h"
+#include "protocol/report_contract.h"
 
 namespace app {
 

@@ -1,4 +1,4 @@
-// The report service "SUP00700.rdmRelAcomp": GetRelAcomp (service/report_contract.h), one row per
+// The report service "SUP00700.rdmRelAcomp": GetRelAcomp (protocol/report_contract.h), one row per
 // request item with the date of every stage, from one statement per engine (ReportSql).
 //
 // Parameters are checked as the tracking service checks its own, before any query, so that the

@@ -6,7 +6,7 @@
 #include "app_server/queries.h"
 #include "app_server/read_scope.h"
 #include "app_server/selection.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
 
 namespace app {
 

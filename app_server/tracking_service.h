@@ -1,4 +1,4 @@
-// The tracking service "CMP09500.rdmAcompSoli": the seven methods of service/contract.h, each
+// The tracking service "CMP09500.rdmAcompSoli": the seven methods of protocol/contract.h, each
 // answered from one statement (queries.cpp) with a packet of exactly the method's fields.
 //
 // Parameter rules, checked before any query:
@@ -16,8 +16,8 @@
 #include "app_server/database.h"
 #include "app_server/queries.h"
 #include "app_server/rpc.h"
-#include "framework/net/wire.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
+#include "protocol/wire.h"
 
 namespace app {
 

@@ -16,7 +16,7 @@
 #include "framework/host/config.h"
 #include "framework/net/failover_app_server.h"
 #include "framework/ui/application.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
 
 #ifdef SCREEN_DRIVER_WITH_MODULE
 #include "item_screen/cli_cmp09501.h"

@@ -5,10 +5,10 @@
 #include <functional>
 #include <map>
 
-#include "framework/data/datetime.h"
+#include "framework/testing/canned_service.h"
 #include "grid_export/grid_export.h"
-#include "service/canned_service.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
+#include "protocol/datetime.h"
 
 namespace driver {
 

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <map>
 
-#include "framework/data/datetime.h"
 #include "framework/host/config.h"
 #include "framework/platform.h"
 #include "framework/ui/application.h"
 #include "grid_export/grid_export.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
+#include "protocol/datetime.h"
 
 namespace driver {
 

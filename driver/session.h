@@ -26,9 +26,9 @@
 
 #include "driver/script.h"
 #include "framework/data/component.h"
-#include "framework/fake_platform.h"
-#include "framework/net/remote.h"
-#include "service/canned_service.h"
+#include "framework/testing/canned_service.h"
+#include "framework/testing/fake_platform.h"
+#include "protocol/remote.h"
 
 namespace driver {
 

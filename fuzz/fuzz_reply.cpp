@@ -11,7 +11,7 @@
 
 #include <msgpack.hpp>
 
-#include "framework/net/wire.h"
+#include "protocol/wire.h"
 
 namespace {
 

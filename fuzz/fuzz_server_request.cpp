@@ -18,9 +18,9 @@
 #include "app_server/report_service.h"
 #include "app_server/rpc.h"
 #include "app_server/tracking_service.h"
-#include "framework/net/wire.h"
-#include "service/contract.h"
-#include "service/report_contract.h"
+#include "protocol/contract.h"
+#include "protocol/report_contract.h"
+#include "protocol/wire.h"
 
 namespace {
 

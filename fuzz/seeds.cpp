@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/net/wire.h"
-#include "service/contract.h"
-#include "service/report_contract.h"
+#include "protocol/contract.h"
+#include "protocol/report_contract.h"
+#include "protocol/wire.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <filesystem>
 #include <string_view>
 
-#include "framework/data/datetime.h"
 #include "framework/data/format.h"
-#include "framework/net/tcp_app_server.h"
 #include "framework/ui/dbcontrols.h"
 #include "framework/ui/forms.h"
+#include "protocol/datetime.h"
+#include "protocol/text.h"
 
 namespace gridexport {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/net/account.h"
+#include "protocol/account.h"
 
 class QLabel;
 class QMdiArea;

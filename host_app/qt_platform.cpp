@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <exception>
 #include <mutex>
-#include <thread>
 
+#include "host_app/call_thread.h"
 #include "host_app/conversions.h"
 #include "host_app/dialogs.h"
 #include "host_app/help_window.h"
@@ -90,7 +90,8 @@ QtPlatform::QtPlatform(QtBinding& binding, ModuleLoader* loader, QWidget* mainWi
     : binding_(binding),
       loader_(loader),
       mainWindow_(mainWindow),
-      picks_(std::make_unique<PickerResults>(binding)) {}
+      picks_(std::make_unique<PickerResults>(binding)),
+      calls_(std::make_unique<CallThread>()) {}
 
 QtPlatform::~QtPlatform() {
   HideBusy();
@@ -197,9 +198,9 @@ void QtPlatform::RunRemoteCall(const std::function<void()>& call,
       --Platform.remoteCalls_;
     }
   } hold(*this);
-  // The worker touches only what `call` touches, and nothing of Qt; this thread runs no model
-  // code until it ends.
-  std::thread worker([shared, &call] {
+  // The call thread touches only what `call` touches, and nothing of Qt; this thread runs no
+  // model code until it ends.
+  calls_->Post([shared, &call] {
     try {
       call();
     } catch (...) {
@@ -209,6 +210,16 @@ void QtPlatform::RunRemoteCall(const std::function<void()>& call,
     shared->Finished = true;
     shared->Done.notify_all();
   });
+  // However this function is left, not before the call is over: it holds `call` by reference.
+  struct TAwaitCall {
+    TShared& Shared;
+    explicit TAwaitCall(TShared& shared) : Shared(shared) {}
+    void Wait() {
+      std::unique_lock lock(Shared.Mutex);
+      Shared.Done.wait(lock, [this] { return Shared.Finished; });
+    }
+    ~TAwaitCall() { Wait(); }
+  } awaitCall(*shared);
   const auto finished = [&] {
     std::lock_guard lock(shared->Mutex);
     return shared->Finished;
@@ -275,7 +286,7 @@ void QtPlatform::RunRemoteCall(const std::function<void()>& call,
       if (ownOverlay) delete offer.data();
     }
   }
-  worker.join();
+  awaitCall.Wait();
   if (shared->Error) std::rethrow_exception(shared->Error);
 }
 

@@ -5,11 +5,12 @@
 // Unattended runs (the --screenshot session) set Interactive off: messages then go to the
 // standard error stream and every dialog is cancelled, so nothing waits for a user.
 //
-// Remote calls: RunRemoteCall runs a blocking call on a worker thread while this (the user
-// interface) thread keeps the windows painted. No user input reaches the model meanwhile: an
-// application-wide filter swallows mouse, keyboard and close events, and the binding sends the
-// model nothing. After CancelOfferDelayMs the busy indicator offers "Cancelar" (and Esc), which
-// abandons the call; the call then fails as any other remote failure does.
+// Remote calls: RunRemoteCall runs a blocking call on the call thread (one for the platform's
+// life, call_thread.h) while this (the user interface) thread keeps the windows painted. No user
+// input reaches the model meanwhile: an application-wide filter swallows mouse, keyboard and close
+// events, and the binding sends the model nothing. After CancelOfferDelayMs the busy indicator
+// offers "Cancelar" (and Esc), which abandons the call; the call then fails as any other remote
+// failure does.
 #pragma once
 
 #include <QPointer>
@@ -26,6 +27,7 @@ class QWidget;
 namespace hostapp {
 
 class BusyOverlay;
+class CallThread;
 class ModuleLoader;
 class PickerResults;
 class QtBinding;
@@ -83,6 +85,7 @@ class QtPlatform : public fw::IPlatform {
   bool busyCursor_ = false;
   bool waitCursor_ = false;
   int remoteCalls_ = 0;
+  std::unique_ptr<CallThread> calls_;  // where RunRemoteCall runs the calls
   // The last search of each data set (by name and form): the dialog opens with it, so that
   // searching again goes on to the next match.
   std::map<std::string, fw::TSearchRequest> lastSearch_;

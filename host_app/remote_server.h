@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/net/account.h"
 #include "framework/net/failover_app_server.h"
 #include "framework/net/tcp_app_server.h"
+#include "protocol/account.h"
 
 namespace hostapp {
 

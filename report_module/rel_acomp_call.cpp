@@ -4,8 +4,8 @@
 
 #include "framework/host/net_connection.h"
 #include "framework/host/services.h"
-#include "service/contract.h"
-#include "service/report_contract.h"
+#include "protocol/contract.h"
+#include "protocol/report_contract.h"
 
 namespace Rel_sup00700 {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "framework/data/packet.h"
+#include "protocol/packet.h"
 #include "report_module/rel_acomp_data.h"
 
 namespace Rel_sup00700 {

@@ -4,8 +4,8 @@
 #include <ctime>
 #include <stdexcept>
 
-#include "framework/data/datetime.h"
-#include "service/report_contract.h"
+#include "protocol/datetime.h"
+#include "protocol/report_contract.h"
 
 namespace Rel_sup00700 {
 

@@ -2,7 +2,7 @@
 // before any painting. Standard library and the framework's data layer only.
 //
 // The service returns one row per request item with the date of every stage
-// (service/report_contract.h). From those dates this unit works out, per item:
+// (protocol/report_contract.h). From those dates this unit works out, per item:
 // - the days spent in each of the six stages, each from its own start date to its own end date:
 //     Aprovação     request entered          -> approval decided (all levels, or a refusal)
 //     Cotação       approval decided         -> quotation concluded
@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/data/packet.h"
+#include "protocol/packet.h"
 
 namespace Rel_sup00700 {
 

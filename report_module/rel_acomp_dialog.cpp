@@ -18,11 +18,11 @@
 #include <cmath>
 #include <set>
 
-#include "framework/data/datetime.h"
 #include "framework/host/config.h"
 #include "framework/host/host_controls.h"
 #include "framework/platform.h"
 #include "framework/ui/application.h"
+#include "protocol/datetime.h"
 #include "report_module/rel_acomp_call.h"
 #include "report_module/rel_acomp_preview.h"
 

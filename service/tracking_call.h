@@ -18,7 +18,7 @@
 #include "framework/data/dataset.h"
 #include "framework/host/net_connection.h"
 #include "framework/host/services.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
 
 namespace service {
 

@@ -36,8 +36,8 @@
 #include "app_server/database.h"
 #include "app_server/queries.h"
 #include "framework/net/tcp_app_server.h"
-#include "framework/net/wire.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
+#include "protocol/wire.h"
 
 extern char** environ;
 

@@ -62,11 +62,11 @@
 #include "app_server/tracking_service.h"
 #include "bench/common/demo_cache.h"
 #include "bench/common/server.h"
-#include "framework/data/datetime.h"
 #include "framework/host/config.h"
 #include "framework/host/net_connection.h"
-#include "framework/net/wire.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
+#include "protocol/datetime.h"
+#include "protocol/wire.h"
 
 namespace {
 

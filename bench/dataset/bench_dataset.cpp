@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "framework/data/dataset.h"
-#include "framework/data/datetime.h"
 #include "framework/data/format.h"
+#include "protocol/datetime.h"
 
 namespace {
 

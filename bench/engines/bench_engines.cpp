@@ -38,9 +38,9 @@
 #include <thread>
 #include <vector>
 
-#include "framework/data/datetime.h"
 #include "framework/net/tcp_app_server.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
+#include "protocol/datetime.h"
 
 extern char** environ;
 

@@ -38,14 +38,14 @@
 #include <string>
 #include <vector>
 
-#include "framework/data/datetime.h"
 #include "framework/host/config.h"
+#include "framework/testing/canned_service.h"
 #include "framework/ui/application.h"
 #include "host_app/main_window.h"
 #include "host_app/module_loader.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_widgets.h"
-#include "service/canned_service.h"
+#include "protocol/datetime.h"
 
 namespace {
 

@@ -43,9 +43,9 @@
 
 #include "bench/common/demo_cache.h"
 #include "bench/common/server.h"
-#include "framework/data/datetime.h"
 #include "framework/net/tcp_app_server.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
+#include "protocol/datetime.h"
 
 namespace {
 

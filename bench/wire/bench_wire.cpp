@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "framework/data/dataset.h"
-#include "framework/data/datetime.h"
-#include "framework/net/wire.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
+#include "protocol/datetime.h"
+#include "protocol/wire.h"
 
 namespace {
 

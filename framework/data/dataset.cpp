@@ -5,8 +5,8 @@
 #include <numeric>
 
 #include "framework/data/collation.h"
-#include "framework/data/datetime.h"
 #include "framework/data/format.h"
+#include "protocol/datetime.h"
 
 namespace fw {
 

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "framework/data/component.h"
-#include "framework/data/packet.h"
+#include "protocol/packet.h"
 
 namespace fw {
 

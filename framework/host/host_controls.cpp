@@ -1,9 +1,9 @@
 #include "framework/host/host_controls.h"
 
-#include "framework/data/datetime.h"
 #include "framework/db/local_query.h"
 #include "framework/host/services.h"
 #include "framework/platform.h"
+#include "protocol/datetime.h"
 
 namespace fw {
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "framework/data/component.h"
-#include "framework/net/remote.h"
+#include "protocol/remote.h"
 
 namespace fw {
 

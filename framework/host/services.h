@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "framework/data/dataset.h"
-#include "framework/net/remote.h"
 #include "framework/platform.h"
 #include "framework/ui/application.h"
+#include "protocol/remote.h"
 
 namespace fw {
 

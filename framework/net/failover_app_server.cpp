@@ -1,5 +1,7 @@
 #include "framework/net/failover_app_server.h"
 
+#include "framework/net/cancelled.h"
+
 #include <cstdlib>
 #include <string_view>
 
@@ -98,12 +100,12 @@ void TFailoverAppServer::ConnectFrom(size_t first) {
     } catch (const ELoginRefused&) {
       current_ = i;
       throw;
+    } catch (const ECancelled&) {
+      // The user gave up: no other server is tried; the next connect starts from the next one.
+      if (servers_.size() > 1) current_ = (i + 1) % servers_.size();
+      throw;
     } catch (const ERemoteError& failure) {
       if (servers_.size() == 1) throw;
-      if (std::string_view(failure.what()) == TTcpAppServer::kCancelledMessage) {
-        current_ = (i + 1) % servers_.size();
-        throw;
-      }
       if (!reasons.empty()) reasons += " ";
       reasons += failure.what();
     }

@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/net/remote.h"
 #include "framework/net/tcp_app_server.h"
+#include "protocol/remote.h"
 
 namespace fw {
 

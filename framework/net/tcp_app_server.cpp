@@ -14,7 +14,8 @@
 #include <cerrno>
 #include <chrono>
 
-#include "framework/net/wire.h"
+#include "framework/net/cancelled.h"
+#include "protocol/wire.h"
 
 namespace fw {
 
@@ -35,52 +36,7 @@ std::string Seconds(int ms) {
 
 }  // namespace
 
-std::string SystemErrorText(int error) {
-  switch (error) {
-    case ECONNREFUSED:
-      return "conexão recusada";
-    case ETIMEDOUT:
-      return "tempo esgotado";
-    case EHOSTUNREACH:
-      return "servidor inalcançável";
-    case EHOSTDOWN:
-      return "servidor fora do ar";
-    case ENETUNREACH:
-      return "rede inalcançável";
-    case ENETDOWN:
-      return "rede fora do ar";
-    case ENETRESET:
-    case ECONNRESET:
-      return "conexão reiniciada pelo servidor";
-    case ECONNABORTED:
-      return "conexão interrompida";
-    case EPIPE:
-    case ESHUTDOWN:
-      return "conexão encerrada pelo servidor";
-    case ENOTCONN:
-      return "sem conexão";
-    case EADDRNOTAVAIL:
-      return "endereço indisponível";
-    case EADDRINUSE:
-      return "endereço em uso";
-    case EAFNOSUPPORT:
-    case EPROTONOSUPPORT:
-      return "tipo de endereço não suportado";
-    case EACCES:
-    case EPERM:
-      return "acesso negado";
-    case EMFILE:
-    case ENFILE:
-      return "arquivos abertos demais";
-    case ENOBUFS:
-    case ENOMEM:
-      return "memória insuficiente";
-    case EINTR:
-      return "operação interrompida";
-    default:
-      return "erro do sistema " + std::to_string(error);
-  }
-}
+ECancelled::ECancelled() : ERemoteError(TTcpAppServer::kCancelledMessage) {}
 
 std::string ResolverErrorText(int code) {
   switch (code) {
@@ -220,7 +176,7 @@ void TTcpAppServer::ConnectNow() {
           ::close(fd);
           if (waited == TWait::Cancelled) {
             ::freeaddrinfo(addresses);
-            throw ERemoteError(kCancelledMessage);
+            throw ECancelled();
           }
           reason = "tempo esgotado após " + Seconds(options_.ConnectTimeoutMs);
           break;
@@ -358,7 +314,9 @@ wire::TReply TTcpAppServer::Exchange(const std::string& fullName,
       case TWait::TimedOut:
         TransportFailure(timeout());
       case TWait::Cancelled:
-        TransportFailure(kCancelledMessage);
+        tlsClean_ = false;  // as TransportFailure: a record may be half sent
+        Disconnect();
+        throw ECancelled();
     }
   };
 

@@ -41,8 +41,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/net/account.h"
-#include "framework/net/remote.h"
+#include "protocol/account.h"
+#include "protocol/remote.h"
+#include "protocol/text.h"
 
 struct ssl_st;
 struct ssl_ctx_st;
@@ -166,9 +167,6 @@ class TTcpAppServer : public IAppServer {
   bool inFlight_ = false;
 };
 
-// The Portuguese wording of a system error number ("conexão recusada" for ECONNREFUSED); numbers
-// without a wording of their own give "erro do sistema N".
-std::string SystemErrorText(int error);
 // Likewise for the name resolver's codes ("endereço não encontrado" for EAI_NONAME).
 std::string ResolverErrorText(int code);
 

@@ -14,6 +14,8 @@
 
 #include "framework/net/tcp_app_server.h"
 
+#include "framework/net/cancelled.h"
+
 namespace fw {
 
 namespace {
@@ -205,7 +207,7 @@ void TTcpAppServer::StartTls(TClock::time_point deadline) {
       const TWait waited = Wait(socket_, error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, deadline);
       if (waited == TWait::Ready) continue;
       Disconnect();
-      if (waited == TWait::Cancelled) throw ERemoteError(kCancelledMessage);
+      if (waited == TWait::Cancelled) throw ECancelled();
       const int ms = options_.ConnectTimeoutMs;
       throw ERemoteError(
           failure + " (tempo esgotado na negociação TLS após " +

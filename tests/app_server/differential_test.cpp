@@ -10,7 +10,7 @@
 #include <map>
 
 #include "app_server/iso_date.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
 #include "tests/app_server/fixture.h"
 #include "tests/app_server/generated_calls.h"
 

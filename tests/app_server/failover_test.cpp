@@ -13,7 +13,7 @@
 #include "framework/host/config.h"
 #include "framework/host/net_connection.h"
 #include "framework/net/failover_app_server.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {

@@ -17,7 +17,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "service/contract.h"
+#include "protocol/contract.h"
 
 namespace testing_app {
 

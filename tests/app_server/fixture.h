@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/net/remote.h"
 #include "framework/net/tcp_app_server.h"
-#include "framework/net/wire.h"
+#include "protocol/remote.h"
+#include "protocol/wire.h"
 #include "tests/app_server/engines.h"
 #include "tests/app_server/server_process.h"
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/net/remote.h"
-#include "service/contract.h"
-#include "service/report_contract.h"
+#include "protocol/contract.h"
+#include "protocol/remote.h"
+#include "protocol/report_contract.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {

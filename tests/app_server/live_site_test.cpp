@@ -22,8 +22,8 @@
 #include <sodium.h>
 
 #include "app_server/accounts.h"
-#include "framework/data/datetime.h"
-#include "service/report_contract.h"
+#include "protocol/datetime.h"
+#include "protocol/report_contract.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {

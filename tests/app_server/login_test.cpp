@@ -15,7 +15,7 @@
 #include "app_server/accounts.h"
 #include "framework/host/config.h"
 #include "framework/host/net_connection.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {

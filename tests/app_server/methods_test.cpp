@@ -6,8 +6,8 @@
 #include <set>
 
 #include "app_server/iso_date.h"
-#include "framework/data/datetime.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
+#include "protocol/datetime.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {

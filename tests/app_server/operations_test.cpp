@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "app_server/server_config.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {

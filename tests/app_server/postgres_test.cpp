@@ -13,7 +13,7 @@
 
 #include "app_server/database.h"
 #include "app_server/iso_date.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
 #include "tests/app_server/fixture.h"
 #include "tests/app_server/tcp_proxy.h"
 

@@ -18,7 +18,7 @@
 #include "app_server/iso_date.h"
 #include "app_server/queries.h"
 #include "app_server/tracking_service.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {

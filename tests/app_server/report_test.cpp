@@ -12,9 +12,9 @@
 
 #include "app_server/iso_date.h"
 #include "app_server/report_service.h"
-#include "framework/data/datetime.h"
+#include "protocol/datetime.h"
+#include "protocol/report_contract.h"
 #include "report_module/rel_acomp_data.h"
-#include "service/report_contract.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {

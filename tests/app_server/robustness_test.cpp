@@ -10,7 +10,7 @@
 #include <optional>
 #include <thread>
 
-#include "service/contract.h"
+#include "protocol/contract.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {

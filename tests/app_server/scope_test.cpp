@@ -19,9 +19,9 @@
 #include <set>
 
 #include "app_server/accounts.h"
-#include "framework/net/account.h"
-#include "service/contract.h"
-#include "service/report_contract.h"
+#include "protocol/account.h"
+#include "protocol/contract.h"
+#include "protocol/report_contract.h"
 #include "tests/app_server/fixture.h"
 #include "tests/app_server/generated_calls.h"
 

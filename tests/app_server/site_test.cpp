@@ -14,7 +14,7 @@
 #include <sstream>
 #include <thread>
 
-#include "service/report_contract.h"
+#include "protocol/report_contract.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {

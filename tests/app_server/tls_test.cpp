@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "app_server/iso_date.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
 #include "tests/app_server/certificates.h"
 #include "tests/app_server/fixture.h"
 

@@ -13,8 +13,8 @@
 #include "app_server/rpc.h"
 #include "app_server/selection.h"
 #include "app_server/tracking_service.h"
-#include "framework/data/datetime.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
+#include "protocol/datetime.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {

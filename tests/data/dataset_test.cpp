@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "framework/data/datetime.h"
+#include "protocol/datetime.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "framework/data/collation.h"
 #include "framework/data/dataset.h"
-#include "framework/data/datetime.h"
+#include "protocol/datetime.h"
 
 namespace {
 

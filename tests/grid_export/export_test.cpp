@@ -12,11 +12,11 @@
 #include <regex>
 #include <sstream>
 
-#include "framework/data/datetime.h"
-#include "framework/fake_platform.h"
+#include "framework/testing/fake_platform.h"
 #include "framework/ui/dbcontrols.h"
 #include "framework/ui/forms.h"
 #include "grid_export/grid_export.h"
+#include "protocol/datetime.h"
 
 namespace gridexport {
 namespace {

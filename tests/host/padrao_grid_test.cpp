@@ -1,8 +1,8 @@
 // The standard grid screen: name binding, paired commands, the two further controls, close action.
 #include <gtest/gtest.h>
 
-#include "framework/fake_platform.h"
 #include "framework/host/padrao_grid.h"
+#include "framework/testing/fake_platform.h"
 
 namespace fw {
 namespace {

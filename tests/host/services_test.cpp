@@ -6,14 +6,14 @@
 #include <filesystem>
 #include <tuple>
 
-#include "framework/data/datetime.h"
 #include "framework/db/local_query.h"
-#include "framework/fake_platform.h"
 #include "framework/host/config.h"
 #include "framework/host/host_controls.h"
 #include "framework/host/net_connection.h"
 #include "framework/host/services.h"
+#include "framework/testing/fake_platform.h"
 #include "framework/ui/dbcontrols.h"
+#include "protocol/datetime.h"
 
 namespace fw {
 namespace {

@@ -4,10 +4,10 @@
 
 #include <QTemporaryDir>
 
-#include "framework/net/account.h"
 #include "host_app/main_window.h"
 #include "host_app/module_loader.h"
 #include "host_app/qt_platform.h"
+#include "protocol/account.h"
 
 namespace hostapp {
 namespace {

@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/data/datetime.h"
 #include "framework/host/config.h"
+#include "framework/testing/canned_service.h"
 #include "framework/ui/application.h"
 #include "host_app/layout_store.h"
 #include "host_app/main_window.h"
@@ -38,8 +38,8 @@
 #include "host_app/qt_platform.h"
 #include "host_app/qt_widgets.h"
 #include "host_app/remote_server.h"
-#include "service/canned_service.h"
-#include "service/report_contract.h"
+#include "protocol/datetime.h"
+#include "protocol/report_contract.h"
 #include "test_form.h"
 #include "tests/report_module/report_rows.h"
 

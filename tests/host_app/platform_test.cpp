@@ -1,6 +1,7 @@
 // The framework's dialogs for real, the busy indicator, module loading and the main window.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QComboBox>
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "framework/host/services.h"
 #include "host_app/conversions.h"
@@ -247,6 +249,36 @@ TEST_F(PlatformTest, QuickRemoteCall_ShowsNoOffer) {
   EXPECT_TRUE(ran);
   EXPECT_FALSE(platform->Busy()->CancelOffered());
   fw::DeactiveShowAvi();
+}
+
+TEST_F(PlatformTest, RemoteCalls_RunInTurnOnOneThreadThatOutlivesEachCall) {
+  ShowTestForm();
+  platform->CancelOfferDelayMs = 60000;
+  // The kernel's thread ids, which a new thread does not take over from an ended one (a
+  // std::thread::id may be reused).
+  std::vector<pid_t> ran;
+  const auto record = [&] { ran.push_back(::gettid()); };
+  for (int i = 0; i < 3; ++i) platform->RunRemoteCall(record, [] {});
+  // One long enough to go through the event loop, and one that fails.
+  platform->RunRemoteCall(
+      [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        record();
+      },
+      [] {});
+  EXPECT_EQ(FailureOf([&] {
+              platform->RunRemoteCall(
+                  [&] {
+                    record();
+                    throw fw::ERemoteError("falhou");
+                  },
+                  [] {});
+            }),
+            "falhou");
+  platform->RunRemoteCall(record, [] {});
+  ASSERT_EQ(ran.size(), 6u);
+  for (const pid_t id : ran) EXPECT_EQ(id, ran[0]) << "a thread per call";
+  EXPECT_NE(ran[0], ::gettid()) << "the window's thread must not block";
 }
 
 TEST_F(PlatformTest, HungServer_TheCancelButtonAbandonsTheTcpCall) {

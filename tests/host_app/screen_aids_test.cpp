@@ -16,6 +16,7 @@
 #include <QToolButton>
 
 #include "framework/host/config.h"
+#include "framework/testing/canned_service.h"
 #include "framework/ui/application.h"
 #include "host_app/dialogs.h"
 #include "host_app/help_window.h"
@@ -25,7 +26,6 @@
 #include "host_app/qt_binding.h"
 #include "host_app/qt_platform.h"
 #include "host_app/status_bar.h"
-#include "service/canned_service.h"
 #include "test_form.h"
 
 namespace hostapp::testing {

@@ -3,9 +3,9 @@
 // the packets must fill.
 #include <gtest/gtest.h>
 
-#include "framework/fake_platform.h"
+#include "framework/testing/fake_platform.h"
 #include "item_screen/cli_cmp09501.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
 
 namespace item_screen_test {
 namespace {

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "framework/data/datetime.h"
-#include "framework/fake_platform.h"
 #include "framework/host/config.h"
+#include "framework/testing/canned_service.h"
+#include "framework/testing/fake_platform.h"
 #include "item_screen/cli_cmp09501.h"
+#include "protocol/datetime.h"
 #include "request_screen/cli_cmp09500.h"
-#include "service/canned_service.h"
 
 namespace item_screen_test {
 

@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <string>
 
-#include "framework/fake_platform.h"
 #include "framework/host/config.h"
+#include "framework/testing/canned_service.h"
+#include "framework/testing/fake_platform.h"
 #include "item_screen/cli_cmp09501.h"
 #include "module/pkg_cmp09500.h"
 #include "request_screen/cli_cmp09500.h"
-#include "service/canned_service.h"
 
 namespace {
 

@@ -2,6 +2,8 @@
 // answers, refuses, misbehaves, goes silent or goes away.
 #include "framework/net/tcp_app_server.h"
 
+#include "framework/net/cancelled.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
@@ -19,7 +21,7 @@
 #include <thread>
 
 #include "framework/net/failover_app_server.h"
-#include "framework/net/wire.h"
+#include "protocol/wire.h"
 
 namespace fw {
 namespace {
@@ -338,6 +340,44 @@ TEST(TcpAppServer, CancelWhileConnecting_EndsTheConnectAtOnce) {
   EXPECT_EQ("Operação cancelada pelo usuário.", message);
   EXPECT_LT(waited, std::chrono::seconds(5)) << "not the 30 s connect time-out";
   EXPECT_FALSE(client.Connected());
+}
+
+TEST(TcpAppServer, Cancel_RaisesItsOwnTypeWhereATimeOutRaisesAPlainRemoteError) {
+  {
+    TFullListener full;
+    TTcpAppServer client("127.0.0.1", full.Port(), "CMP09500.rdmAcompSoli", {30000, 60000});
+    std::thread user = CancelAfter(client, std::chrono::milliseconds(100));
+    EXPECT_THROW(client.Connect(), ECancelled);
+    user.join();
+  }
+  {
+    TScriptedServer server([](int fd) {
+      uint32_t msgid;
+      std::string method;
+      ReadRequest(fd, msgid, method);
+      char byte;
+      ::recv(fd, &byte, 1, 0);  // never answers
+    });
+    auto client = Client(server.Port(), 60000);
+    std::vector<TRemoteArg> args;
+    std::thread user = CancelAfter(client, std::chrono::milliseconds(100));
+    EXPECT_THROW(client.Invoke("GetFilSoli", args), ECancelled);
+    user.join();
+  }
+  {
+    TFullListener full;
+    TTcpAppServer client("127.0.0.1", full.Port(), "CMP09500.rdmAcompSoli", {300, 60000});
+    bool cancelled = false, failed = false;
+    try {
+      client.Connect();
+    } catch (const ECancelled&) {
+      cancelled = true;
+    } catch (const ERemoteError&) {
+      failed = true;
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_FALSE(cancelled) << "a time-out is no cancel";
+  }
 }
 
 TEST(FailoverAppServer, CancelWhileConnecting_DoesNotGoOnToTheNextServer) {

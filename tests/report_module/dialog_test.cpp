@@ -14,12 +14,12 @@
 #include <QScrollBar>
 #include <QTest>
 
-#include "framework/fake_platform.h"
 #include "framework/host/config.h"
 #include "framework/host/host_controls.h"
+#include "framework/testing/canned_service.h"
+#include "framework/testing/fake_platform.h"
 #include "report_module/rel_acomp_layout.h"
 #include "report_module/rel_acomp_preview.h"
-#include "service/canned_service.h"
 #include "tests/report_module/report_rows.h"
 
 namespace Rel_sup00700 {

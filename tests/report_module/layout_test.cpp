@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "framework/fake_platform.h"
+#include "framework/testing/fake_platform.h"
 #include "report_module/rel_acomp_layout.h"
 #include "report_module/rel_acomp_preview.h"
 #include "tests/report_module/report_rows.h"

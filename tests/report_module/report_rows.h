@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/data/datetime.h"
-#include "framework/data/packet.h"
-#include "service/report_contract.h"
+#include "protocol/datetime.h"
+#include "protocol/packet.h"
+#include "protocol/report_contract.h"
 
 namespace report_test {
 

@@ -1,7 +1,7 @@
 // Status and approval texts.
 #include "tests/request_screen/screen_fixture.h"
 
-#include "service/contract.h"
+#include "protocol/contract.h"
 
 namespace request_screen_test {
 namespace {

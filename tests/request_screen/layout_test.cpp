@@ -2,7 +2,7 @@
 // messages, the query's statements and the bands.
 #include "tests/request_screen/screen_fixture.h"
 
-#include "service/contract.h"
+#include "protocol/contract.h"
 
 namespace request_screen_test {
 namespace {

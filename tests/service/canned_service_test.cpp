@@ -1,7 +1,7 @@
 // The canned service: packets typed from the contract, arguments checked against it.
 #include <gtest/gtest.h>
 
-#include "service/canned_service.h"
+#include "framework/testing/canned_service.h"
 
 namespace service {
 namespace {

@@ -2,9 +2,9 @@
 // result check, load, indicator off; failures at each step; a nested call from after-scroll.
 #include <gtest/gtest.h>
 
-#include "framework/fake_platform.h"
 #include "framework/host/config.h"
-#include "service/canned_service.h"
+#include "framework/testing/canned_service.h"
+#include "framework/testing/fake_platform.h"
 #include "service/tracking_call.h"
 
 namespace service {

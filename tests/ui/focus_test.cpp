@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/fake_platform.h"
+#include "framework/testing/fake_platform.h"
 
 namespace fw {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/fake_platform.h"
 #include "framework/host/services.h"
+#include "framework/testing/fake_platform.h"
 
 namespace fw {
 namespace {

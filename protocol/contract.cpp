@@ -1,4 +1,4 @@
-#include "service/contract.h"
+#include "protocol/contract.h"
 
 namespace service {
 

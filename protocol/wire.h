@@ -23,8 +23,8 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/data/packet.h"
-#include "framework/net/remote.h"
+#include "protocol/packet.h"
+#include "protocol/remote.h"
 
 namespace fw::wire {
 

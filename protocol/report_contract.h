@@ -19,7 +19,7 @@
 //   DTAPROVACAO               NF approved
 #pragma once
 
-#include "service/contract.h"
+#include "protocol/contract.h"
 
 namespace service {
 

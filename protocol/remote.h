@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/data/packet.h"
+#include "protocol/packet.h"
 
 namespace fw {
 

@@ -1,4 +1,4 @@
-#include "framework/net/wire.h"
+#include "protocol/wire.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-// The read scope in the login's answer (framework/net/account.h): what the server writes is what
+// The read scope in the login's answer (protocol/account.h): what the server writes is what
 // the client reads, and the few words the host shows of it.
 #include <gtest/gtest.h>
 
-#include "framework/net/account.h"
-#include "framework/net/wire.h"
+#include "protocol/account.h"
+#include "protocol/wire.h"
 
 namespace fw {
 namespace {

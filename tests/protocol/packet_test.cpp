@@ -1,4 +1,4 @@
-#include "framework/data/packet.h"
+#include "protocol/packet.h"
 
 #include <gtest/gtest.h>
 

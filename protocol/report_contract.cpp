@@ -1,4 +1,4 @@
-#include "service/report_contract.h"
+#include "protocol/report_contract.h"
 
 namespace service {
 

@@ -1,6 +1,6 @@
-#include "framework/net/account.h"
+#include "protocol/account.h"
 
-#include "framework/net/wire.h"
+#include "protocol/wire.h"
 
 namespace fw {
 

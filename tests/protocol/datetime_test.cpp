@@ -1,4 +1,4 @@
-#include "framework/data/datetime.h"
+#include "protocol/datetime.h"
 
 #include <gtest/gtest.h>
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/net/remote.h"
-#include "service/contract.h"
+#include "protocol/contract.h"
+#include "protocol/remote.h"
 
 namespace service {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/data/packet.h"
+#include "protocol/packet.h"
 
 namespace service {
 

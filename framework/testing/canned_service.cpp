@@ -1,10 +1,10 @@
-#include "service/canned_service.h"
+#include "framework/testing/canned_service.h"
 
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
 
-#include "framework/data/datetime.h"
+#include "protocol/datetime.h"
 
 namespace service {
 

@@ -1,4 +1,4 @@
-#include "framework/fake_platform.h"
+#include "framework/testing/fake_platform.h"
 
 #include <algorithm>
 

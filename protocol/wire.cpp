@@ -1,11 +1,11 @@
-#include "framework/net/wire.h"
+#include "protocol/wire.h"
 
 #include <msgpack.hpp>
 
 #include <cstring>
 #include <limits>
 
-#include "framework/net/msgpack_stream.h"
+#include "protocol/msgpack_stream.h"
 
 namespace fw::wire {
 
