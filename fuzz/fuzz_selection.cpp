@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app_server/selection.h"
+#include "app_server/db/selection.h"
 
 namespace {
 

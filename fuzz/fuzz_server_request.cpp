@@ -13,11 +13,11 @@
 #include <filesystem>
 #include <string>
 
-#include "app_server/database.h"
-#include "app_server/demo_data.h"
-#include "app_server/report_service.h"
-#include "app_server/rpc.h"
-#include "app_server/tracking_service.h"
+#include "app_server/db/database.h"
+#include "app_server/demo/demo_data.h"
+#include "app_server/report/report_service.h"
+#include "app_server/rpc/rpc.h"
+#include "app_server/tracking/tracking_service.h"
 #include "protocol/contract.h"
 #include "protocol/report_contract.h"
 #include "protocol/wire.h"

@@ -33,8 +33,8 @@
 #include <string>
 #include <thread>
 
-#include "app_server/database.h"
-#include "app_server/queries.h"
+#include "app_server/db/database.h"
+#include "app_server/tracking/queries.h"
 #include "framework/net/tcp_app_server.h"
 #include "protocol/contract.h"
 #include "protocol/wire.h"

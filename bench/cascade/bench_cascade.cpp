@@ -53,13 +53,13 @@
 #include <string>
 #include <vector>
 
-#include "app_server/accounts.h"
-#include "app_server/database.h"
-#include "app_server/queries.h"
-#include "app_server/read_scope.h"
-#include "app_server/rpc.h"
-#include "app_server/server.h"
-#include "app_server/tracking_service.h"
+#include "app_server/auth/accounts.h"
+#include "app_server/auth/read_scope.h"
+#include "app_server/db/database.h"
+#include "app_server/net/server.h"
+#include "app_server/rpc/rpc.h"
+#include "app_server/tracking/queries.h"
+#include "app_server/tracking/tracking_service.h"
 #include "bench/common/demo_cache.h"
 #include "bench/common/server.h"
 #include "framework/host/config.h"

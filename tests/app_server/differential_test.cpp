@@ -9,7 +9,7 @@
 #include <cmath>
 #include <map>
 
-#include "app_server/iso_date.h"
+#include "app_server/db/iso_date.h"
 #include "protocol/contract.h"
 #include "tests/app_server/fixture.h"
 #include "tests/app_server/generated_calls.h"

@@ -1,6 +1,6 @@
 #include "tests/app_server/generated_calls.h"
 
-#include "app_server/iso_date.h"
+#include "app_server/db/iso_date.h"
 
 namespace testing_app {
 

@@ -21,7 +21,7 @@
 
 #include <sodium.h>
 
-#include "app_server/accounts.h"
+#include "app_server/auth/accounts.h"
 #include "protocol/datetime.h"
 #include "protocol/report_contract.h"
 #include "tests/app_server/fixture.h"

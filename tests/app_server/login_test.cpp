@@ -12,7 +12,7 @@
 #include <set>
 #include <thread>
 
-#include "app_server/accounts.h"
+#include "app_server/auth/accounts.h"
 #include "framework/host/config.h"
 #include "framework/host/net_connection.h"
 #include "protocol/contract.h"

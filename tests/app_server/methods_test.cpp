@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <set>
 
-#include "app_server/iso_date.h"
+#include "app_server/db/iso_date.h"
 #include "protocol/contract.h"
 #include "protocol/datetime.h"
 #include "tests/app_server/fixture.h"

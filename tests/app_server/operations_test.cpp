@@ -16,7 +16,7 @@
 #include <regex>
 #include <thread>
 
-#include "app_server/server_config.h"
+#include "app_server/config/server_config.h"
 #include "protocol/contract.h"
 #include "tests/app_server/fixture.h"
 

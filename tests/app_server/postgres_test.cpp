@@ -11,8 +11,8 @@
 #include <sstream>
 #include <thread>
 
-#include "app_server/database.h"
-#include "app_server/iso_date.h"
+#include "app_server/db/database.h"
+#include "app_server/db/iso_date.h"
 #include "protocol/contract.h"
 #include "tests/app_server/fixture.h"
 #include "tests/app_server/tcp_proxy.h"

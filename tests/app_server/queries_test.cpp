@@ -1,4 +1,5 @@
-// The statements per filter shape (app_server/queries.h), in process on the engine under test.
+// The statements per filter shape (app_server/tracking/queries.h), in process on the engine under
+// test.
 //
 // - Every shape of every filtered method gives the rows, in order, of the statement that tests
 //   each criterion's flag inside it (the one statement per method the service had before the
@@ -14,10 +15,10 @@
 #include <memory>
 #include <set>
 
-#include "app_server/database.h"
-#include "app_server/iso_date.h"
-#include "app_server/queries.h"
-#include "app_server/tracking_service.h"
+#include "app_server/db/database.h"
+#include "app_server/db/iso_date.h"
+#include "app_server/tracking/queries.h"
+#include "app_server/tracking/tracking_service.h"
 #include "protocol/contract.h"
 #include "tests/app_server/fixture.h"
 

@@ -10,8 +10,8 @@
 #include <set>
 #include <sstream>
 
-#include "app_server/iso_date.h"
-#include "app_server/report_service.h"
+#include "app_server/db/iso_date.h"
+#include "app_server/report/report_service.h"
 #include "protocol/datetime.h"
 #include "protocol/report_contract.h"
 #include "report_module/rel_acomp_data.h"

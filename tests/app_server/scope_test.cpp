@@ -1,5 +1,5 @@
-// Who reads what (app_server/read_scope.h), end to end against real app-server processes on the
-// engine under test:
+// Who reads what (app_server/auth/read_scope.h), end to end against real app-server processes on
+// the engine under test:
 // - some hundreds of generated calls of the seven methods and of the report, made as restricted
 //   accounts (a list of branches; own requests; both), answer exactly the unrestricted answer
 //   (the same call as "demo") with the rows the scope hides taken out, the scope being the
@@ -18,7 +18,7 @@
 #include <fstream>
 #include <set>
 
-#include "app_server/accounts.h"
+#include "app_server/auth/accounts.h"
 #include "protocol/account.h"
 #include "protocol/contract.h"
 #include "protocol/report_contract.h"

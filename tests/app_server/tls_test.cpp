@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "app_server/iso_date.h"
+#include "app_server/db/iso_date.h"
 #include "protocol/contract.h"
 #include "tests/app_server/certificates.h"
 #include "tests/app_server/fixture.h"

@@ -7,12 +7,12 @@
 #include <set>
 #include <sstream>
 
-#include "app_server/demo_data.h"
-#include "app_server/iso_date.h"
-#include "app_server/queries.h"
-#include "app_server/rpc.h"
-#include "app_server/selection.h"
-#include "app_server/tracking_service.h"
+#include "app_server/db/iso_date.h"
+#include "app_server/db/selection.h"
+#include "app_server/demo/demo_data.h"
+#include "app_server/rpc/rpc.h"
+#include "app_server/tracking/queries.h"
+#include "app_server/tracking/tracking_service.h"
 #include "protocol/contract.h"
 #include "protocol/datetime.h"
 #include "tests/app_server/fixture.h"

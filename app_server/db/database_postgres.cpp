@@ -1,0 +1,636 @@
+// The PostgreSQL engine, on libpq.
+//
+// A call is one round trip: in pipeline mode the connection sends, then syncs once,
+//   [prepare the statement, the first time on this connection]
+//   SELECT set_config(...)  -- read-only, statement_timeout, DateStyle ISO, shortest floats
+//   EXECUTE the statement   -- rows read one at a time
+// Everything before the sync is one implicit transaction, so the settings (all "local") hold
+// for exactly that statement and end with it: nothing is left on the session, and a pooler in
+// transaction mode may hand the next call to another server connection. Statements are named
+// after their text, so a name means the same statement on any server connection; a pooler that
+// loses them (the statement missing, or there already from another client) makes the
+// connection send each statement whole with its call from then on.
+//
+// Waiting is bounded: the socket is non-blocking and every wait polls it up to a deadline (the
+// statement's time limit plus a margin for the network), after which the connection is dropped.
+// A connection found broken (the server restarted, the network failed) is reopened by the next
+// call; a call on a connection that had been idle in the pool is run once more on the reopened
+// one when nothing of it had come back yet (it only reads, so running it again is harmless).
+#include <libpq-fe.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "app_server/db/database_postgres.h"
+#include "app_server/db/iso_date.h"
+#include "app_server/log/metrics.h"
+
+namespace app {
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+// Type OIDs of the parameters and of the numeric columns (pg_type.h).
+constexpr Oid kTextOid = 25;
+constexpr Oid kTimestampOid = 1114;
+constexpr Oid kTextArrayOid = 1009;
+constexpr Oid kNumberOids[] = {20, 21, 23, 700, 701, 1700};  // int8 int2 int4 float4 float8 numeric
+
+// Time allowed beyond the statement's own limit for the answer to arrive.
+constexpr int kNetworkMarginMs = 5000;
+
+// The settings of each call, local to its transaction. The statements' joins are written in the
+// order they should run (from the request, found by its branch and dates, out to its item's
+// details): searching every order of ten tables took longer than running the query (3 ms of
+// planning for 1.5 ms of execution, GetItens at scale 5000), so the planner keeps the order.
+// The statements find rows by index, a few thousand look-ups at most (queries.h); PostgreSQL's
+// default cost of a random page read (4 sequential reads, a spinning disk's) makes it trade
+// those for a scan of a whole table of a million items once a branch holds a few thousand of
+// them, where the table's pages are in memory or on a solid-state disk, as a site's are: a
+// random read costs little more than a sequential one there (1.1, as PostgreSQL's
+// documentation suggests for them). No statement here runs long enough to gain from compiling
+// its expressions, while a plan the planner deems costly (a product range of every branch:
+// estimated over the 100,000 where PostgreSQL compiles) spent 94 ms of its 742 compiling.
+constexpr const char* kSettingsSql =
+    "SELECT set_config('transaction_read_only', 'on', true), "
+    "set_config('statement_timeout', $1, true), set_config('DateStyle', 'ISO', true), "
+    "set_config('extra_float_digits', '1', true), set_config('join_collapse_limit', '1', true), "
+    "set_config('random_page_cost', '1.1', true), set_config('jit', 'off', true)";
+
+std::string FirstLine(const char* text) {
+  std::string line = text ? text : "";
+  const size_t end = line.find('\n');
+  if (end != std::string::npos) line.resize(end);
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+  return line.empty() ? "sem detalhes" : line;
+}
+
+// A failure that leaves the connection unusable. `Lost`: the connection was found closed or
+// failing, which a new connection may mend (rather than the server not answering in time).
+struct TBroken {
+  std::string Message;
+  bool Lost = true;
+};
+
+// libpq's own parse of a connection string or URI, for what may be shown of it.
+struct TConninfo {
+  std::string Host, Port, Database, User;
+};
+
+TConninfo ParseConninfo(const std::string& conninfo) {
+  TConninfo parsed;
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
+  if (error) PQfreemem(error);
+  if (options == nullptr) return parsed;
+  for (PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+    if (option->val == nullptr) continue;
+    const std::string_view keyword = option->keyword;
+    if (keyword == "host" || (keyword == "hostaddr" && parsed.Host.empty()))
+      parsed.Host = option->val;
+    else if (keyword == "port")
+      parsed.Port = option->val;
+    else if (keyword == "dbname")
+      parsed.Database = option->val;
+    else if (keyword == "user")
+      parsed.User = option->val;
+  }
+  PQconninfoFree(options);
+  return parsed;
+}
+
+// ":name" placeholders as "$1", "$2"... (a name used twice is one parameter), outside quotes;
+// "::" casts stay as they are.
+struct TPositional {
+  std::string Text;
+  std::vector<std::string> Names;
+};
+
+TPositional ToPositional(const char* sql) {
+  TPositional out;
+  const std::string_view text = sql;
+  auto identifier = [](char c, bool first) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+           (!first && c >= '0' && c <= '9');
+  };
+  for (size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (c == '\'' || c == '"') {
+      const size_t close = text.find(c, i + 1);
+      const size_t end = close == std::string_view::npos ? text.size() : close + 1;
+      out.Text.append(text.substr(i, end - i));
+      i = end;
+      continue;
+    }
+    if (c == ':' && i + 1 < text.size() && text[i + 1] == ':') {
+      out.Text.append("::");
+      i += 2;
+      continue;
+    }
+    if (c == ':' && i + 1 < text.size() && identifier(text[i + 1], true)) {
+      size_t end = i + 1;
+      while (end < text.size() && identifier(text[end], false)) ++end;
+      const std::string name(text.substr(i + 1, end - i - 1));
+      size_t index = 0;
+      while (index < out.Names.size() && out.Names[index] != name) ++index;
+      if (index == out.Names.size()) out.Names.push_back(name);
+      // Appended in two steps: GCC 12 at -O3 takes "$" + to_string(...) for an overlapping
+      // copy and fails the Release build (-Werror=restrict).
+      out.Text += '$';
+      out.Text += std::to_string(index + 1);
+      i = end;
+      continue;
+    }
+    out.Text.push_back(c);
+    ++i;
+  }
+  return out;
+}
+
+// A text[] literal: {"0001","B'2","a\"b"}.
+std::string ArrayLiteral(const std::vector<std::string>& codes) {
+  std::string literal = "{";
+  for (size_t i = 0; i < codes.size(); ++i) {
+    if (i > 0) literal.push_back(',');
+    literal.push_back('"');
+    for (const char c : codes[i]) {
+      if (c == '"' || c == '\\') literal.push_back('\\');
+      literal.push_back(c);
+    }
+    literal.push_back('"');
+  }
+  literal.push_back('}');
+  return literal;
+}
+
+Oid TypeOf(const TParam& param) {
+  switch (param.Kind) {
+    case TParam::TKind::Text:
+      return kTextOid;
+    case TParam::TKind::Day:
+      return kTimestampOid;
+    case TParam::TKind::Codes:
+      return kTextArrayOid;
+  }
+  return kTextOid;
+}
+
+class TPostgresRow : public IRow {
+ public:
+  TPostgresRow(const PGresult* result, int row, const std::vector<bool>& numeric)
+      : result_(result), row_(row), numeric_(numeric) {}
+  bool IsNull(int column) const override { return PQgetisnull(result_, row_, column) != 0; }
+  bool IsNumber(int column) const override { return numeric_[static_cast<size_t>(column)]; }
+  std::string_view Text(int column) const override {
+    return std::string_view(PQgetvalue(result_, row_, column),
+                            static_cast<size_t>(PQgetlength(result_, row_, column)));
+  }
+  double Number(int column) const override {
+    const std::string_view text = Text(column);
+    double value = 0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+  }
+
+ private:
+  const PGresult* result_;
+  int row_;
+  const std::vector<bool>& numeric_;
+};
+
+class TResult {
+ public:
+  explicit TResult(PGresult* result = nullptr) : result_(result) {}
+  ~TResult() { PQclear(result_); }
+  TResult(const TResult&) = delete;
+  TResult& operator=(const TResult&) = delete;
+  TResult(TResult&& other) noexcept : result_(other.result_) { other.result_ = nullptr; }
+  TResult& operator=(TResult&& other) noexcept {
+    std::swap(result_, other.result_);
+    return *this;
+  }
+  PGresult* get() const { return result_; }
+  explicit operator bool() const { return result_ != nullptr; }
+  ExecStatusType Status() const { return PQresultStatus(result_); }
+  std::string State() const {
+    const char* state = PQresultErrorField(result_, PG_DIAG_SQLSTATE);
+    return state ? state : "";
+  }
+  std::string Message() const {
+    const char* primary = PQresultErrorField(result_, PG_DIAG_MESSAGE_PRIMARY);
+    return primary ? primary : FirstLine(PQresultErrorMessage(result_));
+  }
+
+ private:
+  PGresult* result_;
+};
+
+// The attempts to connect to one database while it cannot be reached (see database.h). While
+// it can, connections are opened freely, several at once.
+class TConnectGate {
+ public:
+  // Returns when this caller may attempt; raises EDatabaseError with the last reason when it
+  // may not.
+  void Enter() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (last_.empty()) return;
+    if (trying_) throw EDatabaseError(last_);
+    const auto now = TClock::now();
+    if (now < next_) {
+      // One call waits for the attempt due, and makes it; the others meanwhile fail at once,
+      // so that no more than one query thread sleeps here.
+      if (waiting_ || next_ - now > kMaxConnectWait) throw EDatabaseError(last_);
+      waiting_ = true;
+      const auto due = next_;
+      lock.unlock();
+      std::this_thread::sleep_until(due);
+      lock.lock();
+      waiting_ = false;
+      if (last_.empty()) return;
+      if (trying_ || next_ != due) throw EDatabaseError(last_);
+    }
+    trying_ = true;
+  }
+
+  void Succeeded() {
+    std::string line;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      trying_ = false;
+      if (last_.empty()) return;
+      last_.clear();
+      spacing_ = TClock::duration::zero();
+      line = "banco de dados: conexão com o PostgreSQL restabelecida";
+    }
+    DatabaseLog(line);
+  }
+
+  void Failed(const std::string& reason) {
+    std::string line;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      trying_ = false;
+      spacing_ = spacing_ == TClock::duration::zero()
+                     ? TClock::duration(std::chrono::milliseconds(100))
+                     : std::min<TClock::duration>(spacing_ * 2, kMaxConnectSpacing);
+      next_ = TClock::now() + spacing_;
+      last_ = reason;
+      line =
+          reason + " (próxima tentativa em " +
+          std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(spacing_).count()) +
+          " ms)";
+    }
+    DatabaseLog(line);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string last_;  // the reason of the last failure; empty while the database answers
+  bool trying_ = false;
+  bool waiting_ = false;
+  TClock::time_point next_{};
+  TClock::duration spacing_{};
+};
+
+TConnectGate& GateOf(const std::string& conninfo) {
+  static std::mutex mutex;
+  static std::map<std::string, std::unique_ptr<TConnectGate>> gates;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto& gate = gates[conninfo];
+  if (!gate) gate = std::make_unique<TConnectGate>();
+  return *gate;
+}
+
+class TPostgresConnection : public IConnection {
+ public:
+  explicit TPostgresConnection(std::string conninfo) : conninfo_(std::move(conninfo)) { Connect(); }
+  ~TPostgresConnection() override { Drop(); }
+
+  TDialect Dialect() const override { return TDialect::Postgres; }
+
+  void Query(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
+             const std::function<bool(const IRow&)>& onRow) override {
+    // A connection idle in the pool may have been closed meanwhile by a restart of the server,
+    // which it learns only now: then once more, on a new connection.
+    const bool mayRetry = used_;
+    for (int attempt = 0;; ++attempt) {
+      if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) Connect();
+      bool delivered = false;
+      try {
+        Run(sql, params, columns, timeLimitMs, onRow, delivered);
+        used_ = true;
+        return;
+      } catch (const TBroken& broken) {
+        Drop();
+        if (attempt == 0 && mayRetry && broken.Lost && !delivered) continue;
+        throw EDatabaseError("Falha no banco de dados: " + broken.Message);
+      } catch (const TStaleStatements&) {
+        // A pooler in transaction mode that does not keep prepared statements with the session
+        // (pgbouncer before 1.21): each call may reach another server connection, where ours
+        // are missing, or already there from another client. From now on this connection
+        // sends each statement whole with its call.
+        unnamed_ = true;
+        if (attempt == 0) continue;
+        throw EDatabaseError("Falha no banco de dados: instrução preparada não encontrada.");
+      } catch (...) {
+        // Anything else thrown midway (a refusal from onRow) leaves the pipeline unread.
+        if (conn_ != nullptr && PQpipelineStatus(conn_) != PQ_PIPELINE_OFF) Drop();
+        throw;
+      }
+    }
+  }
+
+ private:
+  struct TStaleStatements {};
+  // A statement as sent: named after its text, so that a name means one text wherever a pooler
+  // lets it be seen.
+  struct TStatement {
+    std::string Name;
+    std::string Text;                // with $1, $2...
+    std::vector<std::string> Names;  // of $1, $2...
+    bool Prepared = false;           // on this connection
+  };
+
+  TStatement& StatementFor(const char* sql) {
+    auto found = statements_.find(sql);
+    if (found != statements_.end()) return found->second;
+    TPositional positional = ToPositional(sql);
+    TStatement statement;
+    statement.Name = NameOf(positional.Text);
+    statement.Text = std::move(positional.Text);
+    statement.Names = std::move(positional.Names);
+    return statements_.emplace(sql, std::move(statement)).first->second;
+  }
+
+  // "acomp_" and the FNV-1a hash of the text.
+  static std::string NameOf(std::string_view text) {
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    char name[32];
+    std::snprintf(name, sizeof(name), "acomp_%016llx", static_cast<unsigned long long>(hash));
+    return name;
+  }
+
+  void Connect() {
+    Drop();
+    TConnectGate& gate = GateOf(conninfo_);
+    gate.Enter();
+    try {
+      conn_ = ConnectPostgres(conninfo_);
+    } catch (const EDatabaseError& failure) {
+      gate.Failed(failure.what());
+      throw;
+    }
+    gate.Succeeded();
+    if (connectedBefore_) Metrics().DatabaseReconnected();
+    connectedBefore_ = true;
+    PQsetnonblocking(conn_, 1);
+    used_ = false;
+  }
+
+  void Drop() {
+    if (conn_ != nullptr) PQfinish(conn_);
+    conn_ = nullptr;
+    for (auto& entry : statements_) entry.second.Prepared = false;
+    settingsPrepared_ = false;
+  }
+
+  [[noreturn]] void Broken(const std::string& what) {
+    throw TBroken{what + " (" + FirstLine(PQerrorMessage(conn_)) + ")"};
+  }
+
+  // Sends what is queued, reading meanwhile so that neither side waits on the other.
+  void Flush(TClock::time_point deadline) {
+    for (;;) {
+      const int pending = PQflush(conn_);
+      if (pending == 0) return;
+      if (pending < 0) Broken("conexão com o PostgreSQL perdida");
+      Wait(deadline, true);
+      if (PQconsumeInput(conn_) == 0) Broken("conexão com o PostgreSQL perdida");
+    }
+  }
+
+  void Wait(TClock::time_point deadline, bool writing) {
+    for (;;) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+      if (left <= 0)
+        throw TBroken{"o PostgreSQL não respondeu em " +
+                          std::to_string((timeLimitMs_ + kNetworkMarginMs) / 1000) + " s",
+                      false};
+      pollfd poller{PQsocket(conn_), static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0};
+      const int ready = ::poll(&poller, 1, static_cast<int>(left));
+      if (ready > 0) return;
+      if (ready < 0 && errno != EINTR) Broken("conexão com o PostgreSQL perdida");
+    }
+  }
+
+  // The next result of the pipeline, waiting for it up to the deadline; nullptr ends a query's.
+  TResult Next(TClock::time_point deadline) {
+    while (PQisBusy(conn_)) {
+      Wait(deadline, false);
+      if (PQconsumeInput(conn_) == 0) Broken("conexão com o PostgreSQL perdida");
+    }
+    TResult result(PQgetResult(conn_));
+    if (PQstatus(conn_) == CONNECTION_BAD) Broken("conexão com o PostgreSQL perdida");
+    return result;
+  }
+
+  // Reads a query's results up to its end; the first error, if any, in `failure`.
+  void Finish(TClock::time_point deadline, std::optional<TResult>& failure) {
+    for (TResult result = Next(deadline); result; result = Next(deadline))
+      if (result.Status() == PGRES_FATAL_ERROR && !failure) failure.emplace(std::move(result));
+  }
+
+  void Run(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
+           const std::function<bool(const IRow&)>& onRow, bool& delivered) {
+    timeLimitMs_ = timeLimitMs;
+    const auto deadline = TClock::now() + std::chrono::milliseconds(timeLimitMs + kNetworkMarginMs);
+
+    // The statement's parameters in their positional order, written as text.
+    TStatement& statement = StatementFor(sql);
+    std::vector<std::string> written(statement.Names.size());
+    std::vector<const char*> values(statement.Names.size());
+    std::vector<Oid> types(statement.Names.size());
+    for (size_t i = 0; i < statement.Names.size(); ++i) {
+      const TParam* value = nullptr;
+      for (const auto& param : params)
+        if (param.first == statement.Names[i]) value = &param.second;
+      if (value == nullptr)
+        throw EDatabaseError("Parâmetro :" + statement.Names[i] + " sem valor.");
+      types[i] = TypeOf(*value);
+      switch (value->Kind) {
+        case TParam::TKind::Text:
+          if (value->Text.find('\0') != std::string::npos)
+            throw EDatabaseError("Parâmetro :" + statement.Names[i] + " contém o caractere nulo.");
+          values[i] = value->Text.c_str();
+          continue;
+        case TParam::TKind::Day:
+          written[i] = DayText(value->Day);
+          break;
+        case TParam::TKind::Codes:
+          written[i] = ArrayLiteral(value->Codes);
+          break;
+      }
+      values[i] = written[i].c_str();
+    }
+    const std::string timeout = std::to_string(timeLimitMs);
+    const char* settings[] = {timeout.c_str()};
+    static const std::string settingsName = NameOf(kSettingsSql);
+    const int count = static_cast<int>(values.size());
+
+    if (PQenterPipelineMode(conn_) == 0) Broken("conexão com o PostgreSQL perdida");
+    const bool prepareSettings = !unnamed_ && !settingsPrepared_;
+    const bool prepare = !unnamed_ && !statement.Prepared;
+    bool sent = true;
+    if (unnamed_) {
+      sent =
+          sent && PQsendQueryParams(conn_, kSettingsSql, 1, nullptr, settings, nullptr, nullptr, 0);
+      sent = sent && PQsendQueryParams(conn_, statement.Text.c_str(), count, types.data(),
+                                       values.data(), nullptr, nullptr, 0);
+    } else {
+      if (prepareSettings)
+        sent = sent && PQsendPrepare(conn_, settingsName.c_str(), kSettingsSql, 1, nullptr);
+      if (prepare)
+        sent = sent && PQsendPrepare(conn_, statement.Name.c_str(), statement.Text.c_str(), count,
+                                     types.data());
+      sent = sent &&
+             PQsendQueryPrepared(conn_, settingsName.c_str(), 1, settings, nullptr, nullptr, 0);
+      sent = sent && PQsendQueryPrepared(conn_, statement.Name.c_str(), count, values.data(),
+                                         nullptr, nullptr, 0);
+    }
+    sent = sent && PQpipelineSync(conn_);
+    if (!sent) Broken("conexão com o PostgreSQL perdida");
+    Flush(deadline);
+
+    // Results in the order sent; after an error the server skips to the sync ("aborted").
+    std::optional<TResult> failure;
+    if (prepareSettings) {
+      Finish(deadline, failure);
+      if (!failure) settingsPrepared_ = true;
+    }
+    if (prepare) {
+      Finish(deadline, failure);
+      if (!failure) statement.Prepared = true;
+    }
+    Finish(deadline, failure);  // the settings
+    if (!failure) PQsetSingleRowMode(conn_);
+    std::vector<bool> numeric;
+    for (TResult result = Next(deadline); result; result = Next(deadline)) {
+      const ExecStatusType status = result.Status();
+      if ((status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) && !failure) {
+        if (PQnfields(result.get()) != columns)
+          throw EDatabaseError("A consulta não traz as colunas do pacote.");
+        if (numeric.empty()) {
+          for (int column = 0; column < columns; ++column) {
+            const Oid type = PQftype(result.get(), column);
+            numeric.push_back(std::find(std::begin(kNumberOids), std::end(kNumberOids), type) !=
+                              std::end(kNumberOids));
+          }
+        }
+        // One row at a time (the result that ends the rows has none).
+        for (int row = 0; row < PQntuples(result.get()); ++row) {
+          delivered = true;
+          if (!onRow(TPostgresRow(result.get(), row, numeric))) {
+            // Stopping early: the rest is not wanted, and the connection goes with it.
+            throw TBroken{"consulta interrompida", false};
+          }
+        }
+      } else if (status == PGRES_FATAL_ERROR && !failure) {
+        failure.emplace(std::move(result));
+      }
+    }
+    TResult sync = Next(deadline);
+    if (!sync || sync.Status() != PGRES_PIPELINE_SYNC) Broken("resposta inesperada do PostgreSQL");
+    if (PQexitPipelineMode(conn_) == 0) Broken("resposta inesperada do PostgreSQL");
+
+    if (failure) {
+      const std::string state = failure->State();
+      if (state == "57014")
+        throw EQueryTimeout("A consulta excedeu o tempo limite de " +
+                            std::to_string(timeLimitMs / 1000) + " s.");
+      // A statement missing on this server connection, or one of its name already there.
+      if (state == "26000" || state == "42P05") throw TStaleStatements{};
+      // The server going away (shutdown, crash, connection failure) rather than the statement.
+      if (state.rfind("08", 0) == 0 || state.rfind("57P", 0) == 0)
+        throw TBroken{"conexão com o PostgreSQL perdida (" + failure->Message() + ")"};
+      throw EDatabaseError("Falha no banco de dados: " + failure->Message());
+    }
+  }
+
+  std::string conninfo_;
+  PGconn* conn_ = nullptr;
+  bool used_ = false;
+  bool connectedBefore_ = false;  // a connection after this is a reconnection (for the metrics)
+  bool settingsPrepared_ = false;
+  bool unnamed_ = false;  // statements sent whole with each call (see Query)
+  int timeLimitMs_ = 0;
+  std::unordered_map<const char*, TStatement> statements_;
+};
+
+}  // namespace
+
+PGconn* ConnectPostgres(const std::string& conninfo) {
+  // Defaults first, then the caller's connection string (which may override them), then what
+  // the service depends on.
+  const char* keywords[] = {"connect_timeout", "application_name",    "keepalives",
+                            "keepalives_idle", "keepalives_interval", "keepalives_count",
+                            "dbname",          "client_encoding",     nullptr};
+  const char* values[] = {"5", "app-server",     "1",    "30",   "10",
+                          "3", conninfo.c_str(), "UTF8", nullptr};
+  PGconn* conn = PQconnectdbParams(keywords, values, 1);
+  if (conn == nullptr || PQstatus(conn) != CONNECTION_OK) {
+    const std::string reason = conn ? FirstLine(PQerrorMessage(conn)) : "sem memória";
+    PQfinish(conn);
+    throw EDatabaseError("Falha no banco de dados: não foi possível conectar ao PostgreSQL em " +
+                         DescribeTarget(conninfo) + " (" + reason + ").");
+  }
+  return conn;
+}
+
+std::unique_ptr<IConnection> OpenPostgres(const std::string& conninfo) {
+  return std::make_unique<TPostgresConnection>(conninfo);
+}
+
+bool IsPostgresTarget(std::string_view target) {
+  if (target.rfind("postgresql://", 0) == 0 || target.rfind("postgres://", 0) == 0) return true;
+  // key=value: a keyword of letters and underscores, then "=" (blanks may come between).
+  size_t i = 0;
+  while (i < target.size() && ((target[i] >= 'a' && target[i] <= 'z') ||
+                               (target[i] >= 'A' && target[i] <= 'Z') || target[i] == '_'))
+    ++i;
+  if (i == 0) return false;
+  while (i < target.size() && target[i] == ' ') ++i;
+  return i < target.size() && target[i] == '=';
+}
+
+std::string DescribeTarget(const std::string& target) {
+  if (!IsPostgresTarget(target)) return target;
+  const TConninfo parsed = ParseConninfo(target);
+  std::string text = parsed.Host.empty() ? "localhost" : parsed.Host;
+  if (!text.empty() && text.front() == '/') text = "socket " + text;
+  if (!parsed.Port.empty()) text += ":" + parsed.Port;
+  if (!parsed.Database.empty()) text += "/" + parsed.Database;
+  return text;
+}
+
+std::unique_ptr<IConnection> OpenDatabase(const std::string& target) {
+  if (IsPostgresTarget(target)) return OpenPostgres(target);
+  return OpenSqlite(target);
+}
+
+}  // namespace app

@@ -1,0 +1,467 @@
+#include "app_server/tracking/queries.h"
+
+#include <array>
+#include <memory>
+#include <string>
+
+namespace app {
+
+namespace {
+
+// ------------------------------------------------------------------ statements without shapes
+
+constexpr const char* kGetFilSoli =
+    R"SQL(SELECT '' AS IDMARCADO, F.CDFILIAL AS CDFILSOLI, F.NMFILIAL
+  FROM FILIAL F
+ WHERE EXISTS (SELECT 1 FROM SOLICITACAO S WHERE S.CDFILIAL = F.CDFILIAL)
+ ORDER BY F.CDFILIAL)SQL";
+
+constexpr const char* kGetDestSolGere =
+    R"SQL(SELECT A.IDAPROVPRGER, G.NMOPERADOR, A.CDDESTSOLI, A.DTAPRSOLPRODGER
+  FROM APROVACAOGERENTE A
+  JOIN SOLICITACAO S ON S.CDFILLAN = A.CDFILLAN AND S.NRSOLICMP = A.NRSOLICMP
+  LEFT JOIN OPERADOR G ON G.CDOPERADOR = A.CDOPERGER
+ WHERE A.NRSOLICMP = :nrSoliCmp
+   AND S.CDFILIAL = :cdFilial
+   AND A.CDFILLAN = :cdFilLan
+   AND A.CDDESTSOLI = :cdDestSoli
+   AND A.IDAPROVPRGER IN ('S', 'N')
+ ORDER BY A.NRNIVEL)SQL";
+
+constexpr const char* kGetItemCota =
+    R"SQL(SELECT Q.NRCOLEPRECO, C.IDSITUCOLETA, B.NMOPERADOR, F.NMRAZSOCFORN, Q.VRPRECUNIITM
+  FROM ITEMCOLETAPRECO Q
+  JOIN COLETAPRECO C ON C.CDFILIAL = Q.CDFILIAL AND C.NRCOLEPRECO = Q.NRCOLEPRECO
+  LEFT JOIN OPERADOR B ON B.CDOPERADOR = C.CDOPERCOMP
+  LEFT JOIN FORNECEDOR F ON F.CDFORNECED = Q.CDFORNECED
+ WHERE Q.CDFILIAL = :cdFilial
+   AND Q.CDPRODUTO = :cdProduto
+   AND Q.NRCOLEPRECO = :nrColePreco
+ ORDER BY Q.VRPRECUNIITM, F.NMRAZSOCFORN)SQL";
+
+// ------------------------------------------------------------------ fragments
+
+// The join of a request's items; the product's, where a product range asks for it (an item
+// always has its product: ITEMSOLICITACAO.CDPRODUTO references PRODUTO).
+constexpr const char* kItemsOfRequest =
+    "ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP";
+constexpr const char* kProductOfItem = "PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO";
+
+constexpr const char* kRequestDates = "S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim";
+constexpr const char* kDeliveryDates = "I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim";
+constexpr const char* kProductFrom = "P.CDARVPROD >= :cdProdIni";
+constexpr const char* kProductTo = "P.CDARVPROD <= :cdProdFin";
+
+// The read scope (queries.h, TScopeShape): the branch is one of the account's; the request is
+// its own.
+std::string Granted(const char* branch) {
+  return std::string(branch) +
+         " IN (SELECT G.CDFILIAL FROM USUARIOFILIAL G WHERE G.LOGIN = :login)";
+}
+constexpr const char* kOwnRequest = "S.CDOPERSOLI = :cdOperSoli";
+
+// "column is one of the codes of the list parameter".
+std::string InList(TDialect dialect, const char* column, const char* list) {
+  if (dialect == TDialect::Sqlite)
+    return std::string(column) + " IN (SELECT value FROM json_each(:" + list + "))";
+  return std::string(column) + " = ANY (:" + list + ")";
+}
+
+// Conditions joined with AND, each on a line of its own under `indent`.
+class TConditions {
+ public:
+  void Add(std::string condition) { items_.push_back(std::move(condition)); }
+  bool Empty() const { return items_.empty(); }
+  // "WHERE a\n   AND b" (with `where` as the first word), or nothing.
+  std::string Text(const char* where, const std::string& indent) const {
+    std::string text;
+    for (size_t i = 0; i < items_.size(); ++i) {
+      text += i == 0 ? "\n" + indent + where + " " : "\n" + indent + "  AND ";
+      text += items_[i];
+    }
+    return text;
+  }
+  // "\n   AND a\n   AND b": more of a WHERE already written.
+  std::string More(const std::string& indent) const {
+    std::string text;
+    for (const auto& item : items_) text += "\n" + indent + "  AND " + item;
+    return text;
+  }
+
+ private:
+  std::vector<std::string> items_;
+};
+
+// The branches a statement over the branch table (GetFilSoli, GetFilSoliGD) starts from: all
+// of FILIAL, or, for an account of a list, the account's (USUARIOFILIAL G, by its key, each at
+// most once), each with its FILIAL row; the conditions on a branch then test G.CDFILIAL, so that
+// a branch that does not qualify costs no look-up of its FILIAL row. (Testing FILIAL's rows
+// against the list instead, as a semi-join, costs PostgreSQL a look-up of each of the account's
+// branches: a third more on a call of a few rows for an account of 255 branches.)
+std::string BranchesOf(TDialect dialect, const TScopeShape& scope) {
+  if (!scope.Branches) return "FILIAL F";
+  return std::string("USUARIOFILIAL G\n  ") +
+         (dialect == TDialect::Sqlite ? "CROSS JOIN" : "JOIN") +
+         " FILIAL F ON F.CDFILIAL = G.CDFILIAL";
+}
+
+// The scope's conditions on the request S.
+void AddScope(const TScopeShape& scope, TConditions& conditions) {
+  if (scope.Branches) conditions.Add(Granted("S.CDFILIAL"));
+  if (scope.OwnRequests) conditions.Add(kOwnRequest);
+}
+
+// The scope's conditions for a call that names its branch (`S.CDFILIAL = :cdFilial`): the
+// branch named, tested once (one look-up by the whole key) rather than on every request.
+void AddScopeOfNamedBranch(const TScopeShape& scope, TConditions& conditions) {
+  if (scope.Branches)
+    conditions.Add(
+        "EXISTS (SELECT 1 FROM USUARIOFILIAL G WHERE G.LOGIN = :login AND G.CDFILIAL = :cdFilial)");
+  if (scope.OwnRequests) conditions.Add(kOwnRequest);
+}
+
+bool Product(const TFilterShape& shape) {
+  return shape.ProductFrom || shape.ProductTo;
+}
+
+void AddProduct(const TFilterShape& shape, TConditions& conditions) {
+  if (shape.ProductFrom) conditions.Add(kProductFrom);
+  if (shape.ProductTo) conditions.Add(kProductTo);
+}
+
+std::string FilSoli(TDialect dialect, const TFilterShape&, const TScopeShape& scope) {
+  if (scope == TScopeShape{}) return kGetFilSoli;
+  const char* branch = scope.Branches ? "G.CDFILIAL" : "F.CDFILIAL";
+  std::string sql = "SELECT '' AS IDMARCADO, F.CDFILIAL AS CDFILSOLI, F.NMFILIAL\n  FROM " +
+                    BranchesOf(dialect, scope) + "\n WHERE ";
+  if (scope.Branches) sql += "G.LOGIN = :login\n   AND ";
+  sql += std::string("EXISTS (SELECT 1 FROM SOLICITACAO S WHERE S.CDFILIAL = ") + branch;
+  if (scope.OwnRequests) sql += std::string(" AND ") + kOwnRequest;
+  sql += std::string(")\n ORDER BY ") + branch;
+  return sql;
+}
+
+// The look-ups by key, for a scope: the fixed statement with the scope's conditions before its
+// ORDER BY.
+std::string WithConditions(const char* fixed, const TConditions& conditions) {
+  std::string sql = fixed;
+  const size_t order = sql.rfind("\n ORDER BY");
+  return sql.substr(0, order) + conditions.More(" ") + sql.substr(order);
+}
+
+std::string DestSolGere(TDialect, const TFilterShape&, const TScopeShape& scope) {
+  TConditions scoped;
+  AddScopeOfNamedBranch(scope, scoped);
+  return WithConditions(kGetDestSolGere, scoped);
+}
+
+// A quotation is visible when it is the quotation of an item of a visible request.
+std::string ItemCota(TDialect dialect, const TFilterShape&, const TScopeShape& scope) {
+  if (scope == TScopeShape{}) return kGetItemCota;
+  TConditions visible;
+  visible.Add("I.CDFILIAL = :cdFilial AND I.NRCOLEPRECO = :nrColePreco");
+  AddScope(scope, visible);
+  TConditions scoped;
+  scoped.Add(std::string("EXISTS (\n       SELECT 1 FROM ITEMSOLICITACAO I\n         ") +
+             (dialect == TDialect::Sqlite ? "CROSS JOIN" : "JOIN") +
+             " SOLICITACAO S ON S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = I.NRSOLICMP" +
+             visible.Text("WHERE", "        ") + ")");
+  return WithConditions(kGetItemCota, scoped);
+}
+
+// ------------------------------------------------------------------ GetNrSolicita
+
+// Starts from the branches listed or from the request dates when given (an index of
+// SOLICITACAO on each); from the items due in the delivery range when that is the only
+// criterion.
+std::string NrSolicita(TDialect dialect, const TFilterShape& shape, const TScopeShape& scope) {
+  TConditions where;
+  if (shape.DeliveryDates && !shape.BranchList && !shape.RequestDates) {
+    // The request numbers of the items due in the range: every item has its request
+    // (ITEMSOLICITACAO references SOLICITACAO), and nothing else of the request is asked but
+    // whether the caller may read it (looked up by its key).
+    where.Add(kDeliveryDates);
+    TConditions visible;
+    visible.Add("S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = I.NRSOLICMP");
+    AddScope(scope, visible);
+    // PostgreSQL would fold the look-up into a join over every request (OFFSET 0 keeps it a
+    // look-up per item, as in GetFilSoliGD).
+    if (!(scope == TScopeShape{}))
+      where.Add("EXISTS (SELECT 1 FROM SOLICITACAO S" + visible.Text("WHERE", "          ") +
+                (dialect == TDialect::Postgres ? " OFFSET 0)" : ")"));
+    return "SELECT '' AS IDMARCADO, I.NRSOLICMP\n  FROM ITEMSOLICITACAO I" +
+           where.Text("WHERE", " ") + "\n GROUP BY I.NRSOLICMP\n ORDER BY I.NRSOLICMP";
+  }
+  std::string sql = "SELECT '' AS IDMARCADO, S.NRSOLICMP\n  FROM ";
+  if (shape.BranchList && dialect == TDialect::Sqlite) {
+    // SQLite would rather read every request in number order than sort those of a few
+    // branches; the list, first, makes it search each branch's (a code listed twice is
+    // harmless under the GROUP BY).
+    sql += "json_each(:lFilSoli) L\n  CROSS JOIN SOLICITACAO S ON S.CDFILIAL = L.value";
+    if (shape.RequestDates) where.Add(kRequestDates);
+  } else {
+    sql += "SOLICITACAO S";
+    if (shape.BranchList) where.Add(InList(dialect, "S.CDFILIAL", "lFilSoli"));
+    if (shape.RequestDates) where.Add(kRequestDates);
+  }
+  AddScope(scope, where);
+  if (shape.DeliveryDates)
+    where.Add(std::string("EXISTS (\n         SELECT 1 FROM ITEMSOLICITACAO I\n") +
+              "          WHERE I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP\n" +
+              "            AND " + kDeliveryDates + ")");
+  sql += where.Text("WHERE", " ");
+  sql += "\n GROUP BY S.NRSOLICMP\n ORDER BY S.NRSOLICMP";
+  return sql;
+}
+
+// ------------------------------------------------------------------ GetFilSoliGD
+
+// Branches with at least one matching item, in one of three forms:
+// - per branch, whether one of its requests matches (EXISTS, correlated): the search of each
+//   branch stops at its first match, and finds no match at once when the request dates leave
+//   none, through the index on (CDFILIAL, DTHRLANCSOL). For the request dates, a branch list,
+//   a product range without delivery dates, and no criterion at all. A product range is met
+//   by about one request in thirty: each branch's search stops after a few dozen of its
+//   requests, where the range's items of every branch are tens of thousands (three times
+//   faster at scale 5000).
+// - the branches of the requests of the request list (IN, once), through the index on
+//   NRSOLICMP.
+// - the branches of the items due in the delivery range (IN, once), through the index on
+//   DTPROGENTR; each item's request is looked up by its key (a subquery, so that no engine may
+//   trade the look-ups for a scan of every request).
+// With request dates, the search per branch is only made when some request of any branch falls
+// in the dates (one look-up of the index on DTHRLANCSOL, made once): a window without requests
+// costs that look-up instead of one per branch.
+// PostgreSQL would fold a subquery into a join of its own choosing (a hash join over a scan of
+// a whole table, the per-branch search for the uncorrelated forms); OFFSET 0 keeps each the
+// search it is written as.
+std::string FilSoliGD(TDialect dialect, const TFilterShape& shape, const TScopeShape& scope) {
+  const char* branch = scope.Branches ? "G.CDFILIAL" : "F.CDFILIAL";
+  const bool perBranch =
+      !shape.RequestList && (shape.RequestDates || shape.BranchList || !shape.DeliveryDates);
+  const bool fromItems = !perBranch && !shape.RequestList;
+  std::string select, from;
+  TConditions inner;
+  if (!fromItems) {
+    select = perBranch ? "SELECT 1" : "SELECT S.CDFILIAL";
+    from = std::string("SOLICITACAO S\n         JOIN ") + kItemsOfRequest;
+    if (Product(shape)) from += std::string("\n         JOIN ") + kProductOfItem;
+    if (perBranch) inner.Add(std::string("S.CDFILIAL = ") + branch);
+    if (shape.RequestList) inner.Add(InList(dialect, "S.NRSOLICMP", "lSolicita"));
+    if (scope.OwnRequests) inner.Add(kOwnRequest);
+  } else {
+    // An item of a request the caller may not read gives no branch (null).
+    select =
+        "SELECT (SELECT S.CDFILIAL FROM SOLICITACAO S\n"
+        "                WHERE S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = I.NRSOLICMP";
+    if (scope.OwnRequests) select += std::string("\n                  AND ") + kOwnRequest;
+    select += ")";
+    from = "ITEMSOLICITACAO I";
+    if (Product(shape)) from += std::string("\n         JOIN ") + kProductOfItem;
+  }
+  if (shape.RequestDates) inner.Add(kRequestDates);
+  if (shape.DeliveryDates) inner.Add(kDeliveryDates);
+  AddProduct(shape, inner);
+  std::string subquery = select + "\n         FROM " + from + inner.Text("WHERE", "        ");
+  if (dialect == TDialect::Postgres) {
+    // For the first match of a branch PostgreSQL would read the request table from its start,
+    // counting on a match soon (none comes for a branch without requests: the whole table is
+    // read); in date order it takes the branch's index.
+    if (perBranch) subquery += "\n        ORDER BY S.DTHRLANCSOL";
+    subquery += "\n        OFFSET 0";
+  }
+
+  TConditions outer;
+  if (perBranch && shape.RequestDates)
+    // PostgreSQL would read the table from its start, counting on a match soon.
+    outer.Add(std::string("EXISTS (\n       SELECT 1 FROM SOLICITACAO S\n        WHERE ") +
+              kRequestDates +
+              (dialect == TDialect::Postgres ? "\n        ORDER BY S.DTHRLANCSOL\n        OFFSET 0)"
+                                             : ")"));
+  if (scope.Branches) outer.Add("G.LOGIN = :login");
+  if (shape.BranchList) outer.Add(InList(dialect, branch, "lFilSoli"));
+  outer.Add((perBranch ? "EXISTS (\n       " : std::string(branch) + " IN (\n       ") + subquery +
+            ")");
+  return "SELECT F.CDFILIAL, F.NMFILIAL\n  FROM " + BranchesOf(dialect, scope) +
+         outer.Text("WHERE", " ") + "\n ORDER BY " + branch;
+}
+
+// ------------------------------------------------------------------ GetItens
+
+// The items of one requesting branch: from its requests in the request-date range (the index on
+// (CDFILIAL, DTHRLANCSOL)), or from the requests of the list (the index on NRSOLICMP). The
+// requester's name is joined per request, before the items.
+std::string Itens(TDialect dialect, const TFilterShape& shape, const TScopeShape& scope) {
+  const char* join = dialect == TDialect::Sqlite ? "CROSS JOIN" : "JOIN";
+  std::string sql =
+      R"SQL(SELECT I.STATUS, S.CDFILLAN, S.NRSOLICMP, S.CDOPERLANC, D.NMDESTSOLI, I.NRCOMPRA,
+       C.DTCONCOLEPREC, I.DTPROGENTR, O.NMOPERADOR, S.DTHRLANCSOL, I.QTSOLIPROD,
+       AI.QTEFETENTRAF, AI.NRAUTOFORN, A.DTAUTOFORN, N.CDOPERAPRO, I.CDDESTSOLI,
+       I.NRCOLEPRECO, I.CDFILIAL, N.DTEMISSAO, A.DTPROGENTAF
+  FROM SOLICITACAO S
+  LEFT JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERSOLI
+  )SQL";
+  sql += std::string(join) + " " + kItemsOfRequest;
+  if (Product(shape)) sql += std::string("\n  JOIN ") + kProductOfItem;
+  sql += R"SQL(
+  LEFT JOIN DESTINO D ON D.CDDESTSOLI = I.CDDESTSOLI
+  LEFT JOIN COLETAPRECO C ON C.CDFILIAL = I.CDFILIAL AND C.NRCOLEPRECO = I.NRCOLEPRECO
+  LEFT JOIN ITEMAUTOFORN AI ON AI.CDFILLAN = I.CDFILLAN AND AI.NRSOLICMP = I.NRSOLICMP
+                           AND AI.NRITEMSOLI = I.NRITEMSOLI
+  LEFT JOIN AUTORIZACAOFORN A ON A.CDFILIAL = AI.CDFILIAL AND A.NRAUTOFORN = AI.NRAUTOFORN
+  LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN)SQL";
+  TConditions where;
+  where.Add("S.CDFILIAL = :cdFilial");
+  AddScopeOfNamedBranch(scope, where);
+  if (shape.RequestList) where.Add(InList(dialect, "S.NRSOLICMP", "lSolicita"));
+  if (shape.RequestDates) where.Add(kRequestDates);
+  if (shape.DeliveryDates) where.Add(kDeliveryDates);
+  AddProduct(shape, where);
+  sql += where.Text("WHERE", " ");
+  sql += "\n ORDER BY S.NRSOLICMP, S.CDFILLAN, I.NRITEMSOLI";
+  return sql;
+}
+
+// ------------------------------------------------------------------ GetItemProduto
+
+// One request, by its key; the filter's request dates and product range on top.
+std::string ItemProduto(TDialect dialect, const TFilterShape& shape, const TScopeShape& scope) {
+  const char* none =
+      dialect == TDialect::Sqlite ? "'1899-12-30 00:00:00'" : "TIMESTAMP '1899-12-30 00:00:00'";
+  const std::string due = std::string("COALESCE(I.DTPROGENTR, ") + none + ")";
+  std::string sql =
+      R"SQL(SELECT P.CDARVPROD, P.CDPRODUTO, P.NMPRODUTO, P.SGUNIDADE, I.QTSOLIPROD, P.VRCMPANTERIOR,
+       F.NMRAZSOCFORN, A.VRTOTALAF, N.NRNOTAFISC, N.DTEMISSAO, N.CDTIPOOPER, N.VRNOTAFISC,
+       N.DTAPROVACAO, O.NMOPERADOR, P.CDMARCA, S.CDFILLAN AS CDFILLANC, N.DTENTRSAID
+  FROM SOLICITACAO S
+  JOIN ITEMSOLICITACAO I ON I.CDFILLAN = S.CDFILLAN AND I.NRSOLICMP = S.NRSOLICMP
+  JOIN PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO
+  LEFT JOIN ITEMAUTOFORN AI ON AI.CDFILLAN = I.CDFILLAN AND AI.NRSOLICMP = I.NRSOLICMP
+                           AND AI.NRITEMSOLI = I.NRITEMSOLI
+  LEFT JOIN AUTORIZACAOFORN A ON A.CDFILIAL = AI.CDFILIAL AND A.NRAUTOFORN = AI.NRAUTOFORN
+  LEFT JOIN FORNECEDOR F ON F.CDFORNECED = A.CDFORNECED
+  LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN
+  LEFT JOIN OPERADOR O ON O.CDOPERADOR = N.CDOPERAPRO)SQL";
+  TConditions where;
+  where.Add("S.CDFILIAL = :cdFilial");
+  where.Add("S.NRSOLICMP = :nrSoliCmp");
+  where.Add("S.CDFILLAN = :cdFilLan");
+  where.Add("COALESCE(I.NRCOMPRA, '') = :nrCompra");
+  where.Add(due + " >= :dtProgEntr");
+  where.Add(due + " < :dtProgEntrFim");
+  AddScopeOfNamedBranch(scope, where);
+  if (shape.RequestDates) where.Add(kRequestDates);
+  AddProduct(shape, where);
+  sql += where.Text("WHERE", " ");
+  sql += "\n ORDER BY P.CDARVPROD, I.NRITEMSOLI";
+  return sql;
+}
+
+// ------------------------------------------------------------------ the table
+
+// The criteria of each method, as bits of a shape: request dates, delivery dates, branch list,
+// request list, product from, product to.
+constexpr unsigned kRequestDatesBit = 1, kDeliveryDatesBit = 2, kBranchListBit = 4,
+                   kRequestListBit = 8, kProductFromBit = 16, kProductToBit = 32, kAllBits = 63;
+
+unsigned Bits(const TFilterShape& shape) {
+  return (shape.RequestDates ? kRequestDatesBit : 0u) |
+         (shape.DeliveryDates ? kDeliveryDatesBit : 0u) | (shape.BranchList ? kBranchListBit : 0u) |
+         (shape.RequestList ? kRequestListBit : 0u) | (shape.ProductFrom ? kProductFromBit : 0u) |
+         (shape.ProductTo ? kProductToBit : 0u);
+}
+
+TFilterShape ShapeOfBits(unsigned bits) {
+  TFilterShape shape;
+  shape.RequestDates = bits & kRequestDatesBit;
+  shape.DeliveryDates = bits & kDeliveryDatesBit;
+  shape.BranchList = bits & kBranchListBit;
+  shape.RequestList = bits & kRequestListBit;
+  shape.ProductFrom = bits & kProductFromBit;
+  shape.ProductTo = bits & kProductToBit;
+  return shape;
+}
+
+using TComposer = std::string (*)(TDialect, const TFilterShape&, const TScopeShape&);
+
+struct TMethodEntry {
+  const char* Method;
+  unsigned Criteria;  // the bits the method has
+  TComposer Compose;
+};
+
+constexpr TMethodEntry kMethods[] = {
+    {"GetFilSoli", 0, FilSoli},
+    {"GetNrSolicita", kRequestDatesBit | kDeliveryDatesBit | kBranchListBit, NrSolicita},
+    {"GetFilSoliGD", kAllBits, FilSoliGD},
+    {"GetItens", kAllBits & ~kBranchListBit, Itens},
+    {"GetDestSolGere", 0, DestSolGere},
+    {"GetItemProduto", kRequestDatesBit | kProductFromBit | kProductToBit, ItemProduto},
+    {"GetItemCota", 0, ItemCota},
+};
+constexpr size_t kMethodCount = std::size(kMethods);
+constexpr size_t kScopeCount = 4;
+
+size_t ScopeIndex(const TScopeShape& scope) {
+  return (scope.Branches ? 1u : 0u) | (scope.OwnRequests ? 2u : 0u);
+}
+
+TScopeShape ScopeOfIndex(size_t index) {
+  TScopeShape scope;
+  scope.Branches = (index & 1u) != 0;
+  scope.OwnRequests = (index & 2u) != 0;
+  return scope;
+}
+
+// Every statement, made once: [dialect][method][scope][shape bits].
+struct TComposed {
+  std::array<
+      std::array<std::array<std::array<std::string, kAllBits + 1>, kScopeCount>, kMethodCount>, 2>
+      Text;
+  TComposed() {
+    for (int d = 0; d < 2; ++d) {
+      const TDialect dialect = d == 0 ? TDialect::Sqlite : TDialect::Postgres;
+      for (size_t m = 0; m < kMethodCount; ++m)
+        for (size_t scope = 0; scope < kScopeCount; ++scope)
+          for (unsigned bits = 0; bits <= kAllBits; ++bits)
+            if ((bits & ~kMethods[m].Criteria) == 0)
+              Text[d][m][scope][bits] =
+                  kMethods[m].Compose(dialect, ShapeOfBits(bits), ScopeOfIndex(scope));
+    }
+  }
+};
+
+const TComposed& Composed() {
+  static const auto composed = std::make_unique<TComposed>();
+  return *composed;
+}
+
+}  // namespace
+
+const char* SqlFor(std::string_view method, TDialect dialect, const TFilterShape& shape,
+                   const TScopeShape& scope) {
+  for (size_t m = 0; m < kMethodCount; ++m) {
+    if (method != kMethods[m].Method) continue;
+    const unsigned bits = Bits(shape) & kMethods[m].Criteria;
+    return Composed().Text[dialect == TDialect::Sqlite ? 0 : 1][m][ScopeIndex(scope)][bits].c_str();
+  }
+  return nullptr;
+}
+
+std::vector<TScopeShape> ScopeShapes() {
+  std::vector<TScopeShape> scopes;
+  for (size_t scope = 0; scope < kScopeCount; ++scope) scopes.push_back(ScopeOfIndex(scope));
+  return scopes;
+}
+
+std::vector<TFilterShape> ShapesOf(std::string_view method) {
+  std::vector<TFilterShape> shapes;
+  for (const auto& entry : kMethods) {
+    if (method != entry.Method) continue;
+    for (unsigned bits = 0; bits <= kAllBits; ++bits)
+      if ((bits & ~entry.Criteria) == 0) shapes.push_back(ShapeOfBits(bits));
+  }
+  return shapes;
+}
+
+}  // namespace app

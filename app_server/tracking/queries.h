@@ -1,0 +1,70 @@
+// The statements behind the methods of the tracking service, per engine and per filter shape
+// (docs/service.md shows them, the indexes that serve them and what binds to each parameter).
+//
+// A filtered search has one statement for each combination of the criteria a call restricts
+// (its shape), composed from fixed fragments: a criterion that is not restricted is left out of
+// the statement rather than switched off by its flag inside it, so that the planner sees only
+// the conditions that matter and can take the index that fits them; the most selective
+// criterion given decides which table the statement starts from. No text of the client ever
+// enters the SQL: the shape is a set of booleans, and the values are bound as parameters (a
+// selection list as one parameter).
+//
+// The engines' texts differ only where they must: SQLite reads a selection list with json_each,
+// PostgreSQL compares with = ANY of a text[]; the delivery date's stand-in for "none" is text in
+// one and a timestamp in the other; SQLite is told the join order with CROSS JOIN where its
+// planner would take a worse one (PostgreSQL keeps the written order, see database_postgres.cpp).
+//
+// Parameters are named (":cdFilial"). Dates are bound as days (see TParam); selection lists as
+// their codes; product codes normalised (tracking_service.h).
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "app_server/auth/read_scope.h"
+#include "app_server/db/database.h"
+
+namespace app {
+
+// The criteria a call restricts. A method has some of them (docs/service.md lists which); the
+// others are ignored for it.
+struct TFilterShape {
+  bool RequestDates = false;   // stDtSoli is not "T"
+  bool DeliveryDates = false;  // stDtEntr is not "T"
+  bool BranchList = false;     // stTFilSoli is not "T"
+  bool RequestList = false;    // stTSolicita is not "T"
+  bool ProductFrom = false;    // stTCdProd is not "T" and cdProdIni is not blank
+  bool ProductTo = false;      // stTCdProd is not "T" and cdProdFin is not blank
+
+  bool operator==(const TFilterShape&) const = default;
+};
+
+// What the caller's read scope adds to a statement (read_scope.h). An account that reads every
+// branch and every request adds nothing: its statements are the shapes' own. Otherwise each
+// statement gains, where it meets the request (SOLICITACAO S) or the branch (FILIAL F):
+// - Branches: the branch is one of the account's, found in USUARIOFILIAL by its key: a statement
+//   of the branch table starts from the account's branches (`USUARIOFILIAL G JOIN FILIAL F ...
+//   WHERE G.LOGIN = :login`); a search of requests keeps those of its branches
+//   (`S.CDFILIAL IN (SELECT G.CDFILIAL FROM USUARIOFILIAL G WHERE G.LOGIN = :login)`); where the
+//   call names its branch (GetItens, the look-ups by key) the named branch is looked up, once
+//   (`EXISTS (... WHERE G.LOGIN = :login AND G.CDFILIAL = :cdFilial)`);
+// - OwnRequests: the request is the account's own (`S.CDOPERSOLI = :cdOperSoli`, through the
+//   index on (CDOPERSOLI, CDFILIAL, DTHRLANCSOL));
+// and GetItemCota answers only for a quotation of an item of a visible request (an EXISTS over
+// the index on ITEMSOLICITACAO (CDFILIAL, NRCOLEPRECO)). The login and the operator are bound as
+// parameters like any other value.
+
+// The statement for a call of `method` of that shape, for a caller of that scope; nullptr for a
+// method without one. The same method, dialect and shapes always give the same pointer
+// (connections prepare each statement once, keyed by it).
+const char* SqlFor(std::string_view method, TDialect dialect, const TFilterShape& shape = {},
+                   const TScopeShape& scope = {});
+
+// Every scope a statement has a form for: none, branches, own requests, both.
+std::vector<TScopeShape> ScopeShapes();
+
+// Every shape of `method` that has a statement of its own: the combinations of the criteria the
+// method has (one empty shape for a method without criteria; none for an unknown method).
+std::vector<TFilterShape> ShapesOf(std::string_view method);
+
+}  // namespace app
