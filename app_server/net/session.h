@@ -1,0 +1,279 @@
+// One client connection of the server (server.cpp): the session and what the sessions share
+// with the server. session.cpp holds its reading, calls and writing; session_login.cpp the
+// login gating (the deadline, the checks on the login pool, the count of connections that have
+// not logged in); session_tls.cpp the look at the first byte and the TLS handshake.
+#pragma once
+
+#include "app_server/net/server.h"
+
+#include "app_server/db/database.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <asio.hpp>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "app_server/auth/accounts.h"
+#include "app_server/log/metrics.h"
+#include "app_server/net/log_limit.h"
+#include "app_server/net/tls_stream.h"
+
+namespace app::net {
+
+using asio::ip::tcp;
+using TClock = std::chrono::steady_clock;
+using TSocket = tcp::socket;
+
+constexpr size_t kReadChunk = 64 * 1024;
+constexpr auto kDrainTime = std::chrono::seconds(2);
+// How long a connection past a limit may take to send the request its refusal answers, and how
+// much of that request is read.
+constexpr auto kRefusalWait = std::chrono::seconds(2);
+constexpr size_t kRefusalReadLimit = 64 * 1024;
+// Connections being refused at once; past that a connection is closed as soon as accepted.
+constexpr int kMaxRefusing = 16;
+// After the descriptors ran out, how long accepting pauses.
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+constexpr const char* kBusy = "Servidor ocupado; tente novamente em instantes.";
+constexpr const char* kTlsRequired =
+    "Este servidor de aplicação aceita somente conexões criptografadas (TLS); ative tls na "
+    "configuração do cliente.";
+
+class TSession;
+
+// What the sessions share with the server.
+struct TShared {
+  TShared(const TObjectRegistry& registry, TServerOptions options, asio::thread_pool& queries,
+          asio::thread_pool& logins)
+      : Registry(registry),
+        Options(std::move(options)),
+        Queries(queries),
+        Logins(logins),
+        LogLimit(Options.LogLinesPerAddress) {
+    TakeLimits(Options);
+  }
+
+  // The limits read without the mutex, from `options` (at start and at each Reconfigure).
+  void TakeLimits(const TServerOptions& options) {
+    MessageTimeoutMs = options.MessageTimeoutMs;
+    LoginTimeoutMs = options.LoginTimeoutMs;
+    HandshakeTimeoutMs = options.HandshakeTimeoutMs;
+    MaxPendingBytes = options.MaxPendingBytes;
+    MaxQueuedQueries = options.MaxQueuedQueries;
+    MaxQueuedLogins = options.MaxQueuedLogins;
+  }
+
+  const TObjectRegistry& Registry;
+  // The connection limits, MaxUnsentBytes and ShutdownGraceMs are read and changed under Mutex;
+  // the limits below are read by the sessions without it, and changed only through the atomics.
+  TServerOptions Options;
+  std::atomic<int> MessageTimeoutMs{0}, LoginTimeoutMs{0}, HandshakeTimeoutMs{0};
+  std::atomic<size_t> MaxPendingBytes{0};
+  std::atomic<int> MaxQueuedQueries{0}, MaxQueuedLogins{0};
+  asio::thread_pool& Queries;
+  asio::thread_pool& Logins;  // password checks
+  std::mutex Mutex;
+  // Every session, the ones being refused too (so that a stop reaches them).
+  std::unordered_map<TSession*, std::weak_ptr<TSession>> Sessions;
+  int Served = 0;  // sessions counted against the connection limits
+  std::map<asio::ip::address, int> PerAddress;
+  int Refusing = 0;
+  bool Stopping = false;
+  std::function<void()> LastSessionGone;    // while stopping
+  std::atomic<size_t> PendingBytes{0};      // held by requests not yet whole
+  std::atomic<int> QueuedQueries{0};        // searches waiting for a query thread
+  std::unique_ptr<asio::ssl::context> Tls;  // set when connections are encrypted
+  std::atomic<int> QueuedLogins{0};         // logins waiting for a login thread
+  // Connections that have not logged in, by address, oldest first (under Mutex).
+  std::map<asio::ip::address, std::map<uint64_t, std::weak_ptr<TSession>>> Strangers;
+  int StrangerCount = 0;
+  uint64_t NextStranger = 1;
+  std::atomic<size_t> UnsentBytes{0};  // replies written but not yet taken by the clients
+  // Long calls waiting to start, and how many run (under Mutex); LongLimit is set at start.
+  std::deque<std::function<void()>> LongWaiting;
+  int LongRunning = 0;
+  int LongLimit = 1;
+  TLogLimiter LogLimit;
+
+  // Starts the long calls that may start now; call after anything that may allow one.
+  void StartLongCalls() {
+    std::vector<std::function<void()>> starting;
+    {
+      std::lock_guard<std::mutex> lock(Mutex);
+      while (!LongWaiting.empty() && LongRunning < LongLimit &&
+             UnsentBytes.load() < Options.MaxUnsentBytes) {
+        starting.push_back(std::move(LongWaiting.front()));
+        LongWaiting.pop_front();
+        ++LongRunning;
+      }
+    }
+    for (auto& call : starting) asio::post(Queries, std::move(call));
+  }
+};
+
+// "GetItens 1.8 ms 37 linhas"; a call that waited for a query thread says how long, apart:
+// "GetItens 1.8 ms (fila 4.2 ms) 37 linhas".
+std::string LogText(const TRpcRequest& request, const TCallOutcome& outcome, double ms,
+                    double queuedMs = -1);
+
+// One client connection. Everything it does runs on the thread of the reactor that accepted it,
+// except the calls that go to the query pool, whose answers come back to that thread.
+//
+// A session past a connection limit is a refusal: it reads the first request only to answer it
+// with `refusal` and closes. So is a client that speaks plain MessagePack to an encrypted
+// server: it is answered in plain that the server wants TLS.
+//
+// On an encrypted server the TLS handshake comes first, and must be done within the handshake
+// time-out (the refusal wait for a refusal); the requests follow as on a plain connection.
+class TSession : public std::enable_shared_from_this<TSession> {
+ public:
+  TSession(TSocket socket, TShared& shared, bool counted, std::string refusal);
+
+  ~TSession();
+
+  asio::any_io_executor Executor() { return stream_.Socket().get_executor(); }
+  const asio::ip::address& Address() const { return address_; }
+
+  // Counted among the connections that have not logged in, as the `number`th (under the
+  // shared mutex).
+  void JoinStrangersLocked(uint64_t number);
+
+  // Closed to make room for a newcomer while strangers hold every place (on this session's
+  // thread); Admit took it off the count already.
+  void Evict();
+
+  void Start();
+
+  // From the server's Stop, on this session's thread.
+  void RequestStop();
+
+ private:
+  void Serve();
+
+  // Looks at the first byte before the handshake: a client that starts with anything but a
+  // TLS record is not speaking TLS, and is told so in plain.
+  void AwaitHandshake();
+
+  void AwaitFirstByte();
+
+  void Handshake();
+
+  void ReadMore();
+
+  void OnRead(const asio::error_code& error, size_t count);
+
+  // Answers every whole request received so far, then reads on. Returns early whenever an
+  // answer has to wait (for the query pool, or for the client to read).
+  void ProcessBuffered();
+
+  bool Stranger() const { return !authenticated_ && shared_.Registry.Authenticator() != nullptr; }
+
+  // Accounts for the bytes the decoder holds against the budget of all connections; false
+  // when they would pass it.
+  bool HoldBuffered();
+
+  void ReleaseBuffered();
+
+  static double Milliseconds(TClock::time_point since);
+
+  // A call that may take long runs on the query pool (and so does a quick one while searches
+  // wait there); this connection waits for it, the others on this thread do not. False, with
+  // the answer in response_, when the queue is full.
+  bool RunOnPool(TRpcRequest& request);
+
+  // Closes the connection when no login has succeeded by the deadline; a login being checked
+  // then is answered first.
+  void ArmLoginDeadline();
+
+  // Checks a login on the query pool (the password hash takes CPU and memory by design); the
+  // answer comes back to this thread, a refusal only LoginFailureDelayMs after the request
+  // arrived. False, with the answer in response_, when the queue is full.
+  bool StartLogin(IAuthenticator& authenticator, const TRpcRequest& request);
+
+  void FinishLogin(uint32_t msgid, TClock::time_point arrived, const TLoginOutcome& outcome,
+                   const std::string& error);
+
+  // Writes the login's answer in response_ and goes on with the requests after it (or closes,
+  // when the login deadline passed meanwhile without a success).
+  void AnswerLogin();
+
+  // An error answer, after which the connection closes.
+  void Reply(uint32_t msgid, const std::string& message, bool closeAfter);
+
+  // Writes response_. Most answers fit the socket buffer and go out at once, with no timer and
+  // no handler to schedule; true then, and the caller goes on with the next request. Otherwise
+  // the rest is written asynchronously under the write time-out and OnWritten goes on.
+  bool Send(bool closeAfter);
+
+  void OnWritten(const asio::error_code& error, bool closeAfter);
+
+  // True when the session goes on reading requests.
+  bool AfterWrite(bool closeAfter);
+
+  // Half-closes and reads what the client still sends for a moment, so that the error just
+  // written reaches it before the connection is torn down (closing with unread bytes would
+  // reset the connection and could discard the answer).
+  void Drain();
+
+  void DrainMore();
+
+  void ArmTimer(TClock::duration after, std::string why);
+
+  // Off the count of connections that have not logged in (at login, and at the end).
+  void LeaveStrangersLocked();
+
+  void AddUnsent(size_t bytes);
+
+  void ReleaseUnsent();
+
+  void Close();
+
+  // A connection that has not logged in writes at most LogLinesPerAddress lines a second for
+  // its address; the rest are counted (TLogLimiter).
+  void Note(const std::string& text, TLogPriority priority = TLogPriority::Info);
+
+  TConnectionStream stream_;
+  asio::steady_timer timer_;
+  asio::steady_timer loginTimer_;  // the login deadline
+  asio::steady_timer delayTimer_;  // a refused login's answer waits on it
+  TShared& shared_;
+  const bool counted_;
+  const bool refusingSlot_;  // counted in shared_.Refusing
+  std::string refusal_;
+  asio::ip::address address_;
+  std::string addressText_;
+  std::string peer_;
+  uint64_t strangerNumber_ = 0;  // in shared_.Strangers while not 0
+  size_t unsent_ = 0;            // of response_, counted in shared_.UnsentBytes
+  TRequestDecoder decoder_;
+  size_t held_ = 0;  // of decoder_'s bytes, accounted in shared_.PendingBytes
+  std::string response_;
+  char drain_[4096];
+  bool busy_ = false;  // an answer is being computed or written
+  bool stopping_ = false;
+  bool closed_ = false;
+  std::atomic<bool> gone_{false};  // closed_, for the query threads: a call not begun is dropped
+  bool messageTimerArmed_ = false;
+  bool authenticated_ = false;
+  std::string login_;          // the account logged in: what its calls may read is that account's
+  bool loginPending_ = false;  // a login is being checked, or its refusal waits
+  bool loginExpired_ = false;  // the login deadline passed meanwhile
+};
+
+}  // namespace app::net
