@@ -19,6 +19,7 @@
 #include "app_server/config/server_config.h"
 #include "protocol/contract.h"
 #include "tests/app_server/fixture.h"
+#include "tests/app_server/metrics_client.h"
 
 namespace testing_app {
 namespace {
@@ -203,56 +204,6 @@ TEST(ServerConfig, Sighup_RereadsTheLogLevelAndLimitsAndKeepsServing) {
   // The calls after the first re-reading were not logged: info is below the level.
   EXPECT_NE(std::string::npos, log.find("GetFilSoli")) << log;
   EXPECT_EQ(std::string::npos, log.find("GetFilSoli", reread)) << log;
-}
-
-// GET `path` from the endpoint on `port`: the status and the body.
-std::pair<int, std::string> HttpGet(int port, const std::string& path) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-    ::close(fd);
-    throw std::runtime_error("metrics connect failed");
-  }
-  const std::string request = "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n\r\n";
-  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
-      static_cast<ssize_t>(request.size())) {
-    ::close(fd);
-    throw std::runtime_error("metrics send failed");
-  }
-  std::string answer;
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (std::chrono::steady_clock::now() < deadline) {
-    pollfd poller{fd, POLLIN, 0};
-    if (::poll(&poller, 1, 200) <= 0) continue;
-    char buffer[8192];
-    const ssize_t count = ::read(fd, buffer, sizeof(buffer));
-    if (count <= 0) break;
-    answer.append(buffer, static_cast<size_t>(count));
-  }
-  ::close(fd);
-  std::smatch status;
-  if (!std::regex_search(answer, status, std::regex("^HTTP/1\\.1 (\\d{3}) ")))
-    throw std::runtime_error("not an HTTP answer: " + answer);
-  const size_t body = answer.find("\r\n\r\n");
-  return {std::stoi(status[1]), body == std::string::npos ? "" : answer.substr(body + 4)};
-}
-
-// The value of one series in a /metrics text (-1 when absent).
-double Sample(const std::string& text, const std::string& series) {
-  const size_t at = text.find("\n" + series + " ");
-  if (at == std::string::npos) return -1;
-  return std::stod(text.substr(at + series.size() + 2));
-}
-
-// The metrics port from the line the server prints ("...; métricas em 127.0.0.1:PORT)").
-int MetricsPort(const TServerProcess& server) {
-  std::smatch port;
-  if (!std::regex_search(server.Banner(), port, std::regex("métricas em 127\\.0\\.0\\.1:(\\d+)")))
-    throw std::runtime_error("no metrics address in: " + server.Banner());
-  return std::stoi(port[1]);
 }
 
 TEST(Metrics, ACallAndALogin_MoveTheirSeries) {

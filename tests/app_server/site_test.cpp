@@ -16,6 +16,7 @@
 
 #include "protocol/report_contract.h"
 #include "tests/app_server/fixture.h"
+#include "tests/app_server/metrics_client.h"
 
 namespace testing_app {
 namespace {
@@ -407,9 +408,10 @@ TEST(Limits, SelectionListsPastTheCodeLimit_AreRefused) {
 
 TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
   TDatabases dbs;
-  TServerProcess server(
-      dbs.Served, dbs.Log("server"),
-      {"--workers", "1", "--max-queued-queries", "1", "--max-selection-codes", "5000000"});
+  TServerProcess server(dbs.Served, dbs.Log("server"),
+                        {"--workers", "1", "--max-queued-queries", "1", "--max-selection-codes",
+                         "5000000", "--metrics", "127.0.0.1:0"});
+  const int metrics = MetricsPort(server);
   // A search that keeps the one query thread busy for a while: 1,000,000 request numbers.
   // Logged in first: a login waits for a query thread too.
   TRawClient slow(server.Port()), queued(server.Port()), busy(server.Port()), report(server.Port());
@@ -421,14 +423,12 @@ TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
       RequestBytes(1, Full("GetFilSoliGD"),
                    Args("GetFilSoliGD", {{"stLSolicita", TRemoteArg::FromInOut(CodeList(1000000))},
                                          {"stTSolicita", TRemoteArg::FromInOut("")}})));
-  ASSERT_TRUE(slow.WaitUntilReadByServer());
-  std::this_thread::sleep_for(100ms);  // parsed and handed to the query thread
+  // The server's own gauges say when the slow search holds the query thread and when the next
+  // one waits in the queue: a loaded machine may take seconds to parse the million codes.
+  ASSERT_TRUE(WaitForSample(metrics, "acomp_db_connections_in_use", 1, 60s));
   const std::string search = RequestBytes(2, Full("GetItens"), Args("GetItens"));
   queued.Send(search);
-  // In the queue before `busy` comes: on a loaded machine the server may take the two
-  // connections' bytes in either order if the test only waits a moment.
-  ASSERT_TRUE(queued.WaitUntilReadByServer());
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(WaitForSample(metrics, "acomp_queue_depth{queue=\"consultas\"}", 1, 60s));
   const auto sent = std::chrono::steady_clock::now();
   busy.Send(search);
   const auto refusal = busy.Read();
