@@ -453,8 +453,10 @@ TEST(Limits, QueryJobsPastTheQueue_AreAnsweredBusyAtOnce) {
 // waiting for every quick call that came after them.
 TEST(Scheduling, AQuickCallDoesNotOvertakeASearchWaitingBeforeIt) {
   TDatabases dbs;
-  TServerProcess server(dbs.Served, dbs.Log("server"),
-                        {"--workers", "1", "--max-selection-codes", "5000000"});
+  TServerProcess server(
+      dbs.Served, dbs.Log("server"),
+      {"--workers", "1", "--max-selection-codes", "5000000", "--metrics", "127.0.0.1:0"});
+  const int metrics = MetricsPort(server);
   TRawClient slow(server.Port()), search(server.Port()), quick(server.Port());
   slow.Login();
   search.Login();
@@ -463,10 +465,9 @@ TEST(Scheduling, AQuickCallDoesNotOvertakeASearchWaitingBeforeIt) {
       RequestBytes(1, Full("GetFilSoliGD"),
                    Args("GetFilSoliGD", {{"stLSolicita", TRemoteArg::FromInOut(CodeList(1000000))},
                                          {"stTSolicita", TRemoteArg::FromInOut("")}})));
-  ASSERT_TRUE(slow.WaitUntilReadByServer());
-  std::this_thread::sleep_for(100ms);  // parsed and handed to the query thread
+  ASSERT_TRUE(WaitForSample(metrics, "acomp_db_connections_in_use", 1, 60s));
   search.Send(RequestBytes(2, Full("GetItens"), Args("GetItens")));
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(WaitForSample(metrics, "acomp_queue_depth{queue=\"consultas\"}", 1, 60s));
   quick.Send(RequestBytes(3, Full("GetFilSoli"), {}));
   EXPECT_FALSE(quick.Read(120000).Failed);
   EXPECT_FALSE(search.Read(120000).Failed);
