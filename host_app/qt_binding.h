@@ -8,62 +8,50 @@
 // the view is brought back to what the model says (a refused click leaves a radio unchecked, a
 // validation that keeps the focus puts it back).
 //
+// The work is done by one view class per control kind (host_app/views: forms, menus, containers,
+// edits, buttons, pages, grids, and the grids' columns and commands), each owning its kind's
+// widgets, its refresh from the model and its widgets' signals, and by the input router
+// (views/input_router.h), which turns Qt's key, mouse and focus events into the model's events
+// in the order it expects. QtBinding owns them, keeps the records they share
+// (views/view_records.h) and the builder (views/view_builder.h), which builds each control by its
+// kind, dispatches the model's changes to the kinds and forgets what the model frees.
+//
 // Widgets exist from the first time a form is shown until the form is freed. Forms that are MDI
 // children go into the MDI area when there is one; other forms, and modal ones, get a window of
 // their own. A modal form runs a nested event loop until the model hides it.
 #pragma once
 
-#include <QHash>
 #include <QObject>
-#include <QPointer>
-#include <QRect>
+#include <QString>
 #include <functional>
 #include <memory>
-#include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "framework/ui/application.h"
 
 class QAction;
-class QEventLoop;
-class QMenu;
-class QFocusEvent;
-class QKeyEvent;
-class QLineEdit;
 class QMdiArea;
-class QMenuBar;
+class QMenu;
 class QTabWidget;
-class QModelIndex;
 
 namespace hostapp {
 
 class FormRoot;
 class GridModel;
 class LayoutStore;
-class GridView;
-
-enum class ControlKind {
-  Form,
-  Panel,
-  GroupBox,
-  ScrollBox,
-  Splitter,
-  Label,
-  Edit,
-  MaskEdit,
-  DateEdit,
-  RadioButton,
-  Button,
-  PageControl,
-  TabSheet,
-  Grid,
-  DBText,
-  Navigator,
-  Container,  // any other windowed control: holds its children
-  Plain,      // any other control: an empty widget at its bounds
-};
+class ViewRecords;
+class ViewBuilder;
+class KindBinding;
+class InputRouter;
+class FormBinding;
+class MenuBinding;
+class ContainerBinding;
+class EditBinding;
+class ButtonBinding;
+class PageBinding;
+class GridBinding;
+class GridColumns;
+class GridCommands;
 
 class QtBinding : public QObject, public fw::IModelObserver {
  public:
@@ -92,16 +80,16 @@ class QtBinding : public QObject, public fw::IModelObserver {
   fw::TControl* ControlAt(const QObject* object) const;
   // The button whose click the model is running now (what a dialog opened by the click belongs
   // to); nullptr outside a click.
-  fw::TControl* ClickedButton() const { return clicked_; }
+  fw::TControl* ClickedButton() const;
 
   // While a remote call is in flight (the platform's RunRemoteCall) the model is in the middle
   // of a handler: nothing is sent to it. A focus move the user made just before is sent after.
-  void EnterRemoteCall() { ++remoteCalls_; }
+  void EnterRemoteCall();
   void LeaveRemoteCall();
-  bool InRemoteCall() const { return remoteCalls_ > 0; }
+  bool InRemoteCall() const;
 
-  // The host's own commands on every grid (binding_grids.cpp): its context menu, Ctrl+C and the
-  // exports. They read the rows as the grid shows them and never reach the model: no cursor
+  // The host's own commands on every grid (views/grid_commands.h): its context menu, Ctrl+C and
+  // the exports. They read the rows as the grid shows them and never reach the model: no cursor
   // moves, no handler of the screens runs.
   //
   // Copies to the clipboard, as tab-separated shown texts: the current row with the titles
@@ -134,146 +122,29 @@ class QtBinding : public QObject, public fw::IModelObserver {
   // Where what the user arranges is kept (per login and screen, layout_store.h); none by
   // default, as in the tests and the unattended sessions. With one, a screen opens as the user
   // left it (its grids' columns and sort, splitters, window) and each change is kept at once.
-  void SetLayoutStore(std::shared_ptr<LayoutStore> store) { layouts_ = std::move(store); }
-  LayoutStore* Layouts() const { return layouts_.get(); }
+  void SetLayoutStore(std::shared_ptr<LayoutStore> store);
+  LayoutStore* Layouts() const;
   // The grids' sort kept for a form, put back before its create handler runs
   // (IPlatform::FormCreating).
   void RestoreSorts(fw::TForm* form);
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
  private:
-  struct FormView;
-  struct ControlView {
-    fw::TControl* Control = nullptr;
-    ControlKind Kind = ControlKind::Plain;
-    FormView* Form = nullptr;
-    fw::TWinControl* Parent = nullptr;  // the model parent whose host holds the widget
-    QPointer<QWidget> Widget;           // placed in the parent's host
-    QPointer<QWidget> Host;             // where the children's widgets go
-    QPointer<QWidget> Focus;            // takes the Qt focus and the keys
-    QPointer<QLineEdit> Edit;
-    QPointer<GridView> View;
-    QPointer<GridModel> Model;
-    QPointer<QTabWidget> Tabs;
-    std::vector<fw::TTabSheet*> Pages;  // as the tabs show them
-    std::string Mask;                   // the edit mask the line edit was given
-    int CurrentRow = -1;                // the grid row the indicator marks
-    // A grid's columns as the user arranged them in the view, by field: the order of every
-    // column (empty: as designed), the hidden ones, the widths dragged.
-    std::vector<std::string> ColumnOrder;
-    std::vector<std::string> HiddenColumns;
-    std::unordered_map<std::string, int> UserWidths;
-    QRect Placed;  // where the alignment put it (a splitter's handle may
-                   // reach further, kSplitterGrab)
-  };
-  struct FormView {
-    fw::TForm* Form = nullptr;
-    QPointer<QWidget> Window;
-    QPointer<FormRoot> Root;
-    QEventLoop* ModalLoop = nullptr;
-    bool Placed = false;
-    bool MenuBuilt = false;
-    QRect NormalGeometry;        // the window's last geometry while neither maximized nor minimized
-    bool ShowMaximized = false;  // the user left it maximized: shown so again
-  };
-  struct ActionView {
-    QPointer<QAction> Action;
-    FormView* Form = nullptr;
-    size_t Children = 0;
-  };
+  // The view classes reach the records and each other through their base.
+  friend class KindBinding;
 
-  // Building (qt_binding.cpp).
-  FormView* Bind(fw::TForm* form);
-  ControlView* Build(fw::TControl* control, FormView* form, QWidget* host);
-  void BuildChildren(ControlView& view);
-  void Register(ControlView& view);
-  void BuildMenu(FormView& form);
-  void AddMenuItem(QWidget* container, fw::TMenuItem* item, FormView& form);
-  void Reparent(ControlView& view);
-  void BuildLate();
-
-  // Reflecting the model.
-  void PropertyChanged(fw::TComponent* component);
-  void DataChanged(fw::TComponent* dataSet, fw::TChange change);
-  void FocusChanged(fw::TComponent* form);
-  void Forget(const fw::TComponent* component);
-  void Unbind(FormView& form);
-  void Refresh(ControlView& view);
-  void RefreshEditText(ControlView& view);
-  void RefreshTabs(ControlView& view);
-  void RefreshTabTitles(ControlView& view);
-  void RefreshGrid(ControlView& view, bool reload);
-  void SyncGridCursor(ControlView& view);
-  void SyncSortIndicator(ControlView& view);
-  // Puts the view's columns as the user arranged them (ColumnOrder, HiddenColumns, UserWidths),
-  // and tells the grid the order the keys follow.
-  void ApplyColumns(ControlView& view);
-  // Reads the arrangement back from the view after the user changed it, and keeps it.
-  void ColumnsChanged(ControlView& view);
-  // The columns the view shows, in its order (what an export and a copy write).
-  std::vector<int> ShownColumns(const ControlView& view) const;
-
-  // Keeping what the user arranged (binding_layout.cpp).
-  void LoadGridLayout(ControlView& view);
-  void SaveGridLayout(const ControlView& view);
-  void SaveGridSort(const ControlView& view);
-  void LoadFormLayout(FormView& form);
-  void SaveFormWindow(FormView& form);
-  void SaveSplitter(const fw::TControl* neighbour);
-  void RefreshAction(fw::TMenuItem* item);
-  void Layout(ControlView& view);
-  // How much larger than designed the view of a container is (zero where it has no design).
-  QSize Growth(const ControlView& view) const;
-  void LayoutParentOf(ControlView& view);
-  void Place(FormView& form);
-  void BringToFront(FormView& form);
-  void SyncFocus(FormView& form);
-  QWidget* EnsureWindow(FormView& form, bool modal);
-
-  // What the user does (binding_input.cpp).
-  bool KeyPressed(QObject* watched, QKeyEvent* event);
-  void FocusedIn(QObject* watched, QFocusEvent* event);
-  // Sends a focus move the user made in Qt to the model; false when the model refused it.
-  bool FlushPendingFocus();
-  void TextEdited(fw::TControl* control);
-  void RadioClicked(fw::TControl* control);
-  void ButtonClicked(fw::TControl* control);
-  void TabChosen(fw::TControl* pageControl, int index);
-  void CellClicked(fw::TControl* grid, const QModelIndex& index, bool doubleClick);
-  void NavigatorClicked(fw::TControl* navigator, int button);
-  void DatePicked(fw::TControl* edit, const std::string& text);
-  void SplitterDragged(fw::TControl* splitter, int delta);
-  void CloseRequested(fw::TForm* form);
-  void WindowActivated(fw::TForm* form);
-  void GridMenuRequested(fw::TControl* grid, const QPoint& globalPos, const QModelIndex& cell,
-                         bool byMouse);
-  void TitleClicked(fw::TControl* grid, int column);
-  void SortDialogRequested(fw::TControl* grid);
-  void ChooseAndExport(fw::TControl* grid, bool spreadsheet);
-  std::string WidgetText(const ControlView& view) const;
-  void AfterUserEvent(fw::TForm* form);
-
-  ControlView* Find(const fw::TComponent* control) const;
-  FormView* FindForm(const fw::TComponent* form) const;
-  FormView* FormOwning(const fw::TComponent* component) const;
-
-  QPointer<QMdiArea> mdiArea_;
-  std::unordered_map<const fw::TComponent*, std::unique_ptr<ControlView>> controls_;
-  std::unordered_map<const fw::TComponent*, std::unique_ptr<FormView>> forms_;
-  std::unordered_map<const fw::TComponent*, ActionView> actions_;
-  QHash<const QObject*, ControlView*> parts_;       // every widget of a control
-  QHash<const QObject*, ControlView*> focusParts_;  // the widgets that take the focus
-  QHash<const QObject*, ControlView*> hosts_;       // the widgets that hold children
-  // How far the user moved a control's edge by dragging a splitter: added to its designed size.
-  std::unordered_map<const fw::TControl*, int> userSizes_;
-  std::vector<fw::TControl*> late_;       // controls parented after their form was built
-  int syncing_ = 0;                       // > 0 while the view is being set from the model
-  fw::TControl* pendingFocus_ = nullptr;  // a focus move the model has not heard of yet
-  int remoteCalls_ = 0;                   // > 0 while a remote call is in flight
-  std::shared_ptr<LayoutStore> layouts_;
-  fw::TControl* clicked_ = nullptr;       // the button whose click runs now
+  // Declared first: the records outlive every view class.
+  std::unique_ptr<ViewRecords> records_;
+  std::unique_ptr<ViewBuilder> builder_;
+  std::unique_ptr<InputRouter> router_;
+  std::unique_ptr<FormBinding> forms_;
+  std::unique_ptr<MenuBinding> menus_;
+  std::unique_ptr<ContainerBinding> containers_;
+  std::unique_ptr<EditBinding> edits_;
+  std::unique_ptr<ButtonBinding> buttons_;
+  std::unique_ptr<PageBinding> pages_;
+  std::unique_ptr<GridBinding> grids_;
+  std::unique_ptr<GridColumns> columns_;
+  std::unique_ptr<GridCommands> commands_;
 };
 
 }  // namespace hostapp

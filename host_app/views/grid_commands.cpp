@@ -1,5 +1,5 @@
-// The host's own commands on every grid: the context menu, Ctrl+C and the exports to .xlsx and
-// CSV (grid_export). They read the rows as the grid shows them and send the model nothing.
+#include "host_app/views/grid_commands.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
@@ -15,9 +15,11 @@
 #include "framework/ui/forms.h"
 #include "grid_export/grid_export.h"
 #include "host_app/conversions.h"
-#include "host_app/layout_store.h"
 #include "host_app/qt_binding.h"
 #include "host_app/qt_widgets.h"
+#include "host_app/views/grid_binding.h"
+#include "host_app/views/grid_columns.h"
+#include "host_app/views/input_router.h"
 
 namespace hostapp {
 
@@ -74,7 +76,7 @@ class ViewSource : public gridexport::TExportSource {
 
 }  // namespace
 
-QMenu* QtBinding::GridMenu(fw::TControl* control) {
+QMenu* GridCommands::GridMenu(fw::TControl* control) {
   auto* grid = dynamic_cast<fw::TDBGrid*>(control);
   ControlView* view = Find(control);
   if (!grid || !view || !view->View) return nullptr;
@@ -94,25 +96,25 @@ QMenu* QtBinding::GridMenu(fw::TControl* control) {
   excel->setEnabled(rows);
   csv->setEnabled(rows);
   const fw::TControl* key = control;
-  connect(copy, &QAction::triggered, this, [this, key] {
+  QObject::connect(copy, &QAction::triggered, Context(), [this, key] {
     if (ControlView* still = Find(key)) CopyGrid(static_cast<fw::TDBGrid*>(still->Control), false);
   });
-  connect(copyAll, &QAction::triggered, this, [this, key] {
+  QObject::connect(copyAll, &QAction::triggered, Context(), [this, key] {
     if (ControlView* still = Find(key)) CopyGrid(static_cast<fw::TDBGrid*>(still->Control), true);
   });
   // The export runs once the menu has closed and its handler has returned: its dialog and its
   // progress box process events, and the menu (deleted on close) must not be in use then.
-  connect(
-      excel, &QAction::triggered, this,
+  QObject::connect(
+      excel, &QAction::triggered, Context(),
       [this, key] { ChooseAndExport(const_cast<fw::TControl*>(key), true); }, Qt::QueuedConnection);
-  connect(
-      csv, &QAction::triggered, this,
+  QObject::connect(
+      csv, &QAction::triggered, Context(),
       [this, key] { ChooseAndExport(const_cast<fw::TControl*>(key), false); },
       Qt::QueuedConnection);
   return menu;
 }
 
-QMenu* QtBinding::ColumnsMenu(fw::TControl* control) {
+QMenu* GridCommands::ColumnsMenu(fw::TControl* control) {
   auto* grid = dynamic_cast<fw::TDBGrid*>(control);
   ControlView* view = Find(control);
   if (!grid || !view || !view->View) return nullptr;
@@ -120,7 +122,7 @@ QMenu* QtBinding::ColumnsMenu(fw::TControl* control) {
   auto* menu = new QMenu(view->View);
   menu->setAttribute(Qt::WA_DeleteOnClose);
   const fw::TControl* key = control;
-  const int shownCount = static_cast<int>(ShownColumns(*view).size());
+  const int shownCount = static_cast<int>(Columns().ShownColumns(*view).size());
   for (int place = 0; place < header->count(); ++place) {
     const int column = header->logicalIndex(place);
     if (column < 0 || column >= grid->ColumnCount()) continue;
@@ -130,93 +132,61 @@ QMenu* QtBinding::ColumnsMenu(fw::TControl* control) {
     entry->setChecked(shown);
     // The last column shown stays: a grid without columns shows nothing to bring them back.
     entry->setEnabled(!shown || shownCount > 1);
-    connect(entry, &QAction::toggled, this, [this, key, column](bool checked) {
-      SetColumnHidden(const_cast<fw::TControl*>(key), column, !checked);
+    QObject::connect(entry, &QAction::toggled, Context(), [this, key, column](bool checked) {
+      Columns().SetColumnHidden(const_cast<fw::TControl*>(key), column, !checked);
     });
   }
   menu->addSeparator();
   QAction* restore = menu->addAction(QStringLiteral("&Restaurar colunas"));
-  connect(restore, &QAction::triggered, this,
-          [this, key] { RestoreColumns(const_cast<fw::TControl*>(key)); });
+  QObject::connect(restore, &QAction::triggered, Context(),
+                   [this, key] { Columns().RestoreColumns(const_cast<fw::TControl*>(key)); });
   QAction* sort = menu->addAction(QStringLiteral("&Ordenar…"));
   sort->setEnabled(grid->DataSet() != nullptr);
   // A dialog: opened once the menu is done with (as the exports of the cells' menu).
-  connect(
-      sort, &QAction::triggered, this,
+  QObject::connect(
+      sort, &QAction::triggered, Context(),
       [this, key] { SortDialogRequested(const_cast<fw::TControl*>(key)); }, Qt::QueuedConnection);
   return menu;
 }
 
-void QtBinding::SetColumnHidden(fw::TControl* control, int column, bool hidden) {
-  ControlView* view = Find(control);
+void GridCommands::SortDialogRequested(fw::TControl* control) {
   auto* grid = dynamic_cast<fw::TDBGrid*>(control);
-  if (!view || !view->View || !grid || column < 0 || column >= grid->ColumnCount()) return;
-  QHeaderView* header = view->View->horizontalHeader();
-  if (header->isSectionHidden(column) == hidden) return;
-  if (hidden && ShownColumns(*view).size() <= 1) return;
-  ++syncing_;
-  header->setSectionHidden(column, hidden);
-  if (!hidden) {
-    const auto dragged =
-        view->UserWidths.find(grid->Columns[static_cast<size_t>(column)].FieldName);
-    header->resizeSection(
-        column, dragged != view->UserWidths.end() ? dragged->second : grid->ColumnWidth(column));
-  }
-  --syncing_;
-  ColumnsChanged(*view);
-}
-
-void QtBinding::RestoreColumns(fw::TControl* control) {
-  ControlView* view = Find(control);
-  if (!view || !view->View) return;
-  view->ColumnOrder.clear();
-  view->HiddenColumns.clear();
-  view->UserWidths.clear();
-  ApplyColumns(*view);
-  if (layouts_) {
-    const fw::TForm* form = control->Form();
-    layouts_->ForgetGridColumns(ToQt(form ? form->Name() : std::string()), ToQt(control->Name()));
-  }
-}
-
-void QtBinding::SortDialogRequested(fw::TControl* control) {
-  auto* grid = dynamic_cast<fw::TDBGrid*>(control);
-  if (!grid || !Find(control) || !fw::Application || InRemoteCall() ||
+  if (!grid || !Find(control) || !fw::Application || Router().InRemoteCall() ||
       fw::Application->BlockedByModal(grid->Form()))
     return;
-  FlushPendingFocus();
+  Router().FlushPendingFocus();
   if (!Find(control)) return;
   fw::Application->Dispatch([grid] { fw::Ordena(grid); });
   if (ControlView* view = Find(control)) {
-    SaveGridSort(*view);
-    SyncSortIndicator(*view);
+    Columns().SaveGridSort(*view);
+    Grids().SyncSortIndicator(*view);
   }
 }
 
-void QtBinding::GridMenuRequested(fw::TControl* control, const QPoint& globalPos,
-                                  const QModelIndex& cell, bool byMouse) {
-  if (!Find(control) || InRemoteCall()) return;
+void GridCommands::GridMenuRequested(fw::TControl* control, const QPoint& globalPos,
+                                     const QModelIndex& cell, bool byMouse) {
+  if (!Find(control) || Router().InRemoteCall()) return;
   auto* grid = static_cast<fw::TDBGrid*>(control);
   if (byMouse) {
     // A right click is a click first: the cell under it becomes current through the model (the
     // screen's after-scroll runs as for a click), so the menu's commands act on that cell. A
     // click the model refused (a check kept the focus elsewhere) opens no menu.
-    CellClicked(control, cell, false);
+    Grids().CellClicked(control, cell, false);
     if (!Find(control) || grid->Form()->ActiveControl() != grid) return;
     if (cell.isValid() && grid->CurrentRow() != cell.row()) return;
   } else {
     // A focus move made just before reaches the model first, as with every user event: the
     // menu then offers the rows as they are after it.
-    FlushPendingFocus();
+    Router().FlushPendingFocus();
   }
   if (!Find(control)) return;
   if (QMenu* menu = GridMenu(control)) menu->popup(globalPos);
 }
 
-void QtBinding::CopyGrid(const fw::TDBGrid* grid, bool allRows) {
+void GridCommands::CopyGrid(const fw::TDBGrid* grid, bool allRows) {
   ControlView* view = grid ? Find(grid) : nullptr;
   if (!view || grid->RowCount() == 0) return;
-  const std::vector<int> shown = ShownColumns(*view);
+  const std::vector<int> shown = Columns().ShownColumns(*view);
   QString text;
   if (allRows) {
     const gridexport::TGridSource rows(*grid);
@@ -232,16 +202,16 @@ void QtBinding::CopyGrid(const fw::TDBGrid* grid, bool allRows) {
   QApplication::clipboard()->setText(text);
 }
 
-void QtBinding::ChooseAndExport(fw::TControl* control, bool spreadsheet) {
+void GridCommands::ChooseAndExport(fw::TControl* control, bool spreadsheet) {
   auto* grid = dynamic_cast<fw::TDBGrid*>(control);
-  if (!grid || !Find(grid) || InRemoteCall()) return;
+  if (!grid || !Find(grid) || Router().InRemoteCall()) return;
   const QString suggested =
       SuggestedName(grid) + (spreadsheet ? QStringLiteral(".xlsx") : QStringLiteral(".csv"));
   const QString filter = spreadsheet ? QStringLiteral("Planilha do Excel (*.xlsx)")
                                      : QStringLiteral("CSV separado por ponto e vírgula (*.csv)");
   QString path;
-  if (ChooseExportPath) {
-    path = ChooseExportPath(suggested, filter);
+  if (binding_.ChooseExportPath) {
+    path = binding_.ChooseExportPath(suggested, filter);
   } else {
     path = QFileDialog::getSaveFileName(
         QApplication::activeWindow(),
@@ -255,7 +225,7 @@ void QtBinding::ChooseAndExport(fw::TControl* control, bool spreadsheet) {
   ExportGrid(grid, path);
 }
 
-bool QtBinding::ExportGrid(const fw::TDBGrid* grid, const QString& path) {
+bool GridCommands::ExportGrid(const fw::TDBGrid* grid, const QString& path) {
   ControlView* view = grid ? Find(grid) : nullptr;
   if (!view) return false;
   gridexport::TGridSource all(*grid);
@@ -264,7 +234,7 @@ bool QtBinding::ExportGrid(const fw::TDBGrid* grid, const QString& path) {
   if (view->View)
     for (int column = 0; column < grid->ColumnCount(); ++column)
       all.SetWidth(column, view->View->horizontalHeader()->sectionSize(column));
-  const ViewSource source(all, ShownColumns(*view));
+  const ViewSource source(all, Columns().ShownColumns(*view));
 
   // The box shows itself once the work looks like taking over half a second; while it is up,
   // input goes to it alone, so the rows cannot change underneath.
@@ -273,7 +243,7 @@ bool QtBinding::ExportGrid(const fw::TDBGrid* grid, const QString& path) {
                            view->View ? view->View->window() : nullptr);
   progress.setWindowTitle(QStringLiteral("Exportar"));
   progress.setWindowModality(Qt::ApplicationModal);
-  progress.setMinimumDuration(ExportProgressDelayMs);
+  progress.setMinimumDuration(binding_.ExportProgressDelayMs);
   progress.setAutoClose(false);
   progress.setAutoReset(false);
   progress.setValue(0);

@@ -1,4 +1,5 @@
-// Geometry and windows: alignment inside containers, placing and showing forms, the focus.
+#include "host_app/views/form_binding.h"
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QLineEdit>
@@ -10,8 +11,11 @@
 
 #include "host_app/conversions.h"
 #include "host_app/layout_store.h"
-#include "host_app/qt_binding.h"
 #include "host_app/qt_widgets.h"
+#include "host_app/views/container_binding.h"
+#include "host_app/views/input_router.h"
+#include "host_app/views/menu_binding.h"
+#include "host_app/views/widget_style.h"
 
 namespace hostapp {
 
@@ -21,93 +25,40 @@ constexpr int kDefaultBorder = 16;
 constexpr int kDefaultCaption = 23;
 }  // namespace
 
-// ---- geometry ----
+FormBinding::FormBinding(QtBinding& binding, QMdiArea* mdiArea)
+    : KindBinding(binding), mdiArea_(mdiArea) {}
 
-QSize QtBinding::Growth(const ControlView& view) const {
-  QSize designed;
-  QSize actual;
-  if (view.Kind == ControlKind::Form) {
-    designed = view.Form->Root ? view.Form->Root->DesignedClientSize() : QSize();
-    actual = view.Host ? view.Host->size() : QSize();
-  } else if (view.Kind == ControlKind::TabSheet) {
-    // A page is as much larger than designed as its page control is.
-    const ControlView* pages = view.Parent ? Find(view.Parent) : nullptr;
-    if (!pages || !pages->Widget) return {0, 0};
-    designed = QSize(pages->Control->Width(), pages->Control->Height());
-    actual = pages->Widget->size();
-  } else {
-    designed = QSize(view.Control->Width(), view.Control->Height());
-    actual = view.Widget ? view.Widget->size() : QSize();
-  }
-  return {designed.width() > 0 ? actual.width() - designed.width() : 0,
-          designed.height() > 0 ? actual.height() - designed.height() : 0};
+FormView* FormBinding::Bind(fw::TForm* form) {
+  if (FormView* existing = FindForm(form)) return existing;
+  auto formView = std::make_unique<FormView>();
+  formView->Form = form;
+  formView->Root = new FormRoot();
+  FormView& raw = Records().AddForm(std::move(formView));
+
+  auto view = std::make_unique<ControlView>();
+  view->Control = form;
+  view->Kind = ControlKind::Form;
+  view->Form = &raw;
+  view->Widget = raw.Root;
+  view->Host = raw.Root->Client();
+  view->Focus = raw.Root->Client();
+  ControlView& formControl = Records().Add(std::move(view), &Router());
+  Containers().LoadSplitters(raw);
+  BuildChildren(formControl);
+  RefreshControl(formControl);
+  return &raw;
 }
 
-void QtBinding::Layout(ControlView& view) {
-  auto* container = dynamic_cast<fw::TWinControl*>(view.Control);
-  QWidget* host = view.Host;
-  if (!container || !host || view.Kind == ControlKind::PageControl) return;
-  std::vector<ControlView*> children;
-  std::vector<AlignItem> items;
-  for (fw::TControl* child : container->Controls()) {
-    ControlView* childView = Find(child);
-    if (!childView || !childView->Widget || childView->Parent != container ||
-        childView->Kind == ControlKind::TabSheet)
-      continue;
-    AlignItem item{child->Align(),
-                   QRect(child->Left(), child->Top(), child->Width(), child->Height()),
-                   child->Visible(), child->Anchors};
-    if (auto moved = userSizes_.find(child); moved != userSizes_.end()) {
-      if (child->Align() == fw::TAlign::alTop || child->Align() == fw::TAlign::alBottom) {
-        item.Designed.setHeight(std::max(item.Designed.height() + moved->second, 0));
-      } else {
-        item.Designed.setWidth(std::max(item.Designed.width() + moved->second, 0));
-      }
-    }
-    children.push_back(childView);
-    items.push_back(item);
+void FormBinding::Refresh(ControlView& view, const QColor& background) {
+  auto* form = static_cast<fw::TForm*>(view.Control);
+  if (view.Form->Window) view.Form->Window->setWindowTitle(ToQt(form->Caption()));
+  if (QWidget* client = view.Host) {
+    ApplyFont(client, form->Font);
+    SetRole(client, QPalette::Window, background);
   }
-  QRect client = host->rect();
-  if (view.Kind == ControlKind::GroupBox) client = host->contentsRect();
-  if (view.Kind == ControlKind::Panel) {
-    auto* panel = static_cast<fw::TPanel*>(view.Control);
-    const int inset = panel->BorderWidth + (panel->BevelOuter != fw::TBevel::bvNone) +
-                      (panel->BevelInner != fw::TBevel::bvNone);
-    client.adjust(inset, inset, -inset, -inset);
-  }
-  const std::vector<QRect> rects = AlignRects(client, items, Growth(view));
-  QRect extent;
-  for (size_t i = 0; i < children.size(); ++i) {
-    QRect rect = rects[i];
-    // Labels size themselves to their text, as the form framework's labels do.
-    if (children[i]->Kind == ControlKind::Label && items[i].Align == fw::TAlign::alNone)
-      rect.setWidth(std::max(rect.width(), children[i]->Widget->sizeHint().width()));
-    children[i]->Placed = rect;
-    if (children[i]->Kind == ControlKind::Splitter) {
-      // A thin splitter's handle reaches over its neighbours' edges, above them.
-      const bool vertical = static_cast<SplitterHandle*>(children[i]->Widget.data())->Vertical;
-      const int across = vertical ? rect.height() : rect.width();
-      if (across < kSplitterGrab) {
-        const int before = (kSplitterGrab - across) / 2;
-        rect = vertical ? rect.adjusted(0, -before, 0, kSplitterGrab - across - before)
-                        : rect.adjusted(-before, 0, kSplitterGrab - across - before, 0);
-      }
-      children[i]->Widget->raise();
-    }
-    children[i]->Widget->setGeometry(rect);
-    if (items[i].Align == fw::TAlign::alNone && items[i].Visible) extent |= rect;
-  }
-  // A scroll box scrolls when its unaligned children reach past it.
-  if (view.Kind == ControlKind::ScrollBox)
-    host->setMinimumSize(QSize(std::max(extent.right() + 1, 0), std::max(extent.bottom() + 1, 0)));
 }
 
-void QtBinding::LayoutParentOf(ControlView& view) {
-  if (!view.Parent) return;
-  if (ControlView* parent = Find(view.Parent)) Layout(*parent);
-}
-
-QWidget* QtBinding::EnsureWindow(FormView& form, bool modal) {
+QWidget* FormBinding::EnsureWindow(FormView& form, bool modal) {
   if (form.Window) {
     if (modal && !form.Window->isVisible()) form.Window->setWindowModality(Qt::ApplicationModal);
     return form.Window;
@@ -118,7 +69,7 @@ QWidget* QtBinding::EnsureWindow(FormView& form, bool modal) {
     sub->setWidget(form.Root);
     sub->setAttribute(Qt::WA_DeleteOnClose, false);
     sub->OnCloseRequest = [this, model] { CloseRequested(model); };
-    sub->installEventFilter(this);  // its moves and sizes, kept for the next time
+    sub->installEventFilter(&Router());  // its moves and sizes, kept for the next time
     mdiArea_->addSubWindow(sub);
     form.Window = sub;
   } else {
@@ -130,14 +81,14 @@ QWidget* QtBinding::EnsureWindow(FormView& form, bool modal) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(form.Root);
     window->OnCloseRequest = [this, model] { CloseRequested(model); };
-    window->installEventFilter(this);
+    window->installEventFilter(&Router());
     form.Window = window;
   }
-  Refresh(*Find(model));
+  RefreshControl(*Find(model));
   return form.Window;
 }
 
-void QtBinding::Place(FormView& form) {
+void FormBinding::Place(FormView& form) {
   if (form.Placed) return;
   form.Placed = true;
   fw::TForm* model = form.Form;
@@ -150,7 +101,7 @@ void QtBinding::Place(FormView& form) {
   QWidget* window = form.Window;
   window->resize(window->sizeHint().expandedTo(form.Root->sizeHint()));
   // Where the user left it last, kept on the screen (a smaller display, a work area resized).
-  if (const auto kept = layouts_ ? layouts_->FormWindow(ToQt(model->Name())) : std::nullopt) {
+  if (const auto kept = Layouts() ? Layouts()->FormWindow(ToQt(model->Name())) : std::nullopt) {
     const QRect room = qobject_cast<QMdiSubWindow*>(window) && mdiArea_
                            ? mdiArea_->viewport()->rect()
                        : window->screen() ? window->screen()->availableGeometry()
@@ -187,10 +138,10 @@ void QtBinding::Place(FormView& form) {
   window->move(position);
 }
 
-void QtBinding::BringToFront(FormView& form) {
+void FormBinding::BringToFront(FormView& form) {
   QWidget* window = form.Window;
   if (!window || !window->isVisible()) return;
-  ++syncing_;
+  ++Syncing();
   if (auto* sub = qobject_cast<QMdiSubWindow*>(window)) {
     if (mdiArea_ && mdiArea_->activeSubWindow() != sub) mdiArea_->setActiveSubWindow(sub);
     // Back from a modal form the main window may not be active yet: the form's focus needs it.
@@ -200,58 +151,65 @@ void QtBinding::BringToFront(FormView& form) {
     window->raise();
     window->activateWindow();
   }
-  --syncing_;
+  --Syncing();
 }
 
-void QtBinding::SyncFocus(FormView& form) {
+void FormBinding::SyncFocus(FormView& form) {
   fw::TControl* active = form.Form->ActiveControl();
   ControlView* view = active ? Find(active) : nullptr;
   QWidget* target = view && view->Focus ? view->Focus.data() : nullptr;
   if (!target) target = form.Root ? form.Root->Client() : nullptr;
   if (!target || target->hasFocus()) return;
-  ++syncing_;
+  ++Syncing();
   target->setFocus(Qt::OtherFocusReason);
   // Tab, Shift+Tab and the program move the focus through the model: a masked edit reached that
   // way takes typing where its text stops, as a click into it does.
   if (view && view->Edit == target && !view->Edit->inputMask().isEmpty())
     view->Edit->setCursorPosition(
         FirstBlankPosition(view->Edit->inputMask(), view->Edit->displayText()));
-  --syncing_;
+  --Syncing();
+}
+
+void FormBinding::FocusChanged(fw::TComponent* component) {
+  FormView* form = FindForm(component);
+  if (!form || !form->Window || !form->Window->isVisible()) return;
+  if (fw::Application && fw::Application->ActiveForm() == form->Form) BringToFront(*form);
+  SyncFocus(*form);
 }
 
 // ---- the form side of the platform ----
 
-void QtBinding::ShowForm(fw::TForm* form) {
+void FormBinding::ShowForm(fw::TForm* form) {
   FormView* view = Bind(form);
-  if (form->Menu && !view->MenuBuilt) BuildMenu(*view);
+  if (form->Menu && !view->MenuBuilt) Menus().BuildMenu(*view);
   QWidget* window = EnsureWindow(*view, false);
   Place(*view);
-  ++syncing_;
+  ++Syncing();
   if (view->ShowMaximized) {
     view->ShowMaximized = false;
     window->showMaximized();
   } else {
     window->show();
   }
-  --syncing_;
-  Layout(*Find(form));
+  --Syncing();
+  Containers().Layout(*Find(form));
   BringToFront(*view);
   SyncFocus(*view);
 }
 
-void QtBinding::ShowModal(fw::TForm* form) {
+void FormBinding::ShowModal(fw::TForm* form) {
   FormView* view = Bind(form);
-  if (form->Menu && !view->MenuBuilt) BuildMenu(*view);
+  if (form->Menu && !view->MenuBuilt) Menus().BuildMenu(*view);
   QWidget* window = EnsureWindow(*view, true);
   Place(*view);
-  ++syncing_;
+  ++Syncing();
   if (view->ShowMaximized) {
     view->ShowMaximized = false;
     window->showMaximized();
   } else {
     window->show();
   }
-  --syncing_;
+  --Syncing();
   BringToFront(*view);
   SyncFocus(*view);
   if (!form->Visible()) return;  // closed by its own show handlers
@@ -261,27 +219,65 @@ void QtBinding::ShowModal(fw::TForm* form) {
   if (FormView* still = FindForm(form)) {
     still->ModalLoop = nullptr;
     if (still->Window) {
-      ++syncing_;
+      ++Syncing();
       still->Window->hide();
-      --syncing_;
+      --Syncing();
     }
   }
 }
 
-void QtBinding::HideForm(fw::TForm* form) {
+void FormBinding::HideForm(fw::TForm* form) {
   FormView* view = FindForm(form);
   if (!view) return;
   if (view->Window && view->Window->isVisible()) SaveFormWindow(*view);
   if (view->Window) {
-    ++syncing_;
+    ++Syncing();
     view->Window->hide();
-    --syncing_;
+    --Syncing();
   }
   if (view->ModalLoop) view->ModalLoop->quit();
 }
 
-void QtBinding::Repaint(fw::TForm* form) {
+void FormBinding::Repaint(fw::TForm* form) {
   if (FormView* view = FindForm(form); view && view->Root) view->Root->repaint();
+}
+
+void FormBinding::SaveFormWindow(FormView& form) {
+  if (!Layouts() || !form.Window || !form.Placed) return;
+  QWidget* window = form.Window;
+  LayoutStore::Window kept;
+  kept.Maximized = window->isMaximized();
+  kept.Geometry = form.NormalGeometry.isValid() ? form.NormalGeometry : window->geometry();
+  Layouts()->SetFormWindow(ToQt(form.Form->Name()), kept);
+}
+
+// ---- what the user does with a window ----
+
+void FormBinding::WindowMoved(const QObject* watched) {
+  // A window's normal geometry, kept when it closes: a maximized window's own geometry is the
+  // work area's.
+  for (auto& [key, form] : Records().Forms) {
+    QWidget* window = form->Window;
+    if (window != watched || !form->Placed || !window->isVisible()) continue;
+    if (!window->isMaximized() && !window->isMinimized()) form->NormalGeometry = window->geometry();
+  }
+}
+
+void FormBinding::CloseRequested(fw::TForm* form) {
+  if (!FindForm(form) || !fw::Application || Router().InRemoteCall()) return;
+  Router().FlushPendingFocus();
+  if (!FindForm(form)) return;
+  Traced("UserClose", form, true);
+  fw::Application->UserClose(form);
+}
+
+void FormBinding::WindowActivated(fw::TForm* form) {
+  if (!fw::Application || !form->Visible() || Router().InRemoteCall()) return;
+  if (fw::Application->ActiveForm() != form) {
+    Traced("UserActivate", form, true);
+    fw::Application->UserActivate(form);
+  }
+  if (FormView* view = FindForm(form)) SyncFocus(*view);
 }
 
 }  // namespace hostapp
