@@ -24,6 +24,9 @@
 // command line overrides the file. Under systemd (a Type=notify unit) the server says when it is
 // ready, pings the watchdog and logs to the journal (service_manager.h).
 //
+// The options are declared once, with CLI11 (config/command_line.h, and the settings' table in
+// config/server_config.cpp); "app-server --help" prints the usage generated from them.
+//
 // --add-user reads the password from the terminal without echo (twice), or as the first line of
 // standard input when that is not a terminal (a script); it is never taken as an argument, which
 // any user of the machine could read.
@@ -47,6 +50,7 @@
 #include "app_server/auth/account_commands.h"
 #include "app_server/auth/accounts.h"
 #include "app_server/auth/read_scope.h"
+#include "app_server/config/command_line.h"
 #include "app_server/config/server_config.h"
 #include "app_server/config/service_manager.h"
 #include "app_server/db/database.h"
@@ -64,105 +68,8 @@ namespace {
 
 using app::AccountCommand;
 using app::ScopeCommand;
-using app::TScopeCommand;
 
-const char* const kUsage =
-    "Uso:\n"
-    "  app-server [--config ARQUIVO] --db BANCO [--listen HOST:PORTA] [--workers N]\n"
-    "             [--tls-cert ARQUIVO --tls-key ARQUIVO | --insecure] [--metrics HOST:PORTA]\n"
-    "  app-server [--config ARQUIVO] --check-config\n"
-    "  app-server --schema sqlite|postgresql\n"
-    "  app-server --init-demo BANCO [--seed N] [--scale N]\n"
-    "  app-server --add-user USUARIO [--name NOME] --db BANCO\n"
-    "  app-server --disable-user USUARIO --db BANCO\n"
-    "  app-server --unlock-user USUARIO --db BANCO\n"
-    "  app-server --grant-branches USUARIO 0001,0003 --db BANCO   (e as outras opções de escopo)\n"
-    "  app-server --show-user USUARIO --db BANCO\n"
-    "\n"
-    "  BANCO é um arquivo SQLite ou um banco PostgreSQL, dado por URI\n"
-    "  (postgresql://USUARIO@HOST:PORTA/BANCO) ou por parâmetros (\"host=... dbname=...\").\n"
-    "\n"
-    "  --config ARQUIVO    arquivo de configuração: as opções abaixo como linhas \"chave = "
-    "valor\"\n"
-    "                      (--max-connections 2000 é max_connections = 2000); a linha de\n"
-    "                      comando vale sobre ele. O programa instalado lê\n"
-    "                      /etc/acomp/app-server.conf quando não é dado\n"
-    "  --check-config      confere o arquivo, as opções e a conexão com o banco, e termina\n"
-    "  --schema MOTOR      escreve o esquema do banco (sqlite ou postgresql) e termina\n"
-    "  --db BANCO          banco a servir (somente leitura)\n"
-    "  --listen HOST:PORTA endereço de escuta (padrão 127.0.0.1:7450; porta 0: qualquer livre)\n"
-    "  --workers N         threads que atendem as chamadas (padrão 4)\n"
-    "  --tls-cert ARQUIVO  certificado do servidor (PEM, com a cadeia): as conexões passam a\n"
-    "                      usar TLS 1.2 ou posterior, e só TLS\n"
-    "  --tls-key ARQUIVO   chave privada do certificado (PEM, sem senha)\n"
-    "  --handshake-timeout S  tempo máximo da negociação TLS de uma conexão (padrão 10)\n"
-    "  --insecure          permite escutar sem TLS num endereço que não é o local (127.0.0.1,\n"
-    "                      ::1): os dados passam abertos pela rede\n"
-    "  --init-demo BANCO   cria um banco de demonstração (substitui o arquivo, ou uma\n"
-    "                      demonstração anterior no PostgreSQL)\n"
-    "  --add-user USUARIO  cria a conta (ou troca a senha e reativa uma existente); a senha\n"
-    "                      é lida do terminal, sem eco, ou da entrada padrão\n"
-    "  --name NOME         nome da pessoa da conta (padrão: o próprio usuário)\n"
-    "  --disable-user USUARIO  desativa a conta (o login passa a ser recusado; uma conexão\n"
-    "                      já aberta é recusada na chamada seguinte)\n"
-    "  --unlock-user USUARIO   desbloqueia a conta que, depois de muitas tentativas erradas,\n"
-    "                      só aceitava login de endereços de onde já entrara\n"
-    "  --max-login-failures N  tentativas erradas seguidas de endereços desconhecidos até a\n"
-    "                      conta aceitar login só dos endereços conhecidos (padrão 100)\n"
-    "  --grant-branches USUARIO FILIAIS  a conta passa a ler exatamente estas filiais\n"
-    "                      (0001,0003); cada uma deve existir em FILIAL\n"
-    "  --grant-all-branches USUARIO  a conta lê todas as filiais, também as criadas depois\n"
-    "  --revoke-branches USUARIO  a conta não lê filial nenhuma (nada)\n"
-    "  --own-requests USUARIO sim|nao  só as solicitações feitas pelo operador da conta, ou\n"
-    "                      todas as das suas filiais\n"
-    "  --operator USUARIO CODIGO  o operador (OPERADOR) da conta; \"\" o retira\n"
-    "  --show-user USUARIO mostra a conta e o que ela lê\n"
-    "                      (uma conta nova não lê nada até receber filiais; a mudança vale na\n"
-    "                      chamada seguinte da conta, sem reiniciar os servidores)\n"
-    "  --login-timeout S   tempo para uma conexão fazer login antes de ser fechada (padrão 10)\n"
-    "  --seed N            semente dos dados de demonstração (padrão 1)\n"
-    "  --scale N           escala: 80 solicitações e cerca de 200 itens por unidade (padrão 1)\n"
-    "  --message-timeout S tempo máximo para receber uma requisição inteira (padrão 60)\n"
-    "  --query-timeout S   tempo máximo de uma consulta (padrão 50)\n"
-    "  --shutdown-grace S  ao parar, espera pelas respostas em curso (padrão 30)\n"
-    "  --max-connections N            conexões ao todo (padrão 1000; nunca mais do que o\n"
-    "                                 limite de descritores de arquivo comporta)\n"
-    "  --max-connections-per-address N  conexões de um mesmo endereço (padrão 100)\n"
-    "  --max-pending-mib N            MiB retidos em requisições ainda incompletas, somadas\n"
-    "                                 todas as conexões (padrão 256)\n"
-    "  --max-selection-codes N        códigos numa lista de seleção (padrão 100000)\n"
-    "  --max-queued-queries N         pesquisas à espera de uma thread; além disso a chamada\n"
-    "                                 recebe \"Servidor ocupado\" na hora (padrão 256)\n"
-    "  --max-unauthenticated N        conexões ainda sem login, ao todo (padrão: um quarto de\n"
-    "                                 --max-connections); além disso a mais antiga do endereço\n"
-    "                                 que mais tem é fechada para dar lugar à nova\n"
-    "  --max-unauthenticated-per-address N  conexões sem login de um mesmo endereço (padrão 16)\n"
-    "  --login-threads N              threads que conferem senhas (padrão: metade dos núcleos,\n"
-    "                                 de 1 a 4)\n"
-    "  --max-queued-logins N          logins à espera de conferência; além disso o login\n"
-    "                                 recebe \"Servidor ocupado\" na hora (padrão 64)\n"
-    "  --max-unsent-mib N             MiB de respostas ainda não lidas pelos clientes, somadas\n"
-    "                                 todas as conexões; além disso os relatórios esperam para\n"
-    "                                 começar (padrão 128)\n"
-    "  --metrics [HOST:]PORTA         serve /metrics (Prometheus) e /health (200 ou 503) por\n"
-    "                                 HTTP neste endereço (HOST padrão 127.0.0.1); sem ela, não\n"
-    "  --log-level NIVEL              erro, aviso, nota ou info (padrão: info, toda chamada)\n"
-    "  --log-file ARQUIVO             o log vai para o arquivo (reaberto a cada SIGHUP) e não\n"
-    "                                 para a saída de erro\n";
-
-[[noreturn]] void Usage(const std::string& problem) {
-  if (!problem.empty()) std::cerr << "app-server: " << problem << "\n\n";
-  std::cerr << kUsage;
-  std::exit(2);
-}
-
-long Number(const std::string& option, const std::string& text, long low, long high) {
-  char* end = nullptr;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || value < low || value > high)
-    Usage("valor inválido para " + option + ": " + text);
-  return value;
-}
+using app::UsageError;
 
 // Said where an operator looks: stderr, with the journal's error priority under systemd.
 void Fail(const std::string& message) {
@@ -186,7 +93,7 @@ int PrintSchema(const std::string& engine) {
           app::kLoginStatePostgresSql})
       sql += part;
   } else {
-    Usage("--schema espera sqlite ou postgresql, recebeu \"" + engine + "\"");
+    UsageError("--schema espera sqlite ou postgresql, recebeu \"" + engine + "\"");
   }
   std::fputs(sql.c_str(), stdout);
   return 0;
@@ -470,63 +377,19 @@ int Serve(const app::TServerSettings& started, const TSettingsSource& source) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string demo, addUser, disableUser, unlockUser, accountName, schema;
-  bool dbOnCommandLine = false, checkConfig = false;
+  const app::TCommandLine line = app::ParseCommandLine(argc, argv);
+  const std::string& demo = line.Demo;
+  const std::string& addUser = line.AddUser;
+  const std::string& disableUser = line.DisableUser;
+  const std::string& unlockUser = line.UnlockUser;
+  const long seed = line.Seed, scale = line.Scale;
   TSettingsSource source;
-  TScopeCommand scopeCommand;
-  long seed = 1, scale = 1;
+  source.Path = line.ConfigPath;
+  source.PathGiven = line.ConfigGiven;
+  source.CommandLine = line.Settings;
 
-  for (int i = 1; i < argc; ++i) {
-    const std::string option = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Usage("falta o valor de " + option);
-      return argv[++i];
-    };
-    if (const app::TSettingInfo* setting =
-            option.rfind("--", 0) == 0 ? app::FindSetting(option) : nullptr) {
-      source.CommandLine.emplace_back(option, setting->Flag ? std::string("sim") : value());
-      if (std::string(setting->Key) == "db") dbOnCommandLine = true;
-    } else if (option == "--config") {
-      source.Path = value();
-      source.PathGiven = true;
-    } else if (option == "--check-config") {
-      checkConfig = true;
-    } else if (option == "--schema") {
-      schema = value();
-    } else if (option == "--init-demo") {
-      demo = value();
-    } else if (option == "--add-user") {
-      addUser = value();
-    } else if (option == "--disable-user") {
-      disableUser = value();
-    } else if (option == "--unlock-user") {
-      unlockUser = value();
-    } else if (option == "--grant-branches" || option == "--own-requests" ||
-               option == "--operator") {
-      if (!scopeCommand.Option.empty()) Usage("use uma opção de escopo por vez");
-      scopeCommand.Login = value();
-      scopeCommand.Value = value();
-      scopeCommand.Option = option;
-    } else if (option == "--grant-all-branches" || option == "--revoke-branches" ||
-               option == "--show-user") {
-      if (!scopeCommand.Option.empty()) Usage("use uma opção de escopo por vez");
-      scopeCommand.Login = value();
-      scopeCommand.Option = option;
-    } else if (option == "--name") {
-      accountName = value();
-    } else if (option == "--seed") {
-      seed = Number(option, value(), 0, 2147483647);
-    } else if (option == "--scale") {
-      scale = Number(option, value(), 1, 100000);
-    } else if (option == "--help" || option == "-h") {
-      std::cout << kUsage;
-      return 0;
-    } else {
-      Usage("opção desconhecida: " + option);
-    }
-  }
-  if (!schema.empty()) return PrintSchema(schema);
-  if (dbOnCommandLine && !demo.empty()) Usage("use --db ou --init-demo, não ambos");
+  if (!line.Schema.empty()) return PrintSchema(line.Schema);
+  if (line.DbGiven && !demo.empty()) UsageError("use --db ou --init-demo, não ambos");
 
   if (!source.PathGiven) source.Path = app::DefaultSettingsFile();
   app::TServerSettings settings;
@@ -537,7 +400,7 @@ int main(int argc, char** argv) {
     commandLine.Path.clear();
     commandLine.Load();
   } catch (const app::ESettingError& failure) {
-    Usage(failure.what());
+    UsageError(failure.what());
   }
   try {
     settings = source.Load();
@@ -545,20 +408,20 @@ int main(int argc, char** argv) {
     Fail(failure.what());
     return 2;
   }
-  if (checkConfig) return CheckConfig(settings, source);
+  if (line.CheckConfig) return CheckConfig(settings, source);
   const std::string& db = settings.Database;
 
-  if (!scopeCommand.Option.empty()) {
-    if (db.empty()) Usage(scopeCommand.Option + " pede --db BANCO");
+  if (!line.Scope.Option.empty()) {
+    if (db.empty()) UsageError(line.Scope.Option + " pede --db BANCO");
     if (!addUser.empty() || !disableUser.empty() || !unlockUser.empty())
-      Usage("use " + scopeCommand.Option + " sem --add-user, --disable-user e --unlock-user");
-    return ScopeCommand(db, scopeCommand);
+      UsageError("use " + line.Scope.Option + " sem --add-user, --disable-user e --unlock-user");
+    return ScopeCommand(db, line.Scope);
   }
   if (!addUser.empty() || !disableUser.empty() || !unlockUser.empty()) {
-    if (db.empty()) Usage("--add-user, --disable-user e --unlock-user pedem --db BANCO");
+    if (db.empty()) UsageError("--add-user, --disable-user e --unlock-user pedem --db BANCO");
     if (!addUser.empty() + !disableUser.empty() + !unlockUser.empty() > 1)
-      Usage("use só um de --add-user, --disable-user e --unlock-user");
-    return AccountCommand(db, addUser, accountName, disableUser, unlockUser);
+      UsageError("use só um de --add-user, --disable-user e --unlock-user");
+    return AccountCommand(db, addUser, line.AccountName, disableUser, unlockUser);
   }
 
   if (!demo.empty()) {
@@ -585,7 +448,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (db.empty()) Usage("");
+  if (db.empty()) UsageError("");
   // A SIGHUP before the server takes it (while the statements are prepared) must not end it.
   ::signal(SIGHUP, SIG_IGN);
   return Serve(settings, source);

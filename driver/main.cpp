@@ -10,6 +10,9 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
 
 #include "driver/session.h"
 #include "framework/db/local_query.h"
@@ -25,12 +28,8 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: screen-driver [--service canned | --service tcp:HOST:PORT[,HOST:PORT...]]\n"
-    "                     [--user LOGIN --password PASSWORD] [--localdb FILE]\n"
-    "                     [--product-mask MASK] [SCRIPT]\n";
-
 struct TOptions {
+  std::string Service = "canned";  // or tcp:HOST:PORT[,HOST:PORT...]
   bool Remote = false;
   std::string Host;
   int Port = 0;
@@ -44,62 +43,78 @@ struct TOptions {
   fw::TCredentials Credentials;
 };
 
-bool ParseOptions(int argc, char** argv, TOptions& options, std::string& error) {
-  bool haveScript = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](std::string& target) {
-      if (i + 1 >= argc) {
-        error = "missing value of " + arg;
-        return false;
-      }
-      target = argv[++i];
-      return true;
-    };
-    if (arg == "--service") {
-      std::string service;
-      if (!value(service)) return false;
-      if (service == "canned") {
-        options.Remote = false;
-        continue;
-      }
-      // One server or several serving the same database: tcp:HOST:PORT[,HOST:PORT...].
-      std::vector<fw::TServerAddress> servers;
-      try {
-        if (service.rfind("tcp:", 0) == 0) servers = fw::ParseServerList(service.substr(4), 0);
-      } catch (const fw::ERemoteError&) {
-        servers.clear();
-      }
-      if (servers.empty()) {
-        error = "--service takes canned or tcp:HOST:PORT[,HOST:PORT...], not " + service;
-        return false;
-      }
-      options.Remote = true;
-      options.Host = service.substr(4);
-      options.Port = servers.front().Port;
-    } else if (arg == "--user") {
-      if (!value(options.Credentials.Login)) return false;
-    } else if (arg == "--password") {
-      if (!value(options.Credentials.Password)) return false;
-    } else if (arg == "--localdb") {
-      if (!value(options.LocalDb)) return false;
-      options.HasLocalDb = true;
-    } else if (arg == "--product-mask") {
-      if (!value(options.ProductMask)) return false;
-      options.HasProductMask = true;
-    } else if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
-      std::exit(0);
-    } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-      error = "unknown option " + arg;
-      return false;
-    } else if (haveScript) {
-      error = "more than one script";
-      return false;
-    } else {
-      options.Script = arg;
-      haveScript = true;
-    }
+// The options, declared once: the usage (--help) is generated from these declarations.
+void Declare(CLI::App& app, TOptions& options) {
+  app.get_formatter()->column_width(34);
+  app.allow_extras();  // said below, in the driver's words
+  app.add_option("--service", options.Service,
+                 "canned (the default: the canned service), or one server or several\n"
+                 "serving the same database")
+      ->option_text("canned|tcp:HOST:PORT[,HOST:PORT...]")
+      ->check(CLI::Validator(
+          [](std::string& service) -> std::string {
+            if (service == "canned") return {};
+            std::vector<fw::TServerAddress> servers;
+            try {
+              if (service.rfind("tcp:", 0) == 0)
+                servers = fw::ParseServerList(service.substr(4), 0);
+            } catch (const fw::ERemoteError&) {
+              servers.clear();
+            }
+            if (servers.empty())
+              return "--service takes canned or tcp:HOST:PORT[,HOST:PORT...], not " + service;
+            return {};
+          },
+          "", ""));
+  app.add_option("--user", options.Credentials.Login,
+                 "the login on the server (over $ACOMP_USUARIO)")
+      ->option_text("LOGIN");
+  app.add_option("--password", options.Credentials.Password,
+                 "its password (better: $ACOMP_SENHA, which other users of the\n"
+                 "machine cannot read)")
+      ->option_text("PASSWORD");
+  app.add_option("--localdb", options.LocalDb, "the host's local database (products)")
+      ->option_text("FILE");
+  app.add_option("--product-mask", options.ProductMask, "the host's product code mask")
+      ->option_text("MASK");
+  app.add_option("SCRIPT", options.Script, "the script; - or none: standard input");
+  for (CLI::Option* option : app.get_options())
+    if (option->get_name() != "--help")
+      option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
+// Reads the command line into `options`; false with `error` when it does not read.
+bool ParseOptions(CLI::App& app, int argc, char** argv, TOptions& options, std::string& error) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::cout << app.help();
+    std::exit(0);
+  } catch (const CLI::ValidationError& failure) {
+    const std::string message = failure.what();  // "--service: " and our check's message
+    const size_t colon = message.find(": ");
+    error = colon == std::string::npos ? message : message.substr(colon + 2);
+    return false;
+  } catch (const CLI::ArgumentMismatch& failure) {
+    const std::string message = failure.what();
+    error = "missing value of " + message.substr(0, message.find_first_of(": "));
+    return false;
+  } catch (const CLI::ParseError& failure) {
+    error = failure.what();
+    return false;
+  }
+  if (!app.remaining().empty()) {
+    const std::string extra = app.remaining().front();
+    error =
+        extra.size() > 1 && extra[0] == '-' ? "unknown option " + extra : "more than one script";
+    return false;
+  }
+  options.HasLocalDb = app.count("--localdb") > 0;
+  options.HasProductMask = app.count("--product-mask") > 0;
+  if (options.Service != "canned") {
+    options.Remote = true;
+    options.Host = options.Service.substr(4);
+    options.Port = fw::ParseServerList(options.Host, 0).front().Port;
   }
   return true;
 }
@@ -192,9 +207,14 @@ driver::TModuleHooks Hooks(TPackage& package) {
 
 int main(int argc, char** argv) {
   TOptions options;
+  CLI::App app(
+      "screen-driver: runs a user session written as a script against the module on\n"
+      "the fake platform and prints its transcript.",
+      "screen-driver");
+  Declare(app, options);
   std::string error;
-  if (!ParseOptions(argc, argv, options, error)) {
-    std::cerr << "screen-driver: " << error << '\n' << kUsage;
+  if (!ParseOptions(app, argc, argv, options, error)) {
+    std::cerr << "screen-driver: " << error << '\n' << app.help();
     return 2;
   }
 

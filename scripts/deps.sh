@@ -17,6 +17,8 @@ packages=(
   # The server under systemd (sd_notify), and the Debian packages' test (scripts/package-test):
   # lintian checks them, systemd-analyze their unit, man-db their man page, curl the metrics.
   libsystemd-dev systemd lintian adduser man-db curl qt6-qpa-plugins
+  # The command lines of app-server, screen-driver and the benchmarks (header-only).
+  libcli11-dev
 )
 
 missing=()

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <CLI/CLI.hpp>
+
 #include "app_server/net/metrics_http.h"
 
 #ifndef ACOMP_INSTALLED_SERVER
@@ -83,91 +85,118 @@ struct TSetting {
 
 const std::vector<TSetting>& Table() {
   static const std::vector<TSetting> table = {
-      {{"db", false, false},
+      {{"db", false, false, "BANCO", "banco a servir (somente leitura)"},
        [](TServerSettings& s, std::string_view, const std::string& v) { s.Database = v; }},
-      {{"listen", false, false},
+      {{"listen", false, false, "HOST:PORTA",
+        "endereço de escuta (padrão 127.0.0.1:7450; porta 0: qualquer livre)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          Listen(k, v, s.Server);
        }},
-      {{"workers", false, false},
+      {{"workers", false, false, "N", "threads que atendem as chamadas (padrão 4)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.Workers = static_cast<int>(Number(k, v, 1, 256));
        }},
-      {{"tls_cert", false, false},
+      {{"tls_cert", false, false, "ARQUIVO",
+        "certificado do servidor (PEM, com a cadeia): as conexões passam a\nusar TLS 1.2 ou "
+        "posterior, e só TLS"},
        [](TServerSettings& s, std::string_view, const std::string& v) {
          s.Server.TlsCertificateFile = v;
        }},
-      {{"tls_key", false, false},
+      {{"tls_key", false, false, "ARQUIVO", "chave privada do certificado (PEM, sem senha)"},
        [](TServerSettings& s, std::string_view, const std::string& v) { s.Server.TlsKeyFile = v; }},
-      {{"handshake_timeout", false, true},
+      {{"handshake_timeout", false, true, "S",
+        "tempo máximo da negociação TLS de uma conexão (padrão 10)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.HandshakeTimeoutMs = Seconds(k, v, 1);
        }},
-      {{"insecure", true, false},
+      {{"insecure", true, false, "",
+        "permite escutar sem TLS num endereço que não é o local (127.0.0.1,\n::1): os dados passam "
+        "abertos pela rede (no arquivo: sim ou nao)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.AllowInsecure = Flag(k, v);
        }},
-      {{"max_login_failures", false, false},
+      {{"max_login_failures", false, false, "N",
+        "tentativas erradas seguidas de endereços desconhecidos até a\nconta aceitar login só dos "
+        "endereços conhecidos (padrão 100)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Throttle.MaxFailures = static_cast<int>(Number(k, v, 1, 1000000));
        }},
-      {{"login_timeout", false, true},
+      {{"login_timeout", false, true, "S",
+        "tempo para uma conexão fazer login antes de ser fechada (padrão 10)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.LoginTimeoutMs = Seconds(k, v, 1);
        }},
-      {{"message_timeout", false, true},
+      {{"message_timeout", false, true, "S",
+        "tempo máximo para receber uma requisição inteira (padrão 60)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.MessageTimeoutMs = Seconds(k, v, 1);
        }},
-      {{"query_timeout", false, false},
+      {{"query_timeout", false, false, "S", "tempo máximo de uma consulta (padrão 50)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Service.QueryTimeLimitMs = Seconds(k, v, 1);
        }},
-      {{"shutdown_grace", false, true},
+      {{"shutdown_grace", false, true, "S",
+        "ao parar, espera pelas respostas em curso (padrão 30)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.ShutdownGraceMs = Seconds(k, v, 0);
        }},
-      {{"max_connections", false, true},
+      {{"max_connections", false, true, "N",
+        "conexões ao todo (padrão 1000; nunca mais do que o limite de\ndescritores de arquivo "
+        "comporta)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.MaxConnections = static_cast<int>(Number(k, v, 1, 1000000));
        }},
-      {{"max_connections_per_address", false, true},
+      {{"max_connections_per_address", false, true, "N",
+        "conexões de um mesmo endereço (padrão 100)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.MaxConnectionsPerAddress = static_cast<int>(Number(k, v, 1, 1000000));
        }},
-      {{"max_pending_mib", false, true},
+      {{"max_pending_mib", false, true, "N",
+        "MiB retidos em requisições ainda incompletas, somadas todas as\nconexões (padrão 256)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.MaxPendingBytes = Mebibytes(k, v);
        }},
-      {{"max_selection_codes", false, false},
+      {{"max_selection_codes", false, false, "N", "códigos numa lista de seleção (padrão 100000)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Service.MaxSelectionCodes = static_cast<size_t>(Number(k, v, 1, 100000000));
        }},
-      {{"max_queued_queries", false, true},
+      {{"max_queued_queries", false, true, "N",
+        "pesquisas à espera de uma thread; além disso a chamada recebe\n\"Servidor ocupado\" na "
+        "hora (padrão 256)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.MaxQueuedQueries = static_cast<int>(Number(k, v, 0, 1000000));
        }},
-      {{"max_unauthenticated", false, true},
+      {{"max_unauthenticated", false, true, "N",
+        "conexões ainda sem login, ao todo (padrão: um quarto de\n--max-connections); além disso a "
+        "mais antiga do endereço que mais\ntem é fechada para dar lugar à nova"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.MaxUnauthenticated = static_cast<int>(Number(k, v, 1, 1000000));
        }},
-      {{"max_unauthenticated_per_address", false, true},
+      {{"max_unauthenticated_per_address", false, true, "N",
+        "conexões sem login de um mesmo endereço (padrão 16)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.MaxUnauthenticatedPerAddress = static_cast<int>(Number(k, v, 1, 1000000));
        }},
-      {{"login_threads", false, false},
+      {{"login_threads", false, false, "N",
+        "threads que conferem senhas (padrão: metade dos núcleos, de 1 a 4)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.LoginThreads = static_cast<int>(Number(k, v, 1, 64));
        }},
-      {{"max_queued_logins", false, true},
+      {{"max_queued_logins", false, true, "N",
+        "logins à espera de conferência; além disso o login recebe\n\"Servidor ocupado\" na hora "
+        "(padrão 64)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.MaxQueuedLogins = static_cast<int>(Number(k, v, 0, 1000000));
        }},
-      {{"max_unsent_mib", false, true},
+      {{"max_unsent_mib", false, true, "N",
+        "MiB de respostas ainda não lidas pelos clientes, somadas todas as\nconexões; além disso "
+        "os relatórios esperam para começar (padrão 128)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          s.Server.MaxUnsentBytes = Mebibytes(k, v);
        }},
-      {{"metrics", false, false},
+      {{"metrics", false, false, "[HOST:]PORTA",
+        "serve /metrics (Prometheus) e /health (200 ou 503) por HTTP neste\nendereço (HOST padrão "
+        "127.0.0.1); sem ela, não"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          if (v.empty()) {
            s.MetricsHost.clear();
@@ -177,11 +206,13 @@ const std::vector<TSetting>& Table() {
          if (!ParseMetricsAddress(v, s.MetricsHost, s.MetricsPort))
            Invalid(k, v, "esperado HOST:PORTA ou PORTA");
        }},
-      {{"log_level", false, true},
+      {{"log_level", false, true, "NIVEL",
+        "erro, aviso, nota ou info (padrão: info, toda chamada)"},
        [](TServerSettings& s, std::string_view k, const std::string& v) {
          if (!ParseLogLevel(v, s.LogLevel)) Invalid(k, v, "esperado erro, aviso, nota ou info");
        }},
-      {{"log_file", false, true},
+      {{"log_file", false, true, "ARQUIVO",
+        "o log vai para o arquivo (reaberto a cada SIGHUP) e não para a\nsaída de erro"},
        [](TServerSettings& s, std::string_view, const std::string& v) { s.LogFile = v; }},
   };
   return table;
@@ -211,6 +242,54 @@ const std::vector<TSettingInfo>& Settings() {
 const TSettingInfo* FindSetting(std::string_view keyOrOption) {
   const TSetting* setting = Find(keyOrOption);
   return setting ? &setting->Info : nullptr;
+}
+
+namespace {
+
+// "--max-connections" for "max_connections".
+std::string OptionName(const char* key) {
+  std::string option = std::string("--") + key;
+  for (char& c : option)
+    if (c == '_') c = '-';
+  return option;
+}
+
+}  // namespace
+
+void DeclareSettings(CLI::App& app, const std::string& group) {
+  for (const auto& setting : Table()) {
+    const std::string option = OptionName(setting.Info.Key);
+    // The file's check, on a scratch copy: the message names the option as it was written.
+    const CLI::Validator check(
+        [option](std::string& value) -> std::string {
+          TServerSettings scratch;
+          try {
+            ApplySetting(scratch, option, value);
+          } catch (const ESettingError& failure) {
+            return failure.what();
+          }
+          return {};
+        },
+        "", "");
+    // A flag stands alone (--insecure), or takes sim or nao as the file does (--insecure=nao).
+    CLI::Option* declared =
+        setting.Info.Flag
+            ? app.add_flag(option, setting.Info.Help)
+            : app.add_option(option, setting.Info.Help)->option_text(setting.Info.Value);
+    declared->check(check)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    declared->group(group);
+  }
+}
+
+std::vector<std::pair<std::string, std::string>> GivenSettings(const CLI::App& app) {
+  std::vector<std::pair<std::string, std::string>> given;
+  for (const auto& setting : Table()) {
+    const std::string option = OptionName(setting.Info.Key);
+    const CLI::Option* declared = app.get_option(option);
+    if (declared->count() == 0) continue;
+    given.emplace_back(option, declared->as<std::string>());
+  }
+  return given;
 }
 
 void ApplySetting(TServerSettings& settings, std::string_view key, const std::string& value) {

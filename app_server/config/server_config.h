@@ -27,12 +27,17 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app_server/auth/login_throttle.h"
 #include "app_server/log/log.h"
 #include "app_server/net/server.h"
 #include "app_server/tracking/tracking_service.h"
+
+namespace CLI {
+class App;
+}
 
 namespace app {
 
@@ -57,9 +62,11 @@ class ESettingError : public std::runtime_error {
 };
 
 struct TSettingInfo {
-  const char* Key;  // as the file writes it: "max_connections"
-  bool Flag;        // on the command line without a value (--insecure)
-  bool Reloadable;  // applied by SIGHUP
+  const char* Key;    // as the file writes it: "max_connections"
+  bool Flag;          // on the command line without a value (--insecure)
+  bool Reloadable;    // applied by SIGHUP
+  const char* Value;  // what the usage calls its value ("N", "HOST:PORTA"); "" for a flag
+  const char* Help;   // the usage's text, in Portuguese ("\n" between its lines)
 };
 
 // Every setting, in the order of the usage text.
@@ -67,6 +74,15 @@ const std::vector<TSettingInfo>& Settings();
 // The setting a file key ("max_connections") or command-line option ("--max-connections") names;
 // nullptr when none.
 const TSettingInfo* FindSetting(std::string_view keyOrOption);
+
+// Declares every setting as an option of `app` ("--max-connections N", its help text, and
+// ApplySetting as its check), under `group`: the usage and the command line's checks come from
+// the same table as the file's keys.
+void DeclareSettings(CLI::App& app, const std::string& group);
+
+// What the command line gave of the settings once `app` has parsed it: (option, value) pairs
+// for ApplySetting.
+std::vector<std::pair<std::string, std::string>> GivenSettings(const CLI::App& app);
 
 // Applies one setting. A flag takes "sim" or "nao" (also yes/no, true/false, on/off, 1/0); the
 // command line gives it "sim". Raises ESettingError.

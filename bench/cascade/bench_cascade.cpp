@@ -61,6 +61,7 @@
 #include "app_server/tracking/queries.h"
 #include "app_server/tracking/tracking_service.h"
 #include "bench/common/demo_cache.h"
+#include "bench/common/options.h"
 #include "bench/common/server.h"
 #include "framework/host/config.h"
 #include "framework/host/net_connection.h"
@@ -580,27 +581,28 @@ struct TOptions {
 TOptions Parse(int argc, char** argv) {
   TOptions options;
   if (const char* cluster = std::getenv("ACOMP_TEST_PG")) options.Cluster = cluster;
-  for (int i = 1; i < argc; ++i) {
-    const std::string option = argv[i];
-    if (i + 1 >= argc) throw std::invalid_argument("missing value of " + option);
-    const std::string value = argv[++i];
-    if (option == "--scale")
-      options.Scale = std::stoi(value);
-    else if (option == "--rounds")
-      options.Rounds = std::stoi(value);
-    else if (option == "--workers")
-      options.Workers = std::stoi(value);
-    else if (option == "--cache")
-      options.Cache = value;
-    else if (option == "--postgres")
-      options.Cluster = value;
-    else if (option == "--shape")
-      options.Only.push_back(value);
-    else
-      throw std::invalid_argument("unknown option " + option);
-  }
-  if (options.Scale < 1 || options.Rounds < 1 || options.Workers < 1)
-    throw std::invalid_argument("scale, rounds and workers must be positive");
+  CLI::App app(
+      "The request screen's cascade per filter shape, on SQLite and on PostgreSQL,\n"
+      "against its floor in the same run.",
+      "bench_cascade");
+  app.add_option("--scale", options.Scale, "scale of the demo (default 5000)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--rounds", options.Rounds, "rounds (default 40)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--cache", options.Cache, "where the demo databases are kept")->option_text("DIR");
+  app.add_option("--postgres", options.Cluster,
+                 "a libpq connection string without a database ($ACOMP_TEST_PG by\n"
+                 "default); without one, SQLite alone")
+      ->option_text("CLUSTER");
+  app.add_option("--workers", options.Workers, "the servers' workers (default 4)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--shape", options.Only, "a filter shape to run (repeated; default: all)")
+      ->option_text("NAME")
+      ->allow_extra_args(false);
+  bench::ParseOptions(app, argc, argv);
   return options;
 }
 
@@ -661,16 +663,7 @@ void PrintAccount(const TAccount& account, const std::vector<TShape>& shapes,
 
 int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
-  TOptions options;
-  try {
-    options = Parse(argc, argv);
-  } catch (const std::exception& problem) {
-    std::fprintf(stderr,
-                 "bench_cascade: %s\nusage: bench_cascade [--scale 5000] [--rounds 40] "
-                 "[--cache DIR] [--postgres CLUSTER] [--workers 4] [--shape NAME]...\n",
-                 problem.what());
-    return 2;
-  }
+  const TOptions options = Parse(argc, argv);
   try {
     std::vector<TEngine> engines(1);
     engines[0].Name = "SQLite";

@@ -38,6 +38,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/common/options.h"
 #include "framework/net/tcp_app_server.h"
 #include "protocol/contract.h"
 #include "protocol/datetime.h"
@@ -241,25 +242,25 @@ void ConnectionFigures(const std::string& conninfo) {
 int main(int argc, char** argv) {
   std::string sqlite, postgres;
   int rounds = 200, workers = 4, clients = 0;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string option = argv[i];
-    if (option == "--sqlite")
-      sqlite = argv[i + 1];
-    else if (option == "--postgres")
-      postgres = argv[i + 1];
-    else if (option == "--rounds")
-      rounds = std::atoi(argv[i + 1]);
-    else if (option == "--workers")
-      workers = std::atoi(argv[i + 1]);
-    else if (option == "--clients")
-      clients = std::atoi(argv[i + 1]);
-  }
-  if (sqlite.empty() || postgres.empty() || rounds <= 0) {
-    std::fprintf(stderr,
-                 "usage: bench_engines --sqlite FILE --postgres CONNINFO [--rounds N] "
-                 "[--workers N] [--clients N]\n");
-    return 2;
-  }
+  CLI::App app(
+      "The screen's cascade against a server on SQLite and one on PostgreSQL holding\n"
+      "the same demo data, in the same run.",
+      "bench_engines");
+  app.add_option("--sqlite", sqlite, "the SQLite demo")->option_text("FILE")->required();
+  app.add_option("--postgres", postgres, "the same demo on PostgreSQL (a libpq connection string)")
+      ->option_text("CONNINFO")
+      ->required();
+  app.add_option("--rounds", rounds, "rounds (default 200)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--workers", workers, "the servers' workers (default 4)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--clients", clients,
+                 "then N clients at once make cascades against each engine in turn")
+      ->option_text("N")
+      ->check(CLI::Range(0, 1000000));
+  bench::ParseOptions(app, argc, argv);
   try {
     TServer onSqlite(sqlite, workers);
     TServer onPostgres(postgres, workers);

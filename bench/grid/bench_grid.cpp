@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/common/options.h"
 #include "framework/host/config.h"
 #include "framework/testing/canned_service.h"
 #include "framework/ui/application.h"
@@ -250,15 +251,33 @@ T* WidgetOf(hostapp::MainWindow& window, fw::TForm* form, const char* name) {
 
 int main(int argc, char** argv) {
   int repetitions = 15, rows = 100000, scroll = 1000;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string option = argv[i];
-    if (option == "--repetitions") repetitions = std::max(1, std::atoi(argv[i + 1]));
-    if (option == "--rows") rows = std::max(100, std::atoi(argv[i + 1]));
-    if (option == "--scroll") scroll = std::max(1, std::atoi(argv[i + 1]));
-  }
+  CLI::App app(
+      "The host's items grid against Qt's own QTableView over a plain model, on Qt's\n"
+      "offscreen platform; Qt's own options pass through.",
+      "bench_grid");
+  app.add_option("--repetitions", repetitions, "measures of each kind (default 15)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--rows", rows, "rows of the grids (default 100000)")
+      ->option_text("N")
+      ->check(CLI::Range(100, 100000000));
+  app.add_option("--scroll", scroll, "rows scrolled one at a time (default 1000)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1000000));
+  app.allow_extras();
+  bench::ParseOptions(app, argc, argv);
   scroll = std::min(scroll, rows / 2);
+  // What is not ours goes to Qt (-platform and the like); what Qt does not take either is a
+  // mistake.
+  std::vector<std::string> qtArguments = {argv[0]};
+  for (const auto& argument : app.remaining()) qtArguments.push_back(argument);
+  std::vector<char*> qtPointers;
+  for (auto& argument : qtArguments) qtPointers.push_back(argument.data());
+  qtPointers.push_back(nullptr);
+  int qtCount = static_cast<int>(qtArguments.size());
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication application(argc, argv);
+  QApplication application(qtCount, qtPointers.data());
+  if (qtCount > 1) bench::UsageError(app, std::string("unknown option ") + qtPointers[1]);
 
   service::TCannedAppServer canned;
   canned.ServeText("GetFilSoliGD", {"CDFILIAL", "NMFILIAL"}, {{"0001", "Matriz"}});

@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "bench/common/demo_cache.h"
+#include "bench/common/options.h"
 #include "bench/common/server.h"
 #include "framework/net/tcp_app_server.h"
 #include "protocol/contract.h"
@@ -64,59 +65,68 @@ struct TOptions {
   pid_t ServerPid = -1;  // its process, for its memory and CPU
 };
 
-[[noreturn]] void Usage(const std::string& problem) {
-  std::fprintf(
-      stderr,
-      "bench_load: %s\n"
-      "usage: bench_load [--db ARG | --scale N [--cache DIR] [--postgres CLUSTER]]\n"
-      "                  [--clients 1,8,32,64] [--seconds S] [--soak S [--soak-clients N]]\n"
-      "                  [--server-arg ARG]... [--connect 127.0.0.1:PORT [--server-pid N]]\n",
-      problem.c_str());
-  std::exit(2);
-}
-
 TOptions ParseOptions(int argc, char** argv) {
   TOptions options;
   if (const char* cluster = std::getenv("ACOMP_TEST_PG")) options.Cluster = cluster;
-  for (int i = 1; i < argc; ++i) {
-    const std::string option = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) Usage("missing value of " + option);
-      return argv[++i];
-    };
-    if (option == "--db") {
-      options.Db = value();
-    } else if (option == "--scale") {
-      options.Scale = std::stoi(value());
-    } else if (option == "--cache") {
-      options.Cache = value();
-    } else if (option == "--postgres") {
-      options.Cluster = value();
-    } else if (option == "--seconds") {
-      options.Seconds = std::stoi(value());
-    } else if (option == "--soak") {
-      options.Soak = std::stoi(value());
-    } else if (option == "--soak-clients") {
-      options.SoakClients = std::stoi(value());
-    } else if (option == "--clients") {
-      options.Clients.clear();
-      std::stringstream list(value());
-      std::string item;
-      while (std::getline(list, item, ',')) options.Clients.push_back(std::stoi(item));
-    } else if (option == "--server-arg") {
-      options.ServerArgs.push_back(value());
-    } else if (option == "--connect") {
-      const std::string address = value();
-      if (address.rfind("127.0.0.1:", 0) != 0) Usage("--connect takes 127.0.0.1:PORT");
-      options.ConnectPort = std::stoi(address.substr(10));
-    } else if (option == "--server-pid") {
-      options.ServerPid = std::stoi(value());
-    } else {
-      Usage("unknown option " + option);
+  CLI::App app(
+      "Load on a real app-server: calls per second, latency, errors and memory per\n"
+      "number of clients at once.",
+      "bench_load");
+  app.add_option("--db", options.Db,
+                 "the server's --db, passed as given; that one alone (default: the cached\n"
+                 "demo at --scale, on SQLite and, with a cluster, PostgreSQL)")
+      ->option_text("ARG");
+  app.add_option("--scale", options.Scale, "scale of the cached demo (default 50)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--cache", options.Cache, "where the demo databases are kept")->option_text("DIR");
+  app.add_option("--postgres", options.Cluster,
+                 "a libpq connection string without a database ($ACOMP_TEST_PG by default)")
+      ->option_text("CLUSTER");
+  app.add_option("--clients", options.Clients, "client counts to run (default 1,8,32,64)")
+      ->option_text("1,8,32,64")
+      ->delimiter(',')
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--seconds", options.Seconds, "seconds per client count (default 20)")
+      ->option_text("S")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--soak", options.Soak,
+                 "then keeps --soak-clients clients on each server for S seconds")
+      ->option_text("S")
+      ->check(CLI::Range(0, 1000000));
+  app.add_option("--soak-clients", options.SoakClients, "clients of the soak (default 32)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1000000));
+  app.add_option("--server-arg", options.ServerArgs,
+                 "an argument for the servers started (repeated: --server-arg --workers\n"
+                 "--server-arg 2)")
+      ->option_text("ARG")
+      ->allow_extra_args(false);
+  std::string connect;
+  app.add_option("--connect", connect, "a server already running (none is started)")
+      ->option_text("127.0.0.1:PORT")
+      ->check(CLI::Validator(
+          [](std::string& address) -> std::string {
+            if (address.rfind("127.0.0.1:", 0) != 0 || address.size() == 10)
+              return "--connect takes 127.0.0.1:PORT";
+            return {};
+          },
+          "", ""));
+  app.add_option("--server-pid", options.ServerPid, "that server's process, for its memory and CPU")
+      ->option_text("N");
+  // A --server-arg's value may itself start with dashes: passed as --server-arg=VALUE.
+  std::vector<std::string> arguments(argv, argv + argc);
+  for (size_t i = 1; i + 1 < arguments.size(); ++i)
+    if (arguments[i] == "--server-arg") {
+      arguments[i] += "=" + arguments[i + 1];
+      arguments.erase(arguments.begin() + static_cast<long>(i) + 1);
     }
-  }
-  if (options.Clients.empty() || options.Seconds < 1) Usage("nothing to run");
-  if (options.Scale < 1 || options.Soak < 0 || options.SoakClients < 1) Usage("bad numbers");
+  std::vector<char*> pointers;
+  for (auto& argument : arguments) pointers.push_back(argument.data());
+  bench::ParseOptions(app, static_cast<int>(pointers.size()), pointers.data());
+  if (!connect.empty()) options.ConnectPort = std::stoi(connect.substr(10));
+  if (app.count("--clients") > 0 && options.Clients.empty())
+    bench::UsageError(app, "nothing to run");
   return options;
 }
 
