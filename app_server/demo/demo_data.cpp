@@ -1,8 +1,9 @@
 #include "app_server/demo/demo_data.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <initializer_list>
 #include <set>
 #include <stdexcept>
@@ -239,9 +240,7 @@ std::string AsciiUpper(std::string_view text) {
 }
 
 std::string Digits(long value, int width) {
-  char text[32];
-  std::snprintf(text, sizeof(text), "%0*ld", width, value);
-  return text;
+  return fmt::format("{:0{}}", value, width);
 }
 
 std::string Cnpj(TRandom& random) {
