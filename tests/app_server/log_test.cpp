@@ -1,5 +1,6 @@
 // The server's log writer in this process: the two forms of a line, the levels, the file and its
 // reopening, and the lines of many threads while it writes in the background.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -110,7 +111,7 @@ TEST_F(LogWriter, Buffered_ManyThreads_EveryLineWholeAndInOrder_WrittenWhileRunn
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([t] {
       for (int i = 0; i < kLines; ++i)
-        app::LogLine("t" + std::to_string(t) + " " + std::to_string(i) + std::string(40, 'x'));
+        app::LogLine(fmt::format("t{} {}{}", t, i, std::string(40, 'x')));
     });
   }
   for (auto& thread : threads) thread.join();
