@@ -7,6 +7,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 libpq-dev postgresql pgbouncer
   libmsgpack-cxx-dev libasio-dev libssl-dev openssl libsodium-dev
+  # The server's log (spdlog, on the shared fmt) and its formatting (fmt).
+  libspdlog-dev libfmt-dev
   qt6-base-dev qt6-charts-dev qt6-translations-l10n libgl-dev libxlsxwriter-dev
   libsimdjson-dev nlohmann-json3-dev
   clang libclang-rt-14-dev

@@ -16,6 +16,7 @@
 // A connection found broken (the server restarted, the network failed) is reopened by the next
 // call; a call on a connection that had been idle in the pool is run once more on the reopened
 // one when nothing of it had come back yet (it only reads, so running it again is harmless).
+#include <fmt/format.h>
 #include <libpq-fe.h>
 #include <poll.h>
 
@@ -24,7 +25,6 @@
 #include <charconv>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -380,9 +380,7 @@ class TPostgresConnection : public IConnection {
   static std::string NameOf(std::string_view text) {
     uint64_t hash = 0xcbf29ce484222325ull;
     for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
-    char name[32];
-    std::snprintf(name, sizeof(name), "acomp_%016llx", static_cast<unsigned long long>(hash));
-    return name;
+    return fmt::format("acomp_{:016x}", hash);
   }
 
   void Connect() {

@@ -1,7 +1,8 @@
 #include "app_server/db/iso_date.h"
 
+#include <fmt/format.h>
+
 #include <cmath>
-#include <cstdio>
 
 #include "protocol/datetime.h"
 
@@ -20,10 +21,8 @@ bool Digits(std::string_view text, size_t at, size_t count, int& value) {
 }
 
 std::string Format(const fw::TDateParts& parts) {
-  char text[32];
-  std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d", parts.Year, parts.Month,
-                parts.Day, parts.Hour, parts.Minute, parts.Second);
-  return text;
+  return fmt::format("{:04}-{:02}-{:02} {:02}:{:02}:{:02}", parts.Year, parts.Month, parts.Day,
+                     parts.Hour, parts.Minute, parts.Second);
 }
 
 }  // namespace
@@ -41,9 +40,7 @@ std::string DayText(int64_t day) {
   if (day > kLastWireDay) return "10000-01-01";
   if (day < kFirstWireDay) day = kFirstWireDay;
   const fw::TDateParts parts = fw::DecodeDateTime(static_cast<double>(day));
-  char text[16];
-  std::snprintf(text, sizeof(text), "%04d-%02d-%02d", parts.Year, parts.Month, parts.Day);
-  return text;
+  return fmt::format("{:04}-{:02}-{:02}", parts.Year, parts.Month, parts.Day);
 }
 
 std::optional<double> IsoTextToDays(std::string_view text) {

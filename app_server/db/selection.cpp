@@ -1,6 +1,8 @@
 #include "app_server/db/selection.h"
 
-#include <cstdio>
+#include <fmt/format.h>
+
+#include <iterator>
 
 namespace app {
 
@@ -65,9 +67,7 @@ void AppendJsonChar(std::string& json, char c) {
     json.push_back('\\');
     json.push_back(c);
   } else if (byte < 0x20) {
-    char escaped[8];
-    std::snprintf(escaped, sizeof(escaped), "\\u%04x", byte);
-    json.append(escaped);
+    fmt::format_to(std::back_inserter(json), "\\u{:04x}", byte);
   } else {
     json.push_back(c);
   }

@@ -2,9 +2,10 @@
 // branches, people, products and suppliers; demo_requests.cpp the requests and what follows).
 #include "app_server/demo/demo_data.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "app_server/demo/demo_generator.h"
 #include "protocol/datetime.h"
@@ -20,11 +21,7 @@ size_t CodePoints(std::string_view text) {
   return count;
 }
 
-std::string Digits(long value, int width) {
-  char text[32];
-  std::snprintf(text, sizeof(text), "%0*ld", width, value);
-  return text;
-}
+std::string Digits(long value, int width) { return fmt::format("{:0{}}", value, width); }
 
 double Round(double value, int decimals) {
   const double scale = std::pow(10.0, decimals);

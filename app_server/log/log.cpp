@@ -1,6 +1,15 @@
 #include "app_server/log/log.h"
 
 #include <fcntl.h>
+#include <fmt/format.h>
+#include <spdlog/async.h>
+#include <spdlog/async_logger.h>
+#include <spdlog/details/thread_pool.h>
+#include <spdlog/logger.h>
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/dist_sink.h>
+#include <spdlog/sinks/stdout_sinks.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,97 +18,147 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
+#include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <stdexcept>
 #include <thread>
 
-#include "app_server/rpc/rpc.h"
+#include "protocol/text.h"
 
 namespace app {
 
 namespace {
 
 constexpr auto kLogFlushEvery = std::chrono::milliseconds(100);
-// Lines waiting for a slow output past this are dropped (and counted): a call never waits for
-// the log.
-constexpr size_t kLogBacklogLimit = 8u * 1024u * 1024u;
+// Lines waiting for a slow output past this many are dropped, the oldest first, and counted: a
+// call never waits for the log.
+constexpr size_t kLogBacklogLines = 8192;
 
-// "2024-03-05 14:07:09.123"; the date and time are formatted once a second.
-std::string Timestamp() {
-  thread_local std::time_t cachedSecond = -1;
-  thread_local char cached[64];
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  if (seconds != cachedSecond) {
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    std::snprintf(cached, sizeof(cached), "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    cachedSecond = seconds;
+// syslog ranks notice between warning and info; spdlog has no such level, so each of ours sits
+// one step down: notice is spdlog's info, info its debug. The order, and so the filtering by
+// level, is kept.
+spdlog::level::level_enum SpdlogLevel(TLogPriority priority) {
+  switch (priority) {
+    case TLogPriority::Error:
+      return spdlog::level::err;
+    case TLogPriority::Warning:
+      return spdlog::level::warn;
+    case TLogPriority::Notice:
+      return spdlog::level::info;
+    case TLogPriority::Info:
+      break;
   }
-  const auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::string text(cached);
-  text.push_back('.');
-  text.push_back(static_cast<char>('0' + millis / 100));
-  text.push_back(static_cast<char>('0' + millis / 10 % 10));
-  text.push_back(static_cast<char>('0' + millis % 10));
-  return text;
+  return spdlog::level::debug;
 }
 
-int OpenAppending(const std::string& path) {
+TLogPriority PriorityOf(spdlog::level::level_enum level) {
+  switch (level) {
+    case spdlog::level::critical:
+    case spdlog::level::err:
+      return TLogPriority::Error;
+    case spdlog::level::warn:
+      return TLogPriority::Warning;
+    case spdlog::level::info:
+      return TLogPriority::Notice;
+    default:
+      return TLogPriority::Info;
+  }
+}
+
+// "<6>": the line's priority as the journal reads it from a service's stderr.
+class TJournalPriority final : public spdlog::custom_flag_formatter {
+ public:
+  void format(const spdlog::details::log_msg& message, const std::tm&,
+              spdlog::memory_buf_t& out) override {
+    const char text[] = {'<', static_cast<char>('0' + static_cast<int>(PriorityOf(message.level))),
+                         '>'};
+    out.append(text, text + sizeof(text));
+  }
+  std::unique_ptr<spdlog::custom_flag_formatter> clone() const override {
+    return std::make_unique<TJournalPriority>();
+  }
+};
+
+// "2024-03-05 14:07:09.123 text" in local time, or "<6>text" for the journal, which stamps every
+// line itself.
+std::unique_ptr<spdlog::formatter> LineFormatter(bool journal) {
+  auto formatter = std::make_unique<spdlog::pattern_formatter>();
+  if (journal) {
+    formatter->add_flag<TJournalPriority>('*').set_pattern("%*%v");
+  } else {
+    formatter->set_pattern("%Y-%m-%d %H:%M:%S.%e %v");
+  }
+  return formatter;
+}
+
+// The file opened as the server always had it (appending, created 0640), with the reason in
+// Portuguese when it cannot be; spdlog's file sink then opens the same file.
+std::shared_ptr<spdlog::sinks::sink> FileSink(const std::string& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
   if (fd < 0)
-    throw std::runtime_error("Não foi possível abrir o arquivo de log " + path + ": " +
-                             std::strerror(errno) + ".");
-  return fd;
+    throw std::runtime_error(
+        fmt::format("Não foi possível abrir o arquivo de log {}: {}.", path, std::strerror(errno)));
+  ::close(fd);
+  try {
+    return std::make_shared<spdlog::sinks::basic_file_sink_mt>(path, false);
+  } catch (const spdlog::spdlog_ex& failure) {
+    throw std::runtime_error(
+        fmt::format("Não foi possível abrir o arquivo de log {}: {}.", path, failure.what()));
+  }
 }
 
-// The buffering is as the server had it: the writer takes the collected lines and writes them
-// without holding the lock the calls take. The output (stderr or a file) has a lock of its own,
-// so that a reopening never meets a write halfway.
+// Two loggers write to one output (stderr or a file, swapped inside it): a synchronous one while
+// the server starts and stops, and spdlog's asynchronous one while it serves, whose thread writes
+// what the calls hand it and is flushed every 100 ms.
 class TLog {
  public:
-  void Line(TLogPriority priority, const std::string& line) {
-    if (static_cast<int>(priority) > level_.load(std::memory_order_relaxed)) return;
-    std::string text;
-    if (journal_.load(std::memory_order_relaxed)) {
-      text = "<";
-      text += static_cast<char>('0' + static_cast<int>(priority));
-      text += '>';
-    } else {
-      text = Timestamp();
-      text += ' ';
-    }
-    text += IsPlainText(line) ? line : SafeMessage(line, 4096);
-    text += '\n';
-    bool wake = false, buffered = false;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      buffered = buffering_;
-      if (buffered) {
-        if (pending_.size() > kLogBacklogLimit) {
-          ++droppedLines_;
-          return;
-        }
-        pending_ += text;
-        wake = pending_.size() > 64 * 1024;
-      }
-    }
-    if (wake) wake_.notify_one();
-    if (!buffered) Write(text);
+  TLog()
+      : output_(std::make_shared<spdlog::sinks::dist_sink_mt>()),
+        direct_(std::make_shared<spdlog::logger>("acomp", output_)) {
+    output_->set_sinks({std::make_shared<spdlog::sinks::stderr_sink_mt>()});
+    output_->set_formatter(LineFormatter(false));
+    Configure(*direct_);
+    direct_->flush_on(spdlog::level::trace);
+    current_ = direct_.get();
   }
 
-  void SetLevel(TLogPriority level) { level_ = static_cast<int>(level); }
-  TLogPriority Level() const { return static_cast<TLogPriority>(level_.load()); }
-  void SetJournal(bool journal) { journal_ = journal; }
+  void Line(TLogPriority priority, const std::string& line) {
+    const auto level = SpdlogLevel(priority);
+    std::shared_lock<std::shared_mutex> lock(switching_);
+    if (!current_->should_log(level)) return;
+    if (IsPlainText(line)) {
+      current_->log(level, line);
+    } else {
+      current_->log(level, SafeMessage(line, 4096));
+    }
+  }
+
+  void SetLevel(TLogPriority level) {
+    std::unique_lock<std::shared_mutex> lock(switching_);
+    level_ = level;
+    direct_->set_level(SpdlogLevel(level));
+    if (async_) async_->set_level(SpdlogLevel(level));
+  }
+  TLogPriority Level() const { return level_.load(); }
+
+  void SetJournal(bool journal) {
+    std::lock_guard<std::mutex> lock(outputMutex_);
+    journal_ = journal;
+    output_->set_formatter(LineFormatter(journal));
+  }
 
   void SetFile(const std::string& path) {
-    const int fd = path.empty() ? -1 : OpenAppending(path);
     std::lock_guard<std::mutex> lock(outputMutex_);
-    if (file_ >= 0) ::close(file_);
-    file_ = fd;
+    std::shared_ptr<spdlog::sinks::sink> sink;
+    if (path.empty()) {
+      sink = std::make_shared<spdlog::sinks::stderr_sink_mt>();
+    } else {
+      sink = FileSink(path);
+    }
+    sink->set_formatter(LineFormatter(journal_));
+    // The old file is closed, what it holds written, once the writer lets go of it.
+    output_->set_sinks({sink});
     path_ = path;
   }
 
@@ -113,77 +172,101 @@ class TLog {
   }
 
   void StartBuffering() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (buffering_) return;
-    buffering_ = true;
-    flusher_ = std::thread([this] {
-      std::unique_lock<std::mutex> lock(mutex_);
-      while (buffering_) {
-        wake_.wait_for(lock, kLogFlushEvery);
-        FlushUnlocking(lock);
-      }
-    });
+    std::lock_guard<std::mutex> lock(bufferingMutex_);
+    if (pool_) return;
+    pool_ = std::make_shared<spdlog::details::thread_pool>(kLogBacklogLines, 1);
+    {
+      std::unique_lock<std::shared_mutex> switching(switching_);
+      async_ = std::make_shared<spdlog::async_logger>(
+          "acomp", output_, pool_, spdlog::async_overflow_policy::overrun_oldest);
+      Configure(*async_);
+      async_->set_level(SpdlogLevel(level_));
+      current_ = async_.get();
+    }
+    stopFlusher_ = false;
+    droppedReported_ = 0;
+    flusher_ = std::thread([this] { Flush(); });
   }
 
   void StopBuffering() {
+    std::lock_guard<std::mutex> lock(bufferingMutex_);
+    if (!pool_) return;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!buffering_) return;
-      buffering_ = false;
+      std::lock_guard<std::mutex> stopping(flusherMutex_);
+      stopFlusher_ = true;
     }
-    wake_.notify_all();
+    flusherWake_.notify_all();
     flusher_.join();
-    std::unique_lock<std::mutex> lock(mutex_);
-    FlushUnlocking(lock);
+    {
+      // No call is inside the asynchronous logger once this lock is had.
+      std::unique_lock<std::shared_mutex> switching(switching_);
+      current_ = direct_.get();
+      async_.reset();
+    }
+    const size_t dropped = pool_->overrun_counter() - droppedReported_;
+    pool_.reset();  // its thread writes what is queued before it ends
+    ReportDropped(dropped);
+    output_->flush();
   }
 
  private:
-  // Takes what is collected and writes it with the lock released; the flusher is the only
-  // writer while buffering, so lines keep their order.
-  void FlushUnlocking(std::unique_lock<std::mutex>& lock) {
-    if (pending_.empty() && droppedLines_ == 0) return;
-    std::string text;
-    text.swap(pending_);
-    if (droppedLines_ != 0) {
-      text += journal_ ? std::string("<4>") : Timestamp() + " ";
-      text += "log: " + std::to_string(droppedLines_) + " linhas descartadas (saída lenta)\n";
-      droppedLines_ = 0;
-    }
-    lock.unlock();
-    Write(text);
-    lock.lock();
-    if (pending_.empty() && pending_.capacity() < text.capacity() && text.capacity() <= 1 << 20) {
-      text.clear();
-      pending_.swap(text);  // keep the buffer for the next round
+  void Configure(spdlog::logger& logger) {
+    logger.set_level(spdlog::level::debug);
+    logger.set_error_handler([this](const std::string& failure) { ReportWriteFailure(failure); });
+  }
+
+  // spdlog's own complaint (a full disk, a file gone) in our words, to stderr, at most once a
+  // second: the lines are lost, the server goes on.
+  void ReportWriteFailure(const std::string& failure) {
+    const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    if (lastFailureSecond_.exchange(now) == now) return;
+    const std::string line =
+        fmt::format("{}log: falha ao escrever: {}\n", journal_ ? "<3>" : "", SafeMessage(failure));
+    std::fwrite(line.data(), 1, line.size(), stderr);
+  }
+
+  // Every 100 ms: what the pool's thread wrote reaches the file, and lines dropped since the last
+  // round are told.
+  void Flush() {
+    std::unique_lock<std::mutex> lock(flusherMutex_);
+    while (!stopFlusher_) {
+      flusherWake_.wait_for(lock, kLogFlushEvery);
+      async_->flush();
+      const size_t overruns = pool_->overrun_counter();
+      ReportDropped(overruns - droppedReported_);
+      droppedReported_ = overruns;
     }
   }
 
-  void Write(const std::string& text) {
-    std::lock_guard<std::mutex> lock(outputMutex_);
-    if (file_ < 0) {
-      std::fwrite(text.data(), 1, text.size(), stderr);
-      std::fflush(stderr);
-      return;
-    }
-    size_t written = 0;
-    while (written < text.size()) {
-      const ssize_t count = ::write(file_, text.data() + written, text.size() - written);
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) break;  // a full disk: the lines are lost, the server goes on
-      written += static_cast<size_t>(count);
-    }
+  // Written straight to the output, past the queue that dropped them and whatever the level.
+  void ReportDropped(size_t dropped) {
+    if (dropped == 0) return;
+    const std::string text = fmt::format("log: {} linhas descartadas (saída lenta)", dropped);
+    output_->log(spdlog::details::log_msg("acomp", spdlog::level::warn, text));
+    output_->flush();
   }
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::string pending_;
-  size_t droppedLines_ = 0;
-  bool buffering_ = false;
+  std::shared_ptr<spdlog::sinks::dist_sink_mt> output_;
+  std::shared_ptr<spdlog::logger> direct_;
+  std::shared_ptr<spdlog::details::thread_pool> pool_;
+  std::shared_ptr<spdlog::async_logger> async_;
+  // Calls log through current_ under a shared lock; switching between the loggers takes it whole.
+  std::shared_mutex switching_;
+  spdlog::logger* current_ = nullptr;
+  std::atomic<TLogPriority> level_{TLogPriority::Info};
+  std::atomic<int64_t> lastFailureSecond_{0};
+
+  std::mutex bufferingMutex_;
+  std::mutex flusherMutex_;
+  std::condition_variable flusherWake_;
+  bool stopFlusher_ = false;
   std::thread flusher_;
-  std::atomic<int> level_{static_cast<int>(TLogPriority::Info)};
-  std::atomic<bool> journal_{false};
+  size_t droppedReported_ = 0;
+
   std::mutex outputMutex_;
-  int file_ = -1;  // stderr when negative
+  std::atomic<bool> journal_{false};
   std::string path_;
 };
 

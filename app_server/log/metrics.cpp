@@ -1,9 +1,10 @@
 #include "app_server/log/metrics.h"
 
+#include <fmt/format.h>
+
 #include <chrono>
 #include <cinttypes>
 #include <cmath>
-#include <cstdio>
 
 namespace app {
 
@@ -22,13 +23,9 @@ static_assert(std::size(kQueueNames) == static_cast<size_t>(TBusyQueue::Count));
 
 // A number as the format writes it: integers without a fraction, others with enough digits.
 std::string Number(double value) {
-  char text[64];
   if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
-  if (value == std::floor(value) && std::fabs(value) < 1e15)
-    std::snprintf(text, sizeof(text), "%.0f", value);
-  else
-    std::snprintf(text, sizeof(text), "%.9g", value);
-  return text;
+  if (value == std::floor(value) && std::fabs(value) < 1e15) return fmt::format("{:.0f}", value);
+  return fmt::format("{:.9g}", value);
 }
 
 void Header(std::string& out, const char* name, const char* type, const char* help) {

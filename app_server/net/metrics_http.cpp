@@ -1,5 +1,7 @@
 #include "app_server/net/metrics_http.h"
 
+#include <fmt/format.h>
+
 #include <asio.hpp>
 #include <atomic>
 #include <chrono>
@@ -22,10 +24,10 @@ constexpr auto kHealthFor = std::chrono::seconds(1);
 
 std::string Response(int status, const char* reason, const std::string& type,
                      const std::string& body, bool withBody) {
-  std::string text = "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n";
-  text += "Content-Type: " + type + "\r\n";
-  text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  text += "Cache-Control: no-store\r\nConnection: close\r\n\r\n";
+  std::string text = fmt::format(
+      "HTTP/1.1 {} {}\r\nContent-Type: {}\r\nContent-Length: {}\r\n"
+      "Cache-Control: no-store\r\nConnection: close\r\n\r\n",
+      status, reason, type, body.size());
   if (withBody) text += body;
   return text;
 }
@@ -194,8 +196,8 @@ void TMetricsEndpoint::Start() {
   asio::error_code error;
   const auto address = asio::ip::make_address(impl_->Host, error);
   if (error)
-    throw std::runtime_error("Endereço de métricas inválido: " + impl_->Host + " (" +
-                             error.message() + ").");
+    throw std::runtime_error(
+        fmt::format("Endereço de métricas inválido: {} ({}).", impl_->Host, error.message()));
   const tcp::endpoint endpoint(address, impl_->PortAsked);
   auto& acceptor = impl_->Acceptor;
   acceptor.open(endpoint.protocol(), error);
@@ -203,8 +205,8 @@ void TMetricsEndpoint::Start() {
   if (!error) acceptor.bind(endpoint, error);
   if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
   if (error)
-    throw std::runtime_error("Não foi possível escutar as métricas em " + impl_->Host + ":" +
-                             std::to_string(impl_->PortAsked) + " (" + error.message() + ").");
+    throw std::runtime_error(fmt::format("Não foi possível escutar as métricas em {}:{} ({}).",
+                                         impl_->Host, impl_->PortAsked, error.message()));
   impl_->Accept();
   impl_->Thread = std::thread([this] { impl_->Context.run(); });
 }

@@ -5,6 +5,7 @@
 #include "app_server/db/database.h"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -136,9 +138,9 @@ struct TServer::TImpl {
     if (asked <= 0) return ConnectionRoom < 1000 ? ConnectionRoom : 1000;
     if (asked <= ConnectionRoom) return asked;
     LogLine(TLogPriority::Warning,
-            "aviso: limite de conexões reduzido de " + std::to_string(asked) + " a " +
-                std::to_string(ConnectionRoom) + ": o limite de descritores de arquivo é " +
-                std::to_string(Descriptors));
+            fmt::format("aviso: limite de conexões reduzido de {} a {}: o limite de descritores "
+                        "de arquivo é {}",
+                        asked, ConnectionRoom, Descriptors));
     return ConnectionRoom;
   }
 
@@ -192,22 +194,24 @@ struct TServer::TImpl {
       if (Shared.Stopping) return;
       const auto strangers = Shared.Strangers.find(endpoint.address());
       if (Shared.Served >= options.MaxConnections) {
-        refusal = "O servidor de aplicação atingiu o limite de " +
-                  std::to_string(options.MaxConnections) +
-                  " conexões; tente novamente em instantes.";
+        refusal = fmt::format(
+            "O servidor de aplicação atingiu o limite de {} conexões; tente novamente em "
+            "instantes.",
+            options.MaxConnections);
       } else if (Shared.PerAddress[endpoint.address()] >= options.MaxConnectionsPerAddress) {
         reason = TRefusalReason::AddressLimit;
-        refusal = "O endereço " + endpoint.address().to_string() + " atingiu o limite de " +
-                  std::to_string(options.MaxConnectionsPerAddress) +
-                  " conexões por endereço com o servidor de aplicação; feche as que não usa ou "
-                  "tente novamente em instantes.";
+        refusal = fmt::format(
+            "O endereço {} atingiu o limite de {} conexões por endereço com o servidor de "
+            "aplicação; feche as que não usa ou tente novamente em instantes.",
+            endpoint.address().to_string(), options.MaxConnectionsPerAddress);
       } else if (stranger && strangers != Shared.Strangers.end() &&
                  static_cast<int>(strangers->second.size()) >=
                      options.MaxUnauthenticatedPerAddress) {
         reason = TRefusalReason::UnauthenticatedLimit;
-        refusal = "O endereço " + endpoint.address().to_string() + " atingiu o limite de " +
-                  std::to_string(options.MaxUnauthenticatedPerAddress) +
-                  " conexões sem login com o servidor de aplicação; tente novamente em instantes.";
+        refusal = fmt::format(
+            "O endereço {} atingiu o limite de {} conexões sem login com o servidor de "
+            "aplicação; tente novamente em instantes.",
+            endpoint.address().to_string(), options.MaxUnauthenticatedPerAddress);
       } else {
         if (stranger && Shared.StrangerCount >= options.MaxUnauthenticated)
           evicted = TakeEvictedLocked();
@@ -284,10 +288,11 @@ struct TServer::TImpl {
     ++RefusedSinceNote;
     if (now - LastRefusalNote < std::chrono::seconds(1)) return;
     LastRefusalNote = now;
-    std::string line = peer.address().to_string() + ":" + std::to_string(peer.port()) +
-                       " conexão recusada: " + refusal;
+    std::string line =
+        fmt::format("{}:{} conexão recusada: {}", peer.address().to_string(), peer.port(), refusal);
     if (RefusedSinceNote > 1)
-      line += " (" + std::to_string(RefusedSinceNote) + " conexões recusadas no último segundo)";
+      fmt::format_to(std::back_inserter(line), " ({} conexões recusadas no último segundo)",
+                     RefusedSinceNote);
     LogLine(TLogPriority::Warning, line);
     RefusedSinceNote = 0;
   }
@@ -305,9 +310,10 @@ struct TServer::TImpl {
     line += error.category() == asio::system_category() ? std::strerror(error.value())
                                                         : error.message();
     if (FailuresSinceNote > 1)
-      line += " (" + std::to_string(FailuresSinceNote) + " vezes no último segundo)";
+      fmt::format_to(std::back_inserter(line), " ({} vezes no último segundo)", FailuresSinceNote);
     if (DroppedSinceNote > 0)
-      line += "; " + std::to_string(DroppedSinceNote) + " conexões em espera fechadas";
+      fmt::format_to(std::back_inserter(line), "; {} conexões em espera fechadas",
+                     DroppedSinceNote);
     LogLine(TLogPriority::Error, line);
     FailuresSinceNote = 0;
     DroppedSinceNote = 0;
@@ -324,8 +330,7 @@ struct TServer::TImpl {
         if (auto session = entry.second.lock()) sessions.push_back(std::move(session));
       Shared.LastSessionGone = [this] { asio::post(*Reactors[0], [this] { Finish(); }); };
     }
-    LogLine(TLogPriority::Notice,
-            "parando: " + std::to_string(sessions.size()) + " conexões abertas");
+    LogLine(TLogPriority::Notice, fmt::format("parando: {} conexões abertas", sessions.size()));
     if (Hooks.Stopping) Hooks.Stopping();
     TickTimer->cancel();
     asio::error_code ignored;
@@ -425,8 +430,8 @@ void ValidateServerOptions(const TServerOptions& options) {
   asio::error_code error;
   const auto address = asio::ip::make_address(options.Host, error);
   if (error)
-    throw std::runtime_error("Endereço de escuta inválido: " + options.Host + " (" +
-                             error.message() + ").");
+    throw std::runtime_error(
+        fmt::format("Endereço de escuta inválido: {} ({}).", options.Host, error.message()));
   if (options.TlsCertificateFile.empty() != options.TlsKeyFile.empty())
     throw std::runtime_error(
         "Para TLS são precisos o certificado e a chave (--tls-cert e "
@@ -463,8 +468,8 @@ void TServer::Listen() {
   if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
   if (!error) acceptor.native_non_blocking(true, error);
   if (error)
-    throw std::runtime_error("Não foi possível escutar em " + options.Host + ":" +
-                             std::to_string(options.Port) + " (" + error.message() + ").");
+    throw std::runtime_error(fmt::format("Não foi possível escutar em {}:{} ({}).", options.Host,
+                                         options.Port, error.message()));
 }
 
 uint16_t TServer::Port() const {
@@ -476,11 +481,11 @@ uint16_t TServer::Port() const {
 std::string TServer::LimitsText() const {
   std::lock_guard<std::mutex> lock(impl_->Shared.Mutex);
   const auto& options = impl_->Shared.Options;
-  return "limites: " + std::to_string(options.MaxConnections) + " conexões (" +
-         std::to_string(options.MaxConnectionsPerAddress) + " por endereço), " +
-         std::to_string(options.MaxPendingBytes / (1024 * 1024)) +
-         " MiB em requisições incompletas, " + std::to_string(options.MaxQueuedQueries) +
-         " pesquisas na fila";
+  return fmt::format(
+      "limites: {} conexões ({} por endereço), {} MiB em requisições incompletas, {} pesquisas "
+      "na fila",
+      options.MaxConnections, options.MaxConnectionsPerAddress,
+      options.MaxPendingBytes / (1024 * 1024), options.MaxQueuedQueries);
 }
 
 void TServer::SetHooks(TServerHooks hooks) {

@@ -1,5 +1,9 @@
 #include "app_server/net/session.h"
 
+#include <fmt/format.h>
+
+#include <iterator>
+
 namespace app::net {
 
 namespace {
@@ -15,22 +19,20 @@ TLogPriority PriorityOf(const TCallOutcome& outcome) {
 // "GetItens 1.8 ms (fila 4.2 ms) 37 linhas".
 std::string LogText(const TRpcRequest& request, const TCallOutcome& outcome, double ms,
                     double queuedMs) {
-  char duration[64];
-  if (queuedMs < 0)
-    std::snprintf(duration, sizeof(duration), " %.1f ms", ms);
-  else
-    std::snprintf(duration, sizeof(duration), " %.1f ms (fila %.1f ms)", ms, queuedMs);
-  std::string line = QuoteClientText(request.Method) + duration;
+  std::string line = queuedMs < 0 ? fmt::format("{} {:.1f} ms", QuoteClientText(request.Method), ms)
+                                  : fmt::format("{} {:.1f} ms (fila {:.1f} ms)",
+                                                QuoteClientText(request.Method), ms, queuedMs);
   switch (outcome.Kind) {
     case TCallOutcome::TKind::Data:
-      line += " " + std::to_string(outcome.Rows) + " linhas";
+      fmt::format_to(std::back_inserter(line), " {} linhas", outcome.Rows);
       break;
     case TCallOutcome::TKind::Fail:
-      line += " recusada: " + outcome.Message;
+      fmt::format_to(std::back_inserter(line), " recusada: {}", outcome.Message);
       break;
     case TCallOutcome::TKind::Error:
-      line += " erro: " + outcome.Message;
-      if (!outcome.Detail.empty()) line += " (" + outcome.Detail + ")";
+      fmt::format_to(std::back_inserter(line), " erro: {}", outcome.Message);
+      if (!outcome.Detail.empty())
+        fmt::format_to(std::back_inserter(line), " ({})", outcome.Detail);
       break;
   }
   return line;

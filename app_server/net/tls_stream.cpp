@@ -1,5 +1,6 @@
 #include "app_server/net/tls_stream.h"
 
+#include <fmt/format.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -46,21 +47,21 @@ std::unique_ptr<asio::ssl::context> MakeServerTlsContext(const std::string& cert
   asio::error_code error;
   context->use_certificate_chain_file(certificateFile, error);
   if (error)
-    throw std::runtime_error("Não foi possível ler o certificado TLS " + certificateFile + " (" +
-                             Reason(error) + ").");
+    throw std::runtime_error(fmt::format("Não foi possível ler o certificado TLS {} ({}).",
+                                         certificateFile, Reason(error)));
   context->use_private_key_file(keyFile, asio::ssl::context::pem, error);
   if (error && error.category() == asio::error::get_ssl_category() &&
       ERR_GET_REASON(static_cast<unsigned long>(error.value())) == X509_R_KEY_VALUES_MISMATCH) {
     ERR_clear_error();
-    throw std::runtime_error("A chave privada " + keyFile + " não corresponde ao certificado " +
-                             certificateFile + ".");
+    throw std::runtime_error(fmt::format("A chave privada {} não corresponde ao certificado {}.",
+                                         keyFile, certificateFile));
   }
   if (error)
-    throw std::runtime_error("Não foi possível ler a chave privada TLS " + keyFile + " (" +
-                             Reason(error) + ").");
+    throw std::runtime_error(
+        fmt::format("Não foi possível ler a chave privada TLS {} ({}).", keyFile, Reason(error)));
   if (SSL_CTX_check_private_key(native) != 1)
-    throw std::runtime_error("A chave privada " + keyFile + " não corresponde ao certificado " +
-                             certificateFile + ".");
+    throw std::runtime_error(fmt::format("A chave privada {} não corresponde ao certificado {}.",
+                                         keyFile, certificateFile));
   return context;
 }
 

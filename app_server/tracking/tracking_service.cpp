@@ -1,5 +1,7 @@
 #include "app_server/tracking/tracking_service.h"
 
+#include <fmt/format.h>
+
 #include <memory>
 
 #include "app_server/auth/read_scope.h"
@@ -50,13 +52,13 @@ TParam SelectionParam(const std::string& flag, const std::string& text, std::str
   if (flag == "T") return TParam::FromCodes({});
   TSelectionParse parsed = ParseSelectionList(text, maxCodes);
   if (parsed.TooMany)
-    throw ERefusal(std::string("A lista de ") + what + " selecionadas tem " +
-                   std::to_string(parsed.Count) + " códigos; o limite é " +
-                   std::to_string(maxCodes) + ". Restrinja a seleção.");
+    throw ERefusal(fmt::format(
+        "A lista de {} selecionadas tem {} códigos; o limite é {}. Restrinja a seleção.", what,
+        parsed.Count, maxCodes));
   if (!parsed.Ok)
-    throw ERefusal(std::string("A lista de ") + what + " selecionadas está malformada (" +
-                   std::string(listName) + ", posição " + std::to_string(parsed.ErrorPosition) +
-                   ": esperava-se " + parsed.Expected + ").");
+    throw ERefusal(
+        fmt::format("A lista de {} selecionadas está malformada ({}, posição {}: esperava-se {}).",
+                    what, listName, parsed.ErrorPosition, parsed.Expected));
   return TParam::FromCodes(std::move(parsed.Codes));
 }
 
@@ -188,18 +190,18 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
                                 const TCallContext& context, fw::wire::TWireWriter& out) {
   const service::TMethodDef* method = service::FindMethod(methodName);
   if (method == nullptr || SqlFor(methodName, TDialect::Sqlite) == nullptr)
-    throw ECallError("Método desconhecido: " + std::string(service::kServerName) + "." +
-                     QuoteClientText(methodName) + ".");
+    throw ECallError(fmt::format("Método desconhecido: {}.{}.", service::kServerName,
+                                 QuoteClientText(methodName)));
   const std::string name = method->Name;
   if (params.size() != method->Params.size())
-    throw ECallError("O método " + name + " espera " + std::to_string(method->Params.size()) +
-                     " parâmetros; recebeu " + std::to_string(params.size()) + ".");
+    throw ECallError(fmt::format("O método {} espera {} parâmetros; recebeu {}.", name,
+                                 method->Params.size(), params.size()));
 
   for (size_t i = 0; i < params.size(); ++i) {
     const service::TParamDef& def = method->Params[i];
     const TRpcValue& value = params[i];
     const auto where = [&] {
-      return "Parâmetro " + std::to_string(i + 1) + " (" + def.Name + ") de " + name;
+      return fmt::format("Parâmetro {} ({}) de {}", i + 1, def.Name, name);
     };
     if (def.Kind == TParamKind::Date) {
       if (value.Kind != TRpcValue::TKind::Float && value.Kind != TRpcValue::TKind::Integer)

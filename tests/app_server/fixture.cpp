@@ -1,6 +1,7 @@
 #include "tests/app_server/fixture.h"
 
 #include <arpa/inet.h>
+#include <fmt/format.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -262,10 +263,9 @@ bool TRawClient::WaitUntilReadByServer(int timeoutMs) const {
   ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &length);
   length = sizeof(remote);
   ::getpeername(fd_, reinterpret_cast<sockaddr*>(&remote), &length);
-  char server[32], client[32];
   // The server's side: local address its port, remote address ours ("0100007F:1D1E").
-  std::snprintf(server, sizeof(server), ":%04X ", ntohs(remote.sin_port));
-  std::snprintf(client, sizeof(client), ":%04X ", ntohs(local.sin_port));
+  const std::string server = fmt::format(":{:04X} ", ntohs(remote.sin_port));
+  const std::string client = fmt::format(":{:04X} ", ntohs(local.sin_port));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < deadline) {
     std::ifstream table("/proc/net/tcp");

@@ -3,6 +3,7 @@
 // guessing from many addresses, strangers holding connections or sending junk, clients that never
 // read their answers, a stop with work in flight. Each case runs app-server processes of its own.
 // The long ones (30 s of writing, a login burst) carry "Long" in their names.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -46,17 +47,14 @@ class TShellWriter {
     Write(wal ? "PRAGMA journal_mode = WAL;\n" : "PRAGMA journal_mode = DELETE;\n");
     thread_ = std::thread([this, every] {
       while (!stop_) {
-        const std::string number = "W" + std::to_string(++commits_);
-        Write(
+        Write(fmt::format(
             "BEGIN IMMEDIATE;\n"
-            "INSERT INTO SOLICITACAO SELECT CDFILLAN, '" +
-            number +
-            "', CDFILIAL, CDOPERLANC, CDOPERSOLI, DTHRLANCSOL FROM SOLICITACAO LIMIT 1;\n"
-            "INSERT INTO ITEMSOLICITACAO SELECT CDFILLAN, '" +
-            number +
-            "', 1, CDPRODUTO, CDDESTSOLI, QTSOLIPROD, DTPROGENTR, STATUS, CDFILIAL, NULL, NULL "
-            "FROM ITEMSOLICITACAO LIMIT 1;\n"
-            "COMMIT;\n");
+            "INSERT INTO SOLICITACAO SELECT CDFILLAN, 'W{0}', CDFILIAL, CDOPERLANC, CDOPERSOLI, "
+            "DTHRLANCSOL FROM SOLICITACAO LIMIT 1;\n"
+            "INSERT INTO ITEMSOLICITACAO SELECT CDFILLAN, 'W{0}', 1, CDPRODUTO, CDDESTSOLI, "
+            "QTSOLIPROD, DTPROGENTR, STATUS, CDFILIAL, NULL, NULL FROM ITEMSOLICITACAO LIMIT 1;\n"
+            "COMMIT;\n",
+            ++commits_));
         std::this_thread::sleep_for(every);
       }
     });

@@ -10,6 +10,7 @@
 // - the administration refuses what does not exist, and a database of an earlier version is
 //   refused at start until an administration command brings it up to date;
 // - from outside (scripts/outside-client), "filial02" gets no row of branch 0001.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -72,9 +73,7 @@ std::string CellText(const fw::TDataPacket& packet, size_t field, size_t row) {
   if (column.IsNull(row)) return "<null>";
   if (packet.Fields()[field].Type == fw::TFieldType::ftString)
     return std::string(column.GetString(row));
-  char text[40];
-  std::snprintf(text, sizeof(text), "%.17g", column.GetNumber(row));
-  return text;
+  return fmt::format("{:.17g}", column.GetNumber(row));
 }
 
 std::string Cell(const fw::TDataPacket& packet, const char* field, size_t row) {
