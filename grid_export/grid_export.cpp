@@ -128,9 +128,7 @@ bool Report(const TProgress& progress, int done, int total) {
 // At most `limit` bytes, cut on a character boundary.
 std::string Cut(const std::string& text, size_t limit) {
   if (text.size() <= limit) return text;
-  size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
+  return text.substr(0, fw::Utf8Floor(text, limit));
 }
 
 bool HasTime(double days) {
@@ -197,11 +195,7 @@ std::string SheetNameOf(std::string name) {
   // Excel's rules: at most 31 characters, none of []:*?/\, not empty.
   for (char& c : name)
     if (c == '[' || c == ']' || c == ':' || c == '*' || c == '?' || c == '/' || c == '\\') c = ' ';
-  size_t characters = 0, end = 0;
-  for (; end < name.size() && characters < 31; ++end)
-    if ((static_cast<unsigned char>(name[end]) & 0xC0) != 0x80) ++characters;
-  while (end < name.size() && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) ++end;
-  name.resize(end);
+  name.resize(fw::Utf8PrefixLength(name, 31));
   while (!name.empty() && (name.back() == ' ' || name.back() == '\'')) name.pop_back();
   while (!name.empty() && (name.front() == ' ' || name.front() == '\'')) name.erase(name.begin());
   return name.empty() ? "Dados" : name;
@@ -228,14 +222,7 @@ double SheetTextWidth(const std::string& text, bool bold) {
   for (size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
     char32_t c = lead;
-    size_t length = 1;
-    if (lead >= 0xF0) {
-      length = 4;
-    } else if (lead >= 0xE0) {
-      length = 3;
-    } else if (lead >= 0xC0) {
-      length = 2;
-    }
+    const size_t length = fw::Utf8LeadLength(lead);
     if (length > 1) c = 0x80;  // which one matters not: every non-ASCII character weighs alike
     width += CharacterWidth(c);
     i += length;

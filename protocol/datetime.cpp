@@ -1,5 +1,6 @@
 #include "protocol/datetime.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -7,31 +8,27 @@ namespace fw {
 
 namespace {
 
-// Days from 0000-03-01 based civil calendar (proleptic Gregorian).
-long DaysFromCivil(int year, int month, int day) {
-  year -= month <= 2;
-  const long era = (year >= 0 ? year : year - 399) / 400;
-  const long yearOfEra = year - era * 400;
-  const long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
+namespace chrono = std::chrono;
+
+constexpr chrono::sys_days kZeroDay{chrono::year{1899} / chrono::December / 30};
+
+// Days since the zero date of a date of the proleptic Gregorian calendar. A day past its month's
+// end runs on into the next month (31/02/2024 is 02/03/2024), and a month out of 1..12 into the
+// neighbouring years (month 0 is December of the year before).
+constexpr long DaysFromCivil(int year, int month, int day) {
+  const int yearShift = month >= 1 ? (month - 1) / 12 : (month - 12) / 12;
+  const auto monthOfYear = static_cast<unsigned>(month - 1 - yearShift * 12 + 1);
+  const chrono::sys_days first{chrono::year{year + yearShift} / chrono::month{monthOfYear} / 1};
+  return (first - kZeroDay).count() + (day - 1);
 }
 
-void CivilFromDays(long days, int& year, int& month, int& day) {
-  days += 719468;
-  const long era = (days >= 0 ? days : days - 146096) / 146097;
-  const long dayOfEra = days - era * 146097;
-  const long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const long monthPart = (5 * dayOfYear + 2) / 153;
-  day = static_cast<int>(dayOfYear - (153 * monthPart + 2) / 5 + 1);
-  month = static_cast<int>(monthPart < 10 ? monthPart + 3 : monthPart - 9);
-  year = static_cast<int>(yearOfEra + era * 400 + (month <= 2));
+// The date of a day counted from the zero date.
+chrono::year_month_day CivilFromDays(long days) {
+  return chrono::year_month_day{kZeroDay + chrono::days{days}};
 }
 
-const long kEpoch = DaysFromCivil(1899, 12, 30);
-const double kFirstDay = static_cast<double>(DaysFromCivil(1, 1, 1) - kEpoch);
-const double kLastDay = static_cast<double>(DaysFromCivil(9999, 12, 31) - kEpoch);
+constexpr double kFirstDay = static_cast<double>(DaysFromCivil(1, 1, 1));
+constexpr double kLastDay = static_cast<double>(DaysFromCivil(9999, 12, 31));
 
 bool ReadNumber(std::string_view text, size_t& pos, size_t digits, int& value) {
   if (pos + digits > text.size()) return false;
@@ -48,15 +45,14 @@ bool ReadNumber(std::string_view text, size_t& pos, size_t digits, int& value) {
 }  // namespace
 
 bool IsValidDate(int year, int month, int day) {
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31) return false;
+  return chrono::year_month_day{chrono::year{year}, chrono::month{static_cast<unsigned>(month)},
+                                chrono::day{static_cast<unsigned>(day)}}
+      .ok();
 }
 
 double EncodeDateTime(const TDateParts& parts) {
-  const double days =
-      static_cast<double>(DaysFromCivil(parts.Year, parts.Month, parts.Day) - kEpoch);
+  const double days = static_cast<double>(DaysFromCivil(parts.Year, parts.Month, parts.Day));
   const double time = (parts.Hour * 3600.0 + parts.Minute * 60.0 + parts.Second) / 86400.0;
   // Before the zero date the fraction still counts forwards in the day (as the wire format does).
   return days >= 0 ? days + time : days - time;
@@ -77,7 +73,10 @@ TDateParts DecodeDateTime(double value) {
     seconds -= 86400;
     days += 1;
   }
-  CivilFromDays(days + kEpoch, parts.Year, parts.Month, parts.Day);
+  const chrono::year_month_day date = CivilFromDays(days);
+  parts.Year = static_cast<int>(date.year());
+  parts.Month = static_cast<int>(static_cast<unsigned>(date.month()));
+  parts.Day = static_cast<int>(static_cast<unsigned>(date.day()));
   parts.Hour = static_cast<int>(seconds / 3600);
   parts.Minute = static_cast<int>(seconds / 60 % 60);
   parts.Second = static_cast<int>(seconds % 60);

@@ -32,6 +32,65 @@ size_t Utf8Length(std::string_view text) {
   return length;
 }
 
+namespace {
+
+bool IsContinuation(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+}  // namespace
+
+size_t Utf8LeadLength(unsigned char lead) {
+  if (lead >= 0xF0) return 4;
+  if (lead >= 0xE0) return 3;
+  if (lead >= 0xC0) return 2;
+  return 1;
+}
+
+size_t Utf8Count(std::string_view text) {
+  size_t count = 0;
+  for (const char c : text)
+    if (!IsContinuation(c)) ++count;
+  return count;
+}
+
+size_t Utf8PrefixLength(std::string_view text, size_t characters) {
+  size_t count = 0, end = 0;
+  for (; end < text.size() && count < characters; ++end)
+    if (!IsContinuation(text[end])) ++count;
+  while (end < text.size() && IsContinuation(text[end])) ++end;
+  return end;
+}
+
+size_t Utf8Floor(std::string_view text, size_t at) {
+  while (at > 0 && at < text.size() && IsContinuation(text[at])) --at;
+  return at;
+}
+
+bool Utf8Next(std::string_view text, size_t& pos, char32_t& code) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(pos);
+  const size_t length = lead < 0x80           ? 1
+                        : (lead >> 5) == 0x6  ? 2
+                        : (lead >> 4) == 0xE  ? 3
+                        : (lead >> 3) == 0x1E ? 4
+                                              : 0;
+  if (length == 0 || pos + length > text.size()) {
+    ++pos;
+    return false;
+  }
+  code = length == 1 ? lead : lead & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    if (!IsContinuation(text[pos + i])) {
+      ++pos;
+      return false;
+    }
+    code = (code << 6) | (byte(pos + i) & 0x3F);
+  }
+  pos += length;
+  return true;
+}
+
 std::string SystemErrorText(int error) {
   switch (error) {
     case ECONNREFUSED:

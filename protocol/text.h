@@ -13,6 +13,27 @@ namespace fw {
 // and code points past U+10FFFF are not), or 0.
 size_t Utf8Length(std::string_view text);
 
+// Lenient readings of UTF-8, for text to show, measure or cut rather than to check: nothing is
+// refused, and a malformed sequence is read as far as its bytes tell.
+//
+// The bytes of the character that starts with `lead`, as far as the lead byte tells: 4 from 0xF0,
+// 3 from 0xE0, 2 from 0xC0, otherwise 1 (ASCII, and a stray continuation byte).
+size_t Utf8LeadLength(unsigned char lead);
+// How many characters `text` holds: the bytes that do not continue a sequence (a stray
+// continuation byte adds none, a stray lead byte one).
+size_t Utf8Count(std::string_view text);
+// The bytes of the first `characters` characters of `text` (with the continuation bytes of the
+// last), or all of it.
+size_t Utf8PrefixLength(std::string_view text, size_t characters);
+// `at` moved back to the start of the character it falls in, so that text cut there keeps whole
+// characters; `at` itself when it is 0 or at or past the end.
+size_t Utf8Floor(std::string_view text, size_t at);
+// Decodes the character at `pos` into `code` and moves `pos` past it; false, with one byte
+// consumed, when the bytes there are not a character (a lone continuation byte, a lead byte
+// without its continuations or past 0xF7). Overlong forms and surrogates are decoded as they
+// stand.
+bool Utf8Next(std::string_view text, size_t& pos, char32_t& code);
+
 // The Portuguese wording of a system error number ("conexão recusada" for ECONNREFUSED); numbers
 // without a wording of their own give "erro do sistema N".
 std::string SystemErrorText(int error);

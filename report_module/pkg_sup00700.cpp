@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "protocol/text.h"
+
 #include "report_module/rel_acomp_call.h"
 #include "report_module/rel_acomp_preview.h"
 
@@ -95,9 +97,8 @@ std::string Generate(const std::map<std::string, std::string>& options) {
 
 void Copy(const std::string& text, char* message, int size) {
   if (!message || size <= 0) return;
-  size_t length = std::min(text.size(), static_cast<size_t>(size - 1));
   // Cut on a character boundary.
-  while (length > 0 && length < text.size() && (text[length] & 0xC0) == 0x80) --length;
+  const size_t length = fw::Utf8Floor(text, std::min(text.size(), static_cast<size_t>(size - 1)));
   std::memcpy(message, text.data(), length);
   message[length] = '\0';
 }

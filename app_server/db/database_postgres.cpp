@@ -22,33 +22,35 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdint>
-#include <cstring>
-#include <map>
+#include <cstdio>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <thread>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "app_server/db/database_postgres.h"
 #include "app_server/db/iso_date.h"
+#include "app_server/db/postgres_internal.h"
 #include "app_server/log/metrics.h"
 
 namespace app {
 
 namespace {
 
+using postgres::ArrayLiteral;
+using postgres::ConnectGated;
+using postgres::FirstLine;
+using postgres::kNumberOids;
+using postgres::ToPositional;
+using postgres::TPositional;
+using postgres::TPostgresRow;
+using postgres::TResult;
+using postgres::TypeOf;
 using TClock = std::chrono::steady_clock;
-
-// Type OIDs of the parameters and of the numeric columns (pg_type.h).
-constexpr Oid kTextOid = 25;
-constexpr Oid kTimestampOid = 1114;
-constexpr Oid kTextArrayOid = 1009;
-constexpr Oid kNumberOids[] = {20, 21, 23, 700, 701, 1700};  // int8 int2 int4 float4 float8 numeric
 
 // Time allowed beyond the statement's own limit for the answer to arrive.
 constexpr int kNetworkMarginMs = 5000;
@@ -71,249 +73,12 @@ constexpr const char* kSettingsSql =
     "set_config('extra_float_digits', '1', true), set_config('join_collapse_limit', '1', true), "
     "set_config('random_page_cost', '1.1', true), set_config('jit', 'off', true)";
 
-std::string FirstLine(const char* text) {
-  std::string line = text ? text : "";
-  const size_t end = line.find('\n');
-  if (end != std::string::npos) line.resize(end);
-  while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
-  return line.empty() ? "sem detalhes" : line;
-}
-
 // A failure that leaves the connection unusable. `Lost`: the connection was found closed or
 // failing, which a new connection may mend (rather than the server not answering in time).
 struct TBroken {
   std::string Message;
   bool Lost = true;
 };
-
-// libpq's own parse of a connection string or URI, for what may be shown of it.
-struct TConninfo {
-  std::string Host, Port, Database, User;
-};
-
-TConninfo ParseConninfo(const std::string& conninfo) {
-  TConninfo parsed;
-  char* error = nullptr;
-  PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
-  if (error) PQfreemem(error);
-  if (options == nullptr) return parsed;
-  for (PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
-    if (option->val == nullptr) continue;
-    const std::string_view keyword = option->keyword;
-    if (keyword == "host" || (keyword == "hostaddr" && parsed.Host.empty()))
-      parsed.Host = option->val;
-    else if (keyword == "port")
-      parsed.Port = option->val;
-    else if (keyword == "dbname")
-      parsed.Database = option->val;
-    else if (keyword == "user")
-      parsed.User = option->val;
-  }
-  PQconninfoFree(options);
-  return parsed;
-}
-
-// ":name" placeholders as "$1", "$2"... (a name used twice is one parameter), outside quotes;
-// "::" casts stay as they are.
-struct TPositional {
-  std::string Text;
-  std::vector<std::string> Names;
-};
-
-TPositional ToPositional(const char* sql) {
-  TPositional out;
-  const std::string_view text = sql;
-  auto identifier = [](char c, bool first) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
-           (!first && c >= '0' && c <= '9');
-  };
-  for (size_t i = 0; i < text.size();) {
-    const char c = text[i];
-    if (c == '\'' || c == '"') {
-      const size_t close = text.find(c, i + 1);
-      const size_t end = close == std::string_view::npos ? text.size() : close + 1;
-      out.Text.append(text.substr(i, end - i));
-      i = end;
-      continue;
-    }
-    if (c == ':' && i + 1 < text.size() && text[i + 1] == ':') {
-      out.Text.append("::");
-      i += 2;
-      continue;
-    }
-    if (c == ':' && i + 1 < text.size() && identifier(text[i + 1], true)) {
-      size_t end = i + 1;
-      while (end < text.size() && identifier(text[end], false)) ++end;
-      const std::string name(text.substr(i + 1, end - i - 1));
-      size_t index = 0;
-      while (index < out.Names.size() && out.Names[index] != name) ++index;
-      if (index == out.Names.size()) out.Names.push_back(name);
-      // Appended in two steps: GCC 12 at -O3 takes "$" + to_string(...) for an overlapping
-      // copy and fails the Release build (-Werror=restrict).
-      out.Text += '$';
-      out.Text += std::to_string(index + 1);
-      i = end;
-      continue;
-    }
-    out.Text.push_back(c);
-    ++i;
-  }
-  return out;
-}
-
-// A text[] literal: {"0001","B'2","a\"b"}.
-std::string ArrayLiteral(const std::vector<std::string>& codes) {
-  std::string literal = "{";
-  for (size_t i = 0; i < codes.size(); ++i) {
-    if (i > 0) literal.push_back(',');
-    literal.push_back('"');
-    for (const char c : codes[i]) {
-      if (c == '"' || c == '\\') literal.push_back('\\');
-      literal.push_back(c);
-    }
-    literal.push_back('"');
-  }
-  literal.push_back('}');
-  return literal;
-}
-
-Oid TypeOf(const TParam& param) {
-  switch (param.Kind) {
-    case TParam::TKind::Text:
-      return kTextOid;
-    case TParam::TKind::Day:
-      return kTimestampOid;
-    case TParam::TKind::Codes:
-      return kTextArrayOid;
-  }
-  return kTextOid;
-}
-
-class TPostgresRow : public IRow {
- public:
-  TPostgresRow(const PGresult* result, int row, const std::vector<bool>& numeric)
-      : result_(result), row_(row), numeric_(numeric) {}
-  bool IsNull(int column) const override { return PQgetisnull(result_, row_, column) != 0; }
-  bool IsNumber(int column) const override { return numeric_[static_cast<size_t>(column)]; }
-  std::string_view Text(int column) const override {
-    return std::string_view(PQgetvalue(result_, row_, column),
-                            static_cast<size_t>(PQgetlength(result_, row_, column)));
-  }
-  double Number(int column) const override {
-    const std::string_view text = Text(column);
-    double value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-  }
-
- private:
-  const PGresult* result_;
-  int row_;
-  const std::vector<bool>& numeric_;
-};
-
-class TResult {
- public:
-  explicit TResult(PGresult* result = nullptr) : result_(result) {}
-  ~TResult() { PQclear(result_); }
-  TResult(const TResult&) = delete;
-  TResult& operator=(const TResult&) = delete;
-  TResult(TResult&& other) noexcept : result_(other.result_) { other.result_ = nullptr; }
-  TResult& operator=(TResult&& other) noexcept {
-    std::swap(result_, other.result_);
-    return *this;
-  }
-  PGresult* get() const { return result_; }
-  explicit operator bool() const { return result_ != nullptr; }
-  ExecStatusType Status() const { return PQresultStatus(result_); }
-  std::string State() const {
-    const char* state = PQresultErrorField(result_, PG_DIAG_SQLSTATE);
-    return state ? state : "";
-  }
-  std::string Message() const {
-    const char* primary = PQresultErrorField(result_, PG_DIAG_MESSAGE_PRIMARY);
-    return primary ? primary : FirstLine(PQresultErrorMessage(result_));
-  }
-
- private:
-  PGresult* result_;
-};
-
-// The attempts to connect to one database while it cannot be reached (see database.h). While
-// it can, connections are opened freely, several at once.
-class TConnectGate {
- public:
-  // Returns when this caller may attempt; raises EDatabaseError with the last reason when it
-  // may not.
-  void Enter() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (last_.empty()) return;
-    if (trying_) throw EDatabaseError(last_);
-    const auto now = TClock::now();
-    if (now < next_) {
-      // One call waits for the attempt due, and makes it; the others meanwhile fail at once,
-      // so that no more than one query thread sleeps here.
-      if (waiting_ || next_ - now > kMaxConnectWait) throw EDatabaseError(last_);
-      waiting_ = true;
-      const auto due = next_;
-      lock.unlock();
-      std::this_thread::sleep_until(due);
-      lock.lock();
-      waiting_ = false;
-      if (last_.empty()) return;
-      if (trying_ || next_ != due) throw EDatabaseError(last_);
-    }
-    trying_ = true;
-  }
-
-  void Succeeded() {
-    std::string line;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      trying_ = false;
-      if (last_.empty()) return;
-      last_.clear();
-      spacing_ = TClock::duration::zero();
-      line = "banco de dados: conexão com o PostgreSQL restabelecida";
-    }
-    DatabaseLog(line);
-  }
-
-  void Failed(const std::string& reason) {
-    std::string line;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      trying_ = false;
-      spacing_ = spacing_ == TClock::duration::zero()
-                     ? TClock::duration(std::chrono::milliseconds(100))
-                     : std::min<TClock::duration>(spacing_ * 2, kMaxConnectSpacing);
-      next_ = TClock::now() + spacing_;
-      last_ = reason;
-      line =
-          reason + " (próxima tentativa em " +
-          std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(spacing_).count()) +
-          " ms)";
-    }
-    DatabaseLog(line);
-  }
-
- private:
-  std::mutex mutex_;
-  std::string last_;  // the reason of the last failure; empty while the database answers
-  bool trying_ = false;
-  bool waiting_ = false;
-  TClock::time_point next_{};
-  TClock::duration spacing_{};
-};
-
-TConnectGate& GateOf(const std::string& conninfo) {
-  static std::mutex mutex;
-  static std::map<std::string, std::unique_ptr<TConnectGate>> gates;
-  std::lock_guard<std::mutex> lock(mutex);
-  auto& gate = gates[conninfo];
-  if (!gate) gate = std::make_unique<TConnectGate>();
-  return *gate;
-}
 
 class TPostgresConnection : public IConnection {
  public:
@@ -385,15 +150,7 @@ class TPostgresConnection : public IConnection {
 
   void Connect() {
     Drop();
-    TConnectGate& gate = GateOf(conninfo_);
-    gate.Enter();
-    try {
-      conn_ = ConnectPostgres(conninfo_);
-    } catch (const EDatabaseError& failure) {
-      gate.Failed(failure.what());
-      throw;
-    }
-    gate.Succeeded();
+    conn_ = ConnectGated(conninfo_);
     if (connectedBefore_) Metrics().DatabaseReconnected();
     connectedBefore_ = true;
     PQsetnonblocking(conn_, 1);
@@ -582,48 +339,8 @@ class TPostgresConnection : public IConnection {
 
 }  // namespace
 
-PGconn* ConnectPostgres(const std::string& conninfo) {
-  // Defaults first, then the caller's connection string (which may override them), then what
-  // the service depends on.
-  const char* keywords[] = {"connect_timeout", "application_name",    "keepalives",
-                            "keepalives_idle", "keepalives_interval", "keepalives_count",
-                            "dbname",          "client_encoding",     nullptr};
-  const char* values[] = {"5", "app-server",     "1",    "30",   "10",
-                          "3", conninfo.c_str(), "UTF8", nullptr};
-  PGconn* conn = PQconnectdbParams(keywords, values, 1);
-  if (conn == nullptr || PQstatus(conn) != CONNECTION_OK) {
-    const std::string reason = conn ? FirstLine(PQerrorMessage(conn)) : "sem memória";
-    PQfinish(conn);
-    throw EDatabaseError("Falha no banco de dados: não foi possível conectar ao PostgreSQL em " +
-                         DescribeTarget(conninfo) + " (" + reason + ").");
-  }
-  return conn;
-}
-
 std::unique_ptr<IConnection> OpenPostgres(const std::string& conninfo) {
   return std::make_unique<TPostgresConnection>(conninfo);
-}
-
-bool IsPostgresTarget(std::string_view target) {
-  if (target.rfind("postgresql://", 0) == 0 || target.rfind("postgres://", 0) == 0) return true;
-  // key=value: a keyword of letters and underscores, then "=" (blanks may come between).
-  size_t i = 0;
-  while (i < target.size() && ((target[i] >= 'a' && target[i] <= 'z') ||
-                               (target[i] >= 'A' && target[i] <= 'Z') || target[i] == '_'))
-    ++i;
-  if (i == 0) return false;
-  while (i < target.size() && target[i] == ' ') ++i;
-  return i < target.size() && target[i] == '=';
-}
-
-std::string DescribeTarget(const std::string& target) {
-  if (!IsPostgresTarget(target)) return target;
-  const TConninfo parsed = ParseConninfo(target);
-  std::string text = parsed.Host.empty() ? "localhost" : parsed.Host;
-  if (!text.empty() && text.front() == '/') text = "socket " + text;
-  if (!parsed.Port.empty()) text += ":" + parsed.Port;
-  if (!parsed.Database.empty()) text += "/" + parsed.Database;
-  return text;
 }
 
 std::unique_ptr<IConnection> OpenDatabase(const std::string& target) {

@@ -4,11 +4,7 @@
 
 #include "app_server/db/database.h"
 
-#include <fcntl.h>
 #include <fmt/format.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <asio.hpp>
 #include <atomic>
@@ -29,6 +25,7 @@
 
 #include "app_server/auth/accounts.h"
 #include "app_server/log/metrics.h"
+#include "app_server/net/accept_limits.h"
 #include "app_server/net/log_limit.h"
 #include "app_server/net/tls_stream.h"
 
@@ -36,30 +33,6 @@ namespace app {
 
 namespace {
 using namespace net;
-
-bool IsOutOfDescriptors(const asio::error_code& error) {
-  const int code = error.value();
-  return error.category() == asio::system_category() &&
-         (code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM);
-}
-
-// Descriptors the server needs besides its connections: standard streams, the listener, each
-// reactor's and the query pool's own, a database connection per thread, refusals in progress.
-int DescriptorsBesideConnections(int workers) {
-  return 32 + 5 * workers + kMaxRefusing;
-}
-
-// Raises the descriptor limit to the most allowed; returns it.
-long RaiseDescriptorLimit() {
-  rlimit limit{};
-  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
-  if (limit.rlim_cur < limit.rlim_max) {
-    rlimit raised = limit;
-    raised.rlim_cur = limit.rlim_max;
-    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
-  }
-  return limit.rlim_cur == RLIM_INFINITY ? 1L << 20 : static_cast<long>(limit.rlim_cur);
-}
 
 // 127.0.0.0/8 and ::1, written as IPv6 too (::ffff:127.0.0.1).
 bool IsLoopback(const asio::ip::address& address) {
@@ -91,8 +64,6 @@ struct TServer::TImpl {
     LogTick = std::make_unique<asio::steady_timer>(*Reactors[0]);
     TickTimer = std::make_unique<asio::steady_timer>(*Reactors[0]);
   }
-
-  ~TImpl() { ReleaseReserve(); }
 
   // Half the cores, 1 to 4, unless set: a password check takes a core and its memory for tens
   // of milliseconds, and the searches must keep the rest.
@@ -160,18 +131,18 @@ struct TServer::TImpl {
         if (error == asio::error::operation_aborted || !Acceptor->is_open()) return;
         if (IsOutOfDescriptors(error)) {
           // Accepting again at once would fail at once, forever: close what waits, pause.
-          const int dropped = DropWaiting();
+          const int dropped = Reserve.DropWaiting(Acceptor->native_handle());
           Metrics().Refused(TRefusalReason::OutOfDescriptors, dropped);
-          NoteAcceptFailure(error, dropped);
+          Notes.AcceptFailure(error, dropped);
           AcceptPause->expires_after(kAcceptPause);
           AcceptPause->async_wait([this](const asio::error_code& failure) {
             if (failure || !Acceptor->is_open()) return;
-            TakeReserve();
+            Reserve.Take();
             Accept();
           });
           return;
         }
-        NoteAcceptFailure(error, 0);
+        Notes.AcceptFailure(error, 0);
       } else {
         Admit(std::move(socket));
       }
@@ -222,7 +193,7 @@ struct TServer::TImpl {
       if (!counted) {
         if (Shared.PerAddress[endpoint.address()] == 0) Shared.PerAddress.erase(endpoint.address());
         Metrics().Refused(reason);
-        NoteRefusal(endpoint, refusal);
+        Notes.Refusal(endpoint, refusal);
         if (Shared.Refusing >= kMaxRefusing) return;  // closed at once
         ++Shared.Refusing;
       }
@@ -252,71 +223,6 @@ struct TServer::TImpl {
     --Shared.StrangerCount;
     if (heaviest->second.empty()) Shared.Strangers.erase(heaviest);
     return session;
-  }
-
-  // Closes every connection waiting to be accepted, with the descriptors kept for this, so that
-  // those clients hear at once rather than wait for a time-out. Returns how many. The kept
-  // descriptors stay free until accepting resumes: the sessions closing meanwhile, the database
-  // and the log may need one.
-  int DropWaiting() {
-    ReleaseReserve();
-    int dropped = 0;
-    for (;;) {
-      const int fd = ::accept4(Acceptor->native_handle(), nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) break;
-      ::close(fd);
-      ++dropped;
-    }
-    return dropped;
-  }
-
-  void TakeReserve() {
-    for (int& fd : Reserve)
-      if (fd < 0) fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  }
-
-  void ReleaseReserve() {
-    for (int& fd : Reserve) {
-      if (fd >= 0) ::close(fd);
-      fd = -1;
-    }
-  }
-
-  // Like accept failures, at most one line a second.
-  void NoteRefusal(const tcp::endpoint& peer, const std::string& refusal) {
-    const auto now = TClock::now();
-    ++RefusedSinceNote;
-    if (now - LastRefusalNote < std::chrono::seconds(1)) return;
-    LastRefusalNote = now;
-    std::string line =
-        fmt::format("{}:{} conexão recusada: {}", peer.address().to_string(), peer.port(), refusal);
-    if (RefusedSinceNote > 1)
-      fmt::format_to(std::back_inserter(line), " ({} conexões recusadas no último segundo)",
-                     RefusedSinceNote);
-    LogLine(TLogPriority::Warning, line);
-    RefusedSinceNote = 0;
-  }
-
-  // At most one line a second, however often accepting fails. The text of a system error is
-  // taken with strerror: with no descriptor free, even a check of a virtual call (the sanitizer
-  // build's) can fail.
-  void NoteAcceptFailure(const asio::error_code& error, int dropped) {
-    const auto now = TClock::now();
-    DroppedSinceNote += dropped;
-    ++FailuresSinceNote;
-    if (now - LastAcceptNote < std::chrono::seconds(1)) return;
-    LastAcceptNote = now;
-    std::string line = "falha ao aceitar conexões: ";
-    line += error.category() == asio::system_category() ? std::strerror(error.value())
-                                                        : error.message();
-    if (FailuresSinceNote > 1)
-      fmt::format_to(std::back_inserter(line), " ({} vezes no último segundo)", FailuresSinceNote);
-    if (DroppedSinceNote > 0)
-      fmt::format_to(std::back_inserter(line), "; {} conexões em espera fechadas",
-                     DroppedSinceNote);
-    LogLine(TLogPriority::Error, line);
-    FailuresSinceNote = 0;
-    DroppedSinceNote = 0;
   }
 
   // On reactor 0.
@@ -387,11 +293,8 @@ struct TServer::TImpl {
   // What Listen found: the descriptor limit, and the connections it leaves room for.
   long Descriptors = 0;
   int ConnectionRoom = 1;
-  int Reserve[2] = {-1, -1};  // descriptors kept free for DropWaiting
-  TClock::time_point LastAcceptNote{}, LastRefusalNote{};
-  int RefusedSinceNote = 0;
-  int FailuresSinceNote = 0;
-  int DroppedSinceNote = 0;
+  TDescriptorReserve Reserve;
+  TAcceptNotes Notes;
 };
 
 TServer::TServer(const TObjectRegistry& registry, TServerOptions options)
@@ -453,7 +356,7 @@ void TServer::Listen() {
   options.MaxConnections = impl_->ConnectionLimit(options.MaxConnections);
   if (options.MaxUnauthenticated <= 0)
     options.MaxUnauthenticated = options.MaxConnections / 4 < 1 ? 1 : options.MaxConnections / 4;
-  impl_->TakeReserve();
+  impl_->Reserve.Take();
 
   ValidateServerOptions(options);
   asio::error_code error;

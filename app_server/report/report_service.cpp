@@ -105,12 +105,49 @@ const char* ReportSql(TDialect dialect, const TScopeShape& scope) {
   return statements[static_cast<size_t>(index)].c_str();
 }
 
+namespace {
+
+// Every method of the report object, named once: its contract (parameters and fields), its
+// statement, and how it is run. A report is a search over a date range, never a look-up by key,
+// and reads much: it is long (IServiceObject::IsLong). Nothing of it is warmed.
+struct TReportMethodEntry {
+  const char* Method;
+  const service::TMethodDef& (*Contract)();
+  const char* (*Sql)(TDialect, const TScopeShape&);
+  bool Quick;
+  bool Long;
+};
+
+const TReportMethodEntry kReportMethods[] = {
+    {service::kReportMethodName, service::ReportMethod, ReportSql, false, true},
+};
+
+const TReportMethodEntry* FindReportMethod(std::string_view name) {
+  for (const auto& entry : kReportMethods)
+    if (name == entry.Method) return &entry;
+  return nullptr;
+}
+
+}  // namespace
+
+bool TReportService::IsQuick(std::string_view method) const {
+  const TReportMethodEntry* entry = FindReportMethod(method);
+  return entry != nullptr && entry->Quick;
+}
+
+// An unknown name is answered with an error at once; it is scheduled as the report would be.
+bool TReportService::IsLong(std::string_view method) const {
+  const TReportMethodEntry* entry = FindReportMethod(method);
+  return entry == nullptr || entry->Long;
+}
+
 size_t TReportService::Invoke(std::string_view methodName, const std::vector<TRpcValue>& params,
                               const TCallContext& context, fw::wire::TWireWriter& out) {
-  const service::TMethodDef& method = service::ReportMethod();
-  if (methodName != method.Name)
+  const TReportMethodEntry* entry = FindReportMethod(methodName);
+  if (entry == nullptr)
     throw ECallError("Método desconhecido: " + std::string(service::kReportServerName) + "." +
                      QuoteClientText(methodName) + ".");
+  const service::TMethodDef& method = entry->Contract();
   const std::string name = method.Name;
   if (params.size() != method.Params.size())
     throw ECallError("O método " + name + " espera " + std::to_string(method.Params.size()) +
@@ -161,7 +198,7 @@ size_t TReportService::Invoke(std::string_view methodName, const std::vector<TRp
   out.Str("data");
   fw::wire::TPacketWriter packet(out, fields);
   {
-    connection->Query(ReportSql(connection->Dialect(), scope.Shape()), bound,
+    connection->Query(entry->Sql(connection->Dialect(), scope.Shape()), bound,
                       static_cast<int>(fields.size()), options_.QueryTimeLimitMs,
                       [&](const IRow& row) {
                         packet.BeginRow();

@@ -31,9 +31,10 @@ class TReportService : public IServiceObject {
   // The report holds only the items the call's account may read (read_scope.h).
   size_t Invoke(std::string_view method, const std::vector<TRpcValue>& params,
                 const TCallContext& context, fw::wire::TWireWriter& out) override;
-  // A search over a date range, never a look-up by key: it runs on the query pool.
-  bool IsQuick(std::string_view) const override { return false; }
-  bool IsLong(std::string_view) const override { return true; }
+  // From the table of the object's methods (report_service.cpp): the report runs on the query
+  // pool, as a long call.
+  bool IsQuick(std::string_view method) const override;
+  bool IsLong(std::string_view method) const override;
 
  private:
   TConnectionPool& pool_;

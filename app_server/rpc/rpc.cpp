@@ -80,35 +80,11 @@ TCallOutcome HandleRequest(const TObjectRegistry& registry, const TRpcRequest& r
 }
 
 const char* TextProblem(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t size = text.size();
-  for (size_t i = 0; i < size;) {
-    const unsigned char lead = bytes[i];
-    if (lead == 0) return "o texto contém o caractere nulo (U+0000)";
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    // The length of the sequence and the least code point it may stand for (shorter forms of
-    // a code point are not UTF-8).
-    size_t length = 0;
-    uint32_t point = 0, least = 0;
-    if ((lead & 0xE0) == 0xC0) {
-      length = 2, point = lead & 0x1F, least = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, point = lead & 0x0F, least = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, point = lead & 0x07, least = 0x10000;
-    } else {
-      return "o texto não é UTF-8 válido";
-    }
-    if (i + length > size) return "o texto não é UTF-8 válido";
-    for (size_t k = 1; k < length; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return "o texto não é UTF-8 válido";
-      point = (point << 6) | (bytes[i + k] & 0x3F);
-    }
-    if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
-      return "o texto não é UTF-8 válido";
+  for (size_t i = 0; i < text.size();) {
+    if (text[i] == '\0') return "o texto contém o caractere nulo (U+0000)";
+    // Shorter forms of a code point, surrogates and code points past U+10FFFF are not UTF-8.
+    const size_t length = fw::Utf8Length(text.substr(i));
+    if (length == 0) return "o texto não é UTF-8 válido";
     i += length;
   }
   return nullptr;

@@ -1,6 +1,8 @@
 #include "app_server/tracking/queries.h"
 
 #include <array>
+#include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -382,22 +384,42 @@ TFilterShape ShapeOfBits(unsigned bits) {
   return shape;
 }
 
+// A set of shapes, as one bit per shape's bits (bit 0: the empty shape).
+constexpr uint64_t WarmShapes(std::initializer_list<unsigned> shapes) {
+  uint64_t set = 0;
+  for (const unsigned bits : shapes) set |= uint64_t{1} << bits;
+  return set;
+}
+
 using TComposer = std::string (*)(TDialect, const TFilterShape&, const TScopeShape&);
+
+enum class TRun { Quick, Search };
 
 struct TMethodEntry {
   const char* Method;
   unsigned Criteria;  // the bits the method has
   TComposer Compose;
+  TRun Run;
+  uint64_t Warm;  // the shapes warmed (WarmShapes)
 };
 
+// Every method of the tracking object, named once: the criteria it has, the composer of its
+// statements, whether it is a quick look-up by key (run on the connection's thread) or a search
+// (run on the query pool), and the shapes Warm runs before the first call (the filter panel's
+// usual ones: a date window, all dates, a list). Its parameters and fields are the contract's
+// (protocol/contract.h), found by the name.
 constexpr TMethodEntry kMethods[] = {
-    {"GetFilSoli", 0, FilSoli},
-    {"GetNrSolicita", kRequestDatesBit | kDeliveryDatesBit | kBranchListBit, NrSolicita},
-    {"GetFilSoliGD", kAllBits, FilSoliGD},
-    {"GetItens", kAllBits & ~kBranchListBit, Itens},
-    {"GetDestSolGere", 0, DestSolGere},
-    {"GetItemProduto", kRequestDatesBit | kProductFromBit | kProductToBit, ItemProduto},
-    {"GetItemCota", 0, ItemCota},
+    {"GetFilSoli", 0, FilSoli, TRun::Quick, WarmShapes({0})},
+    {"GetNrSolicita", kRequestDatesBit | kDeliveryDatesBit | kBranchListBit, NrSolicita,
+     TRun::Search, WarmShapes({kRequestDatesBit, kBranchListBit})},
+    {"GetFilSoliGD", kAllBits, FilSoliGD, TRun::Search,
+     WarmShapes({kRequestDatesBit, 0, kBranchListBit, kRequestListBit})},
+    {"GetItens", kAllBits & ~kBranchListBit, Itens, TRun::Search,
+     WarmShapes({kRequestDatesBit, 0, kRequestListBit})},
+    {"GetDestSolGere", 0, DestSolGere, TRun::Quick, WarmShapes({0})},
+    {"GetItemProduto", kRequestDatesBit | kProductFromBit | kProductToBit, ItemProduto, TRun::Quick,
+     WarmShapes({kRequestDatesBit, 0})},
+    {"GetItemCota", 0, ItemCota, TRun::Quick, WarmShapes({0})},
 };
 constexpr size_t kMethodCount = std::size(kMethods);
 constexpr size_t kScopeCount = 4;
@@ -436,15 +458,41 @@ const TComposed& Composed() {
   return *composed;
 }
 
+const TMethodEntry* FindEntry(std::string_view method) {
+  for (const auto& entry : kMethods)
+    if (method == entry.Method) return &entry;
+  return nullptr;
+}
+
 }  // namespace
 
 const char* SqlFor(std::string_view method, TDialect dialect, const TFilterShape& shape,
                    const TScopeShape& scope) {
-  for (size_t m = 0; m < kMethodCount; ++m) {
-    if (method != kMethods[m].Method) continue;
-    const unsigned bits = Bits(shape) & kMethods[m].Criteria;
-    return Composed().Text[dialect == TDialect::Sqlite ? 0 : 1][m][ScopeIndex(scope)][bits].c_str();
+  const TMethodEntry* entry = FindEntry(method);
+  if (entry == nullptr) return nullptr;
+  const auto m = static_cast<size_t>(entry - kMethods);
+  const unsigned bits = Bits(shape) & entry->Criteria;
+  return Composed().Text[dialect == TDialect::Sqlite ? 0 : 1][m][ScopeIndex(scope)][bits].c_str();
+}
+
+std::vector<TTrackingMethod> TrackingMethods() {
+  std::vector<TTrackingMethod> methods;
+  for (const auto& entry : kMethods) {
+    TTrackingMethod method;
+    method.Name = entry.Method;
+    method.Contract = service::FindMethod(entry.Method);
+    method.Quick = entry.Run == TRun::Quick;
+    for (unsigned bits = 0; bits <= kAllBits; ++bits)
+      if ((entry.Warm >> bits) & 1u) method.WarmShapes.push_back(ShapeOfBits(bits));
+    methods.push_back(std::move(method));
   }
+  return methods;
+}
+
+const TTrackingMethod* FindTrackingMethod(std::string_view name) {
+  static const std::vector<TTrackingMethod> methods = TrackingMethods();
+  for (const auto& method : methods)
+    if (name == method.Name) return &method;
   return nullptr;
 }
 

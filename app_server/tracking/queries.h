@@ -23,6 +23,7 @@
 
 #include "app_server/auth/read_scope.h"
 #include "app_server/db/database.h"
+#include "protocol/contract.h"
 
 namespace app {
 
@@ -66,5 +67,22 @@ std::vector<TScopeShape> ScopeShapes();
 // Every shape of `method` that has a statement of its own: the combinations of the criteria the
 // method has (one empty shape for a method without criteria; none for an unknown method).
 std::vector<TFilterShape> ShapesOf(std::string_view method);
+
+// A method of the tracking object as the server serves it, read from the one table of its
+// methods (queries.cpp): each is named there once, with its criteria, its statements, how it is
+// run and what is warmed.
+struct TTrackingMethod {
+  const char* Name = nullptr;
+  const service::TMethodDef* Contract = nullptr;  // parameters and fields (protocol/contract.h)
+  // A look-up by key, run on the connection's own thread; otherwise a search, run on the query
+  // pool (server.h).
+  bool Quick = false;
+  std::vector<TFilterShape> WarmShapes;  // run by TTrackingService::Warm before the first call
+};
+
+// Every method of the table, in its order.
+std::vector<TTrackingMethod> TrackingMethods();
+// nullptr for a name the table does not have.
+const TTrackingMethod* FindTrackingMethod(std::string_view name);
 
 }  // namespace app

@@ -152,16 +152,6 @@ void TTrackingService::Warm(int connections) {
   none.emplace_back("cdProdFin", "~");
   none.emplace_back("login", "");
   none.emplace_back("cdOperSoli", "");
-  TFilterShape dates, branches, requests;
-  dates.RequestDates = true;
-  branches.BranchList = true;
-  requests.RequestList = true;
-  const std::vector<std::pair<const char*, TFilterShape>> statements = {
-      {"GetFilSoli", {}},         {"GetNrSolicita", dates}, {"GetNrSolicita", branches},
-      {"GetFilSoliGD", dates},    {"GetFilSoliGD", {}},     {"GetFilSoliGD", branches},
-      {"GetFilSoliGD", requests}, {"GetItens", dates},      {"GetItens", {}},
-      {"GetItens", requests},     {"GetDestSolGere", {}},   {"GetItemProduto", dates},
-      {"GetItemProduto", {}},     {"GetItemCota", {}}};
   // Each call reads its account's scope first; an account of a list of branches has
   // statements of its own.
   TScopeShape branchList;
@@ -173,23 +163,25 @@ void TTrackingService::Warm(int connections) {
     IConnection& connection = **leases.back();
     ReadScopeOf(connection, "", options_.QueryTimeLimitMs);
     for (const auto& scope : {TScopeShape{}, branchList})
-      for (const auto& [method, shape] : statements) {
-        const int columns = static_cast<int>(service::FindMethod(method)->Fields.size());
-        connection.Query(SqlFor(method, connection.Dialect(), shape, scope), none, columns,
-                         options_.QueryTimeLimitMs, [](const IRow&) { return true; });
+      for (const TTrackingMethod& method : TrackingMethods()) {
+        const int columns = static_cast<int>(method.Contract->Fields.size());
+        for (const TFilterShape& shape : method.WarmShapes)
+          connection.Query(SqlFor(method.Name, connection.Dialect(), shape, scope), none, columns,
+                           options_.QueryTimeLimitMs, [](const IRow&) { return true; });
       }
   }
 }
 
 bool TTrackingService::IsQuick(std::string_view method) const {
-  return method == "GetFilSoli" || method == "GetDestSolGere" || method == "GetItemProduto" ||
-         method == "GetItemCota";
+  const TTrackingMethod* entry = FindTrackingMethod(method);
+  return entry != nullptr && entry->Quick;
 }
 
 size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<TRpcValue>& params,
                                 const TCallContext& context, fw::wire::TWireWriter& out) {
-  const service::TMethodDef* method = service::FindMethod(methodName);
-  if (method == nullptr || SqlFor(methodName, TDialect::Sqlite) == nullptr)
+  const TTrackingMethod* served = FindTrackingMethod(methodName);
+  const service::TMethodDef* method = served != nullptr ? served->Contract : nullptr;
+  if (method == nullptr)
     throw ECallError(fmt::format("Método desconhecido: {}.{}.", service::kServerName,
                                  QuoteClientText(methodName)));
   const std::string name = method->Name;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "protocol/text.h"
+
 namespace fw {
 
 namespace {
@@ -38,32 +40,6 @@ constexpr TAccent kLatin1Accent[32] = {
     kOther,  kTilde, kGrave,      kAcute,      kCircumflex, kTilde, kDiaeresis,  kPlain,
     kStroke, kGrave, kAcute,      kCircumflex, kDiaeresis,  kAcute, kOther,      kOther,
 };
-
-// Decodes one UTF-8 character at `pos`, advancing it; false (one byte consumed) when the bytes
-// there are not a character.
-bool NextCodePoint(std::string_view text, size_t& pos, char32_t& code) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(pos);
-  const size_t length = lead < 0x80           ? 1
-                        : (lead >> 5) == 0x6  ? 2
-                        : (lead >> 4) == 0xE  ? 3
-                        : (lead >> 3) == 0x1E ? 4
-                                              : 0;
-  if (length == 0 || pos + length > text.size()) {
-    ++pos;
-    return false;
-  }
-  code = length == 1 ? lead : lead & (0x7F >> length);
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(pos + i) & 0xC0) != 0x80) {
-      ++pos;
-      return false;
-    }
-    code = (code << 6) | (byte(pos + i) & 0x3F);
-  }
-  pos += length;
-  return true;
-}
 
 struct TKeyParts {
   std::string Primary, Secondary, Tertiary;
@@ -123,7 +99,7 @@ std::string CollationKey(std::string_view text) {
   for (size_t pos = 0; pos < text.size();) {
     const size_t start = pos;
     char32_t code = 0;
-    if (NextCodePoint(text, pos, code)) {
+    if (Utf8Next(text, pos, code)) {
       AddCodePoint(parts, code, text.substr(start, pos - start));
     } else {
       parts.Add(text.substr(start, 1), kPlain, kLower);  // not UTF-8: the byte as it is

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "protocol/text.h"
+
 namespace fw {
 
 namespace {
@@ -230,20 +232,12 @@ struct TParsedMask {
   bool rightAligned = false;  // '!'
 };
 
-// Length of the UTF-8 sequence that starts with `lead`; stray bytes count as one character.
-size_t CharacterLength(unsigned char lead) {
-  if (lead >= 0xF0) return 4;
-  if (lead >= 0xE0) return 3;
-  if (lead >= 0xC0) return 2;
-  return 1;
-}
-
 // Splits text into characters, so that a multi-byte character is never cut in half.
 std::vector<std::string_view> Characters(std::string_view text) {
   std::vector<std::string_view> result;
   for (size_t i = 0; i < text.size();) {
     const size_t length =
-        std::min(CharacterLength(static_cast<unsigned char>(text[i])), text.size() - i);
+        std::min(Utf8LeadLength(static_cast<unsigned char>(text[i])), text.size() - i);
     result.push_back(text.substr(i, length));
     i += length;
   }
@@ -287,7 +281,7 @@ TParsedMask Parse(std::string_view mask) {
       letterCase = TCase::Lower;
       ++i;
     } else if (c == '\\' && i + 1 < body.size()) {
-      const size_t length = CharacterLength(static_cast<unsigned char>(body[i + 1]));
+      const size_t length = Utf8LeadLength(static_cast<unsigned char>(body[i + 1]));
       parsed.positions.push_back({true, body.substr(i + 1, length), TCase::None});
       i += 1 + length;
     } else if (IsPlaceholder(c)) {
@@ -295,7 +289,7 @@ TParsedMask Parse(std::string_view mask) {
       ++i;
     } else {
       const size_t length =
-          std::min(CharacterLength(static_cast<unsigned char>(c)), body.size() - i);
+          std::min(Utf8LeadLength(static_cast<unsigned char>(c)), body.size() - i);
       parsed.positions.push_back({true, body.substr(i, length), TCase::None});
       i += length;
     }

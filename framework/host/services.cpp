@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include "framework/ui/dbcontrols.h"
+#include "protocol/text.h"
 
 namespace fw {
 
@@ -132,32 +133,6 @@ const TDBGrid* GridShowing(TDataSet* dataSet) {
   return nullptr;
 }
 
-// Decodes one UTF-8 character at `pos`, advancing it; false (and one byte consumed) when the
-// bytes there are not a character.
-bool NextCodePoint(std::string_view text, size_t& pos, char32_t& code) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(pos);
-  const size_t length = lead < 0x80           ? 1
-                        : (lead >> 5) == 0x6  ? 2
-                        : (lead >> 4) == 0xE  ? 3
-                        : (lead >> 3) == 0x1E ? 4
-                                              : 0;
-  if (length == 0 || pos + length > text.size()) {
-    ++pos;
-    return false;
-  }
-  code = length == 1 ? lead : lead & (0x7F >> length);
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(pos + i) & 0xC0) != 0x80) {
-      ++pos;
-      return false;
-    }
-    code = (code << 6) | (byte(pos + i) & 0x3F);
-  }
-  pos += length;
-  return true;
-}
-
 // The letters of U+00C0..U+00FF without their accents, in lower case; '\0' where the character is
 // not a letter with a plain counterpart (the multiplication and division signs).
 constexpr char kLatin1Base[] =
@@ -194,7 +169,7 @@ std::string SearchKey(std::string_view text) {
   for (size_t pos = 0; pos < text.size();) {
     const size_t start = pos;
     char32_t code = 0;
-    if (!NextCodePoint(text, pos, code)) {
+    if (!Utf8Next(text, pos, code)) {
       key += text[start];  // not a character: kept byte for byte
     } else if (code < 0x80) {
       key += static_cast<char>(code >= 'A' && code <= 'Z' ? code + ('a' - 'A') : code);

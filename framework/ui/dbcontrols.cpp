@@ -2,16 +2,9 @@
 
 #include <algorithm>
 
-namespace fw {
+#include "protocol/text.h"
 
-namespace {
-int Utf8Length(std::string_view text) {
-  int count = 0;
-  for (unsigned char c : text)
-    if ((c & 0xC0) != 0x80) ++count;
-  return count;
-}
-}  // namespace
+namespace fw {
 
 TDBGrid::TDBGrid(TComponent* owner, std::string name) : TWinControl(owner, std::move(name)) {
   TabStop = true;
@@ -41,8 +34,8 @@ int TDBGrid::ColumnWidth(int column) const {
   if (column < 0 || column >= ColumnCount()) return 0;
   if (Columns[column].Width >= 0) return Columns[column].Width;
   TField* field = ColumnField(column);
-  const int characters =
-      std::max(field ? field->DisplayWidth() : 10, Utf8Length(ColumnTitle(column)));
+  const int characters = std::max(field ? field->DisplayWidth() : 10,
+                                  static_cast<int>(Utf8Count(ColumnTitle(column))));
   return characters * kAverageCharWidth + kColumnMargin;
 }
 

@@ -10,6 +10,7 @@
 //   index: the planner's own account of each statement (EXPLAIN QUERY PLAN, EXPLAIN).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -419,6 +420,37 @@ TEST(FilterShapes, EachMethodHasAStatementPerShapeOfItsOwnCriteria) {
     EXPECT_EQ(app::SqlFor("GetItens", dialect), app::SqlFor("GetItens", dialect, branches));
     EXPECT_EQ(app::SqlFor("GetItemCota", dialect), app::SqlFor("GetItemCota", dialect, branches));
   }
+}
+
+// The one table of the methods: every method of the contract once, in its order, with a
+// statement; the look-ups by key quick and the filtered searches not; every warmed shape one the
+// method has a statement for.
+TEST(FilterShapes, TheMethodTableServesEachContractMethodOnce) {
+  const auto methods = app::TrackingMethods();
+  ASSERT_EQ(service::Methods().size(), methods.size());
+  std::set<std::string> quick;
+  size_t warmed = 0;
+  for (size_t i = 0; i < methods.size(); ++i) {
+    const app::TTrackingMethod& method = methods[i];
+    EXPECT_STREQ(service::Methods()[i].Name, method.Name);
+    EXPECT_EQ(&service::Methods()[i], method.Contract);
+    const app::TTrackingMethod* found = app::FindTrackingMethod(method.Name);
+    ASSERT_NE(nullptr, found) << method.Name;
+    EXPECT_EQ(method.Contract, found->Contract);
+    EXPECT_NE(nullptr, app::SqlFor(method.Name, app::TDialect::Sqlite)) << method.Name;
+    if (method.Quick) quick.insert(method.Name);
+    const auto shapes = app::ShapesOf(method.Name);
+    EXPECT_FALSE(method.WarmShapes.empty()) << method.Name;
+    for (const TFilterShape& shape : method.WarmShapes) {
+      EXPECT_NE(shapes.end(), std::find(shapes.begin(), shapes.end(), shape)) << method.Name;
+      ++warmed;
+    }
+  }
+  EXPECT_EQ(
+      (std::set<std::string>{"GetFilSoli", "GetDestSolGere", "GetItemProduto", "GetItemCota"}),
+      quick);
+  EXPECT_EQ(14u, warmed);  // the filter panel's usual shapes and the look-ups
+  EXPECT_EQ(nullptr, app::FindTrackingMethod("Apagar"));
 }
 
 // ------------------------------------------------------------------ plans

@@ -18,6 +18,46 @@ TEST(EncodeDateTime, CountsDaysFromTheZeroDate) {
   EXPECT_EQ(EncodeDateTime({2024, 3, 5, 12, 0, 0}), 45356.5);
 }
 
+// Days either side of the calendar's edges and leap rules, as any other calendar of days since
+// 30/12/1899 counts them.
+TEST(EncodeDateTime, KnownDays_AtTheEdgesOfTheCalendarAndItsLeapRules) {
+  EXPECT_EQ(EncodeDateTime({1, 1, 1}), -693593.0);
+  EXPECT_EQ(EncodeDateTime({9999, 12, 31}), 2958465.0);
+  EXPECT_EQ(EncodeDateTime({1900, 2, 28}), 60.0);  // 1900 is no leap year
+  EXPECT_EQ(EncodeDateTime({1900, 3, 1}), 61.0);
+  EXPECT_EQ(EncodeDateTime({1970, 1, 1}), 25569.0);
+  EXPECT_EQ(EncodeDateTime({2000, 2, 29}), 36585.0);  // 2000 is one
+  EXPECT_EQ(EncodeDateTime({2100, 3, 1}) - EncodeDateTime({2100, 2, 28}), 1.0);
+  // The calendar runs back unchanged before its adoption: ten days skipped there are counted.
+  EXPECT_EQ(EncodeDateTime({1582, 10, 15}) - EncodeDateTime({1582, 10, 4}), 11.0);
+  // A day past its month's end runs on into the next month, a month past the year into the next.
+  EXPECT_EQ(EncodeDateTime({2024, 2, 30}), EncodeDateTime({2024, 3, 1}));
+  EXPECT_EQ(EncodeDateTime({2024, 13, 1}), EncodeDateTime({2025, 1, 1}));
+  EXPECT_EQ(EncodeDateTime({2024, 0, 1}), EncodeDateTime({2023, 12, 1}));
+}
+
+// Every day from 01/01/0001 to 31/12/9999 is the day after the one before, and reads back as the
+// value it came from.
+TEST(DecodeDateTime, EveryDayOfTheCalendar_FollowsTheDayBefore) {
+  fw::TDateParts expected{1, 1, 1};
+  int wrong = 0;
+  for (int day = -693593; day <= 2958465 && wrong < 5; ++day) {
+    const fw::TDateParts parts = fw::DecodeDateTime(day);
+    if (parts.Year != expected.Year || parts.Month != expected.Month || parts.Day != expected.Day ||
+        EncodeDateTime(parts) != day) {
+      ADD_FAILURE() << day << ": " << parts.Day << "/" << parts.Month << "/" << parts.Year;
+      ++wrong;
+    }
+    if (fw::IsValidDate(expected.Year, expected.Month, expected.Day + 1))
+      ++expected.Day;
+    else if (expected.Month < 12)
+      expected = {expected.Year, expected.Month + 1, 1};
+    else
+      expected = {expected.Year + 1, 1, 1};
+  }
+  EXPECT_EQ(10000, expected.Year);
+}
+
 struct TextCase {
   double value;
   const char* text;
