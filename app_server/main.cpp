@@ -49,7 +49,9 @@
 #include "app_server/auth/read_scope.h"
 #include "app_server/config/server_config.h"
 #include "app_server/config/service_manager.h"
+#include "app_server/db/branch_items.h"
 #include "app_server/db/database.h"
+#include "app_server/db/database_writer.h"
 #include "app_server/demo/demo_data.h"
 #include "app_server/log/metrics.h"
 #include "app_server/net/metrics_http.h"
@@ -78,6 +80,7 @@ const char* const kUsage =
     "  app-server --unlock-user USUARIO --db BANCO\n"
     "  app-server --grant-branches USUARIO 0001,0003 --db BANCO   (e as outras opções de escopo)\n"
     "  app-server --show-user USUARIO --db BANCO\n"
+    "  app-server --upgrade-schema --db BANCO\n"
     "\n"
     "  BANCO é um arquivo SQLite ou um banco PostgreSQL, dado por URI\n"
     "  (postgresql://USUARIO@HOST:PORTA/BANCO) ou por parâmetros (\"host=... dbname=...\").\n"
@@ -98,6 +101,9 @@ const char* const kUsage =
     "  --handshake-timeout S  tempo máximo da negociação TLS de uma conexão (padrão 10)\n"
     "  --insecure          permite escutar sem TLS num endereço que não é o local (127.0.0.1,\n"
     "                      ::1): os dados passam abertos pela rede\n"
+    "  --upgrade-schema    instala no banco o que o servidor pede além das tabelas do sistema\n"
+    "                      de compras: a tabela ITEMSOLIFILIAL (itens por filial solicitante\n"
+    "                      e produto), preenchida e mantida por gatilhos, numa transação\n"
     "  --init-demo BANCO   cria um banco de demonstração (substitui o arquivo, ou uma\n"
     "                      demonstração anterior no PostgreSQL)\n"
     "  --add-user USUARIO  cria a conta (ou troca a senha e reativa uma existente); a senha\n"
@@ -177,13 +183,13 @@ int PrintSchema(const std::string& engine) {
   if (engine == "sqlite") {
     for (const char* part :
          {app::kSchemaSql, app::kAccountsSqliteSql, app::ReadScopeSchemaSql(app::TDialect::Sqlite),
-          app::kLoginStateSqliteSql, app::kIndexSql})
+          app::kLoginStateSqliteSql, app::kIndexSql, app::BranchItemsSql(app::TDialect::Sqlite)})
       sql += part;
   } else if (engine == "postgresql") {
     for (const char* part :
          {app::kPostgresSchemaSql, app::kPostgresForeignKeySql, app::kPostgresIndexSql,
           app::kAccountsPostgresSql, app::ReadScopeSchemaSql(app::TDialect::Postgres),
-          app::kLoginStatePostgresSql})
+          app::kLoginStatePostgresSql, app::BranchItemsSql(app::TDialect::Postgres)})
       sql += part;
   } else {
     Usage("--schema espera sqlite ou postgresql, recebeu \"" + engine + "\"");
@@ -250,6 +256,21 @@ void CheckServedDatabase(const std::string& db) {
   }
   // Nor without the accounts' read scopes: every call depends on them.
   app::CheckReadScopeSchema(*check, db);
+  // Nor without the items by requesting branch that its searches of a product range read.
+  app::CheckBranchItems(*check, db);
+}
+
+// --upgrade-schema: what the server needs besides the purchasing tables, installed.
+int UpgradeSchema(const std::string& db) {
+  try {
+    auto writer = app::OpenWriteConnection(db);
+    app::InstallBranchItems(*writer);
+    std::printf("app-server: ITEMSOLIFILIAL instalada em %s\n", app::DescribeTarget(db).c_str());
+    return 0;
+  } catch (const std::exception& failure) {
+    Fail(failure.what());
+    return 1;
+  }
 }
 
 // The settings as given: the configuration file (`path`, none when empty), then the command
@@ -471,7 +492,7 @@ int Serve(const app::TServerSettings& started, const TSettingsSource& source) {
 
 int main(int argc, char** argv) {
   std::string demo, addUser, disableUser, unlockUser, accountName, schema;
-  bool dbOnCommandLine = false, checkConfig = false;
+  bool dbOnCommandLine = false, checkConfig = false, upgradeSchema = false;
   TSettingsSource source;
   TScopeCommand scopeCommand;
   long seed = 1, scale = 1;
@@ -493,6 +514,8 @@ int main(int argc, char** argv) {
       checkConfig = true;
     } else if (option == "--schema") {
       schema = value();
+    } else if (option == "--upgrade-schema") {
+      upgradeSchema = true;
     } else if (option == "--init-demo") {
       demo = value();
     } else if (option == "--add-user") {
@@ -548,6 +571,10 @@ int main(int argc, char** argv) {
   if (checkConfig) return CheckConfig(settings, source);
   const std::string& db = settings.Database;
 
+  if (upgradeSchema) {
+    if (db.empty()) Usage("--upgrade-schema pede --db BANCO");
+    return UpgradeSchema(db);
+  }
   if (!scopeCommand.Option.empty()) {
     if (db.empty()) Usage(scopeCommand.Option + " pede --db BANCO");
     if (!addUser.empty() || !disableUser.empty() || !unlockUser.empty())
