@@ -333,7 +333,21 @@ std::string Itens(TDialect dialect, const TFilterShape& shape, const TScopeShape
        AI.QTEFETENTRAF, AI.NRAUTOFORN, A.DTAUTOFORN, N.CDOPERAPRO, I.CDDESTSOLI,
        I.NRCOLEPRECO, I.CDFILIAL, N.DTEMISSAO, A.DTPROGENTAF
   FROM )SQL";
-  if (FromBranchItems(shape, scope)) {
+  const bool fromBranchItems = FromBranchItems(shape, scope);
+  if (fromBranchItems && dialect == TDialect::Postgres) {
+    // The branch's items of the range first, as a subquery of its own: PostgreSQL would rather
+    // hash the branch's requests against all its items and look each item's product up (a
+    // third more reads at scale 5000).
+    TConditions range;
+    AddProduct(shape, range);
+    sql += "(SELECT X.CDFILLAN, X.NRSOLICMP, X.NRITEMSOLI\n          FROM " +
+           BranchItemsOfProducts(dialect, ":cdFilial", "          ") +
+           range.Text("WHERE", "         ") +
+           "\n         ORDER BY P.CDARVPROD\n         OFFSET 0) X\n  JOIN SOLICITACAO S ON "
+           "S.CDFILLAN = X.CDFILLAN AND S.NRSOLICMP = X.NRSOLICMP\n  LEFT JOIN OPERADOR O ON "
+           "O.CDOPERADOR = S.CDOPERSOLI\n  JOIN ITEMSOLICITACAO I ON I.CDFILLAN = X.CDFILLAN AND "
+           "I.NRSOLICMP = X.NRSOLICMP\n                         AND I.NRITEMSOLI = X.NRITEMSOLI";
+  } else if (fromBranchItems) {
     // The branch's items of the range, then each one's request and item by their keys.
     sql += BranchItemsOfProducts(dialect, ":cdFilial", "  ") + "\n  " + join +
            " SOLICITACAO S ON S.CDFILLAN = X.CDFILLAN AND S.NRSOLICMP = X.NRSOLICMP" +
@@ -358,7 +372,7 @@ std::string Itens(TDialect dialect, const TFilterShape& shape, const TScopeShape
   if (shape.RequestList) where.Add(InList(dialect, "S.NRSOLICMP", "lSolicita"));
   if (shape.RequestDates) where.Add(kRequestDates);
   if (shape.DeliveryDates) where.Add(kDeliveryDates);
-  AddProduct(shape, where);
+  if (!(fromBranchItems && dialect == TDialect::Postgres)) AddProduct(shape, where);
   sql += where.Text("WHERE", " ");
   sql += "\n ORDER BY S.NRSOLICMP, S.CDFILLAN, I.NRITEMSOLI";
   return sql;
