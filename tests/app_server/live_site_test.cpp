@@ -52,8 +52,9 @@ class TShellWriter {
             "INSERT INTO SOLICITACAO SELECT CDFILLAN, '" +
             number +
             "', CDFILIAL, CDOPERLANC, CDOPERSOLI, DTHRLANCSOL FROM SOLICITACAO LIMIT 1;\n"
-            "INSERT INTO ITEMSOLICITACAO SELECT CDFILLAN, '" +
-            number +
+            "INSERT INTO ITEMSOLICITACAO SELECT (SELECT CDFILLAN FROM SOLICITACAO WHERE "
+            "NRSOLICMP = '" +
+            number + "'), '" + number +
             "', 1, CDPRODUTO, CDDESTSOLI, QTSOLIPROD, DTPROGENTR, STATUS, CDFILIAL, NULL, NULL "
             "FROM ITEMSOLICITACAO LIMIT 1;\n"
             "COMMIT;\n");
@@ -154,6 +155,20 @@ TEST(LiveDatabase, LongWriterEvery50msForThirtySeconds_NoCallFailsInEitherJourna
     EXPECT_GT(mode.Writer->Commits(), 300) << name;
     EXPECT_EQ(std::to_string(mode.Writer->Commits()),
               Count(mode.Db, "SELECT COUNT(*) FROM SOLICITACAO WHERE NRSOLICMP LIKE 'W%'"))
+        << name;
+    // The items by requesting branch, kept by the database's triggers, followed every commit.
+    EXPECT_EQ(std::to_string(mode.Writer->Commits()),
+              Count(mode.Db, "SELECT COUNT(*) FROM ITEMSOLIFILIAL WHERE NRSOLICMP LIKE 'W%'"))
+        << name;
+    const std::string definition =
+        "SELECT S.CDFILIAL, I.CDPRODUTO, I.CDFILLAN, I.NRSOLICMP, I.NRITEMSOLI FROM "
+        "ITEMSOLICITACAO I JOIN SOLICITACAO S ON S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = "
+        "I.NRSOLICMP";
+    EXPECT_EQ("0", Count(mode.Db, "SELECT COUNT(*) FROM (" + definition +
+                                      " EXCEPT SELECT * FROM ITEMSOLIFILIAL)"))
+        << name;
+    EXPECT_EQ("0", Count(mode.Db, "SELECT COUNT(*) FROM (SELECT * FROM ITEMSOLIFILIAL EXCEPT " +
+                                      definition + ")"))
         << name;
     EXPECT_GT(mode.Calls.load(), 100) << name;
     EXPECT_TRUE(mode.Errors.empty())
