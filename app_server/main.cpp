@@ -53,7 +53,9 @@
 #include "app_server/config/command_line.h"
 #include "app_server/config/server_config.h"
 #include "app_server/config/service_manager.h"
+#include "app_server/db/branch_items.h"
 #include "app_server/db/database.h"
+#include "app_server/db/database_writer.h"
 #include "app_server/demo/demo_data.h"
 #include "app_server/log/metrics.h"
 #include "app_server/net/metrics_http.h"
@@ -84,13 +86,13 @@ int PrintSchema(const std::string& engine) {
   if (engine == "sqlite") {
     for (const char* part :
          {app::kSchemaSql, app::kAccountsSqliteSql, app::ReadScopeSchemaSql(app::TDialect::Sqlite),
-          app::kLoginStateSqliteSql, app::kIndexSql})
+          app::kLoginStateSqliteSql, app::kIndexSql, app::BranchItemsSql(app::TDialect::Sqlite)})
       sql += part;
   } else if (engine == "postgresql") {
     for (const char* part :
          {app::kPostgresSchemaSql, app::kPostgresForeignKeySql, app::kPostgresIndexSql,
           app::kAccountsPostgresSql, app::ReadScopeSchemaSql(app::TDialect::Postgres),
-          app::kLoginStatePostgresSql})
+          app::kLoginStatePostgresSql, app::BranchItemsSql(app::TDialect::Postgres)})
       sql += part;
   } else {
     UsageError("--schema espera sqlite ou postgresql, recebeu \"" + engine + "\"");
@@ -157,6 +159,21 @@ void CheckServedDatabase(const std::string& db) {
   }
   // Nor without the accounts' read scopes: every call depends on them.
   app::CheckReadScopeSchema(*check, db);
+  // Nor without the items by requesting branch that its searches of a product range read.
+  app::CheckBranchItems(*check, db);
+}
+
+// --upgrade-schema: what the server needs besides the purchasing tables, installed.
+int UpgradeSchema(const std::string& db) {
+  try {
+    auto writer = app::OpenWriteConnection(db);
+    app::InstallBranchItems(*writer);
+    std::printf("app-server: ITEMSOLIFILIAL instalada em %s\n", app::DescribeTarget(db).c_str());
+    return 0;
+  } catch (const std::exception& failure) {
+    Fail(failure.what());
+    return 1;
+  }
 }
 
 // The settings as given: the configuration file (`path`, none when empty), then the command
@@ -411,6 +428,10 @@ int main(int argc, char** argv) {
   if (line.CheckConfig) return CheckConfig(settings, source);
   const std::string& db = settings.Database;
 
+  if (line.UpgradeSchema) {
+    if (db.empty()) UsageError("--upgrade-schema pede --db BANCO");
+    return UpgradeSchema(db);
+  }
   if (!line.Scope.Option.empty()) {
     if (db.empty()) UsageError(line.Scope.Option + " pede --db BANCO");
     if (!addUser.empty() || !disableUser.empty() || !unlockUser.empty())

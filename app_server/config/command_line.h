@@ -19,8 +19,9 @@ struct TCommandLine {
   std::string ConfigPath;  // --config
   bool ConfigGiven = false;
   bool CheckConfig = false;
-  std::string Schema;  // --schema
-  std::string Demo;    // --init-demo
+  bool UpgradeSchema = false;  // --upgrade-schema
+  std::string Schema;          // --schema
+  std::string Demo;            // --init-demo
   long Seed = 1, Scale = 1;
   std::string AddUser, DisableUser, UnlockUser, AccountName;
   TScopeCommand Scope;  // Option empty when none was given

@@ -14,6 +14,7 @@
 
 #include "app_server/auth/accounts.h"
 #include "app_server/auth/read_scope.h"
+#include "app_server/db/branch_items.h"
 #include "app_server/db/database_postgres.h"
 #include "app_server/demo/demo_data.h"
 
@@ -24,14 +25,19 @@ namespace {
 // Marks a database as a demo's, so that --init-demo replaces it again and only it.
 constexpr const char* kDemoMark = "acomp-demo";
 constexpr const char* kTables =
-    "NOTAFISCAL, ITEMAUTOFORN, AUTORIZACAOFORN, COMPRA, ITEMCOLETAPRECO, COLETAPRECO, "
+    "ITEMSOLIFILIAL, NOTAFISCAL, ITEMAUTOFORN, AUTORIZACAOFORN, COMPRA, ITEMCOLETAPRECO, "
+    "COLETAPRECO, "
     "APROVACAOGERENTE, ITEMSOLICITACAO, SOLICITACAO, FORNECEDOR, PRODUTO, UNIDADE, DESTINO, "
     "USUARIOFILIAL, USUARIO, OPERADOR, FILIAL";
 constexpr size_t kFlushBytes = 16 * 1024 * 1024;
 
 class TSession {
  public:
-  explicit TSession(const std::string& conninfo) : conn_(ConnectPostgres(conninfo)) {}
+  explicit TSession(const std::string& conninfo) : conn_(ConnectPostgres(conninfo)) {
+    // "trigger ... does not exist, skipping" and the like are not for the terminal.
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
+  }
   ~TSession() { PQfinish(conn_); }
   TSession(const TSession&) = delete;
   TSession& operator=(const TSession&) = delete;
@@ -202,6 +208,8 @@ TDemoCounts CreatePostgresDemo(const std::string& conninfo, const TDemoOptions& 
   writer.Flush();
   session.Execute(kPostgresForeignKeySql);
   session.Execute(kPostgresIndexSql);
+  // The items by requesting branch, filled once from the rows, then kept by its triggers.
+  session.Execute(BranchItemsSql(TDialect::Postgres));
   const std::string mark = std::string("COMMENT ON TABLE SOLICITACAO IS '") + kDemoMark +
                            ": semente " + std::to_string(options.Seed) + ", escala " +
                            std::to_string(options.Scale) + "'";

@@ -51,8 +51,9 @@ class TShellWriter {
             "BEGIN IMMEDIATE;\n"
             "INSERT INTO SOLICITACAO SELECT CDFILLAN, 'W{0}', CDFILIAL, CDOPERLANC, CDOPERSOLI, "
             "DTHRLANCSOL FROM SOLICITACAO LIMIT 1;\n"
-            "INSERT INTO ITEMSOLICITACAO SELECT CDFILLAN, 'W{0}', 1, CDPRODUTO, CDDESTSOLI, "
-            "QTSOLIPROD, DTPROGENTR, STATUS, CDFILIAL, NULL, NULL FROM ITEMSOLICITACAO LIMIT 1;\n"
+            "INSERT INTO ITEMSOLICITACAO SELECT (SELECT CDFILLAN FROM SOLICITACAO WHERE "
+            "NRSOLICMP = 'W{0}'), 'W{0}', 1, CDPRODUTO, CDDESTSOLI, QTSOLIPROD, DTPROGENTR, "
+            "STATUS, CDFILIAL, NULL, NULL FROM ITEMSOLICITACAO LIMIT 1;\n"
             "COMMIT;\n",
             ++commits_));
         std::this_thread::sleep_for(every);
@@ -152,6 +153,20 @@ TEST(LiveDatabase, LongWriterEvery50msForThirtySeconds_NoCallFailsInEitherJourna
     EXPECT_GT(mode.Writer->Commits(), 300) << name;
     EXPECT_EQ(std::to_string(mode.Writer->Commits()),
               Count(mode.Db, "SELECT COUNT(*) FROM SOLICITACAO WHERE NRSOLICMP LIKE 'W%'"))
+        << name;
+    // The items by requesting branch, kept by the database's triggers, followed every commit.
+    EXPECT_EQ(std::to_string(mode.Writer->Commits()),
+              Count(mode.Db, "SELECT COUNT(*) FROM ITEMSOLIFILIAL WHERE NRSOLICMP LIKE 'W%'"))
+        << name;
+    const std::string definition =
+        "SELECT S.CDFILIAL, I.CDPRODUTO, I.CDFILLAN, I.NRSOLICMP, I.NRITEMSOLI FROM "
+        "ITEMSOLICITACAO I JOIN SOLICITACAO S ON S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = "
+        "I.NRSOLICMP";
+    EXPECT_EQ("0", Count(mode.Db, "SELECT COUNT(*) FROM (" + definition +
+                                      " EXCEPT SELECT * FROM ITEMSOLIFILIAL)"))
+        << name;
+    EXPECT_EQ("0", Count(mode.Db, "SELECT COUNT(*) FROM (SELECT * FROM ITEMSOLIFILIAL EXCEPT " +
+                                      definition + ")"))
         << name;
     EXPECT_GT(mode.Calls.load(), 100) << name;
     EXPECT_TRUE(mode.Errors.empty())

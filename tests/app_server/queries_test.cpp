@@ -531,16 +531,19 @@ std::vector<std::string> PlanOf(app::IConnection& connection, const char* sql,
 
 bool OnRequestsOrItems(const std::string& line) {
   return line.find(" on solicitacao ") != std::string::npos ||
-         line.find(" on itemsolicitacao ") != std::string::npos;
+         line.find(" on itemsolicitacao ") != std::string::npos ||
+         line.find(" on itemsolifilial ") != std::string::npos;
 }
 
-// The lines of the plan that read all of SOLICITACAO (alias S) or ITEMSOLICITACAO (I): SQLite's
-// SCAN, PostgreSQL's sequential scan or an index scan without an index condition.
+// The lines of the plan that read all of SOLICITACAO (alias S), ITEMSOLICITACAO (I) or the items
+// by requesting branch (X): SQLite's SCAN, PostgreSQL's sequential scan or an index scan without
+// an index condition.
 std::vector<std::string> FullScans(const std::vector<std::string>& plan) {
   std::vector<std::string> scans;
   for (size_t i = 0; i < plan.size(); ++i) {
     const std::string& line = plan[i];
-    if (line.rfind("SCAN S", 0) == 0 || line.rfind("SCAN I", 0) == 0) {
+    if (line.rfind("SCAN S", 0) == 0 || line.rfind("SCAN I", 0) == 0 ||
+        line.rfind("SCAN X", 0) == 0) {
       if (line.size() == 6 || line[6] == ' ') scans.push_back(line);
       continue;
     }
@@ -575,6 +578,34 @@ bool DatesThroughAnIndex(const std::vector<std::string>& plan) {
   return false;
 }
 
+// Whether the range's items of the branch are read from ITEMSOLIFILIAL by the branch, its key's
+// first column (each product of a narrow range by both; a range of nearly every product may read
+// the branch's rows and keep the range's): not from the branch's requests and all their items.
+bool ProductsThroughBranchItems(const std::vector<std::string>& plan) {
+  for (size_t i = 0; i < plan.size(); ++i) {
+    const std::string& line = plan[i];
+    if (line.rfind("SEARCH X ", 0) == 0 && line.find("(CDFILSOLI=?") != std::string::npos)
+      return true;
+    if (line.find(" on itemsolifilial ") == std::string::npos) continue;
+    for (size_t next = i + 1; next < plan.size() && plan[next].find("->") == std::string::npos;
+         ++next)
+      if (plan[next].find("Index Cond:") != std::string::npos &&
+          plan[next].find("cdfilsoli =") != std::string::npos)
+        return true;
+  }
+  return false;
+}
+
+// The shapes whose search starts from the range's products: a product range, with no request
+// list or request dates to start from, of one branch (GetItens) or of each (GetFilSoliGD, unless
+// it starts from the items due in a delivery window).
+bool FromTheRangesProducts(const std::string& method, const TFilterShape& shape) {
+  if (!(shape.ProductFrom || shape.ProductTo) || shape.RequestList || shape.RequestDates)
+    return false;
+  return method == "GetItens" ||
+         (method == "GetFilSoliGD" && (shape.BranchList || !shape.DeliveryDates));
+}
+
 std::string Lines(const std::vector<std::string>& lines) {
   std::string text;
   for (const auto& line : lines) text += "\n  " + line;
@@ -604,6 +635,9 @@ TEST(QueryPlans, NoShapeRestrictedByDateBranchOrList_ReadsAllRequestsOrItems) {
       // item screen's look-up of one request is bounded by its key).
       if (shape.RequestDates && !shape.RequestList && method != "GetItemProduto") {
         EXPECT_TRUE(DatesThroughAnIndex(plan)) << method << Describe(shape) << Lines(plan);
+      }
+      if (FromTheRangesProducts(method, shape)) {
+        EXPECT_TRUE(ProductsThroughBranchItems(plan)) << method << Describe(shape) << Lines(plan);
       }
       ++checked;
     }
@@ -674,6 +708,10 @@ TEST(QueryPlans, ReadScopes_AddNoScanOfRequestsOrItems_AndFindTheAccountsBranche
         const std::string what = method + Describe(shape) + Describe(scope) + Lines(plan);
         if (restricted) {
           EXPECT_EQ(FullScans(plan), std::vector<std::string>()) << what;
+          // An account of its own requests starts from them (SOLICITACAO_SOLICITANTE).
+          if (FromTheRangesProducts(method, shape) && !scope.OwnRequests) {
+            EXPECT_TRUE(ProductsThroughBranchItems(plan)) << what;
+          }
         } else {
           EXPECT_LE(FullScans(plan).size(), FullScans(unscoped).size()) << what;
         }

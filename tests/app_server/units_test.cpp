@@ -320,6 +320,7 @@ TEST(Documentation, QuotesEveryStatementAsTheServerRunsIt) {
       {"GetFilSoliGD", "delivery-dates products"},
       {"GetFilSoliGD", "products"},
       {"GetItens", "request-dates delivery-dates request-list products"},
+      {"GetItens", "delivery-dates products"},
       {"GetDestSolGere", ""},
       {"GetItemProduto", "request-dates products"},
       {"GetItemCota", ""}};
