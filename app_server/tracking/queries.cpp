@@ -338,8 +338,8 @@ std::string Itens(TDialect dialect, const TFilterShape& shape, const TScopeShape
   const bool fromBranchItems = FromBranchItems(shape, scope);
   if (fromBranchItems && dialect == TDialect::Postgres) {
     // The branch's items of the range first, as a subquery of its own: PostgreSQL would rather
-    // hash the branch's requests against all its items and look each item's product up (a
-    // third more reads at scale 5000).
+    // hash the branch's requests against all its items and look each item's product up (ten
+    // times the buffer reads at scale 5000: 13,090 against 1,235).
     TConditions range;
     AddProduct(shape, range);
     sql += "(SELECT X.CDFILLAN, X.NRSOLICMP, X.NRITEMSOLI\n          FROM " +
