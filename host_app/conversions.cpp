@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "framework/data/format.h"
+#include "protocol/text.h"
 
 namespace hostapp {
 
@@ -18,14 +19,6 @@ QString EscapedLiteral(std::string_view character) {
     text.prepend(QLatin1Char('\\'));
   return text;
 }
-
-// Length of the UTF-8 sequence that starts with this byte.
-size_t SequenceLength(unsigned char lead) {
-  if (lead >= 0xF0) return 4;
-  if (lead >= 0xE0) return 3;
-  if (lead >= 0xC0) return 2;
-  return 1;
-}
 }  // namespace
 
 QString QtInputMask(std::string_view editMask) {
@@ -35,7 +28,7 @@ QString QtInputMask(std::string_view editMask) {
   QString out;
   for (size_t i = 0; i < mask.size();) {
     const char c = mask[i];
-    const size_t length = SequenceLength(static_cast<unsigned char>(c));
+    const size_t length = fw::Utf8LeadLength(static_cast<unsigned char>(c));
     if (length > 1) {
       out += ToQt(std::string_view(mask).substr(i, length));
       i += length;
@@ -45,7 +38,7 @@ QString QtInputMask(std::string_view editMask) {
     switch (c) {
       case '\\':
         if (i < mask.size()) {
-          const size_t next = SequenceLength(static_cast<unsigned char>(mask[i]));
+          const size_t next = fw::Utf8LeadLength(static_cast<unsigned char>(mask[i]));
           out += EscapedLiteral(std::string_view(mask).substr(i, next));
           i += next;
         }

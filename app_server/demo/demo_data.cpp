@@ -9,19 +9,19 @@
 
 #include "app_server/demo/demo_generator.h"
 #include "protocol/datetime.h"
+#include "protocol/text.h"
 
 namespace app {
 
 namespace demo {
 
 size_t CodePoints(std::string_view text) {
-  size_t count = 0;
-  for (const char c : text)
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
-  return count;
+  return fw::Utf8Count(text);
 }
 
-std::string Digits(long value, int width) { return fmt::format("{:0{}}", value, width); }
+std::string Digits(long value, int width) {
+  return fmt::format("{:0{}}", value, width);
+}
 
 double Round(double value, int decimals) {
   const double scale = std::pow(10.0, decimals);
