@@ -36,6 +36,44 @@ class EQueryTimeout : public EDatabaseError {
 
 enum class TDialect { Sqlite, Postgres };
 
+// How a statement is written for one engine, supplied by the engine (database_sqlite.cpp,
+// database_postgres.cpp): the text the two differ in, and how each planner is held to the plan a
+// statement is written for. The service's statements are composed from it and name no engine.
+struct TSqlDialect {
+  TDialect Engine;
+  // A join to be made in the order written. SQLite's planner reorders a plain JOIN and is held by
+  // CROSS JOIN; PostgreSQL keeps the order of joins it is given few enough of.
+  const char* OrderedJoin;
+  // The delivery date's stand-in for "none": text in SQLite, a timestamp in PostgreSQL.
+  const char* NoDate;
+  // A list parameter (its codes, selection.h) as a condition on a column (column, open, name,
+  // close) and as a table of its codes (open, name, "as", alias, columns).
+  const char* InListOpen;
+  const char* InListClose;
+  const char* ListRowsOpen;
+  const char* ListRowsAs;
+  const char* ListRowsColumns;
+  // PostgreSQL folds a subquery into a join of its own choosing, and reads a table from its start
+  // for a first match, counting on one soon: a subquery it must run as written ends in OFFSET 0,
+  // after an ORDER BY that names the index to search when it looks for a first match.
+  bool FencesSubqueries;
+  // SQLite would rather read every request in number order than sort those of a few listed
+  // branches: the list, put first in the FROM, makes it search each branch's.
+  bool ListLeadsJoin;
+
+  // "column is one of the codes of the list parameter `list`".
+  std::string InList(const char* column, const char* list) const;
+  // The codes of the list parameter `list` as a table named `alias`, each code as `value`.
+  std::string ListRows(const char* list, const char* alias) const;
+  // The end of a subquery to run as written: where FencesSubqueries, "ORDER BY order" (unless
+  // `order` is empty) and "OFFSET 0", each after `indent`; nothing elsewhere.
+  std::string Fence(const char* indent, const char* order = "") const;
+};
+
+const TSqlDialect& SqliteDialect();
+const TSqlDialect& PostgresDialect();
+const TSqlDialect& SqlDialect(TDialect engine);
+
 // The current row of a running query.
 class IRow {
  public:

@@ -348,4 +348,21 @@ std::unique_ptr<IConnection> OpenDatabase(const std::string& target) {
   return OpenSqlite(target);
 }
 
+// A list is bound as a text[] (ArrayLiteral); a subquery is kept as written with OFFSET 0.
+const TSqlDialect& PostgresDialect() {
+  static const TSqlDialect dialect{
+      .Engine = TDialect::Postgres,
+      .OrderedJoin = "JOIN",
+      .NoDate = "TIMESTAMP '1899-12-30 00:00:00'",
+      .InListOpen = " = ANY (:",
+      .InListClose = ")",
+      .ListRowsOpen = "unnest(:",
+      .ListRowsAs = ") AS ",
+      .ListRowsColumns = "(value)",
+      .FencesSubqueries = true,
+      .ListLeadsJoin = false,
+  };
+  return dialect;
+}
+
 }  // namespace app

@@ -265,4 +265,22 @@ std::string SqliteFileIdentity(const std::string& path) {
   return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
 }
 
+// A list is bound as its JSON text and read with json_each; the planner is held to a join order
+// with CROSS JOIN and to a list's search per code by putting the list first.
+const TSqlDialect& SqliteDialect() {
+  static const TSqlDialect dialect{
+      .Engine = TDialect::Sqlite,
+      .OrderedJoin = "CROSS JOIN",
+      .NoDate = "'1899-12-30 00:00:00'",
+      .InListOpen = " IN (SELECT value FROM json_each(:",
+      .InListClose = "))",
+      .ListRowsOpen = "json_each(:",
+      .ListRowsAs = ") ",
+      .ListRowsColumns = "",
+      .FencesSubqueries = false,
+      .ListLeadsJoin = true,
+  };
+  return dialect;
+}
+
 }  // namespace app

@@ -62,13 +62,6 @@ std::string Granted(const char* branch) {
 }
 constexpr const char* kOwnRequest = "S.CDOPERSOLI = :cdOperSoli";
 
-// "column is one of the codes of the list parameter".
-std::string InList(TDialect dialect, const char* column, const char* list) {
-  if (dialect == TDialect::Sqlite)
-    return std::string(column) + " IN (SELECT value FROM json_each(:" + list + "))";
-  return std::string(column) + " = ANY (:" + list + ")";
-}
-
 // Conditions joined with AND, each on a line of its own under `indent`.
 class TConditions {
  public:
@@ -100,10 +93,9 @@ class TConditions {
 // a branch that does not qualify costs no look-up of its FILIAL row. (Testing FILIAL's rows
 // against the list instead, as a semi-join, costs PostgreSQL a look-up of each of the account's
 // branches: a third more on a call of a few rows for an account of 255 branches.)
-std::string BranchesOf(TDialect dialect, const TScopeShape& scope) {
+std::string BranchesOf(const TSqlDialect& dialect, const TScopeShape& scope) {
   if (!scope.Branches) return "FILIAL F";
-  return std::string("USUARIOFILIAL G\n  ") +
-         (dialect == TDialect::Sqlite ? "CROSS JOIN" : "JOIN") +
+  return std::string("USUARIOFILIAL G\n  ") + dialect.OrderedJoin +
          " FILIAL F ON F.CDFILIAL = G.CDFILIAL";
 }
 
@@ -141,9 +133,9 @@ bool FromBranchItems(const TFilterShape& shape, const TScopeShape& scope) {
 
 // "PRODUTO P\n  JOIN ITEMSOLIFILIAL X ON ...": the products first (SQLite's CROSS JOIN keeps
 // that order), each then among `branch`'s items.
-std::string BranchItemsOfProducts(TDialect dialect, const std::string& branch,
+std::string BranchItemsOfProducts(const TSqlDialect& dialect, const std::string& branch,
                                   const std::string& indent) {
-  return "PRODUTO P\n" + indent + (dialect == TDialect::Sqlite ? "CROSS JOIN" : "JOIN") +
+  return "PRODUTO P\n" + indent + dialect.OrderedJoin +
          " ITEMSOLIFILIAL X ON X.CDFILSOLI = " + branch + " AND X.CDPRODUTO = P.CDPRODUTO";
 }
 
@@ -152,7 +144,7 @@ void AddProduct(const TFilterShape& shape, TConditions& conditions) {
   if (shape.ProductTo) conditions.Add(kProductTo);
 }
 
-std::string FilSoli(TDialect dialect, const TFilterShape&, const TScopeShape& scope) {
+std::string FilSoli(const TSqlDialect& dialect, const TFilterShape&, const TScopeShape& scope) {
   if (scope == TScopeShape{}) return kGetFilSoli;
   const char* branch = scope.Branches ? "G.CDFILIAL" : "F.CDFILIAL";
   std::string sql = "SELECT '' AS IDMARCADO, F.CDFILIAL AS CDFILSOLI, F.NMFILIAL\n  FROM " +
@@ -172,21 +164,21 @@ std::string WithConditions(const char* fixed, const TConditions& conditions) {
   return sql.substr(0, order) + conditions.More(" ") + sql.substr(order);
 }
 
-std::string DestSolGere(TDialect, const TFilterShape&, const TScopeShape& scope) {
+std::string DestSolGere(const TSqlDialect&, const TFilterShape&, const TScopeShape& scope) {
   TConditions scoped;
   AddScopeOfNamedBranch(scope, scoped);
   return WithConditions(kGetDestSolGere, scoped);
 }
 
 // A quotation is visible when it is the quotation of an item of a visible request.
-std::string ItemCota(TDialect dialect, const TFilterShape&, const TScopeShape& scope) {
+std::string ItemCota(const TSqlDialect& dialect, const TFilterShape&, const TScopeShape& scope) {
   if (scope == TScopeShape{}) return kGetItemCota;
   TConditions visible;
   visible.Add("I.CDFILIAL = :cdFilial AND I.NRCOLEPRECO = :nrColePreco");
   AddScope(scope, visible);
   TConditions scoped;
   scoped.Add(std::string("EXISTS (\n       SELECT 1 FROM ITEMSOLICITACAO I\n         ") +
-             (dialect == TDialect::Sqlite ? "CROSS JOIN" : "JOIN") +
+             dialect.OrderedJoin +
              " SOLICITACAO S ON S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = I.NRSOLICMP" +
              visible.Text("WHERE", "        ") + ")");
   return WithConditions(kGetItemCota, scoped);
@@ -197,7 +189,8 @@ std::string ItemCota(TDialect dialect, const TFilterShape&, const TScopeShape& s
 // Starts from the branches listed or from the request dates when given (an index of
 // SOLICITACAO on each); from the items due in the delivery range when that is the only
 // criterion.
-std::string NrSolicita(TDialect dialect, const TFilterShape& shape, const TScopeShape& scope) {
+std::string NrSolicita(const TSqlDialect& dialect, const TFilterShape& shape,
+                       const TScopeShape& scope) {
   TConditions where;
   if (shape.DeliveryDates && !shape.BranchList && !shape.RequestDates) {
     // The request numbers of the items due in the range: every item has its request
@@ -211,20 +204,21 @@ std::string NrSolicita(TDialect dialect, const TFilterShape& shape, const TScope
     // look-up per item, as in GetFilSoliGD).
     if (!(scope == TScopeShape{}))
       where.Add("EXISTS (SELECT 1 FROM SOLICITACAO S" + visible.Text("WHERE", "          ") +
-                (dialect == TDialect::Postgres ? " OFFSET 0)" : ")"));
+                dialect.Fence(" ") + ")");
     return "SELECT '' AS IDMARCADO, I.NRSOLICMP\n  FROM ITEMSOLICITACAO I" +
            where.Text("WHERE", " ") + "\n GROUP BY I.NRSOLICMP\n ORDER BY I.NRSOLICMP";
   }
   std::string sql = "SELECT '' AS IDMARCADO, S.NRSOLICMP\n  FROM ";
-  if (shape.BranchList && dialect == TDialect::Sqlite) {
+  if (shape.BranchList && dialect.ListLeadsJoin) {
     // SQLite would rather read every request in number order than sort those of a few
     // branches; the list, first, makes it search each branch's (a code listed twice is
     // harmless under the GROUP BY).
-    sql += "json_each(:lFilSoli) L\n  CROSS JOIN SOLICITACAO S ON S.CDFILIAL = L.value";
+    sql += dialect.ListRows("lFilSoli", "L") + "\n  " + dialect.OrderedJoin +
+           " SOLICITACAO S ON S.CDFILIAL = L.value";
     if (shape.RequestDates) where.Add(kRequestDates);
   } else {
     sql += "SOLICITACAO S";
-    if (shape.BranchList) where.Add(InList(dialect, "S.CDFILIAL", "lFilSoli"));
+    if (shape.BranchList) where.Add(dialect.InList("S.CDFILIAL", "lFilSoli"));
     if (shape.RequestDates) where.Add(kRequestDates);
   }
   AddScope(scope, where);
@@ -258,7 +252,8 @@ std::string NrSolicita(TDialect dialect, const TFilterShape& shape, const TScope
 // PostgreSQL would fold a subquery into a join of its own choosing (a hash join over a scan of
 // a whole table, the per-branch search for the uncorrelated forms); OFFSET 0 keeps each the
 // search it is written as.
-std::string FilSoliGD(TDialect dialect, const TFilterShape& shape, const TScopeShape& scope) {
+std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
+                      const TScopeShape& scope) {
   const char* branch = scope.Branches ? "G.CDFILIAL" : "F.CDFILIAL";
   const bool perBranch =
       !shape.RequestList && (shape.RequestDates || shape.BranchList || !shape.DeliveryDates);
@@ -268,7 +263,7 @@ std::string FilSoliGD(TDialect dialect, const TFilterShape& shape, const TScopeS
   const bool fromBranchItems = perBranch && FromBranchItems(shape, scope);
   if (fromBranchItems) {
     // The branch's items of the range's products (each item by its key for a delivery window).
-    const char* join = dialect == TDialect::Sqlite ? "CROSS JOIN" : "JOIN";
+    const char* join = dialect.OrderedJoin;
     select = "SELECT 1";
     from = BranchItemsOfProducts(dialect, branch, "         ");
     if (shape.DeliveryDates)
@@ -280,7 +275,7 @@ std::string FilSoliGD(TDialect dialect, const TFilterShape& shape, const TScopeS
     from = std::string("SOLICITACAO S\n         JOIN ") + kItemsOfRequest;
     if (Product(shape)) from += std::string("\n         JOIN ") + kProductOfItem;
     if (perBranch) inner.Add(std::string("S.CDFILIAL = ") + branch);
-    if (shape.RequestList) inner.Add(InList(dialect, "S.NRSOLICMP", "lSolicita"));
+    if (shape.RequestList) inner.Add(dialect.InList("S.NRSOLICMP", "lSolicita"));
     if (scope.OwnRequests) inner.Add(kOwnRequest);
   } else {
     // An item of a request the caller may not read gives no branch (null).
@@ -296,26 +291,21 @@ std::string FilSoliGD(TDialect dialect, const TFilterShape& shape, const TScopeS
   if (shape.DeliveryDates) inner.Add(kDeliveryDates);
   AddProduct(shape, inner);
   std::string subquery = select + "\n         FROM " + from + inner.Text("WHERE", "        ");
-  if (dialect == TDialect::Postgres) {
-    // For the first match of a branch PostgreSQL would read the request table from its start,
-    // counting on a match soon (none comes for a branch without requests: the whole table is
-    // read); in date order it takes the branch's index.
-    if (perBranch && !fromBranchItems) subquery += "\n        ORDER BY S.DTHRLANCSOL";
-    // Likewise it would read every product for the range's, counting on one soon; in code
-    // order it takes the index on CDARVPROD.
-    if (fromBranchItems) subquery += "\n        ORDER BY P.CDARVPROD";
-    subquery += "\n        OFFSET 0";
-  }
+  // For the first match of a branch PostgreSQL would read the request table from its start,
+  // counting on a match soon (none comes for a branch without requests: the whole table is
+  // read); in date order it takes the branch's index. Likewise it would read every product for
+  // the range's, counting on one soon; in code order it takes the index on CDARVPROD.
+  subquery += dialect.Fence("\n        ", fromBranchItems ? "P.CDARVPROD"
+                                          : perBranch     ? "S.DTHRLANCSOL"
+                                                          : "");
 
   TConditions outer;
   if (perBranch && shape.RequestDates)
     // PostgreSQL would read the table from its start, counting on a match soon.
     outer.Add(std::string("EXISTS (\n       SELECT 1 FROM SOLICITACAO S\n        WHERE ") +
-              kRequestDates +
-              (dialect == TDialect::Postgres ? "\n        ORDER BY S.DTHRLANCSOL\n        OFFSET 0)"
-                                             : ")"));
+              kRequestDates + dialect.Fence("\n        ", "S.DTHRLANCSOL") + ")");
   if (scope.Branches) outer.Add("G.LOGIN = :login");
-  if (shape.BranchList) outer.Add(InList(dialect, branch, "lFilSoli"));
+  if (shape.BranchList) outer.Add(dialect.InList(branch, "lFilSoli"));
   outer.Add((perBranch ? "EXISTS (\n       " : std::string(branch) + " IN (\n       ") + subquery +
             ")");
   return "SELECT F.CDFILIAL, F.NMFILIAL\n  FROM " + BranchesOf(dialect, scope) +
@@ -327,8 +317,8 @@ std::string FilSoliGD(TDialect dialect, const TFilterShape& shape, const TScopeS
 // The items of one requesting branch: from its requests in the request-date range (the index on
 // (CDFILIAL, DTHRLANCSOL)), or from the requests of the list (the index on NRSOLICMP). The
 // requester's name is joined per request, before the items.
-std::string Itens(TDialect dialect, const TFilterShape& shape, const TScopeShape& scope) {
-  const char* join = dialect == TDialect::Sqlite ? "CROSS JOIN" : "JOIN";
+std::string Itens(const TSqlDialect& dialect, const TFilterShape& shape, const TScopeShape& scope) {
+  const char* join = dialect.OrderedJoin;
   std::string sql =
       R"SQL(SELECT I.STATUS, S.CDFILLAN, S.NRSOLICMP, S.CDOPERLANC, D.NMDESTSOLI, I.NRCOMPRA,
        C.DTCONCOLEPREC, I.DTPROGENTR, O.NMOPERADOR, S.DTHRLANCSOL, I.QTSOLIPROD,
@@ -336,7 +326,7 @@ std::string Itens(TDialect dialect, const TFilterShape& shape, const TScopeShape
        I.NRCOLEPRECO, I.CDFILIAL, N.DTEMISSAO, A.DTPROGENTAF
   FROM )SQL";
   const bool fromBranchItems = FromBranchItems(shape, scope);
-  if (fromBranchItems && dialect == TDialect::Postgres) {
+  if (fromBranchItems && dialect.FencesSubqueries) {
     // The branch's items of the range first, as a subquery of its own: PostgreSQL would rather
     // hash the branch's requests against all its items and look each item's product up (ten
     // times the buffer reads at scale 5000: 13,090 against 1,235).
@@ -344,8 +334,8 @@ std::string Itens(TDialect dialect, const TFilterShape& shape, const TScopeShape
     AddProduct(shape, range);
     sql += "(SELECT X.CDFILLAN, X.NRSOLICMP, X.NRITEMSOLI\n          FROM " +
            BranchItemsOfProducts(dialect, ":cdFilial", "          ") +
-           range.Text("WHERE", "         ") +
-           "\n         ORDER BY P.CDARVPROD\n         OFFSET 0) X\n  JOIN SOLICITACAO S ON "
+           range.Text("WHERE", "         ") + dialect.Fence("\n         ", "P.CDARVPROD") +
+           ") X\n  JOIN SOLICITACAO S ON "
            "S.CDFILLAN = X.CDFILLAN AND S.NRSOLICMP = X.NRSOLICMP\n  LEFT JOIN OPERADOR O ON "
            "O.CDOPERADOR = S.CDOPERSOLI\n  JOIN ITEMSOLICITACAO I ON I.CDFILLAN = X.CDFILLAN AND "
            "I.NRSOLICMP = X.NRSOLICMP\n                         AND I.NRITEMSOLI = X.NRITEMSOLI";
@@ -371,10 +361,10 @@ std::string Itens(TDialect dialect, const TFilterShape& shape, const TScopeShape
   TConditions where;
   where.Add("S.CDFILIAL = :cdFilial");
   AddScopeOfNamedBranch(scope, where);
-  if (shape.RequestList) where.Add(InList(dialect, "S.NRSOLICMP", "lSolicita"));
+  if (shape.RequestList) where.Add(dialect.InList("S.NRSOLICMP", "lSolicita"));
   if (shape.RequestDates) where.Add(kRequestDates);
   if (shape.DeliveryDates) where.Add(kDeliveryDates);
-  if (!(fromBranchItems && dialect == TDialect::Postgres)) AddProduct(shape, where);
+  if (!(fromBranchItems && dialect.FencesSubqueries)) AddProduct(shape, where);
   sql += where.Text("WHERE", " ");
   sql += "\n ORDER BY S.NRSOLICMP, S.CDFILLAN, I.NRITEMSOLI";
   return sql;
@@ -383,10 +373,9 @@ std::string Itens(TDialect dialect, const TFilterShape& shape, const TScopeShape
 // ------------------------------------------------------------------ GetItemProduto
 
 // One request, by its key; the filter's request dates and product range on top.
-std::string ItemProduto(TDialect dialect, const TFilterShape& shape, const TScopeShape& scope) {
-  const char* none =
-      dialect == TDialect::Sqlite ? "'1899-12-30 00:00:00'" : "TIMESTAMP '1899-12-30 00:00:00'";
-  const std::string due = std::string("COALESCE(I.DTPROGENTR, ") + none + ")";
+std::string ItemProduto(const TSqlDialect& dialect, const TFilterShape& shape,
+                        const TScopeShape& scope) {
+  const std::string due = std::string("COALESCE(I.DTPROGENTR, ") + dialect.NoDate + ")";
   std::string sql =
       R"SQL(SELECT P.CDARVPROD, P.CDPRODUTO, P.NMPRODUTO, P.SGUNIDADE, I.QTSOLIPROD, P.VRCMPANTERIOR,
        F.NMRAZSOCFORN, A.VRTOTALAF, N.NRNOTAFISC, N.DTEMISSAO, N.CDTIPOOPER, N.VRNOTAFISC,
@@ -447,7 +436,7 @@ constexpr uint64_t WarmShapes(std::initializer_list<unsigned> shapes) {
   return set;
 }
 
-using TComposer = std::string (*)(TDialect, const TFilterShape&, const TScopeShape&);
+using TComposer = std::string (*)(const TSqlDialect&, const TFilterShape&, const TScopeShape&);
 
 enum class TRun { Quick, Search };
 
@@ -504,7 +493,7 @@ struct TComposed {
           for (unsigned bits = 0; bits <= kAllBits; ++bits)
             if ((bits & ~kMethods[m].Criteria) == 0)
               Text[d][m][scope][bits] =
-                  kMethods[m].Compose(dialect, ShapeOfBits(bits), ScopeOfIndex(scope));
+                  kMethods[m].Compose(SqlDialect(dialect), ShapeOfBits(bits), ScopeOfIndex(scope));
     }
   }
 };

@@ -9,10 +9,10 @@
 // enters the SQL: the shape is a set of booleans, and the values are bound as parameters (a
 // selection list as one parameter).
 //
-// The engines' texts differ only where they must: SQLite reads a selection list with json_each,
-// PostgreSQL compares with = ANY of a text[]; the delivery date's stand-in for "none" is text in
-// one and a timestamp in the other; SQLite is told the join order with CROSS JOIN where its
-// planner would take a worse one (PostgreSQL keeps the written order, see database_postgres.cpp).
+// The statements name no engine: where the engines' texts differ they take it from the engine's
+// dialect (TSqlDialect, database.h): how a selection list is read (json_each in SQLite, = ANY of a
+// text[] in PostgreSQL), the delivery date's stand-in for "none", the join order SQLite is held
+// to with CROSS JOIN, and the subqueries PostgreSQL is kept from folding (OFFSET 0).
 //
 // Parameters are named (":cdFilial"). Dates are bound as days (see TParam); selection lists as
 // their codes; product codes normalised (tracking_service.h).

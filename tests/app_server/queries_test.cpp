@@ -425,6 +425,25 @@ TEST(FilterShapes, EachMethodHasAStatementPerShapeOfItsOwnCriteria) {
 // The one table of the methods: every method of the contract once, in its order, with a
 // statement; the look-ups by key quick and the filtered searches not; every warmed shape one the
 // method has a statement for.
+// Each engine's dialect, as its own engine reads it: a list as a condition and as a table of
+// its codes (the form only one engine's statements use today included), and a fenced subquery.
+TEST(FilterShapes, TheEnginesDialect_ReadsListsAndFencedSubqueries) {
+  auto connection = app::OpenDatabase(Demo().Served);
+  const app::TSqlDialect& dialect = app::SqlDialect(connection->Dialect());
+  EXPECT_EQ(connection->Dialect(), dialect.Engine);
+  const app::TNamedParams params = {{"l", app::TParam::FromCodes({"c", "a", "b", "a"})},
+                                    {"m", app::TParam::FromCodes({"b", "x", "c"})}};
+  const std::string sql = "SELECT V.x FROM (SELECT L.value AS x FROM " +
+                          dialect.ListRows("l", "L") + " WHERE " + dialect.InList("L.value", "m") +
+                          dialect.Fence("\n ", "L.value") + ") V\n ORDER BY V.x";
+  EXPECT_EQ((std::vector<std::string>{"|b", "|c"}), RowsOf(*connection, sql.c_str(), params, 1))
+      << sql;
+  const std::string noDate = std::string("SELECT CAST(") + dialect.NoDate + " AS TEXT)";
+  const auto none = RowsOf(*connection, noDate.c_str(), {}, 1);
+  ASSERT_EQ(1u, none.size());
+  EXPECT_EQ(0u, none[0].find("|1899-12-30")) << none[0];
+}
+
 TEST(FilterShapes, TheMethodTableServesEachContractMethodOnce) {
   const auto methods = app::TrackingMethods();
   ASSERT_EQ(service::Methods().size(), methods.size());
