@@ -33,11 +33,12 @@ TEST(ServerConfig, TheUsage_NamesEverySettingAndCommand) {
     EXPECT_NE(std::string(), setting.Help) << setting.Key;
   }
   for (const char* command :
-       {"--config ARQUIVO", "--check-config", "--schema MOTOR", "--init-demo BANCO", "--seed N",
-        "--scale N", "--add-user USUARIO", "--name NOME", "--disable-user USUARIO",
-        "--unlock-user USUARIO", "--grant-branches USUARIO FILIAIS", "--grant-all-branches USUARIO",
-        "--revoke-branches USUARIO", "--own-requests USUARIO sim|nao", "--operator USUARIO CODIGO",
-        "--show-user USUARIO", "-h,--help"})
+       {"--config ARQUIVO", "--check-config", "--schema MOTOR", "--upgrade-schema",
+        "--init-demo BANCO", "--seed N", "--scale N", "--add-user USUARIO", "--name NOME",
+        "--disable-user USUARIO", "--unlock-user USUARIO", "--grant-branches USUARIO FILIAIS",
+        "--grant-all-branches USUARIO", "--revoke-branches USUARIO",
+        "--own-requests USUARIO sim|nao", "--operator USUARIO CODIGO", "--show-user USUARIO",
+        "-h,--help"})
     EXPECT_NE(std::string::npos, usage.find("  " + std::string(command) + " ")) << command << "\n"
                                                                                 << usage;
 }
@@ -66,6 +67,7 @@ TEST(ServerConfig, ACommandLineThatDoesNotRead_IsAUsageErrorSaidInPortuguese) {
       {{"--show-user", "ana", "--show-user", "bia", "--db", "x.db"},
        "app-server: use uma opção de escopo por vez"},
       {{"--db", "x.db", "--init-demo", "y.db"}, "app-server: use --db ou --init-demo, não ambos"},
+      {{"--upgrade-schema"}, "app-server: --upgrade-schema pede --db BANCO"},
   };
   int number = 0;
   for (const auto& each : cases) {
