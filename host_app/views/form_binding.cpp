@@ -179,10 +179,12 @@ void FormBinding::FocusChanged(fw::TComponent* component) {
 
 // ---- the form side of the platform ----
 
-void FormBinding::ShowForm(fw::TForm* form) {
+// What showing a form and showing it modal share: its menu, its window placed and shown
+// (maximized once when asked), without the model hearing of the window's own moves.
+FormView* FormBinding::OpenWindow(fw::TForm* form, bool modal) {
   FormView* view = Bind(form);
   if (form->Menu && !view->MenuBuilt) Menus().BuildMenu(*view);
-  QWidget* window = EnsureWindow(*view, false);
+  QWidget* window = EnsureWindow(*view, modal);
   Place(*view);
   ++Syncing();
   if (view->ShowMaximized) {
@@ -192,24 +194,18 @@ void FormBinding::ShowForm(fw::TForm* form) {
     window->show();
   }
   --Syncing();
+  return view;
+}
+
+void FormBinding::ShowForm(fw::TForm* form) {
+  FormView* view = OpenWindow(form, false);
   Containers().Layout(*Find(form));
   BringToFront(*view);
   SyncFocus(*view);
 }
 
 void FormBinding::ShowModal(fw::TForm* form) {
-  FormView* view = Bind(form);
-  if (form->Menu && !view->MenuBuilt) Menus().BuildMenu(*view);
-  QWidget* window = EnsureWindow(*view, true);
-  Place(*view);
-  ++Syncing();
-  if (view->ShowMaximized) {
-    view->ShowMaximized = false;
-    window->showMaximized();
-  } else {
-    window->show();
-  }
-  --Syncing();
+  FormView* view = OpenWindow(form, true);
   BringToFront(*view);
   SyncFocus(*view);
   if (!form->Visible()) return;  // closed by its own show handlers

@@ -45,6 +45,7 @@ class FormBinding : public KindBinding {
  private:
   QWidget* EnsureWindow(FormView& form, bool modal);
   void Place(FormView& form);
+  FormView* OpenWindow(fw::TForm* form, bool modal);
   void BringToFront(FormView& form);
 
   QPointer<QMdiArea> mdiArea_;
