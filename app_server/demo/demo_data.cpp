@@ -23,6 +23,11 @@ std::string Digits(long value, int width) {
   return fmt::format("{:0{}}", value, width);
 }
 
+std::string RequestNumber(int year, long numberInYear, bool manyInYear) {
+  return manyInYear ? Digits(year % 100, 2) + Digits(numberInYear, 8)
+                    : Digits(year, 4) + Digits(numberInYear, 6);
+}
+
 double Round(double value, int decimals) {
   const double scale = std::pow(10.0, decimals);
   return std::round(value * scale) / scale;

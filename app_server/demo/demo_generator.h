@@ -56,6 +56,10 @@ struct TDraws {
 size_t CodePoints(std::string_view text);
 // `value` in `width` digits, zeros in front.
 std::string Digits(long value, int width);
+// A request's number, ten characters as its column holds: the year and six digits numbering the
+// request within it ("2023000042"); when a year has more requests than six digits can number
+// (`manyInYear`), the year's last two digits and eight ("2300000042").
+std::string RequestNumber(int year, long numberInYear, bool manyInYear);
 double Round(double value, int decimals);
 
 // A table the generator writes rows to.

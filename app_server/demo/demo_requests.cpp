@@ -127,7 +127,8 @@ class TRequestMaker {
 
   void Run(int scale, double end) {
     const long requestCount = 80L * scale;
-    // Dates first, in order, so that request numbers grow with time: "2023" + 6 digits.
+    manyInYear_ = requestCount > kMostInYear;
+    // Dates first, in order, so that request numbers grow with time (RequestNumber).
     std::vector<double> dates(static_cast<size_t>(requestCount));
     for (auto& date : dates) date = end - random_.Between(0, 364) + WorkingTime(random_);
     std::sort(dates.begin(), dates.end());
@@ -154,7 +155,7 @@ class TRequestMaker {
       year_ = enteredYear;
       numberInYear_ = 0;
     }
-    request.Number = Digits(year_, 4) + Digits(++numberInYear_, 6);
+    request.Number = RequestNumber(year_, ++numberInYear_, manyInYear_);
     // The first requests take every status in turn, so that any seed shows them all.
     request.Status = request.Index < static_cast<long>(std::size(kStatuses))
                          ? kStatuses[request.Index]
@@ -381,6 +382,9 @@ class TRequestMaker {
   std::vector<long> invoiceNumbers_;  // per supplier
   int year_ = 0;
   long numberInYear_ = 0;
+  // More requests than "2023" + six digits can number in a year (past scale 12,499).
+  static constexpr long kMostInYear = 999999;
+  bool manyInYear_ = false;
   long quotations_ = 0, purchases_ = 0, orders_ = 0;
 };
 

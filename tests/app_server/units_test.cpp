@@ -10,6 +10,7 @@
 #include "app_server/db/iso_date.h"
 #include "app_server/db/selection.h"
 #include "app_server/demo/demo_data.h"
+#include "app_server/demo/demo_generator.h"
 #include "app_server/rpc/rpc.h"
 #include "app_server/tracking/queries.h"
 #include "app_server/tracking/tracking_service.h"
@@ -213,6 +214,19 @@ TEST(DemoData, SameSeedGivesTheSameDataAndAnotherSeedOther) {
   EXPECT_EQ(160, first.Requests);
   EXPECT_EQ(Dump(dir.Path() + "/a.db"), Dump(dir.Path() + "/b.db"));
   EXPECT_NE(Dump(dir.Path() + "/a.db"), Dump(dir.Path() + "/c.db"));
+}
+
+// A demo past scale 12,499 has more than 999,999 requests in a year: "2023" and a seventh digit
+// made eleven characters, which SQLite stored and PostgreSQL's VARCHAR(10) refused.
+TEST(DemoData, RequestNumbersFitTheirColumnAndStayUniqueAndOrderedPastAMillionAYear) {
+  EXPECT_EQ("2023000001", app::demo::RequestNumber(2023, 1, false));
+  EXPECT_EQ("2023999999", app::demo::RequestNumber(2023, 999999, false));
+  EXPECT_EQ("2300000001", app::demo::RequestNumber(2023, 1, true));
+  EXPECT_EQ("2304000000", app::demo::RequestNumber(2023, 4000000, true));
+  const std::string lastOfYear = app::demo::RequestNumber(2023, 4000000, true);
+  const std::string firstOfNext = app::demo::RequestNumber(2024, 1, true);
+  EXPECT_EQ(10u, lastOfYear.size());
+  EXPECT_LT(lastOfYear, firstOfNext);
 }
 
 TEST(DemoData, RepresentsEveryStatusApprovalAndQuotationState) {
