@@ -271,7 +271,11 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
               " ITEMSOLICITACAO I ON I.CDFILLAN = X.CDFILLAN AND I.NRSOLICMP = X.NRSOLICMP"
               "\n                                AND I.NRITEMSOLI = X.NRITEMSOLI";
   } else if (!fromItems) {
-    select = perBranch ? "SELECT 1" : "SELECT S.CDFILIAL";
+    // The list's branches once each: an account's branches (USUARIOFILIAL) are then matched
+    // against a handful of rows. Without DISTINCT, PostgreSQL's generic plan, which takes an
+    // account for one branch, runs the list's look-ups again for each of the account's
+    // branches (518 times for an account of every branch at scale 50000: 56 ms against 1).
+    select = perBranch ? "SELECT 1" : "SELECT DISTINCT S.CDFILIAL";
     from = std::string("SOLICITACAO S\n         JOIN ") + kItemsOfRequest;
     if (Product(shape)) from += std::string("\n         JOIN ") + kProductOfItem;
     if (perBranch) inner.Add(std::string("S.CDFILIAL = ") + branch);

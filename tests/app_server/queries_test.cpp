@@ -744,3 +744,106 @@ TEST(QueryPlans, ReadScopes_AddNoScanOfRequestsOrItems_AndFindTheAccountsBranche
 
 }  // namespace
 }  // namespace testing_app
+
+namespace testing_app {
+namespace {
+
+// `sql` with its named parameters as PostgreSQL's $1, $2...; the values, in that order, as
+// literals for EXECUTE.
+std::pair<std::string, std::string> Positional(const std::string& sql,
+                                               const app::TNamedParams& params) {
+  std::string text, values;
+  std::vector<std::string> names;
+  auto quoted = [](const std::string& value) { return "'" + value + "'"; };
+  for (size_t i = 0; i < sql.size();) {
+    if (sql[i] != ':' || (i > 0 && sql[i - 1] == ':') ||
+        (i + 1 < sql.size() && !std::isalpha(static_cast<unsigned char>(sql[i + 1])))) {
+      text += sql[i++];
+      continue;
+    }
+    size_t end = i + 1;
+    while (end < sql.size() && std::isalnum(static_cast<unsigned char>(sql[end]))) ++end;
+    const std::string name = sql.substr(i + 1, end - i - 1);
+    auto known = std::find(names.begin(), names.end(), name);
+    if (known == names.end()) {
+      names.push_back(name);
+      known = names.end() - 1;
+      const auto param = std::find_if(params.begin(), params.end(),
+                                      [&](const auto& each) { return each.first == name; });
+      EXPECT_NE(param, params.end()) << name;
+      if (param == params.end()) return {};
+      const app::TParam& value = param->second;
+      if (!values.empty()) values += ", ";
+      if (value.Kind == app::TParam::TKind::Day) {
+        values += quoted(app::DayText(value.Day));
+      } else if (value.Kind == app::TParam::TKind::Codes) {
+        std::string list;
+        for (const auto& code : value.Codes) list += (list.empty() ? "" : ",") + code;
+        values += quoted("{" + list + "}");
+      } else {
+        values += quoted(value.Text);
+      }
+    }
+    text += "$" + std::to_string(known - names.begin() + 1);
+    i = end;
+  }
+  return {text, values};
+}
+
+// How many times the plan's scans driven by the request list (an index condition on the list)
+// ran, at most (EXPLAIN ANALYZE's loops).
+int MostLoopsOfTheList(const std::vector<std::vector<std::string>>& plan) {
+  int most = 0;
+  for (size_t i = 0; i < plan.size(); ++i) {
+    const std::string& line = plan[i].at(0);
+    const size_t at = line.find("loops=");
+    if (line.find("Scan") == std::string::npos || at == std::string::npos) continue;
+    for (size_t next = i + 1;
+         next < plan.size() && plan[next].at(0).find("->") == std::string::npos; ++next) {
+      const std::string& detail = plan[next].at(0);
+      if (detail.find("Index Cond:") != std::string::npos &&
+          detail.find("nrsolicmp)::text = ANY") != std::string::npos)
+        most = std::max(most, std::atoi(line.c_str() + at + 6));
+    }
+  }
+  return most;
+}
+
+// PostgreSQL plans a statement it has run a few times once for any parameters (a generic plan),
+// from estimates that cannot see whose account it is: on a site where most accounts have one
+// branch it takes any account for one. For an account of every branch, a plan that looks the
+// request list up again for each of the account's branches costs the branches times the list.
+TEST(PostgresEngine, GenericPlans_LookTheRequestListUpOnceForAnAccountOfEveryBranch) {
+  TPlanDemo demo;
+  PostgresQuery(demo.Location,
+                "INSERT INTO USUARIOFILIAL (LOGIN, CDFILIAL) "
+                "SELECT 'conta' || I, (SELECT CDFILIAL FROM FILIAL ORDER BY CDFILIAL "
+                "OFFSET I % (SELECT COUNT(*) FROM FILIAL) LIMIT 1) FROM generate_series(1, 3000) I;"
+                "INSERT INTO USUARIOFILIAL (LOGIN, CDFILIAL) SELECT 'todas', CDFILIAL FROM FILIAL;"
+                "ANALYZE USUARIOFILIAL");
+  const app::TScopeShape scope{.Branches = true};
+  size_t checked = 0;
+  for (const TFilterShape& shape : app::ShapesOf("GetFilSoliGD")) {
+    if (!shape.RequestList) continue;
+    const app::TBoundCall call =
+        app::BindCall(*service::FindMethod("GetFilSoliGD"), TypicalCall("GetFilSoliGD", shape));
+    const auto statement =
+        Positional(app::SqlFor("GetFilSoliGD", app::TDialect::Postgres, call.Shape, scope),
+                   WithScope(call.Params, scope, "todas", ""));
+    auto planIn = [&](const char* mode) {
+      return PostgresQuery(demo.Location, std::string("SET plan_cache_mode = ") + mode +
+                                              "; PREPARE p AS " + statement.first +
+                                              "; EXPLAIN ANALYZE EXECUTE p(" + statement.second +
+                                              ")");
+    };
+    const auto plan = planIn("force_generic_plan");
+    std::string lines;
+    for (const auto& row : plan) lines += "\n  " + row.at(0);
+    EXPECT_LE(MostLoopsOfTheList(plan), 1) << Describe(shape) << lines;
+    ++checked;
+  }
+  EXPECT_EQ(32u, checked);
+}
+
+}  // namespace
+}  // namespace testing_app
