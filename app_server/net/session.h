@@ -32,6 +32,7 @@
 #include "app_server/auth/accounts.h"
 #include "app_server/log/metrics.h"
 #include "app_server/net/log_limit.h"
+#include "app_server/net/session_writer.h"
 #include "app_server/net/tls_stream.h"
 
 namespace app::net {
@@ -164,6 +165,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
   void RequestStop();
 
  private:
+  // The collaborators below run on this session's thread and reach its state directly.
+  friend class TSessionWriter;
+
   void Serve();
 
   // Looks at the first byte before the handshake: a client that starts with anything but a
@@ -194,7 +198,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   // A call that may take long runs on the query pool (and so does a quick one while searches
   // wait there); this connection waits for it, the others on this thread do not. False, with
-  // the answer in response_, when the queue is full.
+  // the answer in writer_, when the queue is full.
   bool RunOnPool(TRpcRequest& request);
 
   // Closes the connection when no login has succeeded by the deadline; a login being checked
@@ -203,44 +207,20 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   // Checks a login on the query pool (the password hash takes CPU and memory by design); the
   // answer comes back to this thread, a refusal only LoginFailureDelayMs after the request
-  // arrived. False, with the answer in response_, when the queue is full.
+  // arrived. False, with the answer in writer_, when the queue is full.
   bool StartLogin(IAuthenticator& authenticator, const TRpcRequest& request);
 
   void FinishLogin(uint32_t msgid, TClock::time_point arrived, const TLoginOutcome& outcome,
                    const std::string& error);
 
-  // Writes the login's answer in response_ and goes on with the requests after it (or closes,
+  // Writes the login's answer in writer_ and goes on with the requests after it (or closes,
   // when the login deadline passed meanwhile without a success).
   void AnswerLogin();
-
-  // An error answer, after which the connection closes.
-  void Reply(uint32_t msgid, const std::string& message, bool closeAfter);
-
-  // Writes response_. Most answers fit the socket buffer and go out at once, with no timer and
-  // no handler to schedule; true then, and the caller goes on with the next request. Otherwise
-  // the rest is written asynchronously under the write time-out and OnWritten goes on.
-  bool Send(bool closeAfter);
-
-  void OnWritten(const asio::error_code& error, bool closeAfter);
-
-  // True when the session goes on reading requests.
-  bool AfterWrite(bool closeAfter);
-
-  // Half-closes and reads what the client still sends for a moment, so that the error just
-  // written reaches it before the connection is torn down (closing with unread bytes would
-  // reset the connection and could discard the answer).
-  void Drain();
-
-  void DrainMore();
 
   void ArmTimer(TClock::duration after, std::string why);
 
   // Off the count of connections that have not logged in (at login, and at the end).
   void LeaveStrangersLocked();
-
-  void AddUnsent(size_t bytes);
-
-  void ReleaseUnsent();
 
   void Close();
 
@@ -260,11 +240,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
   std::string addressText_;
   std::string peer_;
   uint64_t strangerNumber_ = 0;  // in shared_.Strangers while not 0
-  size_t unsent_ = 0;            // of response_, counted in shared_.UnsentBytes
   TRequestDecoder decoder_;
   size_t held_ = 0;  // of decoder_'s bytes, accounted in shared_.PendingBytes
-  std::string response_;
-  char drain_[4096];
+  TSessionWriter writer_;
   bool busy_ = false;  // an answer is being computed or written
   bool stopping_ = false;
   bool closed_ = false;

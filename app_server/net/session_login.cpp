@@ -42,7 +42,7 @@ bool TSession::StartLogin(IAuthenticator& authenticator, const TRpcRequest& requ
     Metrics().Busy(TBusyQueue::Logins);
     Metrics().Login(TLoginResult::Busy);
     Note(std::string(kLoginMethod) + " erro: " + kBusy, TLogPriority::Warning);
-    EncodeErrorResponse(response_, request.MsgId, kBusy);
+    EncodeErrorResponse(writer_.Response(), request.MsgId, kBusy);
     return false;
   }
   busy_ = true;
@@ -86,7 +86,7 @@ void TSession::FinishLogin(uint32_t msgid, TClock::time_point arrived, const TLo
     Note(std::string(kLoginMethod) + " erro: " + error +
              (outcome.LogText.empty() ? "" : " (" + outcome.LogText + ")"),
          TLogPriority::Warning);
-    EncodeErrorResponse(response_, msgid, error);
+    EncodeErrorResponse(writer_.Response(), msgid, error);
     AnswerLogin();
     return;
   }
@@ -99,11 +99,11 @@ void TSession::FinishLogin(uint32_t msgid, TClock::time_point arrived, const TLo
     }
     login_ = outcome.Login;
     loginTimer_.cancel();
-    EncodeLoginResponse(response_, msgid, outcome.Login, outcome.Name, outcome.Scope);
+    EncodeLoginResponse(writer_.Response(), msgid, outcome.Login, outcome.Name, outcome.Scope);
     AnswerLogin();
     return;
   }
-  EncodeErrorResponse(response_, msgid, outcome.Message);
+  EncodeErrorResponse(writer_.Response(), msgid, outcome.Message);
   delayTimer_.expires_at(arrived + std::chrono::milliseconds(shared_.Options.LoginFailureDelayMs));
   delayTimer_.async_wait([self = shared_from_this()](const asio::error_code&) {
     if (self->closed_) {
@@ -121,7 +121,7 @@ void TSession::AnswerLogin() {
   if (expired)
     Note("conexão encerrada: sem login em " + std::to_string(shared_.LoginTimeoutMs.load() / 1000) +
          " s");
-  if (Send(expired)) ProcessBuffered();
+  if (writer_.Send(expired)) ProcessBuffered();
 }
 
 }  // namespace app::net
