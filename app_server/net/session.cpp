@@ -41,8 +41,7 @@ std::string LogText(const TRpcRequest& request, const TCallOutcome& outcome, dou
 TSession::TSession(TSocket socket, TShared& shared, bool counted, std::string refusal)
     : stream_(std::move(socket), shared.Tls.get()),
       timer_(stream_.Socket().get_executor()),
-      loginTimer_(stream_.Socket().get_executor()),
-      delayTimer_(stream_.Socket().get_executor()),
+      gate_(*this, stream_.Socket().get_executor()),
       shared_(shared),
       counted_(counted),
       refusingSlot_(!refusal.empty()),
@@ -65,7 +64,7 @@ TSession::~TSession() {
   std::function<void()> lastGone;
   {
     std::lock_guard<std::mutex> lock(shared_.Mutex);
-    LeaveStrangersLocked();
+    gate_.LeaveStrangersLocked();
     shared_.Sessions.erase(this);
     if (counted_) {
       --shared_.Served;
@@ -82,7 +81,7 @@ TSession::~TSession() {
 void TSession::Start() {
   // The login deadline counts from the accept, the handshake inside it: a connection holds
   // its slot unauthenticated for LoginTimeoutMs at most, however it spends them.
-  if (refusal_.empty() && shared_.Registry.Authenticator() != nullptr) ArmLoginDeadline();
+  if (refusal_.empty() && shared_.Registry.Authenticator() != nullptr) gate_.ArmLoginDeadline();
   if (stream_.Encrypted()) {
     AwaitHandshake();
     return;
@@ -206,10 +205,10 @@ void TSession::ProcessBuffered() {
         }
         if (IAuthenticator* authenticator = shared_.Registry.Authenticator()) {
           if (next.Request.Method == kLoginMethod) {
-            if (StartLogin(*authenticator, next.Request)) return;
+            if (gate_.StartLogin(*authenticator, next.Request)) return;
             break;
           }
-          if (!authenticated_) {
+          if (!gate_.Authenticated()) {
             Note(QuoteClientText(next.Request.Method) + " erro: " + kNotAuthenticated);
             EncodeErrorResponse(writer_.Response(), next.Request.MsgId, kNotAuthenticated);
             break;
@@ -221,7 +220,7 @@ void TSession::ProcessBuffered() {
             shared_.QueuedQueries.load(std::memory_order_relaxed) == 0) {
           const auto started = TClock::now();
           const TCallOutcome outcome =
-              HandleRequest(shared_.Registry, next.Request, {login_}, writer_.Response());
+              HandleRequest(shared_.Registry, next.Request, {gate_.Account()}, writer_.Response());
           const double ms = Milliseconds(started);
           Metrics().Call(next.Request.Method, outcome.Kind, ms / 1000);
           Note(LogText(next.Request, outcome, ms), PriorityOf(outcome));
@@ -272,7 +271,7 @@ bool TSession::RunOnPool(TRpcRequest& request) {
   const auto queued = TClock::now();
   const bool isLong = shared_.Registry.IsLong(request.Method);
   auto call = [self, request = std::move(request), queued, isLong,
-               context = TCallContext{login_}]() mutable {
+               context = TCallContext{gate_.Account()}]() mutable {
     self->shared_.QueuedQueries.fetch_sub(1);
     const auto started = TClock::now();
     std::string response;
@@ -333,15 +332,14 @@ void TSession::Close() {
   ReleaseBuffered();
   writer_.ReleaseUnsent();
   timer_.cancel();
-  loginTimer_.cancel();
-  delayTimer_.cancel();
+  gate_.Cancel();
   asio::error_code ignored;
   stream_.Socket().shutdown(TSocket::shutdown_both, ignored);
   stream_.Socket().close(ignored);
 }
 
 void TSession::Note(const std::string& text, TLogPriority priority) {
-  if (!authenticated_ && shared_.Registry.Authenticator() != nullptr &&
+  if (!gate_.Authenticated() && shared_.Registry.Authenticator() != nullptr &&
       !shared_.LogLimit.Allow(addressText_, TClock::now()))
     return;
   LogLine(priority, peer_ + " " + text);

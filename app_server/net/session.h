@@ -32,6 +32,7 @@
 #include "app_server/auth/accounts.h"
 #include "app_server/log/metrics.h"
 #include "app_server/net/log_limit.h"
+#include "app_server/net/session_login.h"
 #include "app_server/net/session_writer.h"
 #include "app_server/net/tls_stream.h"
 
@@ -153,11 +154,11 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   // Counted among the connections that have not logged in, as the `number`th (under the
   // shared mutex).
-  void JoinStrangersLocked(uint64_t number);
+  void JoinStrangersLocked(uint64_t number) { gate_.JoinStrangersLocked(number); }
 
   // Closed to make room for a newcomer while strangers hold every place (on this session's
   // thread); Admit took it off the count already.
-  void Evict();
+  void Evict() { gate_.Evict(); }
 
   void Start();
 
@@ -166,6 +167,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
  private:
   // The collaborators below run on this session's thread and reach its state directly.
+  friend class TLoginGate;
   friend class TSessionWriter;
 
   void Serve();
@@ -186,7 +188,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // answer has to wait (for the query pool, or for the client to read).
   void ProcessBuffered();
 
-  bool Stranger() const { return !authenticated_ && shared_.Registry.Authenticator() != nullptr; }
+  bool Stranger() const {
+    return !gate_.Authenticated() && shared_.Registry.Authenticator() != nullptr;
+  }
 
   // Accounts for the bytes the decoder holds against the budget of all connections; false
   // when they would pass it.
@@ -201,26 +205,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // the answer in writer_, when the queue is full.
   bool RunOnPool(TRpcRequest& request);
 
-  // Closes the connection when no login has succeeded by the deadline; a login being checked
-  // then is answered first.
-  void ArmLoginDeadline();
-
-  // Checks a login on the query pool (the password hash takes CPU and memory by design); the
-  // answer comes back to this thread, a refusal only LoginFailureDelayMs after the request
-  // arrived. False, with the answer in writer_, when the queue is full.
-  bool StartLogin(IAuthenticator& authenticator, const TRpcRequest& request);
-
-  void FinishLogin(uint32_t msgid, TClock::time_point arrived, const TLoginOutcome& outcome,
-                   const std::string& error);
-
-  // Writes the login's answer in writer_ and goes on with the requests after it (or closes,
-  // when the login deadline passed meanwhile without a success).
-  void AnswerLogin();
-
   void ArmTimer(TClock::duration after, std::string why);
-
-  // Off the count of connections that have not logged in (at login, and at the end).
-  void LeaveStrangersLocked();
 
   void Close();
 
@@ -230,8 +215,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   TConnectionStream stream_;
   asio::steady_timer timer_;
-  asio::steady_timer loginTimer_;  // the login deadline
-  asio::steady_timer delayTimer_;  // a refused login's answer waits on it
+  TLoginGate gate_;
   TShared& shared_;
   const bool counted_;
   const bool refusingSlot_;  // counted in shared_.Refusing
@@ -239,7 +223,6 @@ class TSession : public std::enable_shared_from_this<TSession> {
   asio::ip::address address_;
   std::string addressText_;
   std::string peer_;
-  uint64_t strangerNumber_ = 0;  // in shared_.Strangers while not 0
   TRequestDecoder decoder_;
   size_t held_ = 0;  // of decoder_'s bytes, accounted in shared_.PendingBytes
   TSessionWriter writer_;
@@ -248,10 +231,6 @@ class TSession : public std::enable_shared_from_this<TSession> {
   bool closed_ = false;
   std::atomic<bool> gone_{false};  // closed_, for the query threads: a call not begun is dropped
   bool messageTimerArmed_ = false;
-  bool authenticated_ = false;
-  std::string login_;          // the account logged in: what its calls may read is that account's
-  bool loginPending_ = false;  // a login is being checked, or its refusal waits
-  bool loginExpired_ = false;  // the login deadline passed meanwhile
 };
 
 }  // namespace app::net
