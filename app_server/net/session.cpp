@@ -46,7 +46,8 @@ TSession::TSession(TSocket socket, TShared& shared, bool counted, std::string re
       counted_(counted),
       refusingSlot_(!refusal.empty()),
       refusal_(std::move(refusal)),
-      writer_(*this) {
+      writer_(*this),
+      tls_(*this) {
   asio::error_code ignored;
   TSocket& connection = stream_.Socket();
   connection.set_option(tcp::no_delay(true), ignored);
@@ -83,7 +84,7 @@ void TSession::Start() {
   // its slot unauthenticated for LoginTimeoutMs at most, however it spends them.
   if (refusal_.empty() && shared_.Registry.Authenticator() != nullptr) gate_.ArmLoginDeadline();
   if (stream_.Encrypted()) {
-    AwaitHandshake();
+    tls_.AwaitHandshake();
     return;
   }
   Serve();

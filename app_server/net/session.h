@@ -1,7 +1,10 @@
 // One client connection of the server (server.cpp): the session and what the sessions share
-// with the server. session.cpp holds its reading, calls and writing; session_login.cpp the
-// login gating (the deadline, the checks on the login pool, the count of connections that have
-// not logged in); session_tls.cpp the look at the first byte and the TLS handshake.
+// with the server. TSession (session.cpp) reads the requests, dispatches them (the quick calls at
+// once, the others on the query pool) and wires its collaborators, which run on its thread:
+// TLoginGate (session_login.h) the login gating (the deadline, the checks on the login pool, the
+// count of connections that have not logged in), TSessionWriter (session_writer.h) the writing of
+// the answers (the bytes not yet taken, the drain before a close), TTlsOpening (session_tls.h)
+// the look at the first byte and the TLS handshake.
 #pragma once
 
 #include "app_server/net/server.h"
@@ -33,6 +36,7 @@
 #include "app_server/log/metrics.h"
 #include "app_server/net/log_limit.h"
 #include "app_server/net/session_login.h"
+#include "app_server/net/session_tls.h"
 #include "app_server/net/session_writer.h"
 #include "app_server/net/tls_stream.h"
 
@@ -169,16 +173,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // The collaborators below run on this session's thread and reach its state directly.
   friend class TLoginGate;
   friend class TSessionWriter;
+  friend class TTlsOpening;
 
   void Serve();
-
-  // Looks at the first byte before the handshake: a client that starts with anything but a
-  // TLS record is not speaking TLS, and is told so in plain.
-  void AwaitHandshake();
-
-  void AwaitFirstByte();
-
-  void Handshake();
 
   void ReadMore();
 
@@ -226,6 +223,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
   TRequestDecoder decoder_;
   size_t held_ = 0;  // of decoder_'s bytes, accounted in shared_.PendingBytes
   TSessionWriter writer_;
+  TTlsOpening tls_;
   bool busy_ = false;  // an answer is being computed or written
   bool stopping_ = false;
   bool closed_ = false;
