@@ -41,12 +41,13 @@ std::string LogText(const TRpcRequest& request, const TCallOutcome& outcome, dou
 TSession::TSession(TSocket socket, TShared& shared, bool counted, std::string refusal)
     : stream_(std::move(socket), shared.Tls.get()),
       timer_(stream_.Socket().get_executor()),
-      loginTimer_(stream_.Socket().get_executor()),
-      delayTimer_(stream_.Socket().get_executor()),
+      gate_(*this, stream_.Socket().get_executor()),
       shared_(shared),
       counted_(counted),
       refusingSlot_(!refusal.empty()),
-      refusal_(std::move(refusal)) {
+      refusal_(std::move(refusal)),
+      writer_(*this),
+      tls_(*this) {
   asio::error_code ignored;
   TSocket& connection = stream_.Socket();
   connection.set_option(tcp::no_delay(true), ignored);
@@ -60,11 +61,11 @@ TSession::TSession(TSocket socket, TShared& shared, bool counted, std::string re
 
 TSession::~TSession() {
   ReleaseBuffered();
-  ReleaseUnsent();
+  writer_.ReleaseUnsent();
   std::function<void()> lastGone;
   {
     std::lock_guard<std::mutex> lock(shared_.Mutex);
-    LeaveStrangersLocked();
+    gate_.LeaveStrangersLocked();
     shared_.Sessions.erase(this);
     if (counted_) {
       --shared_.Served;
@@ -81,9 +82,9 @@ TSession::~TSession() {
 void TSession::Start() {
   // The login deadline counts from the accept, the handshake inside it: a connection holds
   // its slot unauthenticated for LoginTimeoutMs at most, however it spends them.
-  if (refusal_.empty() && shared_.Registry.Authenticator() != nullptr) ArmLoginDeadline();
+  if (refusal_.empty() && shared_.Registry.Authenticator() != nullptr) gate_.ArmLoginDeadline();
   if (stream_.Encrypted()) {
-    AwaitHandshake();
+    tls_.AwaitHandshake();
     return;
   }
   Serve();
@@ -125,10 +126,11 @@ void TSession::OnRead(const asio::error_code& error, size_t count) {
   if (error) {
     if (error == asio::error::eof && decoder_.Buffered() > 0) {
       // The client finished sending in the middle of a message: tell it, then close.
-      Reply(decoder_.MsgId().value_or(0),
-            refusal_.empty() ? "Requisição truncada: a conexão terminou no meio da mensagem."
-                             : refusal_,
-            true);
+      writer_.Reply(decoder_.MsgId().value_or(0),
+                    refusal_.empty()
+                        ? "Requisição truncada: a conexão terminou no meio da mensagem."
+                        : refusal_,
+                    true);
       return;
     }
     Close();
@@ -150,7 +152,7 @@ void TSession::ProcessBuffered() {
         const uint32_t msgid = next.Status == TStatus::Call       ? next.Request.MsgId
                                : next.Status == TStatus::NeedMore ? decoder_.MsgId().value_or(0)
                                                                   : next.MsgId;
-        Reply(msgid, refusal_, true);
+        writer_.Reply(msgid, refusal_, true);
       }
       return;
     }
@@ -158,18 +160,19 @@ void TSession::ProcessBuffered() {
       Metrics().Refused(TRefusalReason::PendingBytes);
       Note("requisição rejeitada: limite de bytes em requisições incompletas",
            TLogPriority::Warning);
-      Reply(decoder_.MsgId().value_or(next.Status == TStatus::Call ? next.Request.MsgId : 0),
-            "O servidor de aplicação está recebendo requisições grandes demais ao mesmo tempo "
-            "(limite de " +
-                std::to_string(shared_.MaxPendingBytes.load() / (1024 * 1024)) +
-                " MiB); tente novamente em instantes.",
-            true);
+      writer_.Reply(
+          decoder_.MsgId().value_or(next.Status == TStatus::Call ? next.Request.MsgId : 0),
+          "O servidor de aplicação está recebendo requisições grandes demais ao mesmo tempo "
+          "(limite de " +
+              std::to_string(shared_.MaxPendingBytes.load() / (1024 * 1024)) +
+              " MiB); tente novamente em instantes.",
+          true);
       return;
     }
     switch (next.Status) {
       case TStatus::Broken:
         Note(next.LogText);
-        Reply(next.MsgId, next.Message, true);
+        writer_.Reply(next.MsgId, next.Message, true);
         return;
       case TStatus::NeedMore:
         if (stopping_ && decoder_.Buffered() == 0) {
@@ -191,10 +194,10 @@ void TSession::ProcessBuffered() {
         if (Stranger()) {
           // Whoever has not logged in gets one answer for a malformed request, then the
           // door: each byte of a stream of junk would be a request of its own.
-          Reply(next.MsgId, next.Message, true);
+          writer_.Reply(next.MsgId, next.Message, true);
           return;
         }
-        EncodeErrorResponse(response_, next.MsgId, next.Message);
+        EncodeErrorResponse(writer_.Response(), next.MsgId, next.Message);
         break;
       case TStatus::Call:
         if (messageTimerArmed_) {
@@ -203,12 +206,12 @@ void TSession::ProcessBuffered() {
         }
         if (IAuthenticator* authenticator = shared_.Registry.Authenticator()) {
           if (next.Request.Method == kLoginMethod) {
-            if (StartLogin(*authenticator, next.Request)) return;
+            if (gate_.StartLogin(*authenticator, next.Request)) return;
             break;
           }
-          if (!authenticated_) {
+          if (!gate_.Authenticated()) {
             Note(QuoteClientText(next.Request.Method) + " erro: " + kNotAuthenticated);
-            EncodeErrorResponse(response_, next.Request.MsgId, kNotAuthenticated);
+            EncodeErrorResponse(writer_.Response(), next.Request.MsgId, kNotAuthenticated);
             break;
           }
         }
@@ -218,7 +221,7 @@ void TSession::ProcessBuffered() {
             shared_.QueuedQueries.load(std::memory_order_relaxed) == 0) {
           const auto started = TClock::now();
           const TCallOutcome outcome =
-              HandleRequest(shared_.Registry, next.Request, {login_}, response_);
+              HandleRequest(shared_.Registry, next.Request, {gate_.Account()}, writer_.Response());
           const double ms = Milliseconds(started);
           Metrics().Call(next.Request.Method, outcome.Kind, ms / 1000);
           Note(LogText(next.Request, outcome, ms), PriorityOf(outcome));
@@ -227,7 +230,7 @@ void TSession::ProcessBuffered() {
         }
         break;
     }
-    if (!Send(false)) return;
+    if (!writer_.Send(false)) return;
   }
 }
 
@@ -261,7 +264,7 @@ bool TSession::RunOnPool(TRpcRequest& request) {
     shared_.QueuedQueries.fetch_sub(1);
     Metrics().Busy(TBusyQueue::Queries);
     Note(QuoteClientText(request.Method) + " erro: " + kBusy, TLogPriority::Warning);
-    EncodeErrorResponse(response_, request.MsgId, kBusy);
+    EncodeErrorResponse(writer_.Response(), request.MsgId, kBusy);
     return false;
   }
   busy_ = true;
@@ -269,7 +272,7 @@ bool TSession::RunOnPool(TRpcRequest& request) {
   const auto queued = TClock::now();
   const bool isLong = shared_.Registry.IsLong(request.Method);
   auto call = [self, request = std::move(request), queued, isLong,
-               context = TCallContext{login_}]() mutable {
+               context = TCallContext{gate_.Account()}]() mutable {
     self->shared_.QueuedQueries.fetch_sub(1);
     const auto started = TClock::now();
     std::string response;
@@ -297,8 +300,8 @@ bool TSession::RunOnPool(TRpcRequest& request) {
                  self->busy_ = false;
                  if (self->closed_) return;
                  self->Note(line, priority);
-                 self->response_ = std::move(response);
-                 if (self->Send(false)) self->ProcessBuffered();
+                 self->writer_.Response() = std::move(response);
+                 if (self->writer_.Send(false)) self->ProcessBuffered();
                });
   };
   if (!isLong) {
@@ -313,81 +316,6 @@ bool TSession::RunOnPool(TRpcRequest& request) {
   return true;
 }
 
-void TSession::Reply(uint32_t msgid, const std::string& message, bool closeAfter) {
-  EncodeErrorResponse(response_, msgid, message);
-  Send(closeAfter);
-}
-
-bool TSession::Send(bool closeAfter) {
-  asio::error_code error;
-  size_t written = 0;
-  while (written < response_.size()) {
-    written += stream_.WriteNow(
-        asio::buffer(response_.data() + written, response_.size() - written), error);
-    if (error) break;
-  }
-  if (!error) return AfterWrite(closeAfter);
-  if (error != asio::error::would_block && error != asio::error::try_again) {
-    Close();
-    return false;
-  }
-  busy_ = true;
-  AddUnsent(response_.size());  // all of it is held until written
-  ArmTimer(std::chrono::milliseconds(shared_.Options.WriteTimeoutMs),
-           "resposta não lida pelo cliente: tempo esgotado");
-  stream_.AsyncWrite(
-      asio::buffer(response_.data() + written, response_.size() - written),
-      [self = shared_from_this(), closeAfter](const asio::error_code& failure, size_t) {
-        self->OnWritten(failure, closeAfter);
-      });
-  return false;
-}
-
-void TSession::OnWritten(const asio::error_code& error, bool closeAfter) {
-  busy_ = false;
-  timer_.cancel();
-  ReleaseUnsent();
-  if (closed_) return;
-  if (error) {
-    Close();
-    return;
-  }
-  if (AfterWrite(closeAfter)) ProcessBuffered();
-}
-
-bool TSession::AfterWrite(bool closeAfter) {
-  if (response_.capacity() > 4 * kReadChunk) std::string().swap(response_);
-  if (closeAfter) {
-    Drain();
-    return false;
-  }
-  if (stopping_) {
-    Close();
-    return false;
-  }
-  return true;
-}
-
-void TSession::Drain() {
-  ReleaseBuffered();
-  asio::error_code ignored;
-  stream_.Socket().shutdown(TSocket::shutdown_send, ignored);
-  ArmTimer(kDrainTime, "");
-  DrainMore();
-}
-
-void TSession::DrainMore() {
-  if (closed_) return;
-  stream_.Socket().async_read_some(
-      asio::buffer(drain_, sizeof(drain_)),
-      [self = shared_from_this()](const asio::error_code& error, size_t) {
-        if (error)
-          self->Close();
-        else
-          self->DrainMore();
-      });
-}
-
 void TSession::ArmTimer(TClock::duration after, std::string why) {
   timer_.expires_after(after);
   timer_.async_wait(
@@ -398,34 +326,21 @@ void TSession::ArmTimer(TClock::duration after, std::string why) {
       });
 }
 
-void TSession::AddUnsent(size_t bytes) {
-  unsent_ += bytes;
-  shared_.UnsentBytes.fetch_add(bytes);
-}
-
-void TSession::ReleaseUnsent() {
-  if (unsent_ == 0) return;
-  shared_.UnsentBytes.fetch_sub(unsent_);
-  unsent_ = 0;
-  shared_.StartLongCalls();
-}
-
 void TSession::Close() {
   if (closed_) return;
   closed_ = true;
   gone_ = true;
   ReleaseBuffered();
-  ReleaseUnsent();
+  writer_.ReleaseUnsent();
   timer_.cancel();
-  loginTimer_.cancel();
-  delayTimer_.cancel();
+  gate_.Cancel();
   asio::error_code ignored;
   stream_.Socket().shutdown(TSocket::shutdown_both, ignored);
   stream_.Socket().close(ignored);
 }
 
 void TSession::Note(const std::string& text, TLogPriority priority) {
-  if (!authenticated_ && shared_.Registry.Authenticator() != nullptr &&
+  if (!gate_.Authenticated() && shared_.Registry.Authenticator() != nullptr &&
       !shared_.LogLimit.Allow(addressText_, TClock::now()))
     return;
   LogLine(priority, peer_ + " " + text);

@@ -1,7 +1,10 @@
 // One client connection of the server (server.cpp): the session and what the sessions share
-// with the server. session.cpp holds its reading, calls and writing; session_login.cpp the
-// login gating (the deadline, the checks on the login pool, the count of connections that have
-// not logged in); session_tls.cpp the look at the first byte and the TLS handshake.
+// with the server. TSession (session.cpp) reads the requests, dispatches them (the quick calls at
+// once, the others on the query pool) and wires its collaborators, which run on its thread:
+// TLoginGate (session_login.h) the login gating (the deadline, the checks on the login pool, the
+// count of connections that have not logged in), TSessionWriter (session_writer.h) the writing of
+// the answers (the bytes not yet taken, the drain before a close), TTlsOpening (session_tls.h)
+// the look at the first byte and the TLS handshake.
 #pragma once
 
 #include "app_server/net/server.h"
@@ -32,6 +35,9 @@
 #include "app_server/auth/accounts.h"
 #include "app_server/log/metrics.h"
 #include "app_server/net/log_limit.h"
+#include "app_server/net/session_login.h"
+#include "app_server/net/session_tls.h"
+#include "app_server/net/session_writer.h"
 #include "app_server/net/tls_stream.h"
 
 namespace app::net {
@@ -152,11 +158,11 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   // Counted among the connections that have not logged in, as the `number`th (under the
   // shared mutex).
-  void JoinStrangersLocked(uint64_t number);
+  void JoinStrangersLocked(uint64_t number) { gate_.JoinStrangersLocked(number); }
 
   // Closed to make room for a newcomer while strangers hold every place (on this session's
   // thread); Admit took it off the count already.
-  void Evict();
+  void Evict() { gate_.Evict(); }
 
   void Start();
 
@@ -164,15 +170,12 @@ class TSession : public std::enable_shared_from_this<TSession> {
   void RequestStop();
 
  private:
+  // The collaborators below run on this session's thread and reach its state directly.
+  friend class TLoginGate;
+  friend class TSessionWriter;
+  friend class TTlsOpening;
+
   void Serve();
-
-  // Looks at the first byte before the handshake: a client that starts with anything but a
-  // TLS record is not speaking TLS, and is told so in plain.
-  void AwaitHandshake();
-
-  void AwaitFirstByte();
-
-  void Handshake();
 
   void ReadMore();
 
@@ -182,7 +185,9 @@ class TSession : public std::enable_shared_from_this<TSession> {
   // answer has to wait (for the query pool, or for the client to read).
   void ProcessBuffered();
 
-  bool Stranger() const { return !authenticated_ && shared_.Registry.Authenticator() != nullptr; }
+  bool Stranger() const {
+    return !gate_.Authenticated() && shared_.Registry.Authenticator() != nullptr;
+  }
 
   // Accounts for the bytes the decoder holds against the budget of all connections; false
   // when they would pass it.
@@ -194,53 +199,10 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   // A call that may take long runs on the query pool (and so does a quick one while searches
   // wait there); this connection waits for it, the others on this thread do not. False, with
-  // the answer in response_, when the queue is full.
+  // the answer in writer_, when the queue is full.
   bool RunOnPool(TRpcRequest& request);
 
-  // Closes the connection when no login has succeeded by the deadline; a login being checked
-  // then is answered first.
-  void ArmLoginDeadline();
-
-  // Checks a login on the query pool (the password hash takes CPU and memory by design); the
-  // answer comes back to this thread, a refusal only LoginFailureDelayMs after the request
-  // arrived. False, with the answer in response_, when the queue is full.
-  bool StartLogin(IAuthenticator& authenticator, const TRpcRequest& request);
-
-  void FinishLogin(uint32_t msgid, TClock::time_point arrived, const TLoginOutcome& outcome,
-                   const std::string& error);
-
-  // Writes the login's answer in response_ and goes on with the requests after it (or closes,
-  // when the login deadline passed meanwhile without a success).
-  void AnswerLogin();
-
-  // An error answer, after which the connection closes.
-  void Reply(uint32_t msgid, const std::string& message, bool closeAfter);
-
-  // Writes response_. Most answers fit the socket buffer and go out at once, with no timer and
-  // no handler to schedule; true then, and the caller goes on with the next request. Otherwise
-  // the rest is written asynchronously under the write time-out and OnWritten goes on.
-  bool Send(bool closeAfter);
-
-  void OnWritten(const asio::error_code& error, bool closeAfter);
-
-  // True when the session goes on reading requests.
-  bool AfterWrite(bool closeAfter);
-
-  // Half-closes and reads what the client still sends for a moment, so that the error just
-  // written reaches it before the connection is torn down (closing with unread bytes would
-  // reset the connection and could discard the answer).
-  void Drain();
-
-  void DrainMore();
-
   void ArmTimer(TClock::duration after, std::string why);
-
-  // Off the count of connections that have not logged in (at login, and at the end).
-  void LeaveStrangersLocked();
-
-  void AddUnsent(size_t bytes);
-
-  void ReleaseUnsent();
 
   void Close();
 
@@ -250,8 +212,7 @@ class TSession : public std::enable_shared_from_this<TSession> {
 
   TConnectionStream stream_;
   asio::steady_timer timer_;
-  asio::steady_timer loginTimer_;  // the login deadline
-  asio::steady_timer delayTimer_;  // a refused login's answer waits on it
+  TLoginGate gate_;
   TShared& shared_;
   const bool counted_;
   const bool refusingSlot_;  // counted in shared_.Refusing
@@ -259,21 +220,15 @@ class TSession : public std::enable_shared_from_this<TSession> {
   asio::ip::address address_;
   std::string addressText_;
   std::string peer_;
-  uint64_t strangerNumber_ = 0;  // in shared_.Strangers while not 0
-  size_t unsent_ = 0;            // of response_, counted in shared_.UnsentBytes
   TRequestDecoder decoder_;
   size_t held_ = 0;  // of decoder_'s bytes, accounted in shared_.PendingBytes
-  std::string response_;
-  char drain_[4096];
+  TSessionWriter writer_;
+  TTlsOpening tls_;
   bool busy_ = false;  // an answer is being computed or written
   bool stopping_ = false;
   bool closed_ = false;
   std::atomic<bool> gone_{false};  // closed_, for the query threads: a call not begun is dropped
   bool messageTimerArmed_ = false;
-  bool authenticated_ = false;
-  std::string login_;          // the account logged in: what its calls may read is that account's
-  bool loginPending_ = false;  // a login is being checked, or its refusal waits
-  bool loginExpired_ = false;  // the login deadline passed meanwhile
 };
 
 }  // namespace app::net

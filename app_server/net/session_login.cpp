@@ -1,55 +1,63 @@
+#include "app_server/net/session_login.h"
+
 #include "app_server/net/session.h"
 
 namespace app::net {
 
-void TSession::JoinStrangersLocked(uint64_t number) {
+TLoginGate::TLoginGate(TSession& session, const asio::any_io_executor& executor)
+    : session_(session), loginTimer_(executor), delayTimer_(executor) {}
+
+void TLoginGate::JoinStrangersLocked(uint64_t number) {
   strangerNumber_ = number;
-  shared_.Strangers[address_].emplace(number, weak_from_this());
-  ++shared_.StrangerCount;
+  session_.shared_.Strangers[session_.address_].emplace(number, session_.weak_from_this());
+  ++session_.shared_.StrangerCount;
 }
 
-void TSession::Evict() {
-  if (closed_ || authenticated_) return;
-  Note("conexão encerrada: sem login, vaga cedida a uma nova conexão");
-  Close();
+void TLoginGate::Evict() {
+  if (session_.closed_ || authenticated_) return;
+  session_.Note("conexão encerrada: sem login, vaga cedida a uma nova conexão");
+  session_.Close();
 }
 
-void TSession::LeaveStrangersLocked() {
+void TLoginGate::LeaveStrangersLocked() {
   if (strangerNumber_ == 0) return;
-  const auto found = shared_.Strangers.find(address_);
-  if (found != shared_.Strangers.end() && found->second.erase(strangerNumber_) != 0) {
-    --shared_.StrangerCount;
-    if (found->second.empty()) shared_.Strangers.erase(found);
+  TShared& shared = session_.shared_;
+  const auto found = shared.Strangers.find(session_.address_);
+  if (found != shared.Strangers.end() && found->second.erase(strangerNumber_) != 0) {
+    --shared.StrangerCount;
+    if (found->second.empty()) shared.Strangers.erase(found);
   }
   strangerNumber_ = 0;
 }
 
-void TSession::ArmLoginDeadline() {
-  loginTimer_.expires_after(std::chrono::milliseconds(shared_.LoginTimeoutMs.load()));
-  loginTimer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
-    if (error || self->closed_ || self->authenticated_) return;
-    self->loginExpired_ = true;
-    if (self->loginPending_) return;
+void TLoginGate::ArmLoginDeadline() {
+  loginTimer_.expires_after(std::chrono::milliseconds(session_.shared_.LoginTimeoutMs.load()));
+  loginTimer_.async_wait([self = session_.shared_from_this()](const asio::error_code& error) {
+    TLoginGate& gate = self->gate_;
+    if (error || self->closed_ || gate.authenticated_) return;
+    gate.loginExpired_ = true;
+    if (gate.loginPending_) return;
     self->Note("conexão encerrada: sem login em " +
                std::to_string(self->shared_.LoginTimeoutMs.load() / 1000) + " s");
     self->Close();
   });
 }
 
-bool TSession::StartLogin(IAuthenticator& authenticator, const TRpcRequest& request) {
-  if (shared_.QueuedLogins.fetch_add(1) >= shared_.MaxQueuedLogins.load()) {
-    shared_.QueuedLogins.fetch_sub(1);
+bool TLoginGate::StartLogin(IAuthenticator& authenticator, const TRpcRequest& request) {
+  TShared& shared = session_.shared_;
+  if (shared.QueuedLogins.fetch_add(1) >= shared.MaxQueuedLogins.load()) {
+    shared.QueuedLogins.fetch_sub(1);
     Metrics().Busy(TBusyQueue::Logins);
     Metrics().Login(TLoginResult::Busy);
-    Note(std::string(kLoginMethod) + " erro: " + kBusy, TLogPriority::Warning);
-    EncodeErrorResponse(response_, request.MsgId, kBusy);
+    session_.Note(std::string(kLoginMethod) + " erro: " + kBusy, TLogPriority::Warning);
+    EncodeErrorResponse(session_.writer_.Response(), request.MsgId, kBusy);
     return false;
   }
-  busy_ = true;
+  session_.busy_ = true;
   loginPending_ = true;
-  auto self = shared_from_this();
+  auto self = session_.shared_from_this();
   const auto arrived = TClock::now();
-  asio::post(shared_.Logins,
+  asio::post(shared.Logins,
              [self, &authenticator, msgid = request.MsgId, params = request.Params, arrived]() {
                self->shared_.QueuedLogins.fetch_sub(1);
                TLoginOutcome outcome;
@@ -64,64 +72,72 @@ bool TSession::StartLogin(IAuthenticator& authenticator, const TRpcRequest& requ
                }
                asio::post(self->Executor(), [self, msgid, arrived, outcome = std::move(outcome),
                                              error = std::move(error)]() {
-                 self->FinishLogin(msgid, arrived, outcome, error);
+                 self->gate_.FinishLogin(msgid, arrived, outcome, error);
                });
              });
   return true;
 }
 
-void TSession::FinishLogin(uint32_t msgid, TClock::time_point arrived, const TLoginOutcome& outcome,
-                           const std::string& error) {
+void TLoginGate::FinishLogin(uint32_t msgid, TClock::time_point arrived,
+                             const TLoginOutcome& outcome, const std::string& error) {
   Metrics().Login(!error.empty()                            ? TLoginResult::Failed
                   : outcome.Accepted                        ? TLoginResult::Accepted
                   : outcome.Message == kLockedToKnownPlaces ? TLoginResult::Locked
                   : outcome.Message == kTooManyAttempts     ? TLoginResult::Delayed
                                                             : TLoginResult::Refused);
-  if (closed_) {
-    busy_ = loginPending_ = false;
+  if (session_.closed_) {
+    session_.busy_ = loginPending_ = false;
     return;
   }
-  const std::string took = " (" + std::to_string(static_cast<int>(Milliseconds(arrived))) + " ms)";
+  std::string& response = session_.writer_.Response();
+  const std::string took =
+      " (" + std::to_string(static_cast<int>(TSession::Milliseconds(arrived))) + " ms)";
   if (!error.empty()) {
-    Note(std::string(kLoginMethod) + " erro: " + error +
-             (outcome.LogText.empty() ? "" : " (" + outcome.LogText + ")"),
-         TLogPriority::Warning);
-    EncodeErrorResponse(response_, msgid, error);
+    session_.Note(std::string(kLoginMethod) + " erro: " + error +
+                      (outcome.LogText.empty() ? "" : " (" + outcome.LogText + ")"),
+                  TLogPriority::Warning);
+    EncodeErrorResponse(response, msgid, error);
     AnswerLogin();
     return;
   }
-  Note(std::string(kLoginMethod) + " " + outcome.LogText + took);
+  session_.Note(std::string(kLoginMethod) + " " + outcome.LogText + took);
   if (outcome.Accepted) {
     authenticated_ = true;
     {
-      std::lock_guard<std::mutex> lock(shared_.Mutex);
+      std::lock_guard<std::mutex> lock(session_.shared_.Mutex);
       LeaveStrangersLocked();
     }
     login_ = outcome.Login;
     loginTimer_.cancel();
-    EncodeLoginResponse(response_, msgid, outcome.Login, outcome.Name, outcome.Scope);
+    EncodeLoginResponse(response, msgid, outcome.Login, outcome.Name, outcome.Scope);
     AnswerLogin();
     return;
   }
-  EncodeErrorResponse(response_, msgid, outcome.Message);
-  delayTimer_.expires_at(arrived + std::chrono::milliseconds(shared_.Options.LoginFailureDelayMs));
-  delayTimer_.async_wait([self = shared_from_this()](const asio::error_code&) {
+  EncodeErrorResponse(response, msgid, outcome.Message);
+  delayTimer_.expires_at(arrived +
+                         std::chrono::milliseconds(session_.shared_.Options.LoginFailureDelayMs));
+  delayTimer_.async_wait([self = session_.shared_from_this()](const asio::error_code&) {
     if (self->closed_) {
-      self->busy_ = self->loginPending_ = false;
+      self->busy_ = self->gate_.loginPending_ = false;
       return;
     }
-    self->AnswerLogin();
+    self->gate_.AnswerLogin();
   });
 }
 
-void TSession::AnswerLogin() {
-  busy_ = false;
+void TLoginGate::AnswerLogin() {
+  session_.busy_ = false;
   loginPending_ = false;
   const bool expired = loginExpired_ && !authenticated_;
   if (expired)
-    Note("conexão encerrada: sem login em " + std::to_string(shared_.LoginTimeoutMs.load() / 1000) +
-         " s");
-  if (Send(expired)) ProcessBuffered();
+    session_.Note("conexão encerrada: sem login em " +
+                  std::to_string(session_.shared_.LoginTimeoutMs.load() / 1000) + " s");
+  if (session_.writer_.Send(expired)) session_.ProcessBuffered();
+}
+
+void TLoginGate::Cancel() {
+  loginTimer_.cancel();
+  delayTimer_.cancel();
 }
 
 }  // namespace app::net

@@ -1,19 +1,21 @@
+#include "app_server/net/session_tls.h"
+
 #include "app_server/net/session.h"
 
 namespace app::net {
 
-void TSession::AwaitHandshake() {
-  if (refusal_.empty())
-    ArmTimer(std::chrono::milliseconds(shared_.HandshakeTimeoutMs.load()),
-             "negociação TLS não concluída: tempo esgotado");
+void TTlsOpening::AwaitHandshake() {
+  if (session_.refusal_.empty())
+    session_.ArmTimer(std::chrono::milliseconds(session_.shared_.HandshakeTimeoutMs.load()),
+                      "negociação TLS não concluída: tempo esgotado");
   else
-    ArmTimer(kRefusalWait, "");
+    session_.ArmTimer(kRefusalWait, "");
   AwaitFirstByte();
 }
 
-void TSession::AwaitFirstByte() {
-  stream_.Socket().async_wait(
-      TSocket::wait_read, [self = shared_from_this()](const asio::error_code& error) {
+void TTlsOpening::AwaitFirstByte() {
+  session_.stream_.Socket().async_wait(
+      TSocket::wait_read, [self = session_.shared_from_this()](const asio::error_code& error) {
         if (self->closed_) return;
         if (error) {
           self->Close();
@@ -24,7 +26,7 @@ void TSession::AwaitFirstByte() {
         const size_t count =
             self->stream_.Socket().receive(asio::buffer(&first, 1), TSocket::message_peek, peeked);
         if (peeked == asio::error::would_block || peeked == asio::error::try_again) {
-          self->AwaitFirstByte();
+          self->tls_.AwaitFirstByte();
           return;
         }
         if (peeked || count == 0) {
@@ -40,21 +42,22 @@ void TSession::AwaitFirstByte() {
           self->Serve();
           return;
         }
-        self->Handshake();
+        self->tls_.Handshake();
       });
 }
 
-void TSession::Handshake() {
-  stream_.AsyncHandshake([self = shared_from_this()](const asio::error_code& error) {
-    if (self->closed_) return;
-    if (error) {
-      self->Note("negociação TLS recusada (" + error.message() + ")");
-      self->Close();
-      return;
-    }
-    self->timer_.cancel();
-    self->Serve();
-  });
+void TTlsOpening::Handshake() {
+  session_.stream_.AsyncHandshake(
+      [self = session_.shared_from_this()](const asio::error_code& error) {
+        if (self->closed_) return;
+        if (error) {
+          self->Note("negociação TLS recusada (" + error.message() + ")");
+          self->Close();
+          return;
+        }
+        self->timer_.cancel();
+        self->Serve();
+      });
 }
 
 }  // namespace app::net
