@@ -75,6 +75,7 @@ class TPacketBuilder {
 
   // The `number`th row (from 1) starts with `count` values.
   bool StartRow(uint32_t number, uint32_t count) {
+    row_ = number;
     if (!looseRows_ && count != columnCount_)
       return Fail("linha " + std::to_string(number) + " com " + std::to_string(count) +
                   " valores para " + std::to_string(columnCount_) + " campos");
@@ -91,7 +92,7 @@ class TPacketBuilder {
     return true;
   }
 
-  // A cell of column `column` in the `number`th row.
+  // A cell of column `column` in the row being read.
   bool CellNull(uint32_t column) {
     if (looseRows_) {
       loose_.push_back({TLooseCell::TKind::Null, 0, {}});
@@ -100,23 +101,23 @@ class TPacketBuilder {
     packet_.Columns()[column].AppendNull();
     return true;
   }
-  bool CellString(uint32_t column, uint32_t number, std::string_view text) {
+  bool CellString(uint32_t column, std::string_view text) {
     if (looseRows_) {
       loose_.push_back({TLooseCell::TKind::String, 0, std::string(text)});
       return true;
     }
     TColumn& cells = packet_.Columns()[column];
-    if (cells.Type() != TFieldType::ftString) return WrongCell(column, number, "texto");
+    if (cells.Type() != TFieldType::ftString) return WrongCell(column, "texto");
     cells.AppendString(text);
     return true;
   }
-  bool CellNumber(uint32_t column, uint32_t number, double value) {
+  bool CellNumber(uint32_t column, double value) {
     if (looseRows_) {
       loose_.push_back({TLooseCell::TKind::Number, value, {}});
       return true;
     }
     TColumn& cells = packet_.Columns()[column];
-    if (cells.Type() == TFieldType::ftString) return WrongCell(column, number, "número");
+    if (cells.Type() == TFieldType::ftString) return WrongCell(column, "número");
     cells.AppendNumber(value);
     return true;
   }
@@ -139,9 +140,9 @@ class TPacketBuilder {
     std::string Text;
   };
 
-  bool WrongCell(uint32_t column, uint32_t number, const char* what) {
+  bool WrongCell(uint32_t column, const char* what) {
     return Fail(std::string(what) + " no campo \"" + fields_[column].Name + "\" da linha " +
-                std::to_string(number));
+                std::to_string(row_));
   }
 
   // Rows that came before the fields: check their shape now and move them into the columns.
@@ -186,6 +187,7 @@ class TPacketBuilder {
   TPacketField field_;
   std::vector<TPacketField> fields_;
   uint32_t columnCount_ = 0;
+  uint32_t row_ = 0;  // the number of the row being read, for its errors
   TDataPacket packet_;
   bool looseRows_ = false;
   size_t looseRowCount_ = 0;

@@ -105,10 +105,6 @@ class TPlaces {
     return frame;
   }
 
-  // The number (from 1) of the row whose cell is being read: the frame under the row's is
-  // the rows', which counts them.
-  uint32_t RowNumber() const { return stack_[stack_.size() - 2].Index + 1; }
-
   // The role of the value about to be visited.
   TRole RoleOfNext(bool replyFailed) const {
     if (stack_.empty()) return barePacket_ ? TRole::Packet : TRole::Reply;
@@ -490,10 +486,10 @@ class TReplyVisitor : public TVisitorBase {
   // A cell of the row `row`.
   bool CellNull(const TFrame& row) { return packet_.CellNull(row.Index); }
   bool CellString(const TFrame& row, std::string_view text) {
-    return packet_.CellString(row.Index, places_.RowNumber(), text) || Stop(packet_.Error());
+    return packet_.CellString(row.Index, text) || Stop(packet_.Error());
   }
   bool CellNumber(const TFrame& row, double value) {
-    return packet_.CellNumber(row.Index, places_.RowNumber(), value) || Stop(packet_.Error());
+    return packet_.CellNumber(row.Index, value) || Stop(packet_.Error());
   }
 
   bool Unexpected(const char* what) { return Stop(std::string(what) + " fora do lugar"); }
