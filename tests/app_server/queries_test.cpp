@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -19,6 +18,7 @@
 
 #include "app_server/db/database.h"
 #include "app_server/db/iso_date.h"
+#include "app_server/db/postgres_internal.h"
 #include "app_server/tracking/queries.h"
 #include "app_server/tracking/tracking_service.h"
 #include "protocol/contract.h"
@@ -749,46 +749,26 @@ TEST(QueryPlans, ReadScopes_AddNoScanOfRequestsOrItems_AndFindTheAccountsBranche
 namespace testing_app {
 namespace {
 
-// `sql` with its named parameters as PostgreSQL's $1, $2...; the values, in that order, as
-// literals for EXECUTE.
-std::pair<std::string, std::string> Positional(const std::string& sql,
-                                               const app::TNamedParams& params) {
-  std::string text, values;
-  std::vector<std::string> names;
-  auto quoted = [](const std::string& value) { return "'" + value + "'"; };
-  for (size_t i = 0; i < sql.size();) {
-    if (sql[i] != ':' || (i > 0 && sql[i - 1] == ':') ||
-        (i + 1 < sql.size() && !std::isalpha(static_cast<unsigned char>(sql[i + 1])))) {
-      text += sql[i++];
-      continue;
-    }
-    size_t end = i + 1;
-    while (end < sql.size() && std::isalnum(static_cast<unsigned char>(sql[end]))) ++end;
-    const std::string name = sql.substr(i + 1, end - i - 1);
-    auto known = std::find(names.begin(), names.end(), name);
-    if (known == names.end()) {
-      names.push_back(name);
-      known = names.end() - 1;
-      const auto param = std::find_if(params.begin(), params.end(),
-                                      [&](const auto& each) { return each.first == name; });
-      EXPECT_NE(param, params.end()) << name;
-      if (param == params.end()) return {};
-      const app::TParam& value = param->second;
-      if (!values.empty()) values += ", ";
-      if (value.Kind == app::TParam::TKind::Day) {
-        values += quoted(app::DayText(value.Day));
-      } else if (value.Kind == app::TParam::TKind::Codes) {
-        std::string list;
-        for (const auto& code : value.Codes) list += (list.empty() ? "" : ",") + code;
-        values += quoted("{" + list + "}");
-      } else {
-        values += quoted(value.Text);
-      }
-    }
-    text += "$" + std::to_string(known - names.begin() + 1);
-    i = end;
+// `sql` with its named parameters as PostgreSQL's $1, $2... (as the connection sends it); the
+// values, in that order, as literals for EXECUTE.
+std::pair<std::string, std::string> Positional(const char* sql, const app::TNamedParams& params) {
+  const app::postgres::TPositional positional = app::postgres::ToPositional(sql);
+  std::string values;
+  for (const std::string& name : positional.Names) {
+    const auto param = std::find_if(params.begin(), params.end(),
+                                    [&](const auto& each) { return each.first == name; });
+    EXPECT_NE(param, params.end()) << name;
+    if (param == params.end()) return {};
+    const app::TParam& value = param->second;
+    const std::string text = value.Kind == app::TParam::TKind::Day ? app::DayText(value.Day)
+                             : value.Kind == app::TParam::TKind::Codes
+                                 ? app::postgres::ArrayLiteral(value.Codes)
+                                 : value.Text;
+    std::string literal = "'";
+    for (const char c : text) literal += c == '\'' ? std::string("''") : std::string(1, c);
+    values += (values.empty() ? "" : ", ") + literal + "'";
   }
-  return {text, values};
+  return {positional.Text, values};
 }
 
 // How many times the plan's scans driven by the request list (an index condition on the list)
