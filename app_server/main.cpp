@@ -56,6 +56,7 @@
 #include "app_server/db/branch_items.h"
 #include "app_server/db/database.h"
 #include "app_server/db/database_writer.h"
+#include "app_server/db/item_progress.h"
 #include "app_server/demo/demo_data.h"
 #include "app_server/log/metrics.h"
 #include "app_server/net/metrics_http.h"
@@ -86,13 +87,15 @@ int PrintSchema(const std::string& engine) {
   if (engine == "sqlite") {
     for (const char* part :
          {app::kSchemaSql, app::kAccountsSqliteSql, app::ReadScopeSchemaSql(app::TDialect::Sqlite),
-          app::kLoginStateSqliteSql, app::kIndexSql, app::BranchItemsSql(app::TDialect::Sqlite)})
+          app::kLoginStateSqliteSql, app::kIndexSql, app::BranchItemsSql(app::TDialect::Sqlite),
+          app::ItemProgressSql(app::TDialect::Sqlite)})
       sql += part;
   } else if (engine == "postgresql") {
     for (const char* part :
          {app::kPostgresSchemaSql, app::kPostgresForeignKeySql, app::kPostgresIndexSql,
           app::kAccountsPostgresSql, app::ReadScopeSchemaSql(app::TDialect::Postgres),
-          app::kLoginStatePostgresSql, app::BranchItemsSql(app::TDialect::Postgres)})
+          app::kLoginStatePostgresSql, app::BranchItemsSql(app::TDialect::Postgres),
+          app::ItemProgressSql(app::TDialect::Postgres)})
       sql += part;
   } else {
     UsageError("--schema espera sqlite ou postgresql, recebeu \"" + engine + "\"");
@@ -161,6 +164,8 @@ void CheckServedDatabase(const std::string& db) {
   app::CheckReadScopeSchema(*check, db);
   // Nor without the items by requesting branch that its searches of a product range read.
   app::CheckBranchItems(*check, db);
+  // Nor without the items' progress that GetItens reads.
+  app::CheckItemProgress(*check, db);
 }
 
 // --upgrade-schema: what the server needs besides the purchasing tables, installed.
@@ -169,6 +174,8 @@ int UpgradeSchema(const std::string& db) {
     auto writer = app::OpenWriteConnection(db);
     app::InstallBranchItems(*writer);
     std::printf("app-server: ITEMSOLIFILIAL instalada em %s\n", app::DescribeTarget(db).c_str());
+    app::InstallItemProgress(*writer);
+    std::printf("app-server: ITEMSOLIANDAMENTO instalada em %s\n", app::DescribeTarget(db).c_str());
     return 0;
   } catch (const std::exception& failure) {
     Fail(failure.what());

@@ -77,8 +77,9 @@ struct TDeclared {
         ->group(kCommands);
     App.add_flag("--upgrade-schema", Line.UpgradeSchema,
                  "instala no banco o que o servidor pede além das tabelas do sistema\n"
-                 "de compras: a tabela ITEMSOLIFILIAL (itens por filial solicitante\n"
-                 "e produto), preenchida e mantida por gatilhos, numa transação")
+                 "de compras: as tabelas ITEMSOLIFILIAL (itens por filial solicitante\n"
+                 "e produto) e ITEMSOLIANDAMENTO (o andamento de cada item),\n"
+                 "preenchidas e mantidas por gatilhos, cada uma numa transação")
         ->group(kCommands);
     App.add_option("--init-demo", Line.Demo,
                    "cria um banco de demonstração (substitui o arquivo, ou uma\n"

@@ -16,6 +16,7 @@
 #include "app_server/auth/read_scope.h"
 #include "app_server/db/branch_items.h"
 #include "app_server/db/database_postgres.h"
+#include "app_server/db/item_progress.h"
 #include "app_server/demo/demo_data.h"
 
 namespace app {
@@ -25,7 +26,8 @@ namespace {
 // Marks a database as a demo's, so that --init-demo replaces it again and only it.
 constexpr const char* kDemoMark = "acomp-demo";
 constexpr const char* kTables =
-    "ITEMSOLIFILIAL, NOTAFISCAL, ITEMAUTOFORN, AUTORIZACAOFORN, COMPRA, ITEMCOLETAPRECO, "
+    "ITEMSOLIANDAMENTO, ITEMSOLIFILIAL, NOTAFISCAL, ITEMAUTOFORN, AUTORIZACAOFORN, COMPRA, "
+    "ITEMCOLETAPRECO, "
     "COLETAPRECO, "
     "APROVACAOGERENTE, ITEMSOLICITACAO, SOLICITACAO, FORNECEDOR, PRODUTO, UNIDADE, DESTINO, "
     "USUARIOFILIAL, USUARIO, OPERADOR, FILIAL";
@@ -210,6 +212,8 @@ TDemoCounts CreatePostgresDemo(const std::string& conninfo, const TDemoOptions& 
   session.Execute(kPostgresIndexSql);
   // The items by requesting branch, filled once from the rows, then kept by its triggers.
   session.Execute(BranchItemsSql(TDialect::Postgres));
+  // The items' progress likewise.
+  session.Execute(ItemProgressSql(TDialect::Postgres));
   const std::string mark = std::string("COMMENT ON TABLE SOLICITACAO IS '") + kDemoMark +
                            ": semente " + std::to_string(options.Seed) + ", escala " +
                            std::to_string(options.Scale) + "'";

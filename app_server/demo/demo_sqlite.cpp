@@ -11,6 +11,7 @@
 #include "app_server/auth/accounts.h"
 #include "app_server/auth/read_scope.h"
 #include "app_server/db/branch_items.h"
+#include "app_server/db/item_progress.h"
 #include "app_server/demo/demo_data.h"
 
 namespace app {
@@ -126,6 +127,8 @@ TDemoCounts CreateDemoDatabase(const std::string& path, const TDemoOptions& opti
     db.Execute(kIndexSql);
     // The items by requesting branch, filled once from the rows, then kept by its triggers.
     db.Execute(BranchItemsSql(TDialect::Sqlite));
+    // The items' progress likewise.
+    db.Execute(ItemProgressSql(TDialect::Sqlite));
     db.Execute("ANALYZE");
     db.Execute("PRAGMA journal_mode = DELETE");
   }

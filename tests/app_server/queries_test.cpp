@@ -552,18 +552,19 @@ std::vector<std::string> PlanOf(app::IConnection& connection, const char* sql,
 bool OnRequestsOrItems(const std::string& line) {
   return line.find(" on solicitacao ") != std::string::npos ||
          line.find(" on itemsolicitacao ") != std::string::npos ||
-         line.find(" on itemsolifilial ") != std::string::npos;
+         line.find(" on itemsolifilial ") != std::string::npos ||
+         line.find(" on itemsoliandamento ") != std::string::npos;
 }
 
-// The lines of the plan that read all of SOLICITACAO (alias S), ITEMSOLICITACAO (I) or the items
-// by requesting branch (X): SQLite's SCAN, PostgreSQL's sequential scan or an index scan without
-// an index condition.
+// The lines of the plan that read all of SOLICITACAO (alias S), ITEMSOLICITACAO (I), the items
+// by requesting branch (X) or the items' progress (T): SQLite's SCAN, PostgreSQL's sequential
+// scan or an index scan without an index condition.
 std::vector<std::string> FullScans(const std::vector<std::string>& plan) {
   std::vector<std::string> scans;
   for (size_t i = 0; i < plan.size(); ++i) {
     const std::string& line = plan[i];
     if (line.rfind("SCAN S", 0) == 0 || line.rfind("SCAN I", 0) == 0 ||
-        line.rfind("SCAN X", 0) == 0) {
+        line.rfind("SCAN X", 0) == 0 || line.rfind("SCAN T", 0) == 0) {
       if (line.size() == 6 || line[6] == ' ') scans.push_back(line);
       continue;
     }
@@ -582,13 +583,17 @@ std::vector<std::string> FullScans(const std::vector<std::string>& plan) {
   return scans;
 }
 
-// Whether the request dates bound a search of SOLICITACAO through an index.
+// Whether the request dates bound a search of SOLICITACAO, or of the items' progress, through an
+// index.
 bool DatesThroughAnIndex(const std::vector<std::string>& plan) {
   for (size_t i = 0; i < plan.size(); ++i) {
     const std::string& line = plan[i];
-    if (line.rfind("SEARCH S ", 0) == 0 && line.find("DTHRLANCSOL>?") != std::string::npos)
+    if ((line.rfind("SEARCH S ", 0) == 0 || line.rfind("SEARCH T ", 0) == 0) &&
+        line.find("DTHRLANCSOL>?") != std::string::npos)
       return true;
-    if (line.find(" on solicitacao ") == std::string::npos) continue;
+    if (line.find(" on solicitacao ") == std::string::npos &&
+        line.find(" on itemsoliandamento ") == std::string::npos)
+      continue;
     for (size_t next = i + 1; next < plan.size() && plan[next].find("->") == std::string::npos;
          ++next)
       if (plan[next].find("Index Cond:") != std::string::npos &&

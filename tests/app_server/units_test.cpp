@@ -334,6 +334,7 @@ TEST(Documentation, QuotesEveryStatementAsTheServerRunsIt) {
       {"GetFilSoliGD", "delivery-dates products"},
       {"GetFilSoliGD", "products"},
       {"GetItens", "request-dates delivery-dates request-list products"},
+      {"GetItens", "request-dates delivery-dates products"},
       {"GetItens", "delivery-dates products"},
       {"GetDestSolGere", ""},
       {"GetItemProduto", "request-dates products"},
