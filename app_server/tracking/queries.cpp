@@ -261,7 +261,19 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
   std::string select, from;
   TConditions inner;
   const bool fromBranchItems = perBranch && FromBranchItems(shape, scope);
-  if (fromBranchItems) {
+  // A branch's first matching item from the items' progress (ITEMSOLIANDAMENTO, see GetItens):
+  // one search of its key (the branch, then the request's date) where the requests would cost
+  // a search of theirs and one of their items. Not for an account of its own requests: the
+  // requester's requests of a branch are found by their own index.
+  const bool fromProgress = perBranch && !fromBranchItems && !scope.OwnRequests;
+  if (fromProgress) {
+    select = "SELECT 1";
+    from = "ITEMSOLIANDAMENTO T";
+    if (Product(shape))
+      from += std::string("\n         ") + dialect.OrderedJoin +
+              " PRODUTO P ON P.CDPRODUTO = T.CDPRODUTO";
+    inner.Add(std::string("T.CDFILSOLI = ") + branch);
+  } else if (fromBranchItems) {
     // The branch's items of the range's products (each item by its key for a delivery window).
     const char* join = dialect.OrderedJoin;
     select = "SELECT 1";
@@ -291,8 +303,12 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
     from = "ITEMSOLICITACAO I";
     if (Product(shape)) from += std::string("\n         JOIN ") + kProductOfItem;
   }
-  if (shape.RequestDates) inner.Add(kRequestDates);
-  if (shape.DeliveryDates) inner.Add(kDeliveryDates);
+  if (shape.RequestDates)
+    inner.Add(fromProgress ? "T.DTHRLANCSOL >= :dtSoliIni AND T.DTHRLANCSOL < :dtSoliFim"
+                           : kRequestDates);
+  if (shape.DeliveryDates)
+    inner.Add(fromProgress ? "T.DTPROGENTR >= :dtEntrIni AND T.DTPROGENTR < :dtEntrFim"
+                           : kDeliveryDates);
   AddProduct(shape, inner);
   std::string subquery = select + "\n         FROM " + from + inner.Text("WHERE", "        ");
   // For the first match of a branch PostgreSQL would read the request table from its start,
@@ -300,6 +316,7 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
   // read); in date order it takes the branch's index. Likewise it would read every product for
   // the range's, counting on one soon; in code order it takes the index on CDARVPROD.
   subquery += dialect.Fence("\n        ", fromBranchItems ? "P.CDARVPROD"
+                                          : fromProgress  ? "T.DTHRLANCSOL"
                                           : perBranch     ? "S.DTHRLANCSOL"
                                                           : "");
 
