@@ -23,6 +23,7 @@
 #include <sodium.h>
 
 #include "app_server/auth/accounts.h"
+#include "app_server/db/item_progress.h"
 #include "protocol/datetime.h"
 #include "protocol/report_contract.h"
 #include "tests/app_server/fixture.h"
@@ -33,8 +34,9 @@ namespace {
 using namespace std::chrono_literals;
 using TClock = std::chrono::steady_clock;
 
-// The sqlite3 shell, fed one small transaction (a new request and its item) every `every`, as
-// another program of the site would commit them. Its errors go to a file of their own.
+// The sqlite3 shell, fed one small transaction (a new request and its item, a quotation of
+// branch 0001 concluded again) every `every`, as another program of the site would commit them. Its
+// errors go to a file of their own.
 class TShellWriter {
  public:
   TShellWriter(const std::string& db, bool wal, std::chrono::milliseconds every)
@@ -54,6 +56,9 @@ class TShellWriter {
             "INSERT INTO ITEMSOLICITACAO SELECT (SELECT CDFILLAN FROM SOLICITACAO WHERE "
             "NRSOLICMP = 'W{0}'), 'W{0}', 1, CDPRODUTO, CDDESTSOLI, QTSOLIPROD, DTPROGENTR, "
             "STATUS, CDFILIAL, NULL, NULL FROM ITEMSOLICITACAO LIMIT 1;\n"
+            "UPDATE COLETAPRECO SET DTCONCOLEPREC = datetime('2024-01-01', '+{0} minutes') "
+            "WHERE CDFILIAL = '0001' AND NRCOLEPRECO = (SELECT MIN(NRCOLEPRECO) FROM "
+            "COLETAPRECO WHERE CDFILIAL = '0001');\n"
             "COMMIT;\n",
             ++commits_));
         std::this_thread::sleep_for(every);
@@ -167,6 +172,17 @@ TEST(LiveDatabase, LongWriterEvery50msForThirtySeconds_NoCallFailsInEitherJourna
         << name;
     EXPECT_EQ("0", Count(mode.Db, "SELECT COUNT(*) FROM (SELECT * FROM ITEMSOLIFILIAL EXCEPT " +
                                       definition + ")"))
+        << name;
+    // So did the items' progress, the new items and the quotation's items alike.
+    const std::string progress = app::ItemProgressDefinition();
+    EXPECT_EQ(std::to_string(mode.Writer->Commits()),
+              Count(mode.Db, "SELECT COUNT(*) FROM ITEMSOLIANDAMENTO WHERE NRSOLICMP LIKE 'W%'"))
+        << name;
+    EXPECT_EQ("0", Count(mode.Db, "SELECT COUNT(*) FROM (" + progress +
+                                      " EXCEPT SELECT * FROM ITEMSOLIANDAMENTO)"))
+        << name;
+    EXPECT_EQ("0", Count(mode.Db, "SELECT COUNT(*) FROM (SELECT * FROM ITEMSOLIANDAMENTO EXCEPT " +
+                                      progress + ")"))
         << name;
     EXPECT_GT(mode.Calls.load(), 100) << name;
     EXPECT_TRUE(mode.Errors.empty())
