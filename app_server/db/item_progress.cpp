@@ -97,6 +97,7 @@ struct TSource {
   const char* Columns;  // those the rows read: an update of any other changes nothing here
   const char* OnItems;  // the items, as a condition on I
   const char* OnRows;   // the same items, as a condition on ITEMSOLIANDAMENTO's own columns
+  const char* Key;      // the columns of R those conditions read
 };
 
 // The items of a purchase order (of the order R or of its invoice R), on I and on the rows.
@@ -113,23 +114,26 @@ const std::vector<TSource>& Sources() {
        "CDFILLAN, NRSOLICMP, NRITEMSOLI, CDPRODUTO, CDDESTSOLI, QTSOLIPROD, DTPROGENTR, STATUS, "
        "CDFILIAL, NRCOLEPRECO, NRCOMPRA",
        "I.CDFILLAN = R.CDFILLAN AND I.NRSOLICMP = R.NRSOLICMP AND I.NRITEMSOLI = R.NRITEMSOLI",
-       "CDFILLAN = R.CDFILLAN AND NRSOLICMP = R.NRSOLICMP AND NRITEMSOLI = R.NRITEMSOLI"},
+       "CDFILLAN = R.CDFILLAN AND NRSOLICMP = R.NRSOLICMP AND NRITEMSOLI = R.NRITEMSOLI",
+       "CDFILLAN, NRSOLICMP, NRITEMSOLI"},
       {"SOLICITACAO", "SOLICITACAO",
        "CDFILLAN, NRSOLICMP, CDFILIAL, CDOPERLANC, CDOPERSOLI, DTHRLANCSOL",
        "I.CDFILLAN = R.CDFILLAN AND I.NRSOLICMP = R.NRSOLICMP",
-       "CDFILLAN = R.CDFILLAN AND NRSOLICMP = R.NRSOLICMP"},
+       "CDFILLAN = R.CDFILLAN AND NRSOLICMP = R.NRSOLICMP", "CDFILLAN, NRSOLICMP"},
       {"COLETAPRECO", "COLETA", "CDFILIAL, NRCOLEPRECO, DTCONCOLEPREC",
        "I.CDFILIAL = R.CDFILIAL AND I.NRCOLEPRECO = R.NRCOLEPRECO",
        "(CDFILLAN, NRSOLICMP, NRITEMSOLI) IN (SELECT K.CDFILLAN, K.NRSOLICMP, K.NRITEMSOLI FROM "
-       "ITEMSOLICITACAO K WHERE K.CDFILIAL = R.CDFILIAL AND K.NRCOLEPRECO = R.NRCOLEPRECO)"},
+       "ITEMSOLICITACAO K WHERE K.CDFILIAL = R.CDFILIAL AND K.NRCOLEPRECO = R.NRCOLEPRECO)",
+       "CDFILIAL, NRCOLEPRECO"},
       {"ITEMAUTOFORN", "ITEMAF",
        "CDFILIAL, NRAUTOFORN, CDFILLAN, NRSOLICMP, NRITEMSOLI, QTEFETENTRAF",
        "I.CDFILLAN = R.CDFILLAN AND I.NRSOLICMP = R.NRSOLICMP AND I.NRITEMSOLI = R.NRITEMSOLI",
-       "CDFILLAN = R.CDFILLAN AND NRSOLICMP = R.NRSOLICMP AND NRITEMSOLI = R.NRITEMSOLI"},
+       "CDFILLAN = R.CDFILLAN AND NRSOLICMP = R.NRSOLICMP AND NRITEMSOLI = R.NRITEMSOLI",
+       "CDFILLAN, NRSOLICMP, NRITEMSOLI"},
       {"AUTORIZACAOFORN", "AF", "CDFILIAL, NRAUTOFORN, DTAUTOFORN, DTPROGENTAF", kItemsOfOrder,
-       kRowsOfOrder},
+       kRowsOfOrder, "CDFILIAL, NRAUTOFORN"},
       {"NOTAFISCAL", "NOTA", "CDFILIAL, NRAUTOFORN, CDOPERAPRO, DTEMISSAO", kItemsOfOrder,
-       kRowsOfOrder},
+       kRowsOfOrder, "CDFILIAL, NRAUTOFORN"},
   };
   return sources;
 }
@@ -151,10 +155,31 @@ std::string OfRow(std::string text, const std::string& row) {
 
 // The rows of the items a write of `row` (OLD or NEW) touches, made again from the tables: those
 // there are deleted, and each item still there gets its row as it is now.
-std::string Rebuild(const TSource& source, const std::string& row, const std::string& indent) {
-  return indent + "DELETE FROM ITEMSOLIANDAMENTO WHERE " + OfRow(source.OnRows, row) + ";\n" +
-         indent + "INSERT INTO ITEMSOLIANDAMENTO (" + kColumns + ")\n" + kDefinition + "\n WHERE " +
-         OfRow(source.OnItems, row) + ";\n";
+// `also`, when given, is one more condition of both statements.
+std::string Rebuild(const TSource& source, const std::string& row, const std::string& indent,
+                    const std::string& also = "") {
+  const std::string more = also.empty() ? "" : " AND " + also;
+  return indent + "DELETE FROM ITEMSOLIANDAMENTO WHERE " + OfRow(source.OnRows, row) + more +
+         ";\n" + indent + "INSERT INTO ITEMSOLIANDAMENTO (" + kColumns + ")\n" + kDefinition +
+         "\n WHERE " + OfRow(source.OnItems, row) + more + ";\n";
+}
+
+// Whether an update changed the key of the row (the columns its items are found by): only then
+// are the items of the row as it was others than those of the row as it is.
+// `differs`: the engine's "not equal, nulls compared as values" (SQLite's IS NOT, PostgreSQL's
+// IS DISTINCT FROM).
+std::string KeyChanged(const TSource& source, const char* differs) {
+  std::string before, after;
+  std::string key = source.Key;
+  for (size_t start = 0; start <= key.size();) {
+    size_t end = key.find(", ", start);
+    if (end == std::string::npos) end = key.size();
+    const std::string column = key.substr(start, end - start);
+    before += std::string(before.empty() ? "" : ", ") + "OLD." + column;
+    after += std::string(after.empty() ? "" : ", ") + "NEW." + column;
+    start = end + 2;
+  }
+  return "(" + before + ") " + differs + " (" + after + ")";
 }
 
 std::string Fill() {
@@ -186,8 +211,8 @@ std::string SqliteScript() {
     sql += "CREATE TRIGGER " + name + "_INSERT AFTER INSERT ON " + source.Table + " BEGIN\n" +
            Rebuild(source, "NEW", "  ") + "END;\n";
     sql += "CREATE TRIGGER " + name + "_UPDATE AFTER UPDATE OF " + source.Columns + " ON " +
-           source.Table + " BEGIN\n" + Rebuild(source, "OLD", "  ") + Rebuild(source, "NEW", "  ") +
-           "END;\n";
+           source.Table + " BEGIN\n" + Rebuild(source, "OLD", "  ", KeyChanged(source, "IS NOT")) +
+           Rebuild(source, "NEW", "  ") + "END;\n";
     sql += "CREATE TRIGGER " + name + "_DELETE AFTER DELETE ON " + source.Table + " BEGIN\n" +
            Rebuild(source, "OLD", "  ") + "END;\n";
   }
@@ -214,9 +239,10 @@ std::string PostgresScript() {
     const std::string name = std::string("ITEMSOLIANDAMENTO_") + source.Suffix;
     sql += "CREATE OR REPLACE FUNCTION " + name +
            "_REFAZ() RETURNS trigger LANGUAGE plpgsql AS $$\nBEGIN\n" + kPostgresLock +
-           "  IF TG_OP <> 'INSERT' THEN\n" + Rebuild(source, "OLD", "    ") + "  END IF;\n" +
-           "  IF TG_OP <> 'DELETE' THEN\n" + Rebuild(source, "NEW", "    ") + "  END IF;\n" +
-           "  RETURN NULL;\nEND $$;\n";
+           "  IF TG_OP = 'DELETE' OR (TG_OP = 'UPDATE' AND " +
+           KeyChanged(source, "IS DISTINCT FROM") + ") THEN\n" + Rebuild(source, "OLD", "    ") +
+           "  END IF;\n" + "  IF TG_OP <> 'DELETE' THEN\n" + Rebuild(source, "NEW", "    ") +
+           "  END IF;\n" + "  RETURN NULL;\nEND $$;\n";
     // Deferred to the commit: the rebuild then runs under the lock, after the writes of the
     // transactions that committed before it.
     sql += "CREATE CONSTRAINT TRIGGER " + name + "\n  AFTER INSERT OR DELETE OR UPDATE OF " +

@@ -165,6 +165,12 @@ TEST(ItemProgress, EachWriteOfTheSixTables_IsSeenAtTheNextCall) {
   check("the item moved to another order");
   db.Execute("DELETE FROM ITEMAUTOFORN" + item.Item());
   check("the item out of every order");
+  // Its key changed (nothing refers to it now), and back.
+  db.Execute("UPDATE ITEMSOLICITACAO SET NRITEMSOLI = 99" + item.Item());
+  check("the item renumbered");
+  db.Execute("UPDATE ITEMSOLICITACAO SET NRITEMSOLI = " + item.Number + " WHERE CDFILLAN = '" +
+             item.Lan + "' AND NRSOLICMP = '" + item.Request + "' AND NRITEMSOLI = 99");
+  check("the item's number back");
   db.Execute(
       "INSERT INTO ITEMAUTOFORN (CDFILIAL, NRAUTOFORN, CDFILLAN, NRSOLICMP, NRITEMSOLI, QTPRODAF, "
       "VRUNITAF, QTEFETENTRAF) VALUES ('" +
