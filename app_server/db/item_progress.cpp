@@ -187,9 +187,12 @@ std::string Fill() {
          "\n ORDER BY S.CDFILIAL, S.DTHRLANCSOL, I.CDFILLAN, I.NRSOLICMP, I.NRITEMSOLI;\n";
 }
 
+// By the item's key, for the triggers and for a request's items; by the branch and the due date,
+// for a delivery window.
 constexpr const char* kItemIndex =
     "CREATE UNIQUE INDEX ITEMSOLIANDAMENTO_ITEM ON ITEMSOLIANDAMENTO (CDFILLAN, NRSOLICMP, "
-    "NRITEMSOLI);\n";
+    "NRITEMSOLI);\n"
+    "CREATE INDEX ITEMSOLIANDAMENTO_ENTREGA ON ITEMSOLIANDAMENTO (CDFILSOLI, DTPROGENTR);\n";
 
 std::string SqliteScript() {
   std::string sql;

@@ -255,8 +255,14 @@ std::string NrSolicita(const TSqlDialect& dialect, const TFilterShape& shape,
 std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
                       const TScopeShape& scope) {
   const char* branch = scope.Branches ? "G.CDFILIAL" : "F.CDFILIAL";
-  const bool perBranch =
-      !shape.RequestList && (shape.RequestDates || shape.BranchList || !shape.DeliveryDates);
+  // A delivery window alone: each branch's first item due in it (the items' progress by branch
+  // and due date), where the items due in the window of every branch would be read, each with
+  // its request looked up. Not with a product range (its items by branch and product serve it)
+  // nor for an account of its own requests.
+  const bool dueByBranch = shape.DeliveryDates && !shape.RequestDates && !shape.BranchList &&
+                           !shape.RequestList && !Product(shape) && !scope.OwnRequests;
+  const bool perBranch = !shape.RequestList && (shape.RequestDates || shape.BranchList ||
+                                                !shape.DeliveryDates || dueByBranch);
   const bool fromItems = !perBranch && !shape.RequestList;
   std::string select, from;
   TConditions inner;
@@ -316,6 +322,7 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
   // read); in date order it takes the branch's index. Likewise it would read every product for
   // the range's, counting on one soon; in code order it takes the index on CDARVPROD.
   subquery += dialect.Fence("\n        ", fromBranchItems ? "P.CDARVPROD"
+                                          : dueByBranch   ? "T.DTPROGENTR"
                                           : fromProgress  ? "T.DTHRLANCSOL"
                                           : perBranch     ? "S.DTHRLANCSOL"
                                                           : "");
