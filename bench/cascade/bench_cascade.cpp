@@ -156,6 +156,11 @@ std::vector<TShape> Shapes(app::IConnection& db) {
   shapes.push_back({"product range", "all dates, products 01.002.000 to 01.002.999", products});
   shapes.push_back({"month, no match", "requests of 01/03/2022 to 31/03/2022 (none)",
                     dates(Day(2022, 3, 1), Day(2022, 3, 31))});
+  auto due = all;
+  due["stDtEntr"] = TRemoteArg::FromInOut("");
+  due["dtEntrIni"] = Day(2024, 3, 4);
+  due["dtEntrFin"] = Day(2024, 3, 10);
+  shapes.push_back({"week due", "items due 04/03/2024 to 10/03/2024, all request dates", due});
   shapes.push_back({"item screen",
                     "GetItemProduto + GetItemCota of the month's first item with a purchase", month,
                     true});
