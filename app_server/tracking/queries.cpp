@@ -263,7 +263,12 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
                            !shape.RequestList && !Product(shape) && !scope.OwnRequests;
   const bool perBranch = !shape.RequestList && (shape.RequestDates || shape.BranchList ||
                                                 !shape.DeliveryDates || dueByBranch);
-  const bool fromItems = !perBranch && !shape.RequestList;
+  // Otherwise a delivery window (without request dates or lists) starts from the items due in
+  // it, each with its request; for an account of its own requests from those requests (the
+  // requester's, by their index), each with its items: a requester's requests are a few
+  // hundred where the items due in a week of every branch are many thousands (at scale 50000,
+  // 190,000: 175 ms on SQLite and 370 on PostgreSQL for the week's branch grid).
+  const bool fromItems = !perBranch && !shape.RequestList && !scope.OwnRequests;
   std::string select, from;
   TConditions inner;
   const bool fromBranchItems = perBranch && FromBranchItems(shape, scope);
@@ -294,7 +299,8 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
     // account for one branch, runs the list's look-ups again for each of the account's
     // branches (518 times for an account of every branch at scale 50000: 56 ms against 1).
     select = perBranch ? "SELECT 1" : "SELECT DISTINCT S.CDFILIAL";
-    from = std::string("SOLICITACAO S\n         JOIN ") + kItemsOfRequest;
+    from = std::string("SOLICITACAO S\n         ") +
+           (shape.RequestList ? "JOIN" : dialect.OrderedJoin) + " " + kItemsOfRequest;
     if (Product(shape)) from += std::string("\n         JOIN ") + kProductOfItem;
     if (perBranch) inner.Add(std::string("S.CDFILIAL = ") + branch);
     if (shape.RequestList) inner.Add(dialect.InList("S.NRSOLICMP", "lSolicita"));
