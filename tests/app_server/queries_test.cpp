@@ -648,6 +648,15 @@ bool FromTheRangesProducts(const std::string& method, const TFilterShape& shape)
          (method == "GetFilSoliGD" && (shape.BranchList || !shape.DeliveryDates));
 }
 
+// Whether the plan finds requests by their requester (SOLICITACAO_SOLICITANTE).
+bool ThroughTheRequestersRequests(const std::vector<std::string>& plan) {
+  for (const auto& line : plan)
+    if (line.find("SOLICITACAO_SOLICITANTE") != std::string::npos ||
+        line.find("solicitacao_solicitante") != std::string::npos)
+      return true;
+  return false;
+}
+
 std::string Lines(const std::vector<std::string>& lines) {
   std::string text;
   for (const auto& line : lines) text += "\n  " + line;
@@ -756,6 +765,11 @@ TEST(QueryPlans, ReadScopes_AddNoScanOfRequestsOrItems_AndFindTheAccountsBranche
           // An account of its own requests starts from them (SOLICITACAO_SOLICITANTE).
           if (FromTheRangesProducts(method, shape) && !scope.OwnRequests) {
             EXPECT_TRUE(ProductsThroughBranchItems(plan)) << what;
+          }
+          // So does its delivery window: the items due in it of every branch are far more.
+          if (scope.OwnRequests && shape.DeliveryDates && !shape.RequestDates &&
+              !shape.RequestList && (method == "GetFilSoliGD" || method == "GetItens")) {
+            EXPECT_TRUE(ThroughTheRequestersRequests(plan)) << what;
           }
         } else {
           EXPECT_LE(FullScans(plan).size(), FullScans(unscoped).size()) << what;
