@@ -331,7 +331,8 @@ TEST(PostgresEngine, ItemProgress_TwoWritersCommittingAtOnce_BothWritesAreSeen) 
     for (int i = 0; i < 200 && !bothWaiting; ++i) {
       bothWaiting = ValueAt(db.Location(),
                             "SELECT COUNT(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT "
-                            "granted") == "2";
+                            "granted AND database = (SELECT oid FROM pg_database WHERE datname = "
+                            "current_database())") == "2";
       if (!bothWaiting) std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     EXPECT_TRUE(bothWaiting) << race.Name;
