@@ -1,12 +1,10 @@
 #include "app_server/db/branch_items.h"
 
-#include <stdexcept>
+#include "app_server/db/kept_table.h"
 
 namespace app {
 
 namespace {
-
-constexpr int kCheckTimeLimitMs = 10000;
 
 // In the order of the searches: a branch's items of a product (a range of products, each looked
 // up in turn); by the item's key for the triggers.
@@ -164,47 +162,17 @@ const char* BranchItemsSql(TDialect dialect) {
 }
 
 void InstallBranchItems(TWriteConnection& writer) {
-  const TDialect dialect = writer.Dialect();
-  writer.Execute(dialect == TDialect::Sqlite ? "BEGIN IMMEDIATE" : "BEGIN");
-  try {
-    // No write between the fill and the triggers: the writers wait for the commit.
-    if (dialect == TDialect::Postgres)
-      writer.Execute("LOCK TABLE SOLICITACAO, ITEMSOLICITACAO IN SHARE ROW EXCLUSIVE MODE");
-    writer.Execute(BranchItemsSql(dialect));
-    writer.Execute("ANALYZE ITEMSOLIFILIAL");
-    writer.Execute("COMMIT");
-  } catch (...) {
-    try {
-      writer.Execute("ROLLBACK");
-    } catch (...) {
-    }
-    throw;
-  }
+  InstallKeptTable(writer, BranchItemsSql(writer.Dialect()), "ITEMSOLIFILIAL",
+                   "SOLICITACAO, ITEMSOLICITACAO");
 }
 
 void CheckBranchItems(IConnection& connection, const std::string& target) {
   const bool sqlite = connection.Dialect() == TDialect::Sqlite;
-  int triggers = 0;
-  bool table = false;
-  try {
-    connection.Query(sqlite ? kSqliteTriggers : kPostgresTriggers, {}, 1, kCheckTimeLimitMs,
-                     [&](const IRow& row) {
-                       triggers = std::stoi(std::string(row.Text(0)));
-                       return true;
-                     });
-    connection.Query("SELECT 1 FROM ITEMSOLIFILIAL LIMIT 1", {}, 1, kCheckTimeLimitMs,
-                     [](const IRow&) { return true; });
-    table = true;
-  } catch (const EDatabaseError&) {
-  }
-  if (table && triggers == (sqlite ? kSqliteTriggerCount : kPostgresTriggerCount)) return;
-  const std::string where = DescribeTarget(target);
-  throw std::runtime_error(
-      "o banco " + where +
-      (table ? " tem a tabela ITEMSOLIFILIAL sem todos os gatilhos que a mantêm"
-             : " não tem a tabela ITEMSOLIFILIAL (os itens de cada filial solicitante por "
-               "produto, mantida por gatilhos)") +
-      "; instale-a com: app-server --upgrade-schema --db " + where + ".");
+  CheckKeptTable(connection, target, "ITEMSOLIFILIAL",
+                 "os itens de cada filial solicitante por produto, mantida por gatilhos",
+                 "SELECT 1 FROM ITEMSOLIFILIAL LIMIT 1",
+                 sqlite ? kSqliteTriggers : kPostgresTriggers,
+                 sqlite ? kSqliteTriggerCount : kPostgresTriggerCount);
 }
 
 }  // namespace app

@@ -1,15 +1,14 @@
 #include "app_server/db/item_progress.h"
 
 #include <cctype>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "app_server/db/kept_table.h"
 
 namespace app {
 
 namespace {
-
-constexpr int kCheckTimeLimitMs = 10000;
 
 constexpr const char* kColumns =
     "CDFILSOLI, DTHRLANCSOL, CDFILLAN, NRSOLICMP, NRITEMSOLI, CDOPERSOLI, CDOPERLANC, STATUS, "
@@ -308,49 +307,22 @@ const char* ItemProgressDefinition() {
 }
 
 void InstallItemProgress(TWriteConnection& writer) {
-  const TDialect dialect = writer.Dialect();
-  writer.Execute(dialect == TDialect::Sqlite ? "BEGIN IMMEDIATE" : "BEGIN");
-  try {
-    // No write between the fill and the triggers: the writers wait for the commit.
-    if (dialect == TDialect::Postgres)
-      writer.Execute(
-          "LOCK TABLE SOLICITACAO, ITEMSOLICITACAO, COLETAPRECO, ITEMAUTOFORN, AUTORIZACAOFORN, "
-          "NOTAFISCAL IN SHARE ROW EXCLUSIVE MODE");
-    writer.Execute(ItemProgressSql(dialect));
-    writer.Execute("ANALYZE ITEMSOLIANDAMENTO");
-    writer.Execute("COMMIT");
-  } catch (...) {
-    try {
-      writer.Execute("ROLLBACK");
-    } catch (...) {
-    }
-    throw;
-  }
+  InstallKeptTable(writer, ItemProgressSql(writer.Dialect()), "ITEMSOLIANDAMENTO",
+                   "SOLICITACAO, ITEMSOLICITACAO, COLETAPRECO, ITEMAUTOFORN, AUTORIZACAOFORN, "
+                   "NOTAFISCAL");
 }
 
 void CheckItemProgress(IConnection& connection, const std::string& target) {
-  int expected = 0;
-  const std::string triggers = TriggerCheck(connection.Dialect(), expected);
-  int found = 0;
-  bool table = false;
-  try {
-    connection.Query(triggers.c_str(), {}, 1, kCheckTimeLimitMs, [&](const IRow& row) {
-      found = std::stoi(std::string(row.Text(0)));
-      return true;
-    });
-    connection.Query("SELECT 1 FROM ITEMSOLIANDAMENTO LIMIT 1", {}, 1, kCheckTimeLimitMs,
-                     [](const IRow&) { return true; });
-    table = true;
-  } catch (const EDatabaseError&) {
-  }
-  if (table && found == expected) return;
-  const std::string where = DescribeTarget(target);
-  throw std::runtime_error(
-      "o banco " + where +
-      (table ? " tem a tabela ITEMSOLIANDAMENTO sem todos os gatilhos que a mantêm"
-             : " não tem a tabela ITEMSOLIANDAMENTO (o andamento de cada item de solicitação, "
-               "mantido por gatilhos)") +
-      "; instale-a com: app-server --upgrade-schema --db " + where + ".");
+  // Made once per engine: the connection keeps the statement by its text's address.
+  static int sqliteCount = 0, postgresCount = 0;
+  static const std::string sqlite = TriggerCheck(TDialect::Sqlite, sqliteCount);
+  static const std::string postgres = TriggerCheck(TDialect::Postgres, postgresCount);
+  const bool onSqlite = connection.Dialect() == TDialect::Sqlite;
+  CheckKeptTable(connection, target, "ITEMSOLIANDAMENTO",
+                 "o andamento de cada item de solicitação, mantido por gatilhos",
+                 "SELECT 1 FROM ITEMSOLIANDAMENTO LIMIT 1",
+                 onSqlite ? sqlite.c_str() : postgres.c_str(),
+                 onSqlite ? sqliteCount : postgresCount);
 }
 
 }  // namespace app

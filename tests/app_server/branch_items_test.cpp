@@ -4,8 +4,6 @@
 // and a database without it is refused at start, saying what to run, until that is run.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {
@@ -190,10 +188,9 @@ TEST(BranchItems, ADatabaseWithoutThem_IsRefusedAtStart_UntilUpgradeSchema) {
   TTempDir dir;
   const std::string log = dir.Path() + "/server.log";
   auto refusal = [&] {
-    std::remove(log.c_str());
-    EXPECT_EQ(1, RunAppServer({"--db", db.Location(), "--listen", "127.0.0.1:0"}, log));
-    std::ifstream file(log);
-    return std::string((std::istreambuf_iterator<char>(file)), {});
+    const TStartAttempt start = TryToStart(db.Location(), log);
+    EXPECT_EQ(1, start.Status);
+    return start.Said;
   };
   if (EngineUnderTest() == TEngine::Postgres)
     db.Execute("ALTER TABLE SOLICITACAO DISABLE TRIGGER ITEMSOLIFILIAL_SOLICITACAO");

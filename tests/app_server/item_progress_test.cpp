@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -227,10 +226,9 @@ TEST(ItemProgress, ADatabaseWithoutIt_IsRefusedAtStart_UntilUpgradeSchema) {
   TTempDir dir;
   const std::string log = dir.Path() + "/server.log";
   auto refusal = [&] {
-    std::remove(log.c_str());
-    EXPECT_EQ(1, RunAppServer({"--db", db.Location(), "--listen", "127.0.0.1:0"}, log));
-    std::ifstream file(log);
-    return std::string((std::istreambuf_iterator<char>(file)), {});
+    const TStartAttempt start = TryToStart(db.Location(), log);
+    EXPECT_EQ(1, start.Status);
+    return start.Said;
   };
   if (EngineUnderTest() == TEngine::Postgres)
     db.Execute("ALTER TABLE NOTAFISCAL DISABLE TRIGGER ITEMSOLIANDAMENTO_NOTA");

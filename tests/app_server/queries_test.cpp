@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <map>
 #include <memory>
@@ -583,41 +584,43 @@ std::vector<std::string> FullScans(const std::vector<std::string>& plan) {
   return scans;
 }
 
-// Whether the request dates bound a search of SOLICITACAO, or of the items' progress, through an
-// index.
-bool DatesThroughAnIndex(const std::vector<std::string>& plan) {
+// Whether `column`'s range bounds a search through an index: SQLite's SEARCH of one of
+// `aliases` with "COLUMN>?", or a PostgreSQL index scan on one of `tables` whose index
+// condition has "column >=".
+bool RangeThroughAnIndex(const std::vector<std::string>& plan, const std::string& column,
+                         const std::vector<std::string>& aliases,
+                         const std::vector<std::string>& tables) {
+  std::string lower = column;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   for (size_t i = 0; i < plan.size(); ++i) {
     const std::string& line = plan[i];
-    if ((line.rfind("SEARCH S ", 0) == 0 || line.rfind("SEARCH T ", 0) == 0) &&
-        line.find("DTHRLANCSOL>?") != std::string::npos)
-      return true;
-    if (line.find(" on solicitacao ") == std::string::npos &&
-        line.find(" on itemsoliandamento ") == std::string::npos)
-      continue;
+    for (const auto& alias : aliases)
+      if (line.rfind("SEARCH " + alias + " ", 0) == 0 &&
+          line.find(column + ">?") != std::string::npos)
+        return true;
+    bool onTable = false;
+    for (const auto& table : tables)
+      onTable = onTable || line.find(" on " + table + " ") != std::string::npos;
+    if (!onTable) continue;
     for (size_t next = i + 1; next < plan.size() && plan[next].find("->") == std::string::npos;
          ++next)
       if (plan[next].find("Index Cond:") != std::string::npos &&
-          plan[next].find("dthrlancsol >=") != std::string::npos)
+          plan[next].find(lower + " >=") != std::string::npos)
         return true;
   }
   return false;
 }
 
+// Whether the request dates bound a search of SOLICITACAO, or of the items' progress, through an
+// index.
+bool DatesThroughAnIndex(const std::vector<std::string>& plan) {
+  return RangeThroughAnIndex(plan, "DTHRLANCSOL", {"S", "T"}, {"solicitacao", "itemsoliandamento"});
+}
+
 // Whether the delivery window bounds a search of the items' progress through an index (its index
 // by branch and due date: the planner's choice when that window is the narrower).
 bool DueDatesThroughAnIndex(const std::vector<std::string>& plan) {
-  for (size_t i = 0; i < plan.size(); ++i) {
-    const std::string& line = plan[i];
-    if (line.rfind("SEARCH T ", 0) == 0 && line.find("DTPROGENTR>?") != std::string::npos)
-      return true;
-    if (line.find(" on itemsoliandamento ") == std::string::npos) continue;
-    for (size_t next = i + 1; next < plan.size() && plan[next].find("->") == std::string::npos;
-         ++next)
-      if (plan[next].find("Index Cond:") != std::string::npos &&
-          plan[next].find("dtprogentr >=") != std::string::npos)
-        return true;
-  }
-  return false;
+  return RangeThroughAnIndex(plan, "DTPROGENTR", {"T"}, {"itemsoliandamento"});
 }
 
 // Whether the range's items of the branch are read from ITEMSOLIFILIAL by the branch, its key's

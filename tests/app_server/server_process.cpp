@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -82,6 +83,15 @@ int RunAppServer(const std::vector<std::string>& arguments, const std::string& l
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return StatusOf(status);
+}
+
+TStartAttempt TryToStart(const std::string& db, const std::string& logPath) {
+  std::remove(logPath.c_str());
+  TStartAttempt attempt;
+  attempt.Status = RunAppServer({"--db", db, "--listen", "127.0.0.1:0"}, logPath);
+  std::ifstream file(logPath);
+  attempt.Said.assign(std::istreambuf_iterator<char>(file), {});
+  return attempt;
 }
 
 TTempDir::TTempDir() {

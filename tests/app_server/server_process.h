@@ -15,6 +15,14 @@ namespace testing_app {
 int RunAppServer(const std::vector<std::string>& arguments, const std::string& logPath,
                  int timeoutMs = 0);
 
+// A start of a server on `db` (which a test expects refused): its exit status and what it said,
+// its log written afresh to `logPath`.
+struct TStartAttempt {
+  int Status = 0;
+  std::string Said;
+};
+TStartAttempt TryToStart(const std::string& db, const std::string& logPath);
+
 // A temporary folder removed with its contents at the end.
 class TTempDir {
  public:
