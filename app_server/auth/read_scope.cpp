@@ -186,19 +186,27 @@ void TReadScope::Bind(TNamedParams& params) const {
   params.emplace_back("cdOperSoli", Operator);
 }
 
+TNamedParams ScopeParams(const std::string& login) { return {{"login", login}}; }
+
+TStatementCall ScopeStatement(const TNamedParams& params, TReadScope& into) {
+  return {kScopeSql, params, 5, [&into](const IRow& row) {
+            into.Found = true;
+            into.Enabled = row.Text(0) == "S";
+            into.AllBranches = row.Text(1) == "S";
+            into.OwnRequests = row.Text(2) == "S";
+            into.Operator = std::string(row.Text(3));
+            into.HasBranches = row.Text(4) == "S";
+            // One row by its key; stopping early would cost PostgreSQL its connection.
+            return true;
+          }};
+}
+
 TReadScope ReadScopeOf(IConnection& connection, const std::string& login, int timeLimitMs) {
   TReadScope scope;
   scope.Login = login;
-  connection.Query(kScopeSql, {{"login", login}}, 5, timeLimitMs, [&](const IRow& row) {
-    scope.Found = true;
-    scope.Enabled = row.Text(0) == "S";
-    scope.AllBranches = row.Text(1) == "S";
-    scope.OwnRequests = row.Text(2) == "S";
-    scope.Operator = std::string(row.Text(3));
-    scope.HasBranches = row.Text(4) == "S";
-    // One row by its key; stopping early would cost PostgreSQL its connection.
-    return true;
-  });
+  const TNamedParams params = ScopeParams(login);
+  const TStatementCall read = ScopeStatement(params, scope);
+  connection.Query(read.Sql, read.Params, read.Columns, timeLimitMs, read.OnRow);
   return scope;
 }
 

@@ -69,10 +69,16 @@ struct TReadScope {
   TScopeShape Shape() const;
   // Adds what the statements of Shape() bind: the login, the operator.
   void Bind(TNamedParams& params) const;
+
+  bool operator==(const TReadScope&) const = default;
 };
 
 // The scope of `login` (one look-up by key). Raises EDatabaseError.
 TReadScope ReadScopeOf(IConnection& connection, const std::string& login, int timeLimitMs);
+// The same look-up as a statement to send with another (IConnection::QueryThen): its row fills
+// `into` (whose Login the caller sets). `params`, ScopeParams(login), must outlive the call.
+TNamedParams ScopeParams(const std::string& login);
+TStatementCall ScopeStatement(const TNamedParams& params, TReadScope& into);
 
 // The scope as the login's answer carries it, with the list of branches. Raises EDatabaseError.
 fw::TAccountScope AccountScopeOf(IConnection& connection, const std::string& login,

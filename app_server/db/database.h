@@ -116,6 +116,15 @@ struct TParam {
 // Parameters by name, without the colon: {"cdFilial", "0001"}.
 using TNamedParams = std::vector<std::pair<std::string, TParam>>;
 
+// A statement with its parameters and what takes its rows, as IConnection::Query runs one.
+// `Params` must outlive the call.
+struct TStatementCall {
+  const char* Sql;
+  const TNamedParams& Params;
+  int Columns;
+  std::function<bool(const IRow&)> OnRow;
+};
+
 class IConnection {
  public:
   virtual ~IConnection() = default;
@@ -126,6 +135,14 @@ class IConnection {
   // `onRow` returns false to stop early. `columns` must match the statement's.
   virtual void Query(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
                      const std::function<bool(const IRow&)>& onRow) = 0;
+  // `first`, then `second` when `proceed`, asked once first's rows are in, says so; each as Query
+  // runs it. An engine that can sends both at once, saving a round trip (PostgreSQL), and then
+  // runs `second` whatever `proceed` says, dropping its rows when it says no.
+  virtual void QueryThen(const TStatementCall& first, const std::function<bool()>& proceed,
+                         const TStatementCall& second, int timeLimitMs) {
+    Query(first.Sql, first.Params, first.Columns, timeLimitMs, first.OnRow);
+    if (proceed()) Query(second.Sql, second.Params, second.Columns, timeLimitMs, second.OnRow);
+  }
 };
 
 // SQLite, read-only (the service changes no data).

@@ -4,6 +4,7 @@
 //   [prepare the statement, the first time on this connection]
 //   SELECT set_config(...)  -- read-only, statement_timeout, DateStyle ISO, shortest floats
 //   EXECUTE the statement   -- rows read one at a time
+//   [EXECUTE a second one]  -- QueryThen: an account's scope, then the statement chosen for it
 // Everything before the sync is one implicit transaction, so the settings (all "local") hold
 // for exactly that statement and end with it: nothing is left on the session, and a pooler in
 // transaction mode may hand the next call to another server connection. Statements are named
@@ -89,6 +90,29 @@ class TPostgresConnection : public IConnection {
 
   void Query(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
              const std::function<bool(const IRow&)>& onRow) override {
+    const TStatementCall call{sql, params, columns, onRow};
+    Execute({&call}, nullptr, timeLimitMs);
+  }
+
+  void QueryThen(const TStatementCall& first, const std::function<bool()>& proceed,
+                 const TStatementCall& second, int timeLimitMs) override {
+    Execute({&first, &second}, &proceed, timeLimitMs);
+  }
+
+ private:
+  struct TStaleStatements {};
+  // A statement as sent: named after its text, so that a name means one text wherever a pooler
+  // lets it be seen.
+  struct TStatement {
+    std::string Name;
+    std::string Text;                // with $1, $2...
+    std::vector<std::string> Names;  // of $1, $2...
+    bool Prepared = false;           // on this connection
+  };
+
+  // Runs `calls` in one round trip (Run), with Query's retries.
+  void Execute(std::vector<const TStatementCall*> calls, const std::function<bool()>* proceed,
+               int timeLimitMs) {
     // A connection idle in the pool may have been closed meanwhile by a restart of the server,
     // which it learns only now: then once more, on a new connection.
     const bool mayRetry = used_;
@@ -96,7 +120,7 @@ class TPostgresConnection : public IConnection {
       if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) Connect();
       bool delivered = false;
       try {
-        Run(sql, params, columns, timeLimitMs, onRow, delivered);
+        Run(calls, proceed, timeLimitMs, delivered);
         used_ = true;
         return;
       } catch (const TBroken& broken) {
@@ -118,17 +142,6 @@ class TPostgresConnection : public IConnection {
       }
     }
   }
-
- private:
-  struct TStaleStatements {};
-  // A statement as sent: named after its text, so that a name means one text wherever a pooler
-  // lets it be seen.
-  struct TStatement {
-    std::string Name;
-    std::string Text;                // with $1, $2...
-    std::vector<std::string> Names;  // of $1, $2...
-    bool Prepared = false;           // on this connection
-  };
 
   TStatement& StatementFor(const char* sql) {
     auto found = statements_.find(sql);
@@ -211,62 +224,89 @@ class TPostgresConnection : public IConnection {
       if (result.Status() == PGRES_FATAL_ERROR && !failure) failure.emplace(std::move(result));
   }
 
-  void Run(const char* sql, const TNamedParams& params, int columns, int timeLimitMs,
-           const std::function<bool(const IRow&)>& onRow, bool& delivered) {
-    timeLimitMs_ = timeLimitMs;
-    const auto deadline = TClock::now() + std::chrono::milliseconds(timeLimitMs + kNetworkMarginMs);
+  // A statement's parameters in their positional order, written as text.
+  struct TBound {
+    TStatement* Statement = nullptr;
+    std::vector<std::string> Written;
+    std::vector<const char*> Values;
+    std::vector<Oid> Types;
+    bool Prepare = false;  // sent with this call
+  };
 
-    // The statement's parameters in their positional order, written as text.
-    TStatement& statement = StatementFor(sql);
-    std::vector<std::string> written(statement.Names.size());
-    std::vector<const char*> values(statement.Names.size());
-    std::vector<Oid> types(statement.Names.size());
-    for (size_t i = 0; i < statement.Names.size(); ++i) {
+  TBound Bind(const TStatementCall& call) {
+    TBound bound;
+    bound.Statement = &StatementFor(call.Sql);
+    const std::vector<std::string>& names = bound.Statement->Names;
+    bound.Written.resize(names.size());
+    bound.Values.resize(names.size());
+    bound.Types.resize(names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
       const TParam* value = nullptr;
-      for (const auto& param : params)
-        if (param.first == statement.Names[i]) value = &param.second;
-      if (value == nullptr)
-        throw EDatabaseError("Parâmetro :" + statement.Names[i] + " sem valor.");
-      types[i] = TypeOf(*value);
+      for (const auto& param : call.Params)
+        if (param.first == names[i]) value = &param.second;
+      if (value == nullptr) throw EDatabaseError("Parâmetro :" + names[i] + " sem valor.");
+      bound.Types[i] = TypeOf(*value);
       switch (value->Kind) {
         case TParam::TKind::Text:
           if (value->Text.find('\0') != std::string::npos)
-            throw EDatabaseError("Parâmetro :" + statement.Names[i] + " contém o caractere nulo.");
-          values[i] = value->Text.c_str();
+            throw EDatabaseError("Parâmetro :" + names[i] + " contém o caractere nulo.");
+          bound.Values[i] = value->Text.c_str();
           continue;
         case TParam::TKind::Day:
-          written[i] = DayText(value->Day);
+          bound.Written[i] = DayText(value->Day);
           break;
         case TParam::TKind::Codes:
-          written[i] = ArrayLiteral(value->Codes);
+          bound.Written[i] = ArrayLiteral(value->Codes);
           break;
       }
-      values[i] = written[i].c_str();
+      bound.Values[i] = bound.Written[i].c_str();
     }
+    return bound;
+  }
+
+  // The calls one after the other in one pipeline, under one sync: one round trip. The call
+  // after the first runs only when `proceed` (if any) says so once the first's rows are in;
+  // otherwise its rows, already on their way, are read and dropped.
+  void Run(const std::vector<const TStatementCall*>& calls, const std::function<bool()>* proceed,
+           int timeLimitMs, bool& delivered) {
+    timeLimitMs_ = timeLimitMs;
+    const auto deadline = TClock::now() + std::chrono::milliseconds(timeLimitMs + kNetworkMarginMs);
+
+    std::vector<TBound> bound;
+    for (const TStatementCall* call : calls) bound.push_back(Bind(*call));
     const std::string timeout = std::to_string(timeLimitMs);
     const char* settings[] = {timeout.c_str()};
     static const std::string settingsName = NameOf(kSettingsSql);
-    const int count = static_cast<int>(values.size());
 
     if (PQenterPipelineMode(conn_) == 0) Broken("conexão com o PostgreSQL perdida");
     const bool prepareSettings = !unnamed_ && !settingsPrepared_;
-    const bool prepare = !unnamed_ && !statement.Prepared;
     bool sent = true;
     if (unnamed_) {
       sent =
           sent && PQsendQueryParams(conn_, kSettingsSql, 1, nullptr, settings, nullptr, nullptr, 0);
-      sent = sent && PQsendQueryParams(conn_, statement.Text.c_str(), count, types.data(),
-                                       values.data(), nullptr, nullptr, 0);
+      for (const TBound& b : bound)
+        sent = sent && PQsendQueryParams(conn_, b.Statement->Text.c_str(),
+                                         static_cast<int>(b.Values.size()), b.Types.data(),
+                                         b.Values.data(), nullptr, nullptr, 0);
     } else {
       if (prepareSettings)
         sent = sent && PQsendPrepare(conn_, settingsName.c_str(), kSettingsSql, 1, nullptr);
-      if (prepare)
-        sent = sent && PQsendPrepare(conn_, statement.Name.c_str(), statement.Text.c_str(), count,
-                                     types.data());
+      for (size_t i = 0; i < bound.size(); ++i) {
+        TBound& b = bound[i];
+        // Once, when the same statement comes twice.
+        b.Prepare = !b.Statement->Prepared;
+        for (size_t j = 0; j < i; ++j)
+          if (bound[j].Statement == b.Statement) b.Prepare = false;
+        if (b.Prepare)
+          sent = sent && PQsendPrepare(conn_, b.Statement->Name.c_str(), b.Statement->Text.c_str(),
+                                       static_cast<int>(b.Values.size()), b.Types.data());
+      }
       sent = sent &&
              PQsendQueryPrepared(conn_, settingsName.c_str(), 1, settings, nullptr, nullptr, 0);
-      sent = sent && PQsendQueryPrepared(conn_, statement.Name.c_str(), count, values.data(),
-                                         nullptr, nullptr, 0);
+      for (const TBound& b : bound)
+        sent = sent && PQsendQueryPrepared(conn_, b.Statement->Name.c_str(),
+                                           static_cast<int>(b.Values.size()), b.Values.data(),
+                                           nullptr, nullptr, 0);
     }
     sent = sent && PQpipelineSync(conn_);
     if (!sent) Broken("conexão com o PostgreSQL perdida");
@@ -278,35 +318,41 @@ class TPostgresConnection : public IConnection {
       Finish(deadline, failure);
       if (!failure) settingsPrepared_ = true;
     }
-    if (prepare) {
+    for (TBound& b : bound) {
+      if (!b.Prepare) continue;
       Finish(deadline, failure);
-      if (!failure) statement.Prepared = true;
+      if (!failure) b.Statement->Prepared = true;
     }
     Finish(deadline, failure);  // the settings
-    if (!failure) PQsetSingleRowMode(conn_);
-    std::vector<bool> numeric;
-    for (TResult result = Next(deadline); result; result = Next(deadline)) {
-      const ExecStatusType status = result.Status();
-      if ((status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) && !failure) {
-        if (PQnfields(result.get()) != columns)
-          throw EDatabaseError("A consulta não traz as colunas do pacote.");
-        if (numeric.empty()) {
-          for (int column = 0; column < columns; ++column) {
-            const Oid type = PQftype(result.get(), column);
-            numeric.push_back(std::find(std::begin(kNumberOids), std::end(kNumberOids), type) !=
-                              std::end(kNumberOids));
+    for (size_t i = 0; i < calls.size(); ++i) {
+      const TStatementCall& call = *calls[i];
+      const bool wanted = !failure && (i == 0 || proceed == nullptr || (*proceed)());
+      if (wanted) PQsetSingleRowMode(conn_);
+      std::vector<bool> numeric;
+      for (TResult result = Next(deadline); result; result = Next(deadline)) {
+        if (!wanted) continue;
+        const ExecStatusType status = result.Status();
+        if (status == PGRES_SINGLE_TUPLE || status == PGRES_TUPLES_OK) {
+          if (PQnfields(result.get()) != call.Columns)
+            throw EDatabaseError("A consulta não traz as colunas do pacote.");
+          if (numeric.empty()) {
+            for (int column = 0; column < call.Columns; ++column) {
+              const Oid type = PQftype(result.get(), column);
+              numeric.push_back(std::find(std::begin(kNumberOids), std::end(kNumberOids),
+                                          type) != std::end(kNumberOids));
+            }
           }
-        }
-        // One row at a time (the result that ends the rows has none).
-        for (int row = 0; row < PQntuples(result.get()); ++row) {
-          delivered = true;
-          if (!onRow(TPostgresRow(result.get(), row, numeric))) {
-            // Stopping early: the rest is not wanted, and the connection goes with it.
-            throw TBroken{"consulta interrompida", false};
+          // One row at a time (the result that ends the rows has none).
+          for (int row = 0; row < PQntuples(result.get()); ++row) {
+            delivered = true;
+            if (!call.OnRow(TPostgresRow(result.get(), row, numeric))) {
+              // Stopping early: the rest is not wanted, and the connection goes with it.
+              throw TBroken{"consulta interrompida", false};
+            }
           }
+        } else if (status == PGRES_FATAL_ERROR && !failure) {
+          failure.emplace(std::move(result));
         }
-      } else if (status == PGRES_FATAL_ERROR && !failure) {
-        failure.emplace(std::move(result));
       }
     }
     TResult sync = Next(deadline);

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <memory>
+#include <optional>
 
 #include "app_server/auth/read_scope.h"
 #include "app_server/db/iso_date.h"
@@ -215,27 +216,51 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
   // What the account may read, as it stands now (read_scope.h): a change to it takes effect at
   // this call. The statement of its scope finds only what it may read.
   auto connection = pool_.Acquire();
-  const TReadScope scope = ReadScopeOf(*connection, context.Login, options_.QueryTimeLimitMs);
-  if (const char* denial = scope.Denial()) throw ERefusal(denial);
-  scope.Bind(call.Params);
-
   const auto& fields = method->Fields;
+  const int columns = static_cast<int>(fields.size());
   out.Map(2);
   out.Str("data");
   fw::wire::TPacketWriter packet(out, fields);
+  const auto onRow = [&](const IRow& row) {
+    packet.BeginRow();
+    for (size_t column = 0; column < fields.size(); ++column)
+      WriteCell(packet, fields[column].Type, row, static_cast<int>(column));
+    if ((packet.Rows() & 1023) == 0 && out.Size() > fw::wire::kMaxMessageSize)
+      throw ERefusal("O resultado excede o limite de 64 MiB por mensagem; restrinja o filtro.");
+    return true;
+  };
+
+  std::optional<TReadScope> last;
   {
-    const char* sql = SqlFor(methodName, connection->Dialect(), call.Shape, scope.Shape());
-    connection->Query(sql, call.Params, static_cast<int>(fields.size()), options_.QueryTimeLimitMs,
-                      [&](const IRow& row) {
-                        packet.BeginRow();
-                        for (size_t column = 0; column < fields.size(); ++column)
-                          WriteCell(packet, fields[column].Type, row, static_cast<int>(column));
-                        if ((packet.Rows() & 1023) == 0 && out.Size() > fw::wire::kMaxMessageSize)
-                          throw ERefusal(
-                              "O resultado excede o limite de 64 MiB por mensagem; restrinja o "
-                              "filtro.");
-                        return true;
-                      });
+    std::lock_guard lock(scopesMutex_);
+    if (const auto found = lastScopes_.find(context.Login); found != lastScopes_.end())
+      last = found->second;
+  }
+  TReadScope scope;
+  scope.Login = context.Login;
+  bool answered = false;
+  if (last && last->Denial() == nullptr) {
+    TNamedParams params = call.Params;
+    last->Bind(params);
+    const TNamedParams scopeParams = ScopeParams(context.Login);
+    connection->QueryThen(
+        ScopeStatement(scopeParams, scope), [&] { return scope == *last; },
+        {SqlFor(methodName, connection->Dialect(), call.Shape, last->Shape()), params, columns,
+         onRow},
+        options_.QueryTimeLimitMs);
+    answered = scope == *last;
+  } else {
+    scope = ReadScopeOf(*connection, context.Login, options_.QueryTimeLimitMs);
+  }
+  {
+    std::lock_guard lock(scopesMutex_);
+    lastScopes_[context.Login] = scope;
+  }
+  if (!answered) {
+    if (const char* denial = scope.Denial()) throw ERefusal(denial);
+    scope.Bind(call.Params);
+    connection->Query(SqlFor(methodName, connection->Dialect(), call.Shape, scope.Shape()),
+                      call.Params, columns, options_.QueryTimeLimitMs, onRow);
   }
   packet.Finish();
 

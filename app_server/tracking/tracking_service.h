@@ -13,6 +13,11 @@
 // - the in-out strings come back unchanged in "refs".
 #pragma once
 
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "app_server/auth/read_scope.h"
 #include "app_server/db/database.h"
 #include "app_server/rpc/rpc.h"
 #include "app_server/tracking/queries.h"
@@ -48,6 +53,11 @@ class TTrackingService : public IServiceObject {
  private:
   TConnectionPool& pool_;
   TOptions options_;
+  // Each account's scope as its last call found it. A call sends the statement of that scope
+  // with the reading of the scope as it is now, one round trip on PostgreSQL, and keeps the rows
+  // only when the two agree; otherwise it runs the statement of the scope it read.
+  std::mutex scopesMutex_;
+  std::unordered_map<std::string, TReadScope> lastScopes_;
 };
 
 // A call's parameters as its statement takes them (dates as days, lists as codes, product codes

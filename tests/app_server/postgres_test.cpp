@@ -111,6 +111,55 @@ TEST(PostgresEngine, ParametersTravelAsTypedValuesNeverAsSql) {
             FailureOf([&] { Texts(*connection, "SELECT :missing", {}); }).find(":missing"));
 }
 
+// How a call reads its account's scope and its answer together: one exchange, the answer's
+// rows kept only when the scope read says so.
+TEST(PostgresEngine, TwoStatementsSentTogether_TheSecondsRowsOnlyWhenTheFirstSaysSo) {
+  auto connection = app::OpenPostgres(Demo().Postgres->Conninfo());
+  const app::TNamedParams none;
+  std::vector<std::string> seen;
+  const auto collect = [&](const char* tag) {
+    return [&seen, tag](const app::IRow& row) {
+      seen.push_back(std::string(tag) + std::string(row.Text(0)));
+      return true;
+    };
+  };
+  const auto run = [&](const char* first, const char* second, bool go) {
+    seen.clear();
+    connection->QueryThen(
+        {first, none, 1, collect("1:")},
+        [&] {
+          seen.emplace_back("proceed?");
+          return go;
+        },
+        {second, none, 1, collect("2:")}, 5000);
+  };
+  const char* const kThree = "SELECT x::text FROM generate_series(1, 3) AS x";
+  const char* const kNow = "SELECT now()::text";
+
+  run(kThree, kThree, true);
+  EXPECT_EQ((std::vector<std::string>{"1:1", "1:2", "1:3", "proceed?", "2:1", "2:2", "2:3"}),
+            seen);
+  run(kThree, kThree, false);
+  EXPECT_EQ((std::vector<std::string>{"1:1", "1:2", "1:3", "proceed?"}), seen);
+  // Both in one transaction: sent together, not one after the other's answer.
+  run(kNow, kNow, true);
+  ASSERT_EQ(3u, seen.size());
+  EXPECT_EQ(seen[0].substr(2), seen[2].substr(2));
+
+  // The second's failure counts only when its rows are wanted.
+  const char* const kFails = "SELECT (1 / (x - 2))::text FROM generate_series(1, 3) AS x";
+  EXPECT_NE(std::string::npos,
+            FailureOf([&] { run(kThree, kFails, true); }).find("Falha no banco de dados"));
+  EXPECT_EQ("(no failure)", FailureOf([&] { run(kThree, kFails, false); }));
+  // The first's failure: no question, no rows of the second.
+  EXPECT_NE(std::string::npos,
+            FailureOf([&] { run(kFails, kThree, true); }).find("Falha no banco de dados"));
+  EXPECT_EQ(std::find(seen.begin(), seen.end(), "proceed?"), seen.end());
+  EXPECT_EQ(std::find(seen.begin(), seen.end(), "2:1"), seen.end());
+  // The connection goes on serving after each.
+  EXPECT_EQ(std::vector<std::string>{"1"}, Texts(*connection, "SELECT 1::text"));
+}
+
 TEST(PostgresEngine, ADatabaseThatIsNotThereAtStart_EndsTheServerWithAMessage) {
   TTempDir dir;
   TTcpProxy closed(PostgresSocketPath());
