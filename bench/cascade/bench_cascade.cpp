@@ -432,8 +432,10 @@ volatile size_t gSink = 0;
 // The calls' statements in this process, as the server runs them: the account's read scope, then
 // the method's statement for the call's shape and the scope, every row read; the rows read, to
 // check that they are the answer's.
+// `together`: the scope and the statement sent as one exchange, as the server does once it knows
+// the account's scope (IConnection::QueryThen); otherwise one after the other's answer.
 double StatementTime(app::IConnection& db, const std::string& login,
-                     const std::vector<TCall>& calls, size_t& rows) {
+                     const std::vector<TCall>& calls, size_t& rows, bool together = true) {
   double total = 0;
   rows = 0;
   for (const auto& call : calls) {
@@ -441,17 +443,28 @@ double StatementTime(app::IConnection& db, const std::string& login,
     app::TBoundCall bound = app::BindCall(method, RpcValuesOf(call.Args));
     const int columns = static_cast<int>(method.Fields.size());
     size_t bytes = 0;
+    const auto onRow = [&](const app::IRow& row) {
+      for (int column = 0; column < columns; ++column)
+        if (!row.IsNull(column)) bytes += row.IsNumber(column) ? 8 : row.Text(column).size();
+      ++rows;
+      return true;
+    };
+    // The scope the server would know from the account's last call.
+    app::TReadScope known = app::ReadScopeOf(db, login, 600000);
+    known.Bind(bound.Params);
+    const char* sql = app::SqlFor(call.Method, db.Dialect(), bound.Shape, known.Shape());
     const auto start = TClock::now();
-    const app::TReadScope scope = app::ReadScopeOf(db, login, 600000);
-    scope.Bind(bound.Params);
-    db.Query(app::SqlFor(call.Method, db.Dialect(), bound.Shape, scope.Shape()), bound.Params,
-             columns, 600000, [&](const app::IRow& row) {
-               for (int column = 0; column < columns; ++column)
-                 if (!row.IsNull(column))
-                   bytes += row.IsNumber(column) ? 8 : row.Text(column).size();
-               ++rows;
-               return true;
-             });
+    if (together) {
+      const app::TNamedParams scopeParams = app::ScopeParams(login);
+      app::TReadScope scope;
+      scope.Login = login;
+      db.QueryThen(
+          app::ScopeStatement(scopeParams, scope), [&] { return scope == known; },
+          {sql, bound.Params, columns, onRow}, 600000);
+    } else {
+      app::ReadScopeOf(db, login, 600000);
+      db.Query(sql, bound.Params, columns, 600000, onRow);
+    }
     total += Since(start);
     gSink = gSink + bytes;
   }
@@ -549,6 +562,9 @@ struct TAccount {
 // Per account and shape: the cascades' times at the client, the statements' in process.
 struct TTimes {
   std::map<std::string, std::vector<double>> Cascade, Statement;
+  // The statements with the scope read before them, one exchange each (the server before it
+  // sent the two together).
+  std::map<std::string, std::vector<double>> Apart;
 };
 
 struct TEngine {
@@ -772,8 +788,13 @@ int main(int argc, char** argv) {
             (engine ? engine->Times[login] : floor[login]).Cascade[shape.Name].push_back(took);
             if (engine) {
               size_t read = 0;
-              engine->Times[login].Statement[shape.Name].push_back(
-                  StatementTime(*engine->Direct, login, calls[login][shape.Name], read));
+              const bool apartFirst = round % 2 == 1;
+              for (const bool together : {apartFirst, !apartFirst}) {
+                const double took = StatementTime(*engine->Direct, login,
+                                                  calls[login][shape.Name], read, together);
+                (together ? engine->Times[login].Statement : engine->Times[login].Apart)[shape.Name]
+                    .push_back(took);
+              }
             }
           }
         }
@@ -799,8 +820,8 @@ int main(int argc, char** argv) {
         "bench_cascade: demo scale %d (version %s), %d rounds, %d workers per server; times in "
         "ms at the client.\nfloor: the same answers, byte for byte, served from memory by the "
         "same server code and wire, through the same client (no statement).\nstmt: the calls' "
-        "statements (the account's scope, then the method's) in this process, rows read. "
-        "ratio: p50 / floor p50.\n",
+        "statements (the account's scope, then the method's, sent together) in this process, "
+        "rows read. ratio: p50 / floor p50.\n",
         options.Scale, bench::DemoVersion(), options.Rounds, options.Workers);
     for (const auto& account : accounts)
       PrintAccount(account, shapes, engines, floor[account.Login], rows);
@@ -834,6 +855,24 @@ int main(int argc, char** argv) {
           std::printf(" %10s %5.2f %6.2f", "", demo > 0 ? Percentile(times, 0.5) / demo : 0.0,
                       Percentile(paired, 0.5));
         }
+      }
+      std::printf("\n");
+    }
+    // What sending the account's scope with the statement saves, in the same rounds.
+    std::printf(
+        "\nstmt of demo, the scope read before the statement (apart) against the two sent "
+        "together, p50 ms:\n%-16s",
+        "");
+    for (const auto& engine : engines)
+      std::printf(" | %-10s %7s %8s %5s", engine.Name.c_str(), "apart", "together", "ratio");
+    std::printf("\n");
+    for (const auto& shape : shapes) {
+      std::printf("%-16s", shape.Name.c_str());
+      for (auto& engine : engines) {
+        const double apart = Percentile(engine.Times["demo"].Apart[shape.Name], 0.5);
+        const double together = Percentile(engine.Times["demo"].Statement[shape.Name], 0.5);
+        std::printf(" | %-10s %7.2f %8.2f %5.2f", "", apart, together,
+                    together > 0 ? apart / together : 0.0);
       }
       std::printf("\n");
     }
