@@ -186,7 +186,9 @@ void TReadScope::Bind(TNamedParams& params) const {
   params.emplace_back("cdOperSoli", Operator);
 }
 
-TNamedParams ScopeParams(const std::string& login) { return {{"login", login}}; }
+TNamedParams ScopeParams(const std::string& login) {
+  return {{"login", login}};
+}
 
 TStatementCall ScopeStatement(const TNamedParams& params, TReadScope& into) {
   return {kScopeSql, params, 5, [&into](const IRow& row) {

@@ -338,8 +338,8 @@ class TPostgresConnection : public IConnection {
           if (numeric.empty()) {
             for (int column = 0; column < call.Columns; ++column) {
               const Oid type = PQftype(result.get(), column);
-              numeric.push_back(std::find(std::begin(kNumberOids), std::end(kNumberOids),
-                                          type) != std::end(kNumberOids));
+              numeric.push_back(std::find(std::begin(kNumberOids), std::end(kNumberOids), type) !=
+                                std::end(kNumberOids));
             }
           }
           // One row at a time (the result that ends the rows has none).

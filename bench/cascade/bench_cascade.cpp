@@ -790,8 +790,8 @@ int main(int argc, char** argv) {
               size_t read = 0;
               const bool apartFirst = round % 2 == 1;
               for (const bool together : {apartFirst, !apartFirst}) {
-                const double took = StatementTime(*engine->Direct, login,
-                                                  calls[login][shape.Name], read, together);
+                const double took =
+                    StatementTime(*engine->Direct, login, calls[login][shape.Name], read, together);
                 (together ? engine->Times[login].Statement : engine->Times[login].Apart)[shape.Name]
                     .push_back(took);
               }

@@ -137,8 +137,7 @@ TEST(PostgresEngine, TwoStatementsSentTogether_TheSecondsRowsOnlyWhenTheFirstSay
   const char* const kNow = "SELECT now()::text";
 
   run(kThree, kThree, true);
-  EXPECT_EQ((std::vector<std::string>{"1:1", "1:2", "1:3", "proceed?", "2:1", "2:2", "2:3"}),
-            seen);
+  EXPECT_EQ((std::vector<std::string>{"1:1", "1:2", "1:3", "proceed?", "2:1", "2:2", "2:3"}), seen);
   run(kThree, kThree, false);
   EXPECT_EQ((std::vector<std::string>{"1:1", "1:2", "1:3", "proceed?"}), seen);
   // Both in one transaction: sent together, not one after the other's answer.
