@@ -13,17 +13,20 @@ namespace {
 constexpr const char* kColumns =
     "CDFILSOLI, DTHRLANCSOL, CDFILLAN, NRSOLICMP, NRITEMSOLI, CDOPERSOLI, CDOPERLANC, STATUS, "
     "CDDESTSOLI, NRCOMPRA, DTPROGENTR, QTSOLIPROD, NRCOLEPRECO, CDFILIAL, CDPRODUTO, "
-    "DTCONCOLEPREC, QTEFETENTRAF, NRAUTOFORN, DTAUTOFORN, DTPROGENTAF, CDOPERAPRO, DTEMISSAO";
+    "DTCONCOLEPREC, QTEFETENTRAF, NRAUTOFORN, DTAUTOFORN, DTPROGENTAF, CDOPERAPRO, DTEMISSAO, "
+    "NMOPERSOLI";
 
-// An item's row, from the item (I) out: its request, its quotation, its purchase order's item,
-// the order and the order's invoice (at most one: NOTAFISCAL_AF is unique).
+// An item's row, from the item (I) out: its request and the requester's name, its quotation,
+// its purchase order's item, the order and the order's invoice (at most one: NOTAFISCAL_AF is
+// unique).
 constexpr const char* kDefinition =
     R"SQL(SELECT S.CDFILIAL, S.DTHRLANCSOL, I.CDFILLAN, I.NRSOLICMP, I.NRITEMSOLI, S.CDOPERSOLI,
        S.CDOPERLANC, I.STATUS, I.CDDESTSOLI, I.NRCOMPRA, I.DTPROGENTR, I.QTSOLIPROD,
        I.NRCOLEPRECO, I.CDFILIAL, I.CDPRODUTO, C.DTCONCOLEPREC, AI.QTEFETENTRAF, AI.NRAUTOFORN,
-       A.DTAUTOFORN, A.DTPROGENTAF, N.CDOPERAPRO, N.DTEMISSAO
+       A.DTAUTOFORN, A.DTPROGENTAF, N.CDOPERAPRO, N.DTEMISSAO, O.NMOPERADOR
   FROM ITEMSOLICITACAO I
   JOIN SOLICITACAO S ON S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = I.NRSOLICMP
+  LEFT JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERSOLI
   LEFT JOIN COLETAPRECO C ON C.CDFILIAL = I.CDFILIAL AND C.NRCOLEPRECO = I.NRCOLEPRECO
   LEFT JOIN ITEMAUTOFORN AI ON AI.CDFILLAN = I.CDFILLAN AND AI.NRSOLICMP = I.NRSOLICMP
                            AND AI.NRITEMSOLI = I.NRITEMSOLI
@@ -56,6 +59,7 @@ CREATE TABLE ITEMSOLIANDAMENTO (
   DTPROGENTAF   VARCHAR(19),
   CDOPERAPRO    VARCHAR(12),
   DTEMISSAO     VARCHAR(19),
+  NMOPERSOLI    VARCHAR(40),
   PRIMARY KEY (CDFILSOLI, DTHRLANCSOL, CDFILLAN, NRSOLICMP, NRITEMSOLI)
 ) WITHOUT ROWID;
 )SQL";
@@ -84,6 +88,7 @@ CREATE TABLE ITEMSOLIANDAMENTO (
   DTPROGENTAF   TIMESTAMP(0),
   CDOPERAPRO    VARCHAR(12) COLLATE "C",
   DTEMISSAO     TIMESTAMP(0),
+  NMOPERSOLI    VARCHAR(40) COLLATE "C",
   PRIMARY KEY (CDFILSOLI, DTHRLANCSOL, CDFILLAN, NRSOLICMP, NRITEMSOLI)
 );
 )SQL";
@@ -133,6 +138,10 @@ const std::vector<TSource>& Sources() {
        kRowsOfOrder, "CDFILIAL, NRAUTOFORN"},
       {"NOTAFISCAL", "NOTA", "CDFILIAL, NRAUTOFORN, CDOPERAPRO, DTEMISSAO", kItemsOfOrder,
        kRowsOfOrder, "CDFILIAL, NRAUTOFORN"},
+      // The requester's name: the items of the requests of the operator (S is the definition's
+      // request; the rows by ITEMSOLIANDAMENTO_SOLICITANTE).
+      {"OPERADOR", "OPERADOR", "CDOPERADOR, NMOPERADOR", "S.CDOPERSOLI = R.CDOPERADOR",
+       "CDOPERSOLI = R.CDOPERADOR", "CDOPERADOR"},
   };
   return sources;
 }
@@ -187,11 +196,13 @@ std::string Fill() {
 }
 
 // By the item's key, for the triggers and for a request's items; by the branch and the due date,
-// for a delivery window.
+// for a delivery window; by the requester and the due date, for a requester's delivery window
+// (and an operator's rows, for the triggers).
 constexpr const char* kItemIndex =
     "CREATE UNIQUE INDEX ITEMSOLIANDAMENTO_ITEM ON ITEMSOLIANDAMENTO (CDFILLAN, NRSOLICMP, "
     "NRITEMSOLI);\n"
-    "CREATE INDEX ITEMSOLIANDAMENTO_ENTREGA ON ITEMSOLIANDAMENTO (CDFILSOLI, DTPROGENTR);\n";
+    "CREATE INDEX ITEMSOLIANDAMENTO_ENTREGA ON ITEMSOLIANDAMENTO (CDFILSOLI, DTPROGENTR);\n"
+    "CREATE INDEX ITEMSOLIANDAMENTO_SOLICITANTE ON ITEMSOLIANDAMENTO (CDOPERSOLI, DTPROGENTR);\n";
 
 std::string SqliteScript() {
   std::string sql;
@@ -309,7 +320,7 @@ const char* ItemProgressDefinition() {
 void InstallItemProgress(TWriteConnection& writer) {
   InstallKeptTable(writer, ItemProgressSql(writer.Dialect()), "ITEMSOLIANDAMENTO",
                    "SOLICITACAO, ITEMSOLICITACAO, COLETAPRECO, ITEMAUTOFORN, AUTORIZACAOFORN, "
-                   "NOTAFISCAL");
+                   "NOTAFISCAL, OPERADOR");
 }
 
 void CheckItemProgress(IConnection& connection, const std::string& target) {

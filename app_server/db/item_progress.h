@@ -1,8 +1,9 @@
 // The progress of each request item (ITEMSOLIANDAMENTO): one row per item with what the items'
-// grid shows of its request, its quotation, its purchase order and the order's invoice, kept by
-// the database itself, by triggers on the six tables it is read from, whatever program writes.
-// GetItens reads a branch's items from it in one range of its key (the requesting branch, the
-// request's date), where the tables themselves cost six look-ups by key per item.
+// grid shows of its request (with the requester's name), its quotation, its purchase order and
+// the order's invoice, kept by the database itself, by triggers on the seven tables it is read
+// from, whatever program writes. GetItens reads a branch's items from it in one range of its key
+// (the requesting branch, the request's date), where the tables themselves cost seven look-ups
+// by key per item.
 //
 // SQLite runs each trigger in the writing transaction, writers one at a time: the rows are exact
 // when the write commits. On PostgreSQL the triggers are deferred to the commit, where each
@@ -31,7 +32,7 @@ const char* ItemProgressSql(TDialect dialect);
 // triggers keep; the tests compare the table against it).
 const char* ItemProgressDefinition();
 
-// Installs it through `writer`, in one transaction (on PostgreSQL with the six tables locked
+// Installs it through `writer`, in one transaction (on PostgreSQL with the seven tables locked
 // against writes meanwhile, so that no write falls between the fill and the triggers).
 void InstallItemProgress(TWriteConnection& writer);
 

@@ -264,11 +264,13 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
   const bool perBranch = !shape.RequestList && (shape.RequestDates || shape.BranchList ||
                                                 !shape.DeliveryDates || dueByBranch);
   // Otherwise a delivery window (without request dates or lists) starts from the items due in
-  // it, each with its request; for an account of its own requests from those requests (the
-  // requester's, by their index), each with its items: a requester's requests are a few
-  // hundred where the items due in a week of every branch are many thousands (at scale 50000,
-  // 190,000: 175 ms on SQLite and 370 on PostgreSQL for the week's branch grid).
+  // it, each with its request; for an account of its own requests from its items due in it
+  // (the items' progress by requester and due date): the answer's items and no other, where
+  // the items due in a week of every branch are many thousands (at scale 50000, 190,000: 175 ms
+  // on SQLite and 370 on PostgreSQL for the week's branch grid), and the requester's requests,
+  // each with a search of its items, a few hundred (1 ms on PostgreSQL at scale 5000).
   const bool fromItems = !perBranch && !shape.RequestList && !scope.OwnRequests;
+  const bool ownDue = !perBranch && !shape.RequestList && scope.OwnRequests;
   std::string select, from;
   TConditions inner;
   const bool fromBranchItems = perBranch && FromBranchItems(shape, scope);
@@ -277,7 +279,14 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
   // a search of theirs and one of their items. Not for an account of its own requests: the
   // requester's requests of a branch are found by their own index.
   const bool fromProgress = perBranch && !fromBranchItems && !scope.OwnRequests;
-  if (fromProgress) {
+  if (ownDue) {
+    select = "SELECT DISTINCT T.CDFILSOLI";
+    from = "ITEMSOLIANDAMENTO T";
+    if (Product(shape))
+      from += std::string("\n         ") + dialect.OrderedJoin +
+              " PRODUTO P ON P.CDPRODUTO = T.CDPRODUTO";
+    inner.Add("T.CDOPERSOLI = :cdOperSoli");
+  } else if (fromProgress) {
     select = "SELECT 1";
     from = "ITEMSOLIANDAMENTO T";
     if (Product(shape))
@@ -319,8 +328,8 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
     inner.Add(fromProgress ? "T.DTHRLANCSOL >= :dtSoliIni AND T.DTHRLANCSOL < :dtSoliFim"
                            : kRequestDates);
   if (shape.DeliveryDates)
-    inner.Add(fromProgress ? "T.DTPROGENTR >= :dtEntrIni AND T.DTPROGENTR < :dtEntrFim"
-                           : kDeliveryDates);
+    inner.Add(fromProgress || ownDue ? "T.DTPROGENTR >= :dtEntrIni AND T.DTPROGENTR < :dtEntrFim"
+                                     : kDeliveryDates);
   AddProduct(shape, inner);
   std::string subquery = select + "\n         FROM " + from + inner.Text("WHERE", "        ");
   // For the first match of a branch PostgreSQL would read the request table from its start,
@@ -354,17 +363,19 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
 // The rows are found:
 // - for a request list or an account of its own requests, from the requests (the index on
 //   NRSOLICMP; the requester's, on (CDOPERSOLI, CDFILIAL, DTHRLANCSOL)), then each request's
-//   rows by the item key's start;
+//   rows by the item key's start; for an account of its own requests with a delivery window and
+//   neither request dates nor a list, from its rows due in the window (by requester and due
+//   date), the branch's kept;
 // - for a product range without request dates, from the range's products among the branch's
 //   items (ITEMSOLIFILIAL), then each item's row by its key;
 // - otherwise from T's own key: the branch, then the request's date (a range of it for request
 //   dates, the branch's whole range without).
-// The requester's and the destination's names are looked up per row (small tables).
+// The requester's name is the row's; the destination's (eight of them) is looked up.
 std::string Itens(const TSqlDialect& dialect, const TFilterShape& shape, const TScopeShape& scope) {
   const char* join = dialect.OrderedJoin;
   std::string sql =
       R"SQL(SELECT T.STATUS, T.CDFILLAN, T.NRSOLICMP, T.CDOPERLANC, D.NMDESTSOLI, T.NRCOMPRA,
-       T.DTCONCOLEPREC, T.DTPROGENTR, O.NMOPERADOR, T.DTHRLANCSOL, T.QTSOLIPROD,
+       T.DTCONCOLEPREC, T.DTPROGENTR, T.NMOPERSOLI, T.DTHRLANCSOL, T.QTSOLIPROD,
        T.QTEFETENTRAF, T.NRAUTOFORN, T.DTAUTOFORN, T.CDOPERAPRO, T.CDDESTSOLI,
        T.NRCOLEPRECO, T.CDFILIAL, T.DTEMISSAO, T.DTPROGENTAF
   FROM )SQL";
@@ -372,7 +383,9 @@ std::string Itens(const TSqlDialect& dialect, const TFilterShape& shape, const T
       " ITEMSOLIANDAMENTO T ON T.CDFILLAN = X.CDFILLAN AND T.NRSOLICMP = X.NRSOLICMP"
       "\n                           AND T.NRITEMSOLI = X.NRITEMSOLI";
   const bool fromBranchItems = FromBranchItems(shape, scope);
-  const bool fromRequests = !fromBranchItems && (shape.RequestList || scope.OwnRequests);
+  const bool ownDue = scope.OwnRequests && shape.DeliveryDates && !shape.RequestDates &&
+                      !shape.RequestList && !fromBranchItems;
+  const bool fromRequests = !fromBranchItems && !ownDue && (shape.RequestList || scope.OwnRequests);
   TConditions where;
   if (fromBranchItems && dialect.FencesSubqueries) {
     // The branch's items of the range first, as a subquery of its own: PostgreSQL would rather
@@ -392,6 +405,10 @@ std::string Itens(const TSqlDialect& dialect, const TFilterShape& shape, const T
     where.Add("S.CDFILIAL = :cdFilial");
     if (shape.RequestList) where.Add(dialect.InList("S.NRSOLICMP", "lSolicita"));
     if (shape.RequestDates) where.Add(kRequestDates);
+  } else if (ownDue) {
+    sql += "ITEMSOLIANDAMENTO T";
+    where.Add("T.CDOPERSOLI = :cdOperSoli");
+    where.Add("T.CDFILSOLI = :cdFilial");
   } else {
     sql += "ITEMSOLIANDAMENTO T";
     where.Add("T.CDFILSOLI = :cdFilial");
@@ -402,9 +419,15 @@ std::string Itens(const TSqlDialect& dialect, const TFilterShape& shape, const T
     sql += std::string("\n  ") + join + " PRODUTO P ON P.CDPRODUTO = T.CDPRODUTO";
     AddProduct(shape, where);
   }
-  sql += "\n  LEFT JOIN OPERADOR O ON O.CDOPERADOR = T.CDOPERSOLI";
   sql += "\n  LEFT JOIN DESTINO D ON D.CDDESTSOLI = T.CDDESTSOLI";
-  AddScopeOfNamedBranch(scope, where);
+  if (ownDue) {
+    // The requester is the row's (above); the branch named, as for any call of a branch.
+    TScopeShape branches = scope;
+    branches.OwnRequests = false;
+    AddScopeOfNamedBranch(branches, where);
+  } else {
+    AddScopeOfNamedBranch(scope, where);
+  }
   if (shape.DeliveryDates) where.Add("T.DTPROGENTR >= :dtEntrIni AND T.DTPROGENTR < :dtEntrFim");
   sql += where.Text("WHERE", " ");
   sql += "\n ORDER BY T.NRSOLICMP, T.CDFILLAN, T.NRITEMSOLI";

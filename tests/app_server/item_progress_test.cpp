@@ -1,5 +1,5 @@
 // The items' progress (ITEMSOLIANDAMENTO, app_server/db/item_progress.h), which GetItens reads:
-// kept by the database's own triggers on the six tables it comes from, so that each way a
+// kept by the database's own triggers on the seven tables it comes from, so that each way a
 // program writes them is seen at the server's next call, on each engine; on PostgreSQL also when
 // two transactions that touch the same item from different tables commit at once; and a
 // database without it is refused at start until `--upgrade-schema`.
@@ -37,14 +37,16 @@ std::pair<std::string, std::string> Differences(const std::string& location) {
 }
 
 // GetItens of a branch, all dates, as text per row: the request, the item's status and buying
-// branch, the order and the invoice's clerk, and which of its stage dates are there.
+// branch, the order, the invoice's clerk and the requester's name, and which of its stage dates
+// are there.
 std::vector<std::string> Served(fw::TTcpAppServer& client, const std::string& branch) {
   auto args = Args("GetItens", {{"cdFilial", TRemoteArg::FromString(branch)}});
   const auto packet = client.Invoke("GetItens", args).Data;
   std::vector<std::string> rows;
   for (size_t row = 0; row < packet.RowCount(); ++row) {
     std::string text;
-    for (const char* field : {"NRSOLICMP", "STATUS", "NRAUTOFORN", "CDOPERAPRO", "CDFILIAL"}) {
+    for (const char* field :
+         {"NRSOLICMP", "STATUS", "NRAUTOFORN", "CDOPERAPRO", "CDFILIAL", "NMOPERADOR"}) {
       const auto& column = packet.Columns()[packet.FieldIndex(field)];
       text += (column.IsNull(row) ? std::string() : std::string(column.GetString(row))) + "|";
     }
@@ -55,11 +57,11 @@ std::vector<std::string> Served(fw::TTcpAppServer& client, const std::string& br
   return rows;
 }
 
-// The same from the six tables themselves.
+// The same from the seven tables themselves.
 std::vector<std::string> Expected(const std::string& location, const std::string& branch) {
   const auto rows = RowsAt(
       location,
-      "SELECT S.NRSOLICMP, I.STATUS, AI.NRAUTOFORN, N.CDOPERAPRO, I.CDFILIAL, "
+      "SELECT S.NRSOLICMP, I.STATUS, AI.NRAUTOFORN, N.CDOPERAPRO, I.CDFILIAL, O.NMOPERADOR, "
       "CASE WHEN C.DTCONCOLEPREC IS NULL THEN 0 ELSE 1 END, "
       "CASE WHEN A.DTAUTOFORN IS NULL THEN 0 ELSE 1 END, "
       "CASE WHEN N.DTEMISSAO IS NULL THEN 0 ELSE 1 END, "
@@ -69,13 +71,14 @@ std::vector<std::string> Expected(const std::string& location, const std::string
       "I.NRCOLEPRECO LEFT JOIN ITEMAUTOFORN AI ON AI.CDFILLAN = I.CDFILLAN AND AI.NRSOLICMP = "
       "I.NRSOLICMP AND AI.NRITEMSOLI = I.NRITEMSOLI LEFT JOIN AUTORIZACAOFORN A ON A.CDFILIAL = "
       "AI.CDFILIAL AND A.NRAUTOFORN = AI.NRAUTOFORN LEFT JOIN NOTAFISCAL N ON N.CDFILIAL = "
-      "A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN WHERE S.CDFILIAL = '" +
+      "A.CDFILIAL AND N.NRAUTOFORN = A.NRAUTOFORN LEFT JOIN OPERADOR O ON O.CDOPERADOR = "
+      "S.CDOPERSOLI WHERE S.CDFILIAL = '" +
           branch + "' ORDER BY S.NRSOLICMP, S.CDFILLAN, I.NRITEMSOLI");
   std::vector<std::string> texts;
   for (const auto& row : rows) {
     std::string text;
-    for (size_t i = 0; i < 5; ++i) text += row[i] + "|";
-    for (size_t i = 5; i < 9; ++i) text += row[i];
+    for (size_t i = 0; i < 6; ++i) text += row[i] + "|";
+    for (size_t i = 6; i < 10; ++i) text += row[i];
     texts.push_back(text);
   }
   return texts;
@@ -120,7 +123,7 @@ TTrackedItem FindTrackedItem(const std::string& location) {
   return {row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7]};
 }
 
-TEST(ItemProgress, EachWriteOfTheSixTables_IsSeenAtTheNextCall) {
+TEST(ItemProgress, EachWriteOfTheSevenTables_IsSeenAtTheNextCall) {
   TOwnDemo db;
   TTempDir dir;
   TServerProcess server(db.Location(), dir.Path() + "/server.log");
@@ -192,6 +195,19 @@ TEST(ItemProgress, EachWriteOfTheSixTables_IsSeenAtTheNextCall) {
   db.Execute("UPDATE SOLICITACAO SET CDOPERSOLI = (SELECT MAX(CDOPERADOR) FROM OPERADOR)" +
              item.OfRequest());
   check("the request's requester");
+  // The requester's name; on SQLite, whose connections here leave foreign keys unchecked, its
+  // code too, and back.
+  const std::string requester =
+      " WHERE CDOPERADOR = (SELECT CDOPERSOLI FROM SOLICITACAO" + item.OfRequest() + ")";
+  db.Execute("UPDATE OPERADOR SET NMOPERADOR = 'OUTRO NOME'" + requester);
+  check("the requester renamed");
+  if (EngineUnderTest() == TEngine::Sqlite) {
+    const std::string code = ValueAt(db.Location(), "SELECT CDOPERADOR FROM OPERADOR" + requester);
+    db.Execute("UPDATE OPERADOR SET CDOPERADOR = 'ZZOUTRO' WHERE CDOPERADOR = '" + code + "'");
+    check("the requester's code changed");
+    db.Execute("UPDATE OPERADOR SET CDOPERADOR = '" + code + "' WHERE CDOPERADOR = 'ZZOUTRO'");
+    check("the requester's code back");
+  }
 
   // An order's invoice and the item leaving the order, in one transaction.
   db.Execute("BEGIN; DELETE FROM NOTAFISCAL" + item.OfOrder() + "; DELETE FROM ITEMAUTOFORN" +
