@@ -239,14 +239,15 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
   TReadScope scope;
   scope.Login = context.Login;
   bool answered = false;
+  // The call's own parameters (a list may hold 100,000 codes) are bound to once, not copied.
+  const size_t ownParams = call.Params.size();
   if (last && last->Denial() == nullptr) {
-    TNamedParams params = call.Params;
-    last->Bind(params);
+    last->Bind(call.Params);
     const TNamedParams scopeParams = ScopeParams(context.Login);
     connection->QueryThen(
         ScopeStatement(scopeParams, scope), [&] { return scope == *last; },
-        {SqlFor(methodName, connection->Dialect(), call.Shape, last->Shape()), params, columns,
-         onRow},
+        {SqlFor(methodName, connection->Dialect(), call.Shape, last->Shape()), call.Params,
+         columns, onRow},
         options_.QueryTimeLimitMs);
     answered = scope == *last;
   } else {
@@ -258,6 +259,7 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
   }
   if (!answered) {
     if (const char* denial = scope.Denial()) throw ERefusal(denial);
+    call.Params.resize(ownParams);
     scope.Bind(call.Params);
     connection->Query(SqlFor(methodName, connection->Dialect(), call.Shape, scope.Shape()),
                       call.Params, columns, options_.QueryTimeLimitMs, onRow);
