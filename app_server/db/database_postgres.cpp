@@ -228,6 +228,8 @@ class TPostgresConnection : public IConnection {
   struct TBound {
     TStatement* Statement = nullptr;
     std::vector<std::string> Written;
+    // Into the call's texts, or into Written's strings, which stay in place when a TBound is
+    // moved (a vector moves its buffer, not its elements).
     std::vector<const char*> Values;
     std::vector<Oid> Types;
     bool Prepare = false;  // sent with this call
