@@ -197,12 +197,16 @@ std::string Fill() {
 
 // By the item's key, for the triggers and for a request's items; by the branch and the due date,
 // for a delivery window; by the requester and the due date, for a requester's delivery window
-// (and an operator's rows, for the triggers).
+// (and an operator's rows, for the triggers); by the branch and the request's number, for a
+// branch's items without a date window in the order GetItens gives them, where sorting them
+// took PostgreSQL a quarter of the call (2 of 8 ms for a branch's 4,000 items).
 constexpr const char* kItemIndex =
     "CREATE UNIQUE INDEX ITEMSOLIANDAMENTO_ITEM ON ITEMSOLIANDAMENTO (CDFILLAN, NRSOLICMP, "
     "NRITEMSOLI);\n"
     "CREATE INDEX ITEMSOLIANDAMENTO_ENTREGA ON ITEMSOLIANDAMENTO (CDFILSOLI, DTPROGENTR);\n"
-    "CREATE INDEX ITEMSOLIANDAMENTO_SOLICITANTE ON ITEMSOLIANDAMENTO (CDOPERSOLI, DTPROGENTR);\n";
+    "CREATE INDEX ITEMSOLIANDAMENTO_SOLICITANTE ON ITEMSOLIANDAMENTO (CDOPERSOLI, DTPROGENTR);\n"
+    "CREATE INDEX ITEMSOLIANDAMENTO_NUMERO ON ITEMSOLIANDAMENTO (CDFILSOLI, NRSOLICMP, CDFILLAN, "
+    "NRITEMSOLI);\n";
 
 std::string SqliteScript() {
   std::string sql;
