@@ -368,8 +368,9 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
 //   date), the branch's kept;
 // - for a product range without request dates, from the range's products among the branch's
 //   items (ITEMSOLIFILIAL), then each item's row by its key;
-// - otherwise from T's own key: the branch, then the request's date (a range of it for request
-//   dates, the branch's whole range without).
+// - otherwise by the branch: a range of T's own key (the branch, then the request's date) for
+//   request dates; without them, the branch's rows in the answer's order, by request number
+//   (ITEMSOLIANDAMENTO_NUMERO), which both planners take over sorting them.
 // The requester's name is the row's; the destination's (eight of them) is looked up.
 std::string Itens(const TSqlDialect& dialect, const TFilterShape& shape, const TScopeShape& scope) {
   const char* join = dialect.OrderedJoin;
