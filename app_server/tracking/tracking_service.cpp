@@ -246,8 +246,8 @@ size_t TTrackingService::Invoke(std::string_view methodName, const std::vector<T
     const TNamedParams scopeParams = ScopeParams(context.Login);
     connection->QueryThen(
         ScopeStatement(scopeParams, scope), [&] { return scope == *last; },
-        {SqlFor(methodName, connection->Dialect(), call.Shape, last->Shape()), call.Params,
-         columns, onRow},
+        {SqlFor(methodName, connection->Dialect(), call.Shape, last->Shape()), call.Params, columns,
+         onRow},
         options_.QueryTimeLimitMs);
     answered = scope == *last;
   } else {
