@@ -107,11 +107,13 @@ void AddScope(const TScopeShape& scope, TConditions& conditions) {
 
 // The scope's conditions for a call that names its branch (`S.CDFILIAL = :cdFilial`): the
 // branch named, tested once (one look-up by the whole key) rather than on every request.
-void AddScopeOfNamedBranch(const TScopeShape& scope, TConditions& conditions) {
+// `ownRequest`: the condition of an own request, where the statement's rows carry the requester.
+void AddScopeOfNamedBranch(const TScopeShape& scope, TConditions& conditions,
+                           const char* ownRequest = kOwnRequest) {
   if (scope.Branches)
     conditions.Add(
         "EXISTS (SELECT 1 FROM USUARIOFILIAL G WHERE G.LOGIN = :login AND G.CDFILIAL = :cdFilial)");
-  if (scope.OwnRequests) conditions.Add(kOwnRequest);
+  if (scope.OwnRequests) conditions.Add(ownRequest);
 }
 
 bool Product(const TFilterShape& shape) {
@@ -407,8 +409,8 @@ std::string Itens(const TSqlDialect& dialect, const TFilterShape& shape, const T
     if (shape.RequestList) where.Add(dialect.InList("S.NRSOLICMP", "lSolicita"));
     if (shape.RequestDates) where.Add(kRequestDates);
   } else if (ownDue) {
+    // The requester's rows (its condition with the scope's, below) of the branch.
     sql += "ITEMSOLIANDAMENTO T";
-    where.Add("T.CDOPERSOLI = :cdOperSoli");
     where.Add("T.CDFILSOLI = :cdFilial");
   } else {
     sql += "ITEMSOLIANDAMENTO T";
@@ -421,14 +423,7 @@ std::string Itens(const TSqlDialect& dialect, const TFilterShape& shape, const T
     AddProduct(shape, where);
   }
   sql += "\n  LEFT JOIN DESTINO D ON D.CDDESTSOLI = T.CDDESTSOLI";
-  if (ownDue) {
-    // The requester is the row's (above); the branch named, as for any call of a branch.
-    TScopeShape branches = scope;
-    branches.OwnRequests = false;
-    AddScopeOfNamedBranch(branches, where);
-  } else {
-    AddScopeOfNamedBranch(scope, where);
-  }
+  AddScopeOfNamedBranch(scope, where, ownDue ? "T.CDOPERSOLI = :cdOperSoli" : kOwnRequest);
   if (shape.DeliveryDates) where.Add("T.DTPROGENTR >= :dtEntrIni AND T.DTPROGENTR < :dtEntrFim");
   sql += where.Text("WHERE", " ");
   sql += "\n ORDER BY T.NRSOLICMP, T.CDFILLAN, T.NRITEMSOLI";
