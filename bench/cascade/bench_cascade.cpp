@@ -471,6 +471,24 @@ double StatementTime(app::IConnection& db, const std::string& login,
   return total;
 }
 
+// The calls through the tracking service in this process, each answer written as the server
+// writes it (the statements, the rows' cells, the packet), and dropped.
+double ServiceTime(app::TTrackingService& service, const std::string& login,
+                   const std::vector<TCall>& calls) {
+  double total = 0;
+  std::string bytes;
+  for (const auto& call : calls) {
+    const auto params = RpcValuesOf(call.Args);
+    bytes.clear();
+    fw::wire::TWireWriter writer(bytes);
+    const auto start = TClock::now();
+    service.Invoke(call.Method, params, {login}, writer);
+    total += Since(start);
+    gSink = gSink + bytes.size();
+  }
+  return total;
+}
+
 // ------------------------------------------------------------------ reading pages
 
 // How SQLite reads the file's pages, which the server's connections settle: through read() into
@@ -565,6 +583,9 @@ struct TTimes {
   // The statements with the scope read before them, one exchange each (the server before it
   // sent the two together).
   std::map<std::string, std::vector<double>> Apart;
+  // The calls through the tracking service in this process: the statements and the answers
+  // written as the server sends them.
+  std::map<std::string, std::vector<double>> Service;
 };
 
 struct TEngine {
@@ -572,6 +593,8 @@ struct TEngine {
   std::unique_ptr<bench::TServer> Server;
   std::map<std::string, std::unique_ptr<fw::TNetConnection>> Connections;  // per login
   std::unique_ptr<app::IConnection> Direct;                                // the statements'
+  std::unique_ptr<app::TConnectionPool> Pool;                              // the service's
+  std::unique_ptr<app::TTrackingService> Service;                          // in this process
   std::map<std::string, TTimes> Times;                                     // per login
   double First = 0, Second = 0;  // the first cascades of a fresh server
 };
@@ -698,6 +721,10 @@ int main(int argc, char** argv) {
     std::vector<TAccount> accounts;
     for (auto& engine : engines) {
       engine.Direct = app::OpenDatabase(engine.Db);
+      const std::string db = engine.Db;
+      engine.Pool = std::make_unique<app::TConnectionPool>([db] { return app::OpenDatabase(db); });
+      engine.Service =
+          std::make_unique<app::TTrackingService>(*engine.Pool, app::TTrackingService::TOptions{});
       accounts = MakeAccounts(engine.Db, *engine.Direct);
       engine.Server = std::make_unique<bench::TServer>(engine.Db, serverArgs);
       for (const auto& account : accounts)
@@ -721,9 +748,7 @@ int main(int argc, char** argv) {
     std::map<std::string, std::map<std::string, size_t>> rows;               // login, shape
     TAnswers answers;
     for (auto& engine : engines) {
-      const std::string db = engine.Db;
-      app::TConnectionPool pool([db] { return app::OpenDatabase(db); });
-      app::TTrackingService tracking(pool, {});
+      app::TTrackingService& tracking = *engine.Service;
       for (const auto& shape : shapes) {
         for (const auto& account : accounts) {
           auto made = Cascade(engine.Connections[account.Login]->AppServer(), shape, item);
@@ -795,6 +820,8 @@ int main(int argc, char** argv) {
                 (together ? engine->Times[login].Statement : engine->Times[login].Apart)[shape.Name]
                     .push_back(took);
               }
+              engine->Times[login].Service[shape.Name].push_back(
+                  ServiceTime(*engine->Service, login, calls[login][shape.Name]));
             }
           }
         }
@@ -873,6 +900,30 @@ int main(int argc, char** argv) {
         const double together = Percentile(engine.Times["demo"].Statement[shape.Name], 0.5);
         std::printf(" | %-10s %7.2f %8.2f %5.2f", "", apart, together,
                     together > 0 ? apart / together : 0.0);
+      }
+      std::printf("\n");
+    }
+    // Where demo's cascade spends its time: the statements; the service in this process, which
+    // also writes the answers; the server and wire beyond that, against the floor's.
+    std::printf(
+        "\nwhere demo's cascade goes, p50 ms: stmt; svc, the calls through the service in this "
+        "process (stmt and the answers written); cascade; beyond, cascade - svc, against the "
+        "floor:\n%-16s %6s",
+        "", "floor");
+    for (const auto& engine : engines)
+      std::printf(" | %-10s %6s %6s %7s %6s", engine.Name.c_str(), "stmt", "svc", "cascade",
+                  "beyond");
+    std::printf("\n");
+    for (const auto& shape : shapes) {
+      std::printf("%-16s %6.2f", shape.Name.c_str(),
+                  Percentile(floor["demo"].Cascade[shape.Name], 0.5));
+      for (auto& engine : engines) {
+        auto& times = engine.Times["demo"];
+        const double service = Percentile(times.Service[shape.Name], 0.5);
+        const double cascade = Percentile(times.Cascade[shape.Name], 0.5);
+        std::printf(" | %-10s %6.2f %6.2f %7.2f %6.2f", "",
+                    Percentile(times.Statement[shape.Name], 0.5), service, cascade,
+                    cascade - service);
       }
       std::printf("\n");
     }
