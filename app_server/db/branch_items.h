@@ -1,8 +1,10 @@
-// The items of each requesting branch by product (ITEMSOLIFILIAL): a table the database keeps
-// itself, by triggers on SOLICITACAO and ITEMSOLICITACAO that run in the writing transaction,
-// whatever program writes. The requesting branch is the request's (SOLICITACAO.CDFILIAL), a
-// column of another table than the item's product: no index of either table can lead with both,
-// and a product range of one branch would otherwise read all the branch's items.
+// The items of each requesting branch by product (ITEMSOLIFILIAL), the product by its code in
+// the tree (PRODUTO.CDARVPROD, which a product range compares): a table the database keeps
+// itself, by triggers on SOLICITACAO, ITEMSOLICITACAO and PRODUTO that run in the writing
+// transaction, whatever program writes. The requesting branch is the request's
+// (SOLICITACAO.CDFILIAL), the code the product's: no index of any of the three tables can lead
+// with both, and a product range of one branch would otherwise read all the branch's items, or
+// search them once per product of the range.
 //
 // A database made before it has none: `app-server --upgrade-schema --db BANCO` installs it (the
 // table, filled from the rows there, and its triggers, in one transaction); the server refuses to
@@ -20,7 +22,11 @@ namespace app {
 // script (no transaction of its own). Replaces what an earlier install left.
 const char* BranchItemsSql(TDialect dialect);
 
-// Installs it through `writer`, in one transaction (on PostgreSQL with the two tables locked
+// The statement that gives every item's row as the table should hold it (the definition the
+// triggers keep; the tests compare the table against it).
+const char* BranchItemsDefinition();
+
+// Installs it through `writer`, in one transaction (on PostgreSQL with the three tables locked
 // against writes meanwhile, so that no write falls between the fill and the triggers).
 void InstallBranchItems(TWriteConnection& writer);
 

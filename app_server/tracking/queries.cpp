@@ -51,8 +51,6 @@ constexpr const char* kProductOfItem = "PRODUTO P ON P.CDPRODUTO = I.CDPRODUTO";
 
 constexpr const char* kRequestDates = "S.DTHRLANCSOL >= :dtSoliIni AND S.DTHRLANCSOL < :dtSoliFim";
 constexpr const char* kDeliveryDates = "I.DTPROGENTR >= :dtEntrIni AND I.DTPROGENTR < :dtEntrFim";
-constexpr const char* kProductFrom = "P.CDARVPROD >= :cdProdIni";
-constexpr const char* kProductTo = "P.CDARVPROD <= :cdProdFin";
 
 // The read scope (queries.h, TScopeShape): the branch is one of the account's; the request is
 // its own.
@@ -120,12 +118,13 @@ bool Product(const TFilterShape& shape) {
   return shape.ProductFrom || shape.ProductTo;
 }
 
-// A product range searched from its products, each looked up among the requesting branch's
-// items (ITEMSOLIFILIAL, kept by triggers: app_server/db/branch_items.h), when no request list
-// or request-date window is there to start from: the branch's items of the range, and no
-// other, where the branch's requests would give all its items to keep a few in a hundred. The
-// range's products are a few hundred at most for a subgroup; a range of every product costs a
-// look-up per product. Not for an account of its own requests: those bound the search more
+// A product range searched among the requesting branch's items by their product's code
+// (ITEMSOLIFILIAL, kept by triggers: app_server/db/branch_items.h), when no request list or
+// request-date window is there to start from: the branch's items of the range, and no other,
+// one range of the table's key, where the branch's requests would give all its items to keep a
+// few in a hundred, and the range's products, each searched among the branch's items, cost a
+// search per product (157 for a subgroup at scale 5000, most without an item of the branch).
+// Not for an account of its own requests: those bound the search more
 // (through SOLICITACAO_SOLICITANTE a requester's requests of a branch are a few dozen, where the
 // range's items of every branch, each with its request looked up, are thousands: 840 ms against
 // 6 ms at scale 5000).
@@ -133,17 +132,18 @@ bool FromBranchItems(const TFilterShape& shape, const TScopeShape& scope) {
   return Product(shape) && !shape.RequestList && !shape.RequestDates && !scope.OwnRequests;
 }
 
-// "PRODUTO P\n  JOIN ITEMSOLIFILIAL X ON ...": the products first (SQLite's CROSS JOIN keeps
-// that order), each then among `branch`'s items.
-std::string BranchItemsOfProducts(const TSqlDialect& dialect, const std::string& branch,
-                                  const std::string& indent) {
-  return "PRODUTO P\n" + indent + dialect.OrderedJoin +
-         " ITEMSOLIFILIAL X ON X.CDFILSOLI = " + branch + " AND X.CDPRODUTO = P.CDPRODUTO";
+// The product range on `code`: PRODUTO's P.CDARVPROD, or ITEMSOLIFILIAL's X.CDARVPROD.
+void AddProduct(const TFilterShape& shape, TConditions& conditions,
+                const char* code = "P.CDARVPROD") {
+  if (shape.ProductFrom) conditions.Add(std::string(code) + " >= :cdProdIni");
+  if (shape.ProductTo) conditions.Add(std::string(code) + " <= :cdProdFin");
 }
 
-void AddProduct(const TFilterShape& shape, TConditions& conditions) {
-  if (shape.ProductFrom) conditions.Add(kProductFrom);
-  if (shape.ProductTo) conditions.Add(kProductTo);
+// `branch`'s items of the range (ITEMSOLIFILIAL X): its conditions.
+void AddBranchItemsOfRange(const TFilterShape& shape, const std::string& branch,
+                           TConditions& conditions) {
+  conditions.Add("X.CDFILSOLI = " + branch);
+  AddProduct(shape, conditions, "X.CDARVPROD");
 }
 
 std::string FilSoli(const TSqlDialect& dialect, const TFilterShape&, const TScopeShape& scope) {
@@ -296,14 +296,14 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
               " PRODUTO P ON P.CDPRODUTO = T.CDPRODUTO";
     inner.Add(std::string("T.CDFILSOLI = ") + branch);
   } else if (fromBranchItems) {
-    // The branch's items of the range's products (each item by its key for a delivery window).
-    const char* join = dialect.OrderedJoin;
+    // The branch's items of the range (each item by its key for a delivery window).
     select = "SELECT 1";
-    from = BranchItemsOfProducts(dialect, branch, "         ");
+    from = "ITEMSOLIFILIAL X";
     if (shape.DeliveryDates)
-      from += std::string("\n         ") + join +
+      from += std::string("\n         ") + dialect.OrderedJoin +
               " ITEMSOLICITACAO I ON I.CDFILLAN = X.CDFILLAN AND I.NRSOLICMP = X.NRSOLICMP"
               "\n                                AND I.NRITEMSOLI = X.NRITEMSOLI";
+    AddBranchItemsOfRange(shape, branch, inner);
   } else if (!fromItems) {
     // The list's branches once each: an account's branches (USUARIOFILIAL) are then matched
     // against a handful of rows. Without DISTINCT, PostgreSQL's generic plan, which takes an
@@ -332,13 +332,13 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
   if (shape.DeliveryDates)
     inner.Add(fromProgress || ownDue ? "T.DTPROGENTR >= :dtEntrIni AND T.DTPROGENTR < :dtEntrFim"
                                      : kDeliveryDates);
-  AddProduct(shape, inner);
+  if (!fromBranchItems) AddProduct(shape, inner);
   std::string subquery = select + "\n         FROM " + from + inner.Text("WHERE", "        ");
   // For the first match of a branch PostgreSQL would read the request table from its start,
   // counting on a match soon (none comes for a branch without requests: the whole table is
-  // read); in date order it takes the branch's index. Likewise it would read every product for
-  // the range's, counting on one soon; in code order it takes the index on CDARVPROD.
-  subquery += dialect.Fence("\n        ", fromBranchItems ? "P.CDARVPROD"
+  // read); in date order it takes the branch's index. Likewise, for a product range, in code
+  // order it takes the branch's items by their code.
+  subquery += dialect.Fence("\n        ", fromBranchItems ? "X.CDARVPROD"
                                           : dueByBranch   ? "T.DTPROGENTR"
                                           : fromProgress  ? "T.DTHRLANCSOL"
                                           : perBranch     ? "S.DTHRLANCSOL"
@@ -368,8 +368,8 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
 //   rows by the item key's start; for an account of its own requests with a delivery window and
 //   neither request dates nor a list, from its rows due in the window (by requester and due
 //   date), the branch's kept;
-// - for a product range without request dates, from the range's products among the branch's
-//   items (ITEMSOLIFILIAL), then each item's row by its key;
+// - for a product range without request dates, from the branch's items of the range
+//   (ITEMSOLIFILIAL, by the branch and the product's code), then each item's row by its key;
 // - otherwise by the branch: a range of T's own key (the branch, then the request's date) for
 //   request dates; without them, the branch's rows in the answer's order, by request number
 //   (ITEMSOLIANDAMENTO_NUMERO), which both planners take over sorting them.
@@ -391,17 +391,16 @@ std::string Itens(const TSqlDialect& dialect, const TFilterShape& shape, const T
   const bool fromRequests = !fromBranchItems && !ownDue && (shape.RequestList || scope.OwnRequests);
   TConditions where;
   if (fromBranchItems && dialect.FencesSubqueries) {
-    // The branch's items of the range first, as a subquery of its own: PostgreSQL would rather
-    // read the branch's rows and look each item's product up.
+    // The branch's items of the range first, as a subquery of its own: for a range open at one
+    // end PostgreSQL would rather hash them against every item's row.
     TConditions range;
-    AddProduct(shape, range);
-    sql += "(SELECT X.CDFILLAN, X.NRSOLICMP, X.NRITEMSOLI\n          FROM " +
-           BranchItemsOfProducts(dialect, ":cdFilial", "          ") +
-           range.Text("WHERE", "         ") + dialect.Fence("\n         ", "P.CDARVPROD") +
+    AddBranchItemsOfRange(shape, ":cdFilial", range);
+    sql += "(SELECT X.CDFILLAN, X.NRSOLICMP, X.NRITEMSOLI\n          FROM ITEMSOLIFILIAL X" +
+           range.Text("WHERE", "         ") + dialect.Fence("\n         ", "X.CDARVPROD") +
            ") X\n  JOIN" + byItem;
   } else if (fromBranchItems) {
-    sql += BranchItemsOfProducts(dialect, ":cdFilial", "  ") + "\n  " + join + byItem;
-    AddProduct(shape, where);
+    sql += std::string("ITEMSOLIFILIAL X\n  ") + join + byItem;
+    AddBranchItemsOfRange(shape, ":cdFilial", where);
   } else if (fromRequests) {
     sql += std::string("SOLICITACAO S\n  ") + join +
            " ITEMSOLIANDAMENTO T ON T.CDFILLAN = S.CDFILLAN AND T.NRSOLICMP = S.NRSOLICMP";

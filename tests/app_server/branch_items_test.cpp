@@ -4,6 +4,7 @@
 // and a database without it is refused at start, saying what to run, until that is run.
 #include <gtest/gtest.h>
 
+#include "app_server/db/branch_items.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {
@@ -83,12 +84,9 @@ struct TProductSite {
                                  Range() + " ORDER BY 1")),
               Column(client.Invoke("GetFilSoliGD", grid).Data, "CDFILIAL"))
         << step;
-    const std::string definition =
-        "SELECT S.CDFILIAL, I.CDPRODUTO, I.CDFILLAN, I.NRSOLICMP, I.NRITEMSOLI FROM "
-        "ITEMSOLICITACAO I JOIN SOLICITACAO S ON S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = "
-        "I.NRSOLICMP";
+    const std::string definition = app::BranchItemsDefinition();
     const std::string table =
-        "SELECT CDFILSOLI, CDPRODUTO, CDFILLAN, NRSOLICMP, NRITEMSOLI FROM ITEMSOLIFILIAL";
+        "SELECT CDFILSOLI, CDARVPROD, CDFILLAN, NRSOLICMP, NRITEMSOLI FROM ITEMSOLIFILIAL";
     EXPECT_EQ("0", RowsAt(Db.Location(),
                           "SELECT COUNT(*) FROM (" + definition + " EXCEPT " + table + ") D")
                        .at(0)
@@ -153,6 +151,16 @@ TEST(BranchItems, EachWriteOfRequestsAndItems_IsSeenAtTheNextCall_ThroughAProduc
                   "; COMMIT");
   site.Check(client, "a request deleted with its items");
 
+  // The product given another code in the tree, out of the range (its items leave the answers)
+  // and back.
+  const std::string ofProduct = " WHERE CDPRODUTO = '" + site.Product + "'";
+  site.Db.Execute("UPDATE PRODUTO SET CDARVPROD = '~" + site.Code + "'" + ofProduct);
+  site.Check(client, "the product recoded out of the range");
+  site.Db.Execute("UPDATE PRODUTO SET CDARVPROD = '" + site.Code + "'" + ofProduct);
+  site.Check(client, "the product recoded back");
+  site.Db.Execute("UPDATE PRODUTO SET NMPRODUTO = NMPRODUTO || ' novo'" + ofProduct);
+  site.Check(client, "the product renamed");
+
   if (EngineUnderTest() == TEngine::Sqlite) {
     // What SQLite lets a program do besides (its foreign keys are off unless asked for): an item
     // before its request, a request deleted under its items, INSERT OR REPLACE, which removes
@@ -174,6 +182,20 @@ TEST(BranchItems, EachWriteOfRequestsAndItems_IsSeenAtTheNextCall_ThroughAProduc
         "NRCOLEPRECO, NRCOMPRA FROM ITEMSOLICITACAO" +
         ofT1);
     site.Check(client, "the item replaced, of another product");
+    // A product deleted under its items and inserted again; replaced, with another code.
+    site.Db.Execute("CREATE TABLE P0 AS SELECT * FROM PRODUTO" + ofProduct +
+                    "; DELETE FROM PRODUTO" + ofProduct);
+    site.Check(client, "the product deleted under its items");
+    site.Db.Execute("INSERT INTO PRODUTO SELECT * FROM P0; DROP TABLE P0");
+    site.Check(client, "the product inserted again");
+    site.Db.Execute(
+        "INSERT OR REPLACE INTO PRODUTO SELECT CDPRODUTO, '~' || CDARVPROD, NMPRODUTO, "
+        "SGUNIDADE, CDMARCA, VRCMPANTERIOR FROM PRODUTO" +
+        ofProduct);
+    site.Check(client, "the product replaced, of another code");
+    site.Db.Execute("UPDATE PRODUTO SET CDPRODUTO = 'Z9', CDARVPROD = '" + site.Code + "'" +
+                    ofProduct);
+    site.Check(client, "the product's own code changed, its items left without it");
   } else {
     // TRUNCATE passes by the row triggers: the statement's own empty the table.
     site.Db.Execute("TRUNCATE ITEMSOLICITACAO CASCADE");
@@ -212,12 +234,10 @@ TEST(BranchItems, ADatabaseWithoutThem_IsRefusedAtStart_UntilUpgradeSchema) {
   ASSERT_EQ(0, RunAppServer({"--upgrade-schema", "--db", db.Location()}, dir.Path() + "/up.log"));
   ASSERT_EQ(0, RunAppServer({"--upgrade-schema", "--db", db.Location()}, dir.Path() + "/up.log"))
       << "twice";
-  EXPECT_EQ("0", RowsAt(db.Location(),
-                        "SELECT COUNT(*) FROM (SELECT S.CDFILIAL, I.CDPRODUTO, I.CDFILLAN, "
-                        "I.NRSOLICMP, I.NRITEMSOLI FROM ITEMSOLICITACAO I JOIN SOLICITACAO S ON "
-                        "S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = I.NRSOLICMP EXCEPT SELECT "
-                        "CDFILSOLI, CDPRODUTO, CDFILLAN, NRSOLICMP, NRITEMSOLI FROM "
-                        "ITEMSOLIFILIAL) D")
+  EXPECT_EQ("0", RowsAt(db.Location(), "SELECT COUNT(*) FROM (" +
+                                           std::string(app::BranchItemsDefinition()) +
+                                           " EXCEPT SELECT CDFILSOLI, CDARVPROD, CDFILLAN, "
+                                           "NRSOLICMP, NRITEMSOLI FROM ITEMSOLIFILIAL) D")
                      .at(0)
                      .at(0));
   TServerProcess server(db.Location(), dir.Path() + "/served.log");

@@ -23,6 +23,7 @@
 #include <sodium.h>
 
 #include "app_server/auth/accounts.h"
+#include "app_server/db/branch_items.h"
 #include "app_server/db/item_progress.h"
 #include "protocol/datetime.h"
 #include "protocol/report_contract.h"
@@ -172,11 +173,7 @@ TEST(LiveDatabase, LongWriterEvery50msForThirtySeconds_NoCallFailsInEitherJourna
     EXPECT_EQ(std::to_string(mode.Writer->Commits()),
               Count(mode.Db, "SELECT COUNT(*) FROM ITEMSOLIFILIAL WHERE NRSOLICMP LIKE 'W%'"))
         << name;
-    const std::string definition =
-        "SELECT S.CDFILIAL, I.CDPRODUTO, I.CDFILLAN, I.NRSOLICMP, I.NRITEMSOLI FROM "
-        "ITEMSOLICITACAO I JOIN SOLICITACAO S ON S.CDFILLAN = I.CDFILLAN AND S.NRSOLICMP = "
-        "I.NRSOLICMP";
-    EXPECT_EQ(Agreement(mode.Db, "ITEMSOLIFILIAL", definition), "0 0") << name;
+    EXPECT_EQ(Agreement(mode.Db, "ITEMSOLIFILIAL", app::BranchItemsDefinition()), "0 0") << name;
     // So did the items' progress, the new items and the quotation's items alike.
     const std::string progress = app::ItemProgressDefinition();
     EXPECT_EQ(std::to_string(mode.Writer->Commits()),

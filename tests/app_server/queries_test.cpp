@@ -623,19 +623,21 @@ bool DueDatesThroughAnIndex(const std::vector<std::string>& plan) {
   return RangeThroughAnIndex(plan, "DTPROGENTR", {"T"}, {"itemsoliandamento"});
 }
 
-// Whether the range's items of the branch are read from ITEMSOLIFILIAL by the branch, its key's
-// first column (each product of a narrow range by both; a range of nearly every product may read
-// the branch's rows and keep the range's): not from the branch's requests and all their items.
+// Whether the range's items of the branch are read from ITEMSOLIFILIAL as one range of its key,
+// the branch and the product's code: not from the branch's requests and all their items, nor
+// once per product of the range.
 bool ProductsThroughBranchItems(const std::vector<std::string>& plan) {
   for (size_t i = 0; i < plan.size(); ++i) {
     const std::string& line = plan[i];
-    if (line.rfind("SEARCH X ", 0) == 0 && line.find("(CDFILSOLI=?") != std::string::npos)
+    if (line.rfind("SEARCH X ", 0) == 0 &&
+        line.find("(CDFILSOLI=? AND CDARVPROD") != std::string::npos)
       return true;
     if (line.find(" on itemsolifilial ") == std::string::npos) continue;
     for (size_t next = i + 1; next < plan.size() && plan[next].find("->") == std::string::npos;
          ++next)
       if (plan[next].find("Index Cond:") != std::string::npos &&
-          plan[next].find("cdfilsoli =") != std::string::npos)
+          plan[next].find("cdfilsoli =") != std::string::npos &&
+          plan[next].find("cdarvprod") != std::string::npos)
         return true;
   }
   return false;
