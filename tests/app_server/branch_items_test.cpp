@@ -1,10 +1,16 @@
 // The items by requesting branch (ITEMSOLIFILIAL, app_server/db/branch_items.h), which the
 // searches of a product range read: kept by the database's own triggers, so that each way a
 // program writes requests and items is seen exactly at the server's next call, on each engine;
-// and a database without it is refused at start, saying what to run, until that is run.
+// and a database without it is refused at start, saying what to run, until that is run. On
+// PostgreSQL also when a product's code changes while another transaction writes its items.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <thread>
+
 #include "app_server/db/branch_items.h"
+#include "app_server/db/database_writer.h"
 #include "tests/app_server/fixture.h"
 
 namespace testing_app {
@@ -242,6 +248,90 @@ TEST(BranchItems, ADatabaseWithoutThem_IsRefusedAtStart_UntilUpgradeSchema) {
                      .at(0));
   TServerProcess server(db.Location(), dir.Path() + "/served.log");
   EXPECT_EQ(0, server.Stop());
+}
+
+// Rows of ITEMSOLIFILIAL that its definition does not give, and the reverse: "0 0" when kept.
+std::string Disagreement(const std::string& location) {
+  const std::string definition = app::BranchItemsDefinition();
+  const std::string table =
+      "SELECT CDFILSOLI, CDARVPROD, CDFILLAN, NRSOLICMP, NRITEMSOLI FROM ITEMSOLIFILIAL";
+  return RowsAt(location, "SELECT COUNT(*) FROM (" + definition + " EXCEPT " + table + ") D")
+             .at(0)
+             .at(0) +
+         " " +
+         RowsAt(location, "SELECT COUNT(*) FROM (" + table + " EXCEPT " + definition + ") D")
+             .at(0)
+             .at(0);
+}
+
+// A product given another code while a second transaction writes one of its items, or the
+// request of some: whichever starts first, the other waits for its commit and then reads what it
+// committed, so that no row keeps the code of before (the item's trigger, and the request's,
+// read the product FOR SHARE; without it the recode would not see the other's rows, nor they its
+// code).
+TEST(PostgresEngine, BranchItems_AProductRecodedWhileItsItemsAreWritten_NoRowKeepsTheOldCode) {
+  TOwnDemo db;
+  // Without the items' foreign key to PRODUTO (a site's may have none), whose check would hold
+  // the recode back for an item's insert by itself: the triggers' own locks must do it.
+  db.Execute(
+      "DO $$ DECLARE c text; BEGIN SELECT conname INTO c FROM pg_constraint WHERE conrelid = "
+      "'itemsolicitacao'::regclass AND confrelid = 'produto'::regclass; EXECUTE 'ALTER TABLE "
+      "ITEMSOLICITACAO DROP CONSTRAINT ' || quote_ident(c); END $$");
+  const auto product =
+      RowsAt(db.Location(),
+             "SELECT P.CDPRODUTO, P.CDARVPROD, I.CDFILLAN, I.NRSOLICMP FROM PRODUTO P JOIN "
+             "ITEMSOLICITACAO I ON I.CDPRODUTO = P.CDPRODUTO ORDER BY 1, 3, 4 LIMIT 1")
+          .at(0);
+  const std::string ofProduct = " WHERE CDPRODUTO = '" + product[0] + "'";
+  const std::string ofRequest =
+      " WHERE CDFILLAN = '" + product[2] + "' AND NRSOLICMP = '" + product[3] + "'";
+  struct TRace {
+    std::string Name, Other;  // the other transaction's write
+    bool RecodeFirst;
+  };
+  const std::string newItem =
+      "INSERT INTO ITEMSOLICITACAO SELECT CDFILLAN, NRSOLICMP, 900, CDPRODUTO, CDDESTSOLI, "
+      "QTSOLIPROD, DTPROGENTR, STATUS, CDFILIAL, NULL, NULL FROM ITEMSOLICITACAO" +
+      ofRequest + " AND CDPRODUTO = '" + product[0] + "' LIMIT 1";
+  const std::string moveRequest = "UPDATE SOLICITACAO SET CDFILIAL = '0002'" + ofRequest;
+  const std::vector<TRace> races = {{"an item of it inserted, then the recode", newItem, false},
+                                    {"the recode, then an item of it inserted", newItem, true},
+                                    {"a request of it moved, then the recode", moveRequest, false},
+                                    {"the recode, then a request of it moved", moveRequest, true}};
+  int round = 0;
+  for (const TRace& race : races) {
+    db.Execute("DELETE FROM ITEMSOLICITACAO" + ofRequest + " AND NRITEMSOLI = 900");
+    db.Execute("UPDATE SOLICITACAO SET CDFILIAL = '0001'" + ofRequest);
+    const std::string recode = "UPDATE PRODUTO SET CDARVPROD = '~" + std::to_string(++round) +
+                               product[1] + "'" + ofProduct;
+    auto first = app::OpenWriteConnection(db.Location());
+    auto second = app::OpenWriteConnection(db.Location());
+    first->Execute(("BEGIN; " + (race.RecodeFirst ? recode : race.Other)).c_str());
+    std::string failure;
+    std::thread waiting([&] {
+      try {
+        second->Execute(
+            ("BEGIN; " + (race.RecodeFirst ? race.Other : recode) + "; COMMIT").c_str());
+      } catch (const std::exception& error) {
+        failure = error.what();
+      }
+    });
+    // The second waits for the first's lock before the first commits.
+    bool waits = false;
+    for (int i = 0; i < 200 && !waits; ++i) {
+      waits = RowsAt(db.Location(),
+                     "SELECT COUNT(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock' AND "
+                     "datname = current_database()")
+                  .at(0)
+                  .at(0) == "1";
+      if (!waits) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    EXPECT_TRUE(waits) << race.Name;
+    first->Execute("COMMIT");
+    waiting.join();
+    EXPECT_EQ("", failure) << race.Name;
+    EXPECT_EQ("0 0", Disagreement(db.Location())) << race.Name;
+  }
 }
 
 }  // namespace
