@@ -105,13 +105,14 @@ void AddScope(const TScopeShape& scope, TConditions& conditions) {
 
 // The scope's conditions for a call that names its branch (`S.CDFILIAL = :cdFilial`): the
 // branch named, tested once (one look-up by the whole key) rather than on every request.
-// `ownRequest`: the condition of an own request, where the statement's rows carry the requester.
+// `ownRequest`: the condition of an own request, where the statement's rows carry the requester;
+// none where the statement has it already.
 void AddScopeOfNamedBranch(const TScopeShape& scope, TConditions& conditions,
                            const char* ownRequest = kOwnRequest) {
   if (scope.Branches)
     conditions.Add(
         "EXISTS (SELECT 1 FROM USUARIOFILIAL G WHERE G.LOGIN = :login AND G.CDFILIAL = :cdFilial)");
-  if (scope.OwnRequests) conditions.Add(ownRequest);
+  if (scope.OwnRequests && ownRequest != nullptr) conditions.Add(ownRequest);
 }
 
 bool Product(const TFilterShape& shape) {
@@ -124,12 +125,12 @@ bool Product(const TFilterShape& shape) {
 // one range of the table's key, where the branch's requests would give all its items to keep a
 // few in a hundred, and the range's products, each searched among the branch's items, cost a
 // search per product (157 for a subgroup at scale 5000, most without an item of the branch).
-// Not for an account of its own requests: those bound the search more
-// (through SOLICITACAO_SOLICITANTE a requester's requests of a branch are a few dozen, where the
-// range's items of every branch, each with its request looked up, are thousands: 840 ms against
-// 6 ms at scale 5000).
-bool FromBranchItems(const TFilterShape& shape, const TScopeShape& scope) {
-  return Product(shape) && !shape.RequestList && !shape.RequestDates && !scope.OwnRequests;
+// For an account of its own requests, the requester's items of the branch in the range
+// (ITEMSOLIFILIAL_SOLICITANTE): its answer's and no other, where its requests of the branch, each
+// with a search of its items, were a thousand items for a few dozen kept (1.5 ms on SQLite at
+// scale 5000).
+bool FromBranchItems(const TFilterShape& shape) {
+  return Product(shape) && !shape.RequestList && !shape.RequestDates;
 }
 
 // The product range on `code`: PRODUTO's P.CDARVPROD, or ITEMSOLIFILIAL's X.CDARVPROD.
@@ -139,9 +140,11 @@ void AddProduct(const TFilterShape& shape, TConditions& conditions,
   if (shape.ProductTo) conditions.Add(std::string(code) + " <= :cdProdFin");
 }
 
-// `branch`'s items of the range (ITEMSOLIFILIAL X): its conditions.
-void AddBranchItemsOfRange(const TFilterShape& shape, const std::string& branch,
-                           TConditions& conditions) {
+// `branch`'s items of the range (ITEMSOLIFILIAL X), the requester's for an account of its own
+// requests: their conditions.
+void AddBranchItemsOfRange(const TFilterShape& shape, const TScopeShape& scope,
+                           const std::string& branch, TConditions& conditions) {
+  if (scope.OwnRequests) conditions.Add("X.CDOPERSOLI = :cdOperSoli");
   conditions.Add("X.CDFILSOLI = " + branch);
   AddProduct(shape, conditions, "X.CDARVPROD");
 }
@@ -275,7 +278,7 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
   const bool ownDue = !perBranch && !shape.RequestList && scope.OwnRequests;
   std::string select, from;
   TConditions inner;
-  const bool fromBranchItems = perBranch && FromBranchItems(shape, scope);
+  const bool fromBranchItems = perBranch && FromBranchItems(shape);
   // A branch's first matching item from the items' progress (ITEMSOLIANDAMENTO, see GetItens):
   // one search of its key (the branch, then the request's date) where the requests would cost
   // a search of theirs and one of their items. Not for an account of its own requests: the
@@ -303,7 +306,7 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
       from += std::string("\n         ") + dialect.OrderedJoin +
               " ITEMSOLICITACAO I ON I.CDFILLAN = X.CDFILLAN AND I.NRSOLICMP = X.NRSOLICMP"
               "\n                                AND I.NRITEMSOLI = X.NRITEMSOLI";
-    AddBranchItemsOfRange(shape, branch, inner);
+    AddBranchItemsOfRange(shape, scope, branch, inner);
   } else if (!fromItems) {
     // The list's branches once each: an account's branches (USUARIOFILIAL) are then matched
     // against a handful of rows. Without DISTINCT, PostgreSQL's generic plan, which takes an
@@ -363,13 +366,14 @@ std::string FilSoliGD(const TSqlDialect& dialect, const TFilterShape& shape,
 // invoice, read from ITEMSOLIANDAMENTO T (a row per item kept by triggers:
 // app_server/db/item_progress.h), where the tables themselves cost six look-ups by key per item.
 // The rows are found:
+// - for a product range without request dates or a list, from the branch's items of the range
+//   (ITEMSOLIFILIAL, by the branch and the product's code; for an account of its own requests,
+//   by the requester first), then each item's row by its key;
 // - for a request list or an account of its own requests, from the requests (the index on
 //   NRSOLICMP; the requester's, on (CDOPERSOLI, CDFILIAL, DTHRLANCSOL)), then each request's
 //   rows by the item key's start; for an account of its own requests with a delivery window and
 //   neither request dates nor a list, from its rows due in the window (by requester and due
 //   date), the branch's kept;
-// - for a product range without request dates, from the branch's items of the range
-//   (ITEMSOLIFILIAL, by the branch and the product's code), then each item's row by its key;
 // - otherwise by the branch: a range of T's own key (the branch, then the request's date) for
 //   request dates; without them, the branch's rows in the answer's order, by request number
 //   (ITEMSOLIANDAMENTO_NUMERO), which both planners take over sorting them.
@@ -385,7 +389,7 @@ std::string Itens(const TSqlDialect& dialect, const TFilterShape& shape, const T
   const char* byItem =
       " ITEMSOLIANDAMENTO T ON T.CDFILLAN = X.CDFILLAN AND T.NRSOLICMP = X.NRSOLICMP"
       "\n                           AND T.NRITEMSOLI = X.NRITEMSOLI";
-  const bool fromBranchItems = FromBranchItems(shape, scope);
+  const bool fromBranchItems = FromBranchItems(shape);
   const bool ownDue = scope.OwnRequests && shape.DeliveryDates && !shape.RequestDates &&
                       !shape.RequestList && !fromBranchItems;
   const bool fromRequests = !fromBranchItems && !ownDue && (shape.RequestList || scope.OwnRequests);
@@ -394,13 +398,13 @@ std::string Itens(const TSqlDialect& dialect, const TFilterShape& shape, const T
     // The branch's items of the range first, as a subquery of its own: for a range open at one
     // end PostgreSQL would rather hash them against every item's row.
     TConditions range;
-    AddBranchItemsOfRange(shape, ":cdFilial", range);
+    AddBranchItemsOfRange(shape, scope, ":cdFilial", range);
     sql += "(SELECT X.CDFILLAN, X.NRSOLICMP, X.NRITEMSOLI\n          FROM ITEMSOLIFILIAL X" +
            range.Text("WHERE", "         ") + dialect.Fence("\n         ", "X.CDARVPROD") +
            ") X\n  JOIN" + byItem;
   } else if (fromBranchItems) {
     sql += std::string("ITEMSOLIFILIAL X\n  ") + join + byItem;
-    AddBranchItemsOfRange(shape, ":cdFilial", where);
+    AddBranchItemsOfRange(shape, scope, ":cdFilial", where);
   } else if (fromRequests) {
     sql += std::string("SOLICITACAO S\n  ") + join +
            " ITEMSOLIANDAMENTO T ON T.CDFILLAN = S.CDFILLAN AND T.NRSOLICMP = S.NRSOLICMP";
@@ -422,7 +426,10 @@ std::string Itens(const TSqlDialect& dialect, const TFilterShape& shape, const T
     AddProduct(shape, where);
   }
   sql += "\n  LEFT JOIN DESTINO D ON D.CDDESTSOLI = T.CDDESTSOLI";
-  AddScopeOfNamedBranch(scope, where, ownDue ? "T.CDOPERSOLI = :cdOperSoli" : kOwnRequest);
+  AddScopeOfNamedBranch(scope, where,
+                        fromBranchItems ? nullptr
+                        : ownDue        ? "T.CDOPERSOLI = :cdOperSoli"
+                                        : kOwnRequest);
   if (shape.DeliveryDates) where.Add("T.DTPROGENTR >= :dtEntrIni AND T.DTPROGENTR < :dtEntrFim");
   sql += where.Text("WHERE", " ");
   sql += "\n ORDER BY T.NRSOLICMP, T.CDFILLAN, T.NRITEMSOLI";

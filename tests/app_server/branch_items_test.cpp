@@ -92,7 +92,8 @@ struct TProductSite {
         << step;
     const std::string definition = app::BranchItemsDefinition();
     const std::string table =
-        "SELECT CDFILSOLI, CDARVPROD, CDFILLAN, NRSOLICMP, NRITEMSOLI FROM ITEMSOLIFILIAL";
+        "SELECT CDFILSOLI, CDARVPROD, CDFILLAN, NRSOLICMP, NRITEMSOLI, CDOPERSOLI FROM "
+        "ITEMSOLIFILIAL";
     EXPECT_EQ("0", RowsAt(Db.Location(),
                           "SELECT COUNT(*) FROM (" + definition + " EXCEPT " + table + ") D")
                        .at(0)
@@ -132,6 +133,11 @@ TEST(BranchItems, EachWriteOfRequestsAndItems_IsSeenAtTheNextCall_ThroughAProduc
   site.Check(client, "the item's product changed back");
   site.Db.Execute("UPDATE SOLICITACAO SET CDFILIAL = '" + site.Away + "'" + ofT1);
   site.Check(client, "the request moved to another branch");
+  site.Db.Execute(
+      "UPDATE SOLICITACAO SET CDOPERSOLI = (SELECT MIN(CDOPERADOR) FROM OPERADOR WHERE "
+      "CDOPERADOR <> SOLICITACAO.CDOPERSOLI)" +
+      ofT1);
+  site.Check(client, "the request given another requester");
   site.Db.Execute("UPDATE ITEMSOLICITACAO SET NRITEMSOLI = 8" + ofT1);
   site.Check(client, "the item renumbered");
   site.Db.Execute("UPDATE SOLICITACAO SET DTHRLANCSOL = DTHRLANCSOL" + ofT1);
@@ -228,6 +234,16 @@ TEST(BranchItems, ADatabaseWithoutThem_IsRefusedAtStart_UntilUpgradeSchema) {
   EXPECT_NE(std::string::npos, text.find("sem todos os gatilhos")) << text;
   EXPECT_NE(std::string::npos, text.find("app-server --upgrade-schema --db")) << text;
 
+  if (EngineUnderTest() == TEngine::Postgres) {
+    // A table of an earlier version, its triggers all there: without the requester. (SQLite
+    // will not drop a column that triggers name.)
+    TOwnDemo earlier;
+    earlier.Execute("ALTER TABLE ITEMSOLIFILIAL DROP COLUMN CDOPERSOLI");
+    const TStartAttempt start = TryToStart(earlier.Location(), dir.Path() + "/earlier.log");
+    EXPECT_EQ(1, start.Status);
+    EXPECT_NE(std::string::npos, start.Said.find("app-server --upgrade-schema --db")) << start.Said;
+  }
+
   db.Execute("DROP TABLE ITEMSOLIFILIAL");
   text = refusal();
   EXPECT_NE(std::string::npos, text.find("não tem a tabela ITEMSOLIFILIAL")) << text;
@@ -243,7 +259,8 @@ TEST(BranchItems, ADatabaseWithoutThem_IsRefusedAtStart_UntilUpgradeSchema) {
   EXPECT_EQ("0", RowsAt(db.Location(), "SELECT COUNT(*) FROM (" +
                                            std::string(app::BranchItemsDefinition()) +
                                            " EXCEPT SELECT CDFILSOLI, CDARVPROD, CDFILLAN, "
-                                           "NRSOLICMP, NRITEMSOLI FROM ITEMSOLIFILIAL) D")
+                                           "NRSOLICMP, NRITEMSOLI, CDOPERSOLI FROM "
+                                           "ITEMSOLIFILIAL) D")
                      .at(0)
                      .at(0));
   TServerProcess server(db.Location(), dir.Path() + "/served.log");
@@ -254,7 +271,8 @@ TEST(BranchItems, ADatabaseWithoutThem_IsRefusedAtStart_UntilUpgradeSchema) {
 std::string Disagreement(const std::string& location) {
   const std::string definition = app::BranchItemsDefinition();
   const std::string table =
-      "SELECT CDFILSOLI, CDARVPROD, CDFILLAN, NRSOLICMP, NRITEMSOLI FROM ITEMSOLIFILIAL";
+      "SELECT CDFILSOLI, CDARVPROD, CDFILLAN, NRSOLICMP, NRITEMSOLI, CDOPERSOLI FROM "
+      "ITEMSOLIFILIAL";
   return RowsAt(location, "SELECT COUNT(*) FROM (" + definition + " EXCEPT " + table + ") D")
              .at(0)
              .at(0) +

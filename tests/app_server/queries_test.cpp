@@ -630,13 +630,13 @@ bool ProductsThroughBranchItems(const std::vector<std::string>& plan) {
   for (size_t i = 0; i < plan.size(); ++i) {
     const std::string& line = plan[i];
     if (line.rfind("SEARCH X ", 0) == 0 &&
-        line.find("(CDFILSOLI=? AND CDARVPROD") != std::string::npos)
+        line.find("CDFILSOLI=? AND CDARVPROD") != std::string::npos)
       return true;
     if (line.find(" on itemsolifilial ") == std::string::npos) continue;
     for (size_t next = i + 1; next < plan.size() && plan[next].find("->") == std::string::npos;
          ++next)
       if (plan[next].find("Index Cond:") != std::string::npos &&
-          plan[next].find("cdfilsoli =") != std::string::npos &&
+          plan[next].find("cdfilsoli") != std::string::npos &&
           plan[next].find("cdarvprod") != std::string::npos)
         return true;
   }
@@ -768,9 +768,13 @@ TEST(QueryPlans, ReadScopes_AddNoScanOfRequestsOrItems_AndFindTheAccountsBranche
         const std::string what = method + Describe(shape) + Describe(scope) + Lines(plan);
         if (restricted) {
           EXPECT_EQ(FullScans(plan), std::vector<std::string>()) << what;
-          // An account of its own requests starts from them (SOLICITACAO_SOLICITANTE).
-          if (FromTheRangesProducts(method, shape) && !scope.OwnRequests) {
+          // An account of its own requests, from its own items of the range
+          // (ITEMSOLIFILIAL_SOLICITANTE).
+          if (FromTheRangesProducts(method, shape)) {
             EXPECT_TRUE(ProductsThroughBranchItems(plan)) << what;
+            if (scope.OwnRequests) {
+              EXPECT_TRUE(ThroughTheRequester(plan)) << what;
+            }
           }
           // So does its delivery window: the items due in it of every branch are far more.
           if (scope.OwnRequests && shape.DeliveryDates && !shape.RequestDates &&
