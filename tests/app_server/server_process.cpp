@@ -88,7 +88,9 @@ int RunAppServer(const std::vector<std::string>& arguments, const std::string& l
 TStartAttempt TryToStart(const std::string& db, const std::string& logPath) {
   std::remove(logPath.c_str());
   TStartAttempt attempt;
-  attempt.Status = RunAppServer({"--db", db, "--listen", "127.0.0.1:0"}, logPath);
+  // A server that starts where it should refuse is stopped, not waited for: the test fails
+  // (status -1) instead of hanging.
+  attempt.Status = RunAppServer({"--db", db, "--listen", "127.0.0.1:0"}, logPath, 30000);
   std::ifstream file(logPath);
   attempt.Said.assign(std::istreambuf_iterator<char>(file), {});
   return attempt;

@@ -16,7 +16,7 @@ int RunAppServer(const std::vector<std::string>& arguments, const std::string& l
                  int timeoutMs = 0);
 
 // A start of a server on `db` (which a test expects refused): its exit status and what it said,
-// its log written afresh to `logPath`.
+// its log written afresh to `logPath`; -1 when it was still running after 30 s (it started).
 struct TStartAttempt {
   int Status = 0;
   std::string Said;
